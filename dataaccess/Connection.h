@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dataaccess/Column.h"
+#include "dataaccess/RowStore.h"
+
+namespace tarnwell::db {
+
+// The result of one statement, streamed from the engine: rows come when
+// fetch() asks for them, never all at once, so the time to the first rows and
+// the memory held do not grow with the size of the result.
+//
+// A cursor belongs to the connection that made it and must be destroyed
+// before it. Destroying a cursor that has not reached its end stops the
+// statement on the engine (and drains what is left of it) so the connection
+// can run the next statement. Like its connection, a cursor is driven from one
+// thread at a time, which need not be the thread that opened the connection.
+class Cursor {
+public:
+    virtual ~Cursor() = default;
+
+    // False for a statement that returned no result set (INSERT, UPDATE, DDL).
+    virtual bool hasResultSet() const = 0;
+    // The result set's columns; empty without a result set.
+    virtual const std::vector<Column>& columns() const = 0;
+    // Rows changed by a statement without a result set; -1 when unknown.
+    virtual std::int64_t rowsAffected() const = 0;
+
+    // Appends at most maxRows rows to `rows` (whose column count must be
+    // columns().size()) and returns how many it appended. Fewer than maxRows
+    // means the result is used up; atEnd() then turns true. Throws DbError
+    // (the engine's message) when the engine fails mid-result, for instance
+    // when the server goes away; rows appended before the failure stay.
+    virtual std::size_t fetch(RowStore& rows, std::size_t maxRows) = 0;
+    virtual bool atEnd() const = 0;
+};
+
+// An open session with one database engine. Created by the backends' open
+// functions (sqlite/, postgres/, odbc/); closed by destruction.
+class Connection {
+public:
+    virtual ~Connection() = default;
+
+    // Sends sql and returns once the engine has answered: for a statement with
+    // a result set, when its columns are known (the first rows may be in);
+    // otherwise when the statement is complete. Throws DbError with the
+    // engine's message. At most one cursor is open on a connection: the
+    // caller destroys the previous one before executing again.
+    virtual std::unique_ptr<Cursor> execute(const std::string& sql) = 0;
+
+    // Asks the engine to stop whatever statement is running on this
+    // connection. Safe from any thread at any time, also while another thread
+    // is inside execute() or fetch(); that call then throws DbError. Does
+    // nothing when no statement runs.
+    virtual void cancel() noexcept = 0;
+
+    // Short name of the engine: "SQLite", "PostgreSQL" or "ODBC".
+    virtual std::string engineName() const = 0;
+};
+
+}  // namespace tarnwell::db

@@ -1,0 +1,32 @@
+#include "dataaccess/FieldKind.h"
+
+#include <array>
+
+namespace tarnwell::db {
+
+namespace {
+
+constexpr std::array<std::string_view, kLastFieldKind + 1> kNames = {
+    "Unknown",    "String",    "Smallint",    "Integer",     "Word",      "Boolean",
+    "Float",      "Currency",  "BCD",         "Date",        "Time",      "DateTime",
+    "Bytes",      "VarBytes",  "AutoInc",     "Blob",        "Memo",      "Graphic",
+    "FmtMemo",    "ParadoxOle", "DBaseOle",   "TypedBinary", "Cursor",    "FixedChar",
+    "WideString", "LargeInt",  "ADT",         "Array",       "Reference", "DataSet",
+    "OraBlob",    "OraClob",   "Variant",     "Interface",   "IDispatch", "Guid",
+    "TimeStamp",  "FMTBcd",
+};
+
+}  // namespace
+
+std::string_view fieldKindName(int code) noexcept {
+    if (code < 0 || code > kLastFieldKind) {
+        return kNames[0];
+    }
+    return kNames[static_cast<std::size_t>(code)];
+}
+
+std::string_view fieldKindName(FieldKind kind) noexcept {
+    return fieldKindName(static_cast<int>(kind));
+}
+
+}  // namespace tarnwell::db

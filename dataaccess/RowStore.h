@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace tarnwell::db {
+
+// Rows of a result held compactly: every cell of every row lies in a few large
+// byte blocks, each cell a varint header (length, or the null mark) followed
+// by its bytes, with one 8-byte index entry per row. No heap object per row or
+// cell, so a million rows cost little more than their text.
+//
+// Rows are built one at a time: beginRow(), one append per column, endRow().
+// A row that cannot be finished (the engine failed in the middle of it) is
+// dropped with discardRow(). Reading is safe from any thread while nobody
+// appends; appending and reading at once needs outside locking.
+class RowStore {
+public:
+    struct Cell {
+        bool isNull = true;
+        std::string_view bytes;  // empty for a null cell
+    };
+
+    explicit RowStore(std::size_t columnCount = 0);
+    RowStore(RowStore&&) noexcept;
+    RowStore& operator=(RowStore&&) noexcept;
+    RowStore(const RowStore&) = delete;
+    RowStore& operator=(const RowStore&) = delete;
+    ~RowStore();
+
+    std::size_t columnCount() const noexcept { return columnCount_; }
+    std::size_t rowCount() const noexcept { return rowIndex_.size(); }
+
+    void beginRow();
+    void appendNull();
+    void append(std::string_view bytes);
+    void endRow();  // throws std::logic_error unless exactly columnCount() cells came
+    void discardRow() noexcept;
+
+    Cell cell(std::size_t row, std::size_t column) const;
+
+    // Drops every row; keeps the column count and one block for reuse.
+    void clear() noexcept;
+    // Drops every row and starts over with another column count.
+    void reset(std::size_t columnCount) noexcept;
+
+    // Memory this store holds: allocated blocks plus the row index.
+    std::size_t bytesHeld() const noexcept;
+
+private:
+    struct Block {
+        std::unique_ptr<char[]> data;
+        std::size_t capacity = 0;
+        std::size_t used = 0;
+    };
+
+    char* reserve(std::size_t bytes);
+
+    std::size_t columnCount_ = 0;
+    std::vector<Block> blocks_;
+    std::vector<std::uint64_t> rowIndex_;  // block number << 40 | offset
+    bool building_ = false;
+    std::size_t cellsInRow_ = 0;
+    std::size_t rowStart_ = 0;  // offset of the row being built in the last block
+};
+
+}  // namespace tarnwell::db

@@ -1,0 +1,1 @@
+#include "dataaccess/odbc/OdbcConnection.h"

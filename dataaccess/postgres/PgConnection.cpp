@@ -1,0 +1,1 @@
+#include "dataaccess/postgres/PgConnection.h"

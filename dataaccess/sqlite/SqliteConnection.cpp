@@ -1,0 +1,1 @@
+#include "dataaccess/sqlite/SqliteConnection.h"

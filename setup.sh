@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Tarnwell's one entry point for a fresh Debian 12 machine.
+#
+#   ./setup.sh run    install what is missing, build, start Tarnwell
+#   ./setup.sh test   install what is missing, build, run every test
+#                     (normal build, AddressSanitizer + UndefinedBehaviorSanitizer
+#                     build, ThreadSanitizer build of the data layer)
+#   ./setup.sh deps   only install what is missing
+#   ./setup.sh build  only build (build/)
+#
+# Installing needs root (or sudo); building and running do not.
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+jobs="$(nproc 2>/dev/null || echo 2)"
+
+# Build tools, Qt 6, the three database client libraries, the servers and
+# drivers the tests talk to, fonts for Traditional Chinese, and the X tools the
+# end-to-end tests use (Xvfb with a tint2 panel as the system tray).
+packages=(
+  build-essential cmake pkg-config
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6svg6 qt6-gtk-platformtheme
+  libgl-dev libxkbcommon-dev
+  libsqlite3-dev sqlite3
+  libpq-dev postgresql postgresql-client
+  unixodbc unixodbc-dev libsqliteodbc odbc-postgresql
+  libgtest-dev
+  fonts-arphic-uming fonts-arphic-ukai fonts-noto-cjk
+  xvfb xauth x11-utils xdotool tint2
+)
+
+install_missing() {
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if ((${#missing[@]} == 0)); then
+    return 0
+  fi
+  echo "setup: installing ${missing[*]}"
+  local sudo=()
+  if [[ $(id -u) -ne 0 ]]; then sudo=(sudo); fi
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo[@]}" apt-get update -q
+  "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+configure_and_build() {
+  local dir=$1
+  shift
+  cmake -S "$here" -B "$here/$dir" "$@"
+  cmake --build "$here/$dir" -j "$jobs"
+}
+
+run_tests() {
+  local dir=$1
+  (cd "$here/$dir" && ctest --output-on-failure -j "$jobs" --timeout 600)
+}
+
+case "${1:-}" in
+  deps)
+    install_missing
+    ;;
+  build)
+    configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    ;;
+  run)
+    install_missing
+    configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    shift
+    exec "$here/build/tarnwell" "$@"
+    ;;
+  test)
+    install_missing
+    configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    run_tests build
+    configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DTARNWELL_SANITIZE=address,undefined
+    run_tests build-asan
+    configure_and_build build-tsan -DCMAKE_BUILD_TYPE=Debug -DTARNWELL_SANITIZE=thread -DTARNWELL_DATA_LAYER_ONLY=ON
+    run_tests build-tsan
+    echo "setup: every test passed"
+    ;;
+  *)
+    sed -n '2,12p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+    exit 2
+    ;;
+esac

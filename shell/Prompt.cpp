@@ -1,0 +1,89 @@
+#include "shell/Prompt.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QFontDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+
+namespace tarnwell {
+
+namespace {
+
+// Real dialogs, parented to the window the user is working in.
+class WidgetPrompt final : public Prompt {
+public:
+    void showMessage(const QString& text) override {
+        QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), text,
+                        QMessageBox::Ok, QApplication::activeWindow());
+        box.exec();
+    }
+
+    bool askYesNo(const QString& text) override {
+        return QMessageBox::question(QApplication::activeWindow(), QApplication::applicationName(),
+                                     text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    }
+
+    std::optional<QString> inputText(const QString& caption, const QString& label,
+                                     const QString& initial) override {
+        bool ok = false;
+        QString text = QInputDialog::getText(QApplication::activeWindow(), caption, label,
+                                             QLineEdit::Normal, initial, &ok);
+        return ok ? std::optional<QString>(text) : std::nullopt;
+    }
+
+    std::optional<QString> openFileName(const FileRequest& request) override {
+        return runFileDialog(request, QFileDialog::AcceptOpen);
+    }
+
+    std::optional<QString> saveFileName(const FileRequest& request) override {
+        return runFileDialog(request, QFileDialog::AcceptSave);
+    }
+
+    std::optional<QString> directoryName(const QString& caption, const QString& start) override {
+        QString dir = QFileDialog::getExistingDirectory(QApplication::activeWindow(), caption, start);
+        return dir.isEmpty() ? std::nullopt : std::optional<QString>(dir);
+    }
+
+    std::optional<QFont> chooseFont(const QFont& initial) override {
+        bool ok = false;
+        QFont font = QFontDialog::getFont(&ok, initial, QApplication::activeWindow());
+        return ok ? std::optional<QFont>(font) : std::nullopt;
+    }
+
+private:
+    static std::optional<QString> runFileDialog(const FileRequest& request,
+                                                QFileDialog::AcceptMode mode) {
+        QFileDialog dialog(QApplication::activeWindow(), request.caption, request.directory,
+                           request.filter);
+        dialog.setAcceptMode(mode);
+        dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
+                                                           : QFileDialog::AnyFile);
+        dialog.setDefaultSuffix(request.defaultSuffix);
+        if (!request.fileName.isEmpty()) {
+            dialog.selectFile(request.fileName);
+        }
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+            return std::nullopt;
+        }
+        return dialog.selectedFiles().constFirst();
+    }
+};
+
+Prompt*& currentPrompt() {
+    static WidgetPrompt widgets;
+    static Prompt* current = &widgets;
+    return current;
+}
+
+}  // namespace
+
+Prompt& prompt() { return *currentPrompt(); }
+
+PromptOverride::PromptOverride(Prompt& replacement) : previous_(currentPrompt()) {
+    currentPrompt() = &replacement;
+}
+
+PromptOverride::~PromptOverride() { currentPrompt() = previous_; }
+
+}  // namespace tarnwell

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QFont>
+#include <QString>
+#include <optional>
+
+namespace tarnwell {
+
+// Every message box, question, input box, file and font dialog of the program
+// goes through this interface, so tests can answer them with a scripted double
+// and read back every text that was shown.
+class Prompt {
+public:
+    struct FileRequest {
+        QString caption;
+        QString directory;      // where the dialog starts; empty: the current one
+        QString fileName;       // name offered at start
+        QString filter;         // Qt filter text: "*.SQL (*.SQL)"
+        QString defaultSuffix;  // appended to a name typed without one ("SQL")
+    };
+
+    virtual ~Prompt() = default;
+
+    // A message box with an OK button only.
+    virtual void showMessage(const QString& text) = 0;
+    // A question answered yes (true) or no (false).
+    virtual bool askYesNo(const QString& text) = 0;
+    // An input box; nullopt when cancelled.
+    virtual std::optional<QString> inputText(const QString& caption, const QString& label,
+                                             const QString& initial) = 0;
+    // File dialogs; nullopt when cancelled, else the chosen path.
+    virtual std::optional<QString> openFileName(const FileRequest& request) = 0;
+    virtual std::optional<QString> saveFileName(const FileRequest& request) = 0;
+    virtual std::optional<QString> directoryName(const QString& caption, const QString& start) = 0;
+    // The font dialog; nullopt when cancelled.
+    virtual std::optional<QFont> chooseFont(const QFont& initial) = 0;
+};
+
+// The prompt the program uses now: the real dialogs unless a test installed
+// another one.
+Prompt& prompt();
+
+// Puts `replacement` in place for its own lifetime (tests).
+class PromptOverride {
+public:
+    explicit PromptOverride(Prompt& replacement);
+    ~PromptOverride();
+    PromptOverride(const PromptOverride&) = delete;
+    PromptOverride& operator=(const PromptOverride&) = delete;
+
+private:
+    Prompt* previous_;
+};
+
+}  // namespace tarnwell
