@@ -47,83 +47,51 @@ void run(Connection& connection, const std::string& sql) {
     connection.execute(sql);
 }
 
-struct ExpectedColumn {
+// One column of every type the backend names, declared in a table so the
+// server reports declared sizes: its type, the kind and sizes it reports, a
+// value and that value's canonical text.
+struct TypedColumn {
+    const char* type;
     const char* name;
     FieldKind kind;
     int size;
     int precision;
+    std::string literal;
+    std::string canonical;
 };
 
-// One column of every type the backend names, declared in a table so the
-// server reports the declared sizes.
-const std::vector<std::pair<std::string, ExpectedColumn>> kTypedColumns = {
-    {"smallint", {"c_int2", FieldKind::Smallint, 0, 0}},
-    {"integer", {"c_int4", FieldKind::Integer, 0, 0}},
-    {"bigint", {"c_int8", FieldKind::LargeInt, 0, 0}},
-    {"real", {"c_float4", FieldKind::Float, 0, 0}},
-    {"double precision", {"c_float8", FieldKind::Float, 0, 0}},
-    {"money", {"c_money", FieldKind::Currency, 2, 0}},
-    {"numeric(12,2)", {"c_num12", FieldKind::BCD, 2, 12}},
-    {"numeric(18,0)", {"c_num18", FieldKind::BCD, 0, 18}},
-    {"numeric(30,4)", {"c_num30", FieldKind::FMTBcd, 4, 30}},
-    {"numeric", {"c_num", FieldKind::FMTBcd, 0, 0}},
-    {"char(7)", {"c_bpchar", FieldKind::FixedChar, 7, 0}},
-    {"\"char\"", {"c_char", FieldKind::FixedChar, 1, 0}},
-    {"varchar(20)", {"c_varchar20", FieldKind::String, 20, 0}},
-    {"varchar", {"c_varchar", FieldKind::String, 0, 0}},
-    {"name", {"c_name", FieldKind::String, 63, 0}},
-    {"text", {"c_text", FieldKind::Memo, 0, 0}},
-    {"bytea", {"c_bytea", FieldKind::Blob, 0, 0}},
-    {"date", {"c_date", FieldKind::Date, 0, 0}},
-    {"time", {"c_time", FieldKind::Time, 0, 0}},
-    {"timetz", {"c_timetz", FieldKind::Time, 0, 0}},
-    {"timestamp", {"c_timestamp", FieldKind::DateTime, 0, 0}},
-    {"timestamp(3)", {"c_timestamp3", FieldKind::DateTime, 0, 0}},
-    {"timestamptz", {"c_timestamptz", FieldKind::DateTime, 0, 0}},
-    {"boolean", {"c_bool", FieldKind::Boolean, 0, 0}},
-    {"uuid", {"c_uuid", FieldKind::Guid, 0, 0}},
-    {"oid", {"c_oid", FieldKind::Integer, 0, 0}},
-    {"json", {"c_json", FieldKind::Memo, 0, 0}},
-    {"jsonb", {"c_jsonb", FieldKind::Memo, 0, 0}},
-    {"xml", {"c_xml", FieldKind::Memo, 0, 0}},
-    {"integer[]", {"c_array", FieldKind::Memo, 0, 0}},
-    {"interval", {"c_interval", FieldKind::Memo, 0, 0}},
-};
-
-// The values of one row, in the order of kTypedColumns, and their canonical
-// text.
-const std::vector<std::pair<std::string, std::string>> kTypedValues = {
-    {"-32768", "-32768"},
-    {"2147483647", "2147483647"},
-    {"-9223372036854775808", "-9223372036854775808"},
-    {"1.5", "1.5"},
-    {"0.1", "0.1"},
-    {"'-1234567.89'", "-1234567.89"},
-    {"1234567890.12", "1234567890.12"},
-    {"-123456789012345678", "-123456789012345678"},
-    {"-0.0001", "-0.0001"},
-    {"'NaN'", "NaN"},
-    {"'ab'", "ab     "},
-    {"'q'", "q"},
-    {"'x y'", "x y"},
-    {"'unbounded'", "unbounded"},
-    {"'pg_class'", "pg_class"},
-    {"'long text'", "long text"},
-    {"'\\x00ff41'", std::string("\0\xff" "A", 3)},
-    {"'2024-02-29'", "2024-02-29"},
-    {"'23:59:59.999999'", "23:59:59.999999"},
-    {"'12:00:00+08'", "12:00:00+08"},
-    {"'2024-02-29 13:14:15.5'", "2024-02-29 13:14:15.5"},
-    {"'2024-02-29 13:14:15.1239'", "2024-02-29 13:14:15.124"},
-    {"'2024-02-29 13:14:15+00'", "2024-02-29 13:14:15+00"},
-    {"true", "1"},
-    {"'a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11'", "a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11"},
-    {"4000000000", "4000000000"},
-    {"'{\"a\":  1}'", "{\"a\":  1}"},
-    {"'{\"a\":  1}'", "{\"a\": 1}"},
-    {"'<a>b</a>'", "<a>b</a>"},
-    {"'{1,NULL,3}'", "{1,NULL,3}"},
-    {"'1 day 2 hours'", "1 day 02:00:00"},
+const std::vector<TypedColumn> kTypedColumns = {
+    {"smallint", "c_int2", FieldKind::Smallint, 0, 0, "-32768", "-32768"},
+    {"integer", "c_int4", FieldKind::Integer, 0, 0, "2147483647", "2147483647"},
+    {"bigint", "c_int8", FieldKind::LargeInt, 0, 0, "-9223372036854775808", "-9223372036854775808"},
+    {"real", "c_float4", FieldKind::Float, 0, 0, "1.5", "1.5"},
+    {"double precision", "c_float8", FieldKind::Float, 0, 0, "0.1", "0.1"},
+    {"money", "c_money", FieldKind::Currency, 2, 0, "'-1234567.89'", "-1234567.89"},
+    {"numeric(12,2)", "c_num12", FieldKind::BCD, 2, 12, "1234567890.12", "1234567890.12"},
+    {"numeric(18,0)", "c_num18", FieldKind::BCD, 0, 18, "-123456789012345678", "-123456789012345678"},
+    {"numeric(30,4)", "c_num30", FieldKind::FMTBcd, 4, 30, "-0.0001", "-0.0001"},
+    {"numeric", "c_num", FieldKind::FMTBcd, 0, 0, "'NaN'", "NaN"},
+    {"char(7)", "c_bpchar", FieldKind::FixedChar, 7, 0, "'ab'", "ab     "},
+    {"\"char\"", "c_char", FieldKind::FixedChar, 1, 0, "'q'", "q"},
+    {"varchar(20)", "c_varchar20", FieldKind::String, 20, 0, "'x y'", "x y"},
+    {"varchar", "c_varchar", FieldKind::String, 0, 0, "'unbounded'", "unbounded"},
+    {"name", "c_name", FieldKind::String, 63, 0, "'pg_class'", "pg_class"},
+    {"text", "c_text", FieldKind::Memo, 0, 0, "'long text'", "long text"},
+    {"bytea", "c_bytea", FieldKind::Blob, 0, 0, "'\\x00ff41'", std::string("\0\xff" "A", 3)},
+    {"date", "c_date", FieldKind::Date, 0, 0, "'2024-02-29'", "2024-02-29"},
+    {"time", "c_time", FieldKind::Time, 0, 0, "'23:59:59.999999'", "23:59:59.999999"},
+    {"timetz", "c_timetz", FieldKind::Time, 0, 0, "'12:00:00+08'", "12:00:00+08"},
+    {"timestamp", "c_timestamp", FieldKind::DateTime, 0, 0, "'2024-02-29 13:14:15.5'", "2024-02-29 13:14:15.5"},
+    {"timestamp(3)", "c_timestamp3", FieldKind::DateTime, 0, 0, "'2024-02-29 13:14:15.1239'", "2024-02-29 13:14:15.124"},
+    {"timestamptz", "c_timestamptz", FieldKind::DateTime, 0, 0, "'2024-02-29 13:14:15+00'", "2024-02-29 13:14:15+00"},
+    {"boolean", "c_bool", FieldKind::Boolean, 0, 0, "true", "1"},
+    {"uuid", "c_uuid", FieldKind::Guid, 0, 0, "'a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11'", "a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11"},
+    {"oid", "c_oid", FieldKind::Integer, 0, 0, "4000000000", "4000000000"},
+    {"json", "c_json", FieldKind::Memo, 0, 0, "'{\"a\":  1}'", "{\"a\":  1}"},
+    {"jsonb", "c_jsonb", FieldKind::Memo, 0, 0, "'{\"a\":  1}'", "{\"a\": 1}"},
+    {"xml", "c_xml", FieldKind::Memo, 0, 0, "'<a>b</a>'", "<a>b</a>"},
+    {"integer[]", "c_array", FieldKind::Memo, 0, 0, "'{1,NULL,3}'", "{1,NULL,3}"},
+    {"interval", "c_interval", FieldKind::Memo, 0, 0, "'1 day 2 hours'", "1 day 02:00:00"},
 };
 
 std::unique_ptr<Connection> connectWithTypedTable(const tarnwell::test::TestServer& server) {
@@ -132,9 +100,8 @@ std::unique_ptr<Connection> connectWithTypedTable(const tarnwell::test::TestServ
     std::string create = "create temp table typed (";
     std::string values = "insert into typed values (";
     for (std::size_t i = 0; i < kTypedColumns.size(); ++i) {
-        create += (i ? ", " : "") + std::string(kTypedColumns[i].second.name) + " " +
-                  kTypedColumns[i].first;
-        values += (i ? ", " : "") + kTypedValues[i].first;
+        create += (i ? ", " : "") + std::string(kTypedColumns[i].name) + " " + kTypedColumns[i].type;
+        values += (i ? ", " : "") + kTypedColumns[i].literal;
     }
     run(*connection, create + ")");
     run(*connection, values + ")");
@@ -144,15 +111,14 @@ std::unique_ptr<Connection> connectWithTypedTable(const tarnwell::test::TestServ
 
 TEST(PgValues, EachColumnTypeGivesItsKindAndDeclaredSizes) {
     TARNWELL_REQUIRE_PG(server);
-    ASSERT_EQ(kTypedColumns.size(), kTypedValues.size());
     auto connection = connectWithTypedTable(server);
     auto cursor = connection->execute("select * from typed");
     ASSERT_TRUE(cursor->hasResultSet());
     const std::vector<Column>& columns = cursor->columns();
     ASSERT_EQ(columns.size(), kTypedColumns.size());
     for (std::size_t i = 0; i < columns.size(); ++i) {
-        const ExpectedColumn& expected = kTypedColumns[i].second;
-        SCOPED_TRACE(kTypedColumns[i].first);
+        const TypedColumn& expected = kTypedColumns[i];
+        SCOPED_TRACE(expected.type);
         EXPECT_EQ(columns[i].name, expected.name);
         EXPECT_EQ(columns[i].kind, expected.kind);
         EXPECT_EQ(columns[i].size, expected.size);
@@ -191,9 +157,9 @@ TEST(PgValues, EveryTypeGivesCanonicalTextAndNullsStayNull) {
     auto connection = connectWithTypedTable(server);
     const Rows rows = query(*connection, "select * from typed");
     ASSERT_EQ(rows.size(), 2u);
-    for (std::size_t i = 0; i < kTypedValues.size(); ++i) {
-        SCOPED_TRACE(kTypedColumns[i].first);
-        EXPECT_EQ(rows[0][i], Cell(kTypedValues[i].second));
+    for (std::size_t i = 0; i < kTypedColumns.size(); ++i) {
+        SCOPED_TRACE(kTypedColumns[i].type);
+        EXPECT_EQ(rows[0][i], Cell(kTypedColumns[i].canonical));
         EXPECT_EQ(rows[1][i], Cell{});
     }
 }
