@@ -1,0 +1,431 @@
+// The PostgreSQL backend against the test run's server: opening sessions,
+// errors, statements with and without result sets, streaming in packets, and
+// the thread rules (cancel from anywhere, a connection moving between
+// threads, a server that goes away mid-result).
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "dataaccess/DbError.h"
+#include "dataaccess/RowStore.h"
+#include "dataaccess/postgres/PgConnection.h"
+#include "support/TestEnvironment.h"
+
+namespace {
+
+using tarnwell::db::Connection;
+using tarnwell::db::Cursor;
+using tarnwell::db::DbError;
+using tarnwell::db::PgSettings;
+using tarnwell::db::RowStore;
+using tarnwell::db::openPostgres;
+
+using Cell = std::optional<std::string>;
+using Rows = std::vector<std::vector<Cell>>;
+
+Rows readAll(Cursor& cursor) {
+    RowStore store(cursor.columns().size());
+    while (!cursor.atEnd()) {
+        cursor.fetch(store, 500);
+    }
+    Rows rows(store.rowCount());
+    for (std::size_t r = 0; r < store.rowCount(); ++r) {
+        for (std::size_t c = 0; c < store.columnCount(); ++c) {
+            const RowStore::Cell cell = store.cell(r, c);
+            rows[r].push_back(cell.isNull ? Cell{} : Cell{std::string(cell.bytes)});
+        }
+    }
+    return rows;
+}
+
+Rows query(Connection& connection, const std::string& sql) {
+    auto cursor = connection.execute(sql);
+    return readAll(*cursor);
+}
+
+std::string scalar(Connection& connection, const std::string& sql) {
+    const Rows rows = query(connection, sql);
+    if (rows.size() != 1 || rows[0].size() != 1 || !rows[0][0]) {
+        ADD_FAILURE() << "no single value from: " << sql;
+        return {};
+    }
+    return *rows[0][0];
+}
+
+PgSettings settingsOf(const tarnwell::test::TestServer& server) {
+    PgSettings settings;
+    settings.host = server.host;
+    settings.port = server.port;
+    settings.database = server.database;
+    settings.user = server.user;
+    settings.password = server.password;
+    return settings;
+}
+
+// Runs `call` and gives the DbError it throws; fails the test if it throws
+// none.
+template <typename Call>
+DbError errorOf(Call&& call) {
+    try {
+        call();
+    } catch (const DbError& error) {
+        return error;
+    }
+    ADD_FAILURE() << "no DbError was thrown";
+    return DbError("");
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// A socket on a free port of 127.0.0.1; listening, the kernel accepts
+// connections to it that nobody ever answers.
+class LoopbackSocket {
+public:
+    explicit LoopbackSocket(bool listening) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        socklen_t length = sizeof address;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = std::to_string(ntohs(address.sin_port));
+        if (listening) {
+            ::listen(fd_, 4);
+        }
+    }
+    ~LoopbackSocket() { ::close(fd_); }
+    LoopbackSocket(const LoopbackSocket&) = delete;
+    LoopbackSocket& operator=(const LoopbackSocket&) = delete;
+    const std::string& port() const { return port_; }
+
+private:
+    int fd_;
+    std::string port_;
+};
+
+// Waits (bounded) until the backend `pid` runs a statement.
+bool waitUntilActive(Connection& monitor, const std::string& pid) {
+    for (int attempt = 0; attempt < 2000; ++attempt) {
+        if (scalar(monitor, "select count(*) from pg_stat_activity where pid = " + pid +
+                                " and state = 'active'") == "1") {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+// --- Opening a session ------------------------------------------------------
+
+TEST(PgOpen, BothFormsOpenASessionInUtf8WithIsoDatesAndTheProgramsName) {
+    TARNWELL_REQUIRE_PG(server);
+    auto fromSettings = openPostgres(settingsOf(server));
+    EXPECT_EQ(fromSettings->engineName(), "PostgreSQL");
+    const Rows session = query(*fromSettings,
+                               "select current_setting('application_name'), "
+                               "current_setting('client_encoding'), current_setting('DateStyle'), "
+                               "current_user, current_database()");
+    EXPECT_EQ(session[0][0], Cell("Tarnwell"));
+    EXPECT_EQ(session[0][1], Cell("UTF8"));
+    EXPECT_TRUE(session[0][2] && session[0][2]->starts_with("ISO"));
+    EXPECT_EQ(session[0][3], Cell(server.user));
+    EXPECT_EQ(session[0][4], Cell(server.database));
+
+    // The caller's own options and name survive; the output styles the
+    // cells depend on still win.
+    auto fromString = openPostgres(server.conninfo +
+                                   " application_name=mine options='-c search_path=elsewhere "
+                                   "-c DateStyle=German'");
+    const Rows own = query(*fromString,
+                           "select current_setting('application_name'), "
+                           "current_setting('search_path'), date '2024-05-06'");
+    EXPECT_EQ(own[0][0], Cell("mine"));
+    EXPECT_EQ(own[0][1], Cell("elsewhere"));
+    EXPECT_EQ(own[0][2], Cell("2024-05-06"));
+
+    auto fromUri = openPostgres("postgresql://" + server.user + ":" + server.password + "@" +
+                                server.host + ":" + server.port + "/" + server.database);
+    EXPECT_EQ(scalar(*fromUri, "select 6 * 7"), "42");
+}
+
+TEST(PgOpen, FailuresCarryLibpqsOwnMessage) {
+    TARNWELL_REQUIRE_PG(server);
+    PgSettings wrongPassword = settingsOf(server);
+    wrongPassword.password = "not-the-password";
+    const DbError denied = errorOf([&] { openPostgres(wrongPassword); });
+    EXPECT_TRUE(contains(denied.what(), "password authentication failed for user \"" + server.user + "\""))
+        << denied.what();
+    EXPECT_NE(std::string(denied.what()).back(), '\n');
+
+    PgSettings unknownHost = settingsOf(server);
+    unknownHost.host = "no-such-host.invalid";
+    const DbError unknown = errorOf([&] { openPostgres(unknownHost); });
+    EXPECT_TRUE(contains(unknown.what(), "could not translate host name \"no-such-host.invalid\""))
+        << unknown.what();
+
+    PgSettings refusedPort = settingsOf(server);
+    const LoopbackSocket closed(false);
+    refusedPort.port = closed.port();
+    const DbError refused = errorOf([&] { openPostgres(refusedPort); });
+    EXPECT_TRUE(contains(refused.what(), "Connection refused")) << refused.what();
+
+    // A server that takes the connection and never answers holds the caller
+    // only as long as the settings allow.
+    PgSettings silentServer = settingsOf(server);
+    const LoopbackSocket silent(true);
+    silentServer.port = silent.port();
+    silentServer.connectTimeoutSeconds = 2;
+    const DbError timedOut = errorOf([&] { openPostgres(silentServer); });
+    EXPECT_TRUE(contains(timedOut.what(), "timeout expired")) << timedOut.what();
+
+    const DbError noDatabase =
+        errorOf([&] { openPostgres(server.conninfo + " dbname=no_such_database"); });
+    EXPECT_TRUE(contains(noDatabase.what(), "database \"no_such_database\" does not exist"))
+        << noDatabase.what();
+
+    const DbError badString = errorOf([&] { openPostgres(std::string("host=x port")); });
+    EXPECT_TRUE(contains(badString.what(), "missing \"=\" after \"port\"")) << badString.what();
+}
+
+// --- Statements ---------------------------------------------------------------
+
+TEST(PgStatements, ServerErrorsKeepMessageAndStateAndLeaveTheSessionUsable) {
+    TARNWELL_REQUIRE_PG(server);
+    auto connection = openPostgres(server.conninfo);
+    const DbError syntax = errorOf([&] { connection->execute("selec 1"); });
+    EXPECT_EQ(syntax.sqlState(), "42601");
+    EXPECT_TRUE(contains(syntax.what(), "syntax error at or near \"selec\"")) << syntax.what();
+    EXPECT_NE(std::string(syntax.what()).back(), '\n');
+
+    const DbError missing = errorOf([&] { connection->execute("select * from no_such_table"); });
+    EXPECT_EQ(missing.sqlState(), "42P01");
+    EXPECT_TRUE(contains(missing.what(), "relation \"no_such_table\" does not exist"));
+
+    // An error after some rows were sent surfaces from fetch; the rows stay.
+    auto cursor = connection->execute(
+        "select 10 / (5 - g) from generate_series(1, 10) g");
+    RowStore rows(1);
+    const DbError midway = errorOf([&] {
+        while (!cursor->atEnd()) cursor->fetch(rows, 1);
+    });
+    EXPECT_EQ(midway.sqlState(), "22012");
+    EXPECT_EQ(rows.rowCount(), 4u);
+    EXPECT_TRUE(cursor->atEnd());
+    EXPECT_EQ(errorOf([&] { cursor->fetch(rows, 1); }).sqlState(), "22012");
+    cursor.reset();
+
+    EXPECT_EQ(scalar(*connection, "select 'still here'"), "still here");
+    EXPECT_TRUE(contains(errorOf([&] { connection->execute(std::string("select 1\0 2", 10)); }).what(),
+                         "NUL"));
+}
+
+TEST(PgStatements, StatementsWithoutResultSetReportTheRowsTheyChanged) {
+    TARNWELL_REQUIRE_PG(server);
+    auto connection = openPostgres(server.conninfo);
+    auto create = connection->execute("create temp table t (x integer)");
+    EXPECT_FALSE(create->hasResultSet());
+    EXPECT_TRUE(create->columns().empty());
+    EXPECT_TRUE(create->atEnd());
+    EXPECT_EQ(create->rowsAffected(), -1);
+    RowStore none(0);
+    EXPECT_EQ(create->fetch(none, 10), 0u);
+
+    EXPECT_EQ(connection->execute("insert into t select generate_series(1, 5)")->rowsAffected(), 5);
+    EXPECT_EQ(connection->execute("update t set x = x * 10 where x > 2")->rowsAffected(), 3);
+    EXPECT_EQ(connection->execute("delete from t where x = 1000")->rowsAffected(), 0);
+    // Several commands in one text: their counts add up.
+    EXPECT_EQ(connection->execute("insert into t values (6); delete from t where x < 3")->rowsAffected(), 3);
+    EXPECT_EQ(connection->execute("")->rowsAffected(), -1);
+    EXPECT_EQ(scalar(*connection, "select string_agg(x::text, ',' order by x) from t"), "6,30,40,50");
+}
+
+TEST(PgStatements, InATextOfSeveralStatementsTheFirstResultSetStreams) {
+    TARNWELL_REQUIRE_PG(server);
+    auto connection = openPostgres(server.conninfo);
+    connection->execute("create temp table log (x integer)");
+
+    // Commands before the first result set run; commands after it run once
+    // the set is read to its end.
+    auto cursor = connection->execute(
+        "insert into log values (1); select x from log; select 99; insert into log values (2)");
+    ASSERT_TRUE(cursor->hasResultSet());
+    EXPECT_EQ(readAll(*cursor), Rows({{Cell("1")}}));
+    cursor.reset();
+    EXPECT_EQ(scalar(*connection, "select string_agg(x::text, ',' order by x) from log"), "1,2");
+
+    // An error in a later statement comes from the fetch that reaches the
+    // end, and the whole text is rolled back as the server does.
+    cursor = connection->execute("select 7; insert into log values (3); select 1 / 0");
+    RowStore rows(1);
+    EXPECT_EQ(errorOf([&] { cursor->fetch(rows, 10); }).sqlState(), "22012");
+    EXPECT_EQ(rows.rowCount(), 1u);
+    cursor.reset();
+    EXPECT_EQ(scalar(*connection, "select count(*) from log"), "2");
+
+    // Leaving the set early stops the text: the statements after it never run.
+    cursor = connection->execute("select generate_series(1, 1000000); insert into log values (4)");
+    RowStore some(1);
+    cursor->fetch(some, 10);
+    cursor.reset();
+    EXPECT_EQ(scalar(*connection, "select count(*) from log where x = 4"), "0");
+}
+
+TEST(PgStatements, CopyStatementsEndWithoutHangingTheSession) {
+    TARNWELL_REQUIRE_PG(server);
+    auto connection = openPostgres(server.conninfo);
+    connection->execute("create temp table c (x integer)");
+    auto out = connection->execute("copy (select generate_series(1, 1000)) to stdout");
+    EXPECT_FALSE(out->hasResultSet());
+    EXPECT_EQ(out->rowsAffected(), 1000);
+
+    const DbError in = errorOf([&] { connection->execute("copy c from stdin"); });
+    EXPECT_TRUE(contains(in.what(), "COPY FROM STDIN")) << in.what();
+    EXPECT_EQ(scalar(*connection, "select count(*) from c"), "0");
+}
+
+TEST(PgStatements, RowsArriveInPacketsOfTheSizeAsked) {
+    TARNWELL_REQUIRE_PG(server);
+    auto connection = openPostgres(server.conninfo);
+    auto cursor = connection->execute("select g, 'row ' || g from generate_series(1, 250) g");
+    RowStore rows(2);
+    EXPECT_EQ(cursor->fetch(rows, 100), 100u);
+    EXPECT_FALSE(cursor->atEnd());
+    EXPECT_EQ(cursor->fetch(rows, 100), 100u);
+    EXPECT_FALSE(cursor->atEnd());
+    EXPECT_EQ(cursor->fetch(rows, 100), 50u);
+    EXPECT_TRUE(cursor->atEnd());
+    EXPECT_EQ(cursor->fetch(rows, 100), 0u);
+    ASSERT_EQ(rows.rowCount(), 250u);
+    for (std::size_t i = 0; i < 250; ++i) {
+        ASSERT_EQ(rows.cell(i, 0).bytes, std::to_string(i + 1));
+    }
+    EXPECT_EQ(rows.cell(249, 1).bytes, "row 250");
+
+    RowStore wrongShape(1);
+    auto again = connection->execute("select 1, 2");
+    EXPECT_THROW(again->fetch(wrongShape, 1), std::invalid_argument);
+}
+
+// --- Threads, cancellation, lost servers --------------------------------------
+
+TEST(PgThreads, CancelFromAnotherThreadStopsAStatementRunningOnAThirdThread) {
+    TARNWELL_REQUIRE_PG(server);
+    auto connection = openPostgres(server.conninfo);
+    auto monitor = openPostgres(server.conninfo);
+    const std::string pid = scalar(*connection, "select pg_backend_pid()");
+
+    std::optional<DbError> failure;
+    std::thread runner([&] {
+        try {
+            connection->execute("select pg_sleep(30)");
+        } catch (const DbError& error) {
+            failure = error;
+        }
+    });
+    const bool active = waitUntilActive(*monitor, pid);
+    std::thread canceller([&] { connection->cancel(); });
+    canceller.join();
+    runner.join();
+    ASSERT_TRUE(active);
+    ASSERT_TRUE(failure.has_value());
+    EXPECT_EQ(failure->sqlState(), "57014");
+    EXPECT_TRUE(contains(failure->what(), "canceling statement due to user request")) << failure->what();
+
+    // The connection carries on, on yet another thread.
+    EXPECT_EQ(scalar(*connection, "select 'after cancel'"), "after cancel");
+    connection->cancel();  // nothing runs: no effect on the next statement
+    EXPECT_EQ(scalar(*connection, "select 'after idle cancel'"), "after idle cancel");
+}
+
+TEST(PgThreads, CancelDuringFetchEndsTheStreamWithTheServersError) {
+    TARNWELL_REQUIRE_PG(server);
+    auto connection = openPostgres(server.conninfo);
+    auto cursor = connection->execute("select generate_series(1, 10000000)");
+    RowStore rows(1);
+    ASSERT_EQ(cursor->fetch(rows, 1000), 1000u);
+    std::thread canceller([&] { connection->cancel(); });
+    canceller.join();
+    const DbError error = errorOf([&] {
+        while (!cursor->atEnd()) cursor->fetch(rows, 10000);
+    });
+    EXPECT_EQ(error.sqlState(), "57014");
+    EXPECT_LT(rows.rowCount(), 10000000u);
+    EXPECT_EQ(rows.cell(rows.rowCount() - 1, 0).bytes, std::to_string(rows.rowCount()));
+    cursor.reset();
+    EXPECT_EQ(scalar(*connection, "select 1"), "1");
+}
+
+TEST(PgThreads, DestroyingAnUnfinishedCursorLeavesTheConnectionReadyAtOnce) {
+    TARNWELL_REQUIRE_PG(server);
+    auto connection = openPostgres(server.conninfo);
+    auto cursor = connection->execute("select g, md5(g::text) from (select generate_series(1, 5000000) g) s");
+    RowStore rows(2);
+    EXPECT_EQ(cursor->fetch(rows, 1000), 1000u);
+    cursor.reset();
+    EXPECT_EQ(scalar(*connection, "select 'next'"), "next");
+
+    // A caller that forgets the old cursor: the next execute ends it first,
+    // and the old one then reports its end.
+    auto forgotten = connection->execute("select generate_series(1, 5000000)");
+    RowStore first(1);
+    forgotten->fetch(first, 10);
+    auto fresh = connection->execute("select 'fresh'");
+    EXPECT_EQ(readAll(*fresh), Rows({{Cell("fresh")}}));
+    EXPECT_TRUE(forgotten->atEnd());
+    EXPECT_EQ(forgotten->fetch(first, 10), 0u);
+}
+
+TEST(PgThreads, AServerGoneMidFetchGivesItsMessageAndKeepsTheRowsRead) {
+    TARNWELL_REQUIRE_PG(server);
+    auto victim = openPostgres(server.conninfo);
+    auto killer = openPostgres(server.conninfo);
+    const std::string pid = scalar(*victim, "select pg_backend_pid()");
+
+    auto cursor = victim->execute("select g, repeat('x', 100) from (select generate_series(1, 5000000) g) s");
+    RowStore rows(2);
+    ASSERT_EQ(cursor->fetch(rows, 1000), 1000u);
+    EXPECT_EQ(scalar(*killer, "select pg_terminate_backend(" + pid + ")"), "1");
+
+    const DbError lost = errorOf([&] {
+        while (!cursor->atEnd()) cursor->fetch(rows, 10000);
+    });
+    // The server says why it ends the session unless it was in the middle of
+    // sending a row; then libpq tells what it saw.
+    EXPECT_TRUE(contains(lost.what(), "terminating connection due to administrator command") ||
+                contains(lost.what(), "server closed the connection unexpectedly"))
+        << lost.what();
+    EXPECT_GE(rows.rowCount(), 1000u);
+    EXPECT_LT(rows.rowCount(), 5000000u);
+    EXPECT_EQ(rows.cell(rows.rowCount() - 1, 0).bytes, std::to_string(rows.rowCount()));
+    EXPECT_TRUE(cursor->atEnd());
+    EXPECT_THROW(cursor->fetch(rows, 10), DbError);
+    cursor.reset();
+
+    const DbError after = errorOf([&] { victim->execute("select 1"); });
+    EXPECT_FALSE(std::string(after.what()).empty());
+    victim->cancel();
+}
+
+TEST(PgThreads, AConnectionClosedBeforeItsCursorLeavesTheCursorAtItsEnd) {
+    TARNWELL_REQUIRE_PG(server);
+    auto connection = openPostgres(server.conninfo);
+    auto cursor = connection->execute("select generate_series(1, 100000)");
+    RowStore rows(1);
+    cursor->fetch(rows, 10);
+    connection.reset();
+    EXPECT_TRUE(cursor->atEnd());
+    EXPECT_EQ(cursor->fetch(rows, 10), 0u);
+}
+
+}  // namespace
