@@ -192,10 +192,15 @@ void saveSqlFile(const QString& path, const QString& text, const QByteArray& enc
     if (!file.open(QIODevice::WriteOnly)) {
         throw saveError(path, file.errorString());
     }
-    if (file.write(bytes) != bytes.size()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        throw saveError(path, reason);
+    // A write may stop part way (a size limit); the next one reports why.
+    for (qsizetype written = 0; written < bytes.size();) {
+        const qint64 count = file.write(bytes.constData() + written, bytes.size() - written);
+        if (count <= 0) {
+            const QString reason = file.errorString();
+            file.cancelWriting();
+            throw saveError(path, reason);
+        }
+        written += count;
     }
     if (!file.commit()) {
         throw saveError(path, file.errorString());
