@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <langinfo.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tarnwell {
@@ -59,7 +60,8 @@ QString placeOf(const QString& text, qsizetype at) {
 }
 
 QString codeOf(char32_t code) {
-    return QStringLiteral("U+") + QString::number(static_cast<uint>(code), 16).toUpper().rightJustified(4, u'0');
+    const QString hex = QString::number(static_cast<uint>(code), 16).toUpper();
+    return QStringLiteral("U+") + hex.rightJustified(4, u'0');
 }
 
 QString describeCharacter(const QString& text, qsizetype at) {
@@ -99,9 +101,10 @@ QByteArray encodeForFile(const QString& path, const QString& text, const QByteAr
     if (at > 0 && text.at(at).isLowSurrogate() && text.at(at - 1).isHighSurrogate()) {
         --at;
     }
+    const char* encodingName = encode.name() ? encode.name() : encoding.constData();
     throw saveError(path, QStringLiteral("%1 %2 無法以 %3 編碼儲存")
                               .arg(placeOf(text, at), describeCharacter(text, at),
-                                   QString::fromLatin1(encode.name())));
+                                   QString::fromLatin1(encodingName)));
 }
 
 // An existing file is replaced only if it is a plain file that we may write:
@@ -160,15 +163,15 @@ QString loadSqlFile(const QString& path, const QByteArray& encoding) {
     if (path.isEmpty()) {
         throw openError(path, systemMessage(ENOENT));
     }
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        throw openError(path, systemMessage(ENOENT));
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0) {
+        throw openError(path, systemMessage(errno));
     }
-    if (info.isDir()) {
+    if (S_ISDIR(status.st_mode)) {
         throw openError(path, systemMessage(EISDIR));
     }
     // Devices and pipes could block or never end.
-    if (!info.isFile()) {
+    if (!S_ISREG(status.st_mode)) {
         throw openError(path, QStringLiteral("不是一般檔案"));
     }
     QFile file(path);

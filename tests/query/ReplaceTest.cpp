@@ -180,23 +180,24 @@ TEST(ReplaceDialog, isLaidOutAsDesigned) {
 
 TEST(ReplaceDialog, replacesInTheMemoLikeTypingAndCanBeUndone) {
     QPlainTextEdit memo;
-    setMemoText(memo, QStringLiteral("select * From t1\r\njoin t2 FROM\r\n"));
+    // Characters beyond the BMP take two document positions, as in the text.
+    setMemoText(memo, QStringLiteral("𠀀select * From t1\r\njoin t2 FROM\r\n"));
     QSignalSpy changed(&memo, &QPlainTextEdit::textChanged);
 
     pressReplaceButton(memo, [&](TFrmReplaceString& dialog) {
         EXPECT_EQ(dialog.memo(), &memo);
         fill(dialog, QStringLiteral("FROM"), QStringLiteral("from"), true, true);
         dialog.BitBtn1Click();
-        EXPECT_EQ(memoText(memo), QStringLiteral("select * from t1\r\njoin t2 from\r\n"));
+        EXPECT_EQ(memoText(memo), QStringLiteral("𠀀select * from t1\r\njoin t2 from\r\n"));
         EXPECT_GE(changed.count(), 1);
 
         // The dialog stays open for another replace: the first match only,
         // which is left selected.
         fill(dialog, QStringLiteral("T"), QStringLiteral("表"), false, true);
         dialog.BitBtn1Click();
-        EXPECT_EQ(memoText(memo), QStringLiteral("selec表 * from t1\r\njoin t2 from\r\n"));
+        EXPECT_EQ(memoText(memo), QStringLiteral("𠀀selec表 * from t1\r\njoin t2 from\r\n"));
         EXPECT_EQ(memo.textCursor().selectedText(), QStringLiteral("表"));
-        EXPECT_EQ(memo.textCursor().selectionStart(), 5);
+        EXPECT_EQ(memo.textCursor().selectionStart(), 7);
 
         // Neither box: nothing happens, not even an empty edit.
         const int changesBefore = changed.count();
@@ -207,9 +208,9 @@ TEST(ReplaceDialog, replacesInTheMemoLikeTypingAndCanBeUndone) {
 
     // Each replace is one step back.
     memo.undo();
-    EXPECT_EQ(memoText(memo), QStringLiteral("select * from t1\r\njoin t2 from\r\n"));
+    EXPECT_EQ(memoText(memo), QStringLiteral("𠀀select * from t1\r\njoin t2 from\r\n"));
     memo.undo();
-    EXPECT_EQ(memoText(memo), QStringLiteral("select * From t1\r\njoin t2 FROM\r\n"));
+    EXPECT_EQ(memoText(memo), QStringLiteral("𠀀select * From t1\r\njoin t2 FROM\r\n"));
 }
 
 TEST(ReplaceDialog, everyPressStartsAFreshDialogThatIsFreedOnClose) {

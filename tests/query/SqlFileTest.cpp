@@ -324,12 +324,5 @@ TEST_F(SqlFiles, aWriteThatFailsPartWayLeavesTheOldFile) {
     EXPECT_EQ(entries(), QStringList{"kept.sql"});
 }
 
-TEST(SqlFileDialogs, offerSqlFilesAndAddTheExtension) {
-    const Prompt::FileRequest request = sqlFileRequest(QStringLiteral("/tmp/last.SQL"));
-    EXPECT_EQ(request.filter, QStringLiteral("*.SQL (*.SQL *.sql)"));
-    EXPECT_EQ(request.defaultSuffix, QStringLiteral("SQL"));
-    EXPECT_EQ(request.fileName, QStringLiteral("/tmp/last.SQL"));
-}
-
 }  // namespace
 }  // namespace tarnwell

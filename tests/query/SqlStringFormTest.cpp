@@ -24,6 +24,8 @@ struct Example {
     QStringList after;
 };
 
+void PrintTo(const Example& example, std::ostream* out) { *out << "example " << example.name; }
+
 class ProgramStringExamples : public ::testing::TestWithParam<Example> {};
 
 TEST_P(ProgramStringExamples, rewritesEveryLineAsShown) {
