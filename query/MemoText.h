@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+class QPlainTextEdit;
+class QTextDocument;
+
+namespace tarnwell {
+
+// The memo's text with "\r\n" between lines, as the SQL tools and SQL files
+// take it.
+QString memoText(const QPlainTextEdit& memo);
+
+// Puts `text` ("\r\n", "\n" or "\r" between lines) into the memo as one edit,
+// the way typing would: it can be undone and the memo reports the change. The
+// caret goes to the start. Nothing happens when the text is already there.
+void setMemoText(QPlainTextEdit& memo, const QString& text);
+
+// The document's text with one "\n" per line break, so that position i of it
+// is document position i (unlike toPlainText(), no character is altered).
+QString documentText(const QTextDocument& document);
+
+}  // namespace tarnwell

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <stdexcept>
+
+#include "shell/Prompt.h"
+
+namespace tarnwell {
+
+// A SQL file that could not be read or written. what() is the whole message
+// (UTF-8), ready for the general error handler to show.
+class SqlFileError : public std::runtime_error {
+public:
+    explicit SqlFileError(const QString& message);
+};
+
+// The encoding the locale uses for text files ("UTF-8", "Big5", ...). A plain
+// ASCII locale counts as UTF-8, as it does for Qt itself.
+QByteArray localeTextEncoding();
+
+// The whole file as memo text. The bytes are read in `encoding`; a file that
+// is not valid in it is read as Big5 (CP950), so files from older systems
+// open. Every lone "\r" and lone "\n" becomes "\r\n". Throws SqlFileError.
+QString loadSqlFile(const QString& path, const QByteArray& encoding = localeTextEncoding());
+
+// Writes `text` byte for byte in `encoding`: no break added, no byte-order
+// mark. The file is replaced in one step, so a failed save leaves an existing
+// file as it was. Text that `encoding` cannot hold is refused rather than
+// written with substitutes. Throws SqlFileError.
+void saveSqlFile(const QString& path, const QString& text,
+                 const QByteArray& encoding = localeTextEncoding());
+
+// Lone "\r" and lone "\n" turned into "\r\n"; "\r\n" stays.
+QString withCrLfLineEnds(const QString& text);
+
+// The open and save dialogs for SQL files: "*.SQL" shown and matched, a name
+// typed without an extension gets ".SQL"; `previousFile` is offered again.
+Prompt::FileRequest sqlFileRequest(const QString& previousFile = {});
+
+}  // namespace tarnwell

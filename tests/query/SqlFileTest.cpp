@@ -1,0 +1,328 @@
+#include <gtest/gtest.h>
+
+#include "PrintQt.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <cerrno>
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "query/SqlFile.h"
+
+namespace tarnwell {
+namespace {
+
+class SqlFiles : public ::testing::Test {
+protected:
+    QString path(const QString& name) const { return QDir(folder.path()).filePath(name); }
+
+    QString write(const QString& name, const QByteArray& bytes) const {
+        QFile file(path(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+        return file.fileName();
+    }
+
+    static QByteArray read(const QString& file) {
+        QFile in(file);
+        return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray("<missing>");
+    }
+
+    QStringList entries() const {
+        return QDir(folder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+
+    QTemporaryDir folder;
+};
+
+// "中文" in Big5 and in UTF-8.
+const QByteArray big5Chinese("\xa4\xa4\xa4\xe5");
+const QByteArray utf8Chinese("\xe4\xb8\xad\xe6\x96\x87");
+
+TEST_F(SqlFiles, loadingGivesEveryLineACrLf) {
+    EXPECT_EQ(loadSqlFile(write("crlf.sql", "a\r\nb\r\n")), QStringLiteral("a\r\nb\r\n"));
+    EXPECT_EQ(loadSqlFile(write("lf.sql", "a\nb\n\nc")), QStringLiteral("a\r\nb\r\n\r\nc"));
+    EXPECT_EQ(loadSqlFile(write("cr.sql", "a\rb\r")), QStringLiteral("a\r\nb\r\n"));
+    EXPECT_EQ(loadSqlFile(write("mixed.sql", "a\r\nb\nc\rd\r\r\n\n\r")),
+              QStringLiteral("a\r\nb\r\nc\r\nd\r\n\r\n\r\n\r\n"));
+    EXPECT_EQ(loadSqlFile(write("empty.sql", "")), QString());
+}
+
+TEST_F(SqlFiles, loadingReadsTheLocaleEncodingAndFallsBackToBig5) {
+    EXPECT_EQ(loadSqlFile(write("utf8.sql", "select '" + utf8Chinese + "'"), "UTF-8"),
+              QStringLiteral("select '中文'"));
+    // A byte-order mark is not part of the text.
+    EXPECT_EQ(loadSqlFile(write("bom.sql", "\xef\xbb\xbfselect 1"), "UTF-8"),
+              QStringLiteral("select 1"));
+    // A legacy file is not valid UTF-8, so it is read as Big5.
+    EXPECT_EQ(loadSqlFile(write("legacy.sql", "select '" + big5Chinese + "'\r\n"), "UTF-8"),
+              QStringLiteral("select '中文'\r\n"));
+    // Under a Big5 locale the same file is the locale's own.
+    EXPECT_EQ(loadSqlFile(path("legacy.sql"), "Big5"), QStringLiteral("select '中文'\r\n"));
+    // A Big5 character whose second byte is "\" or "|" stays one character.
+    EXPECT_EQ(loadSqlFile(write("trail.sql", "\xa5\x5c\xa6\x7c"), "UTF-8"), QStringLiteral("功帆"));
+}
+
+// Switches LC_CTYPE for one test and back.
+class CharacterLocale {
+public:
+    explicit CharacterLocale(const char* name) : before_(std::setlocale(LC_CTYPE, nullptr)) {
+        active_ = std::setlocale(LC_CTYPE, name) != nullptr;
+    }
+    ~CharacterLocale() { std::setlocale(LC_CTYPE, before_.c_str()); }
+    CharacterLocale(const CharacterLocale&) = delete;
+    CharacterLocale& operator=(const CharacterLocale&) = delete;
+    bool active() const { return active_; }
+
+private:
+    std::string before_;
+    bool active_ = false;
+};
+
+TEST_F(SqlFiles, theDefaultEncodingIsTheLocales) {
+    {
+        // Plain ASCII would hold no Chinese at all: such a locale writes UTF-8.
+        CharacterLocale ascii("C");
+        ASSERT_TRUE(ascii.active());
+        EXPECT_EQ(localeTextEncoding(), QByteArray("UTF-8"));
+    }
+
+    // A Traditional Chinese Big5 locale, built for this test.
+    // (localedef also exits non-zero for mere warnings; what counts is the result.)
+    const QString locales = path("locales");
+    ASSERT_TRUE(QDir().mkpath(locales));
+    [[maybe_unused]] const int status = std::system(
+        QStringLiteral("localedef -i zh_TW -f BIG5 '%1/zh_TW.BIG5' >/dev/null 2>&1")
+            .arg(locales).toLocal8Bit().constData());
+    if (!QFileInfo(locales + QStringLiteral("/zh_TW.BIG5")).isDir()) {
+        GTEST_SKIP() << "localedef cannot build zh_TW.BIG5 here";
+    }
+    qputenv("LOCPATH", QFile::encodeName(locales));
+    CharacterLocale big5("zh_TW.BIG5");
+    qunsetenv("LOCPATH");
+    ASSERT_TRUE(big5.active());
+    EXPECT_EQ(localeTextEncoding().toUpper(), QByteArray("BIG5"));
+
+    const QString file = path("default.sql");
+    saveSqlFile(file, QStringLiteral("中文"));
+    EXPECT_EQ(read(file), big5Chinese);
+    EXPECT_EQ(loadSqlFile(file), QStringLiteral("中文"));
+}
+
+TEST_F(SqlFiles, whatCannotBeLoadedRaisesTheSystemsMessage) {
+    const auto messageOf = [](const QString& file) -> std::string {
+        try {
+            loadSqlFile(file);
+        } catch (const SqlFileError& error) {
+            return error.what();
+        }
+        return "no error";
+    };
+    const std::string missing = messageOf(path("missing.sql"));
+    EXPECT_NE(missing.find("無法開啟檔案"), std::string::npos) << missing;
+    EXPECT_NE(missing.find("missing.sql"), std::string::npos) << missing;
+    EXPECT_NE(missing.find(std::strerror(ENOENT)), std::string::npos) << missing;
+
+    EXPECT_NE(messageOf(QString()).find("無法開啟檔案"), std::string::npos);
+    EXPECT_NE(messageOf(folder.path()).find(std::strerror(EISDIR)), std::string::npos);
+
+    // A pipe would block the window forever; it is refused at once.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.sql")).constData(), 0600), 0);
+    EXPECT_NE(messageOf(path("pipe.sql")).find("無法開啟檔案"), std::string::npos);
+
+    if (::geteuid() != 0) {
+        const QString locked = write("locked.sql", "x");
+        QFile::setPermissions(locked, QFileDevice::WriteOwner);
+        EXPECT_NE(messageOf(locked).find(std::strerror(EACCES)), std::string::npos);
+    }
+}
+
+TEST_F(SqlFiles, savingWritesTheTextByteForByte) {
+    const QString file = path("two.SQL");
+    saveSqlFile(file, QStringLiteral("select 1\r\nfrom t"), "UTF-8");
+    EXPECT_EQ(read(file), QByteArray("select 1\r\nfrom t"));
+
+    // A file with bare line feeds comes back with CR LF once saved again.
+    const QString lf = write("lf.sql", "a\nb\n");
+    saveSqlFile(lf, loadSqlFile(lf, "UTF-8"), "UTF-8");
+    EXPECT_EQ(read(lf), QByteArray("a\r\nb\r\n"));
+
+    // No byte-order mark; text in the encoding asked for.
+    saveSqlFile(file, QStringLiteral("中文"), "UTF-8");
+    EXPECT_EQ(read(file), utf8Chinese);
+    saveSqlFile(file, QStringLiteral("中文"), "Big5");
+    EXPECT_EQ(read(file), big5Chinese);
+
+    saveSqlFile(file, QString(), "UTF-8");
+    EXPECT_EQ(read(file), QByteArray());
+    EXPECT_EQ(entries(), (QStringList{"lf.sql", "two.SQL"}));  // nothing left behind
+}
+
+TEST_F(SqlFiles, textTheEncodingCannotHoldIsRefusedNotSubstituted) {
+    const QString file = write("old.sql", "old");
+    try {
+        saveSqlFile(file, QStringLiteral("select 1\r\nwhere a = '😀'"), "Big5");
+        FAIL() << "saved text Big5 cannot hold";
+    } catch (const SqlFileError& error) {
+        const std::string message = error.what();
+        EXPECT_NE(message.find("無法儲存檔案"), std::string::npos) << message;
+        EXPECT_NE(message.find("第 2 行第 12 個字"), std::string::npos) << message;
+        EXPECT_NE(message.find("U+1F600"), std::string::npos) << message;
+        EXPECT_NE(message.find("Big5"), std::string::npos) << message;
+    }
+    EXPECT_EQ(read(file), QByteArray("old"));
+    EXPECT_THROW(saveSqlFile(path("new.sql"), QStringLiteral("café"), "Big5"), SqlFileError);
+    EXPECT_FALSE(QFile::exists(path("new.sql")));
+
+    // Half a surrogate pair cannot be written as UTF-8 either.
+    EXPECT_THROW(saveSqlFile(file, QString(QChar(0xd800)), "UTF-8"), SqlFileError);
+    EXPECT_EQ(read(file), QByteArray("old"));
+}
+
+// Makes a file or folder unwritable for whoever runs the test. Permission
+// bits do not stop root, so for root the immutable flag is set as well.
+class Unwritable {
+public:
+    explicit Unwritable(const QString& target) : target_(QFile::encodeName(target)) {
+        struct stat info {};
+        ::stat(target_.constData(), &info);
+        mode_ = info.st_mode & 07777;
+        ::chmod(target_.constData(), mode_ & ~0222);
+        if (::geteuid() == 0) {
+            immutable_ = setImmutable(true);
+        }
+    }
+    ~Unwritable() {
+        if (immutable_) {
+            setImmutable(false);
+        }
+        ::chmod(target_.constData(), mode_);
+    }
+    Unwritable(const Unwritable&) = delete;
+    Unwritable& operator=(const Unwritable&) = delete;
+
+    bool holds() const { return ::geteuid() != 0 || immutable_; }
+
+private:
+    bool setImmutable(bool on) {
+        const int fd = ::open(target_.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) {
+            return false;
+        }
+        int flags = 0;
+        bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        if (done) {
+            flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+            done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        }
+        ::close(fd);
+        return done;
+    }
+
+    QByteArray target_;
+    mode_t mode_ = 0;
+    bool immutable_ = false;
+};
+
+#define REQUIRE_UNWRITABLE(guard)                                                         \
+    if (!(guard).holds()) {                                                               \
+        GTEST_SKIP() << "running as root on a file system without the immutable flag: " \
+                        "nothing here can refuse a write";                               \
+    }
+
+std::string saveFailure(const QString& file, const QString& text) {
+    try {
+        saveSqlFile(file, text, "UTF-8");
+    } catch (const SqlFileError& error) {
+        return error.what();
+    }
+    return "no error";
+}
+
+bool mentionsOneOf(const std::string& message, std::initializer_list<int> codes) {
+    for (const int code : codes) {
+        if (message.find(std::strerror(code)) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST_F(SqlFiles, aReadOnlyFileIsLeftAsItWas) {
+    const QString file = write("kept.sql", "old\r\ntext");
+    Unwritable readOnly(file);
+    REQUIRE_UNWRITABLE(readOnly);
+    const std::string message = saveFailure(file, QStringLiteral("new"));
+    EXPECT_NE(message.find("無法儲存檔案"), std::string::npos) << message;
+    EXPECT_TRUE(mentionsOneOf(message, {EACCES, EPERM})) << message;
+    EXPECT_EQ(read(file), QByteArray("old\r\ntext"));
+    EXPECT_EQ(entries(), QStringList{"kept.sql"});
+}
+
+TEST_F(SqlFiles, aReadOnlyFolderIsLeftAsItWas) {
+    ASSERT_TRUE(QDir(folder.path()).mkdir("sql"));
+    const QString file = write("sql/kept.sql", "old");
+    Unwritable readOnly(path("sql"));
+    REQUIRE_UNWRITABLE(readOnly);
+
+    const std::string over = saveFailure(file, QStringLiteral("new"));
+    EXPECT_TRUE(mentionsOneOf(over, {EACCES, EPERM})) << over;
+    EXPECT_EQ(read(file), QByteArray("old"));
+
+    const std::string fresh = saveFailure(path("sql/new.sql"), QStringLiteral("new"));
+    EXPECT_TRUE(mentionsOneOf(fresh, {EACCES, EPERM})) << fresh;
+    EXPECT_EQ(QDir(path("sql")).entryList(QDir::Files | QDir::Hidden), QStringList{"kept.sql"});
+}
+
+TEST_F(SqlFiles, aPathThroughAFileOrOntoAFolderCannotBeSaved) {
+    write("plain.txt", "x");
+    const std::string through = saveFailure(path("plain.txt/a.sql"), QStringLiteral("new"));
+    EXPECT_TRUE(mentionsOneOf(through, {ENOTDIR})) << through;
+
+    ASSERT_TRUE(QDir(folder.path()).mkdir("folder.sql"));
+    const std::string onto = saveFailure(path("folder.sql"), QStringLiteral("new"));
+    EXPECT_TRUE(mentionsOneOf(onto, {EISDIR})) << onto;
+    EXPECT_TRUE(QFileInfo(path("folder.sql")).isDir());
+
+    const std::string nowhere = saveFailure(path("missing/a.sql"), QStringLiteral("new"));
+    EXPECT_TRUE(mentionsOneOf(nowhere, {ENOENT})) << nowhere;
+}
+
+// A file size limit makes the write itself fail part way, as a full disc does.
+TEST_F(SqlFiles, aWriteThatFailsPartWayLeavesTheOldFile) {
+    const QString file = write("kept.sql", "old");
+    const QString big(64 * 1024, u'x');
+
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction previousSignal {};
+    ::sigaction(SIGXFSZ, &ignore, &previousSignal);
+    struct rlimit previousLimit {};
+    ::getrlimit(RLIMIT_FSIZE, &previousLimit);
+    struct rlimit limit = previousLimit;
+    limit.rlim_cur = 4096;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    const std::string message = saveFailure(file, big);
+    ::setrlimit(RLIMIT_FSIZE, &previousLimit);
+    ::sigaction(SIGXFSZ, &previousSignal, nullptr);
+
+    EXPECT_NE(message.find("無法儲存檔案"), std::string::npos) << message;
+    EXPECT_TRUE(mentionsOneOf(message, {EFBIG})) << message;
+    EXPECT_EQ(read(file), QByteArray("old"));
+    EXPECT_EQ(entries(), QStringList{"kept.sql"});
+}
+
+}  // namespace
+}  // namespace tarnwell
