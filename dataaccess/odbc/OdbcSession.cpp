@@ -32,12 +32,18 @@ Session::Session(const OdbcSettings& settings)
         SQLSetConnectAttrW(connection_.get(), SQL_ATTR_LOGIN_TIMEOUT,
                            reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(settings.loginTimeoutSeconds)), 0);
     }
-    WideText connectionString(settings.connectionString);
+    // The narrow call: the driver manager reads a wide connection string
+    // before it has set up any conversion, cutting every character to its low
+    // byte, so a database path in Chinese would reach a narrow driver mangled.
+    // Narrow, the string reaches narrow drivers and drivers with both kinds
+    // of calls as it is (UTF-8); only a wide-only driver gets it converted,
+    // in the character set of the scope below.
+    std::string connectionString = settings.connectionString;
     SQLRETURN rc = SQL_ERROR;
     {
         const Utf8CharacterSetScope utf8;
-        rc = SQLDriverConnectW(connection_.get(), nullptr, connectionString.data(), SQL_NTS, nullptr, 0, nullptr,
-                               SQL_DRIVER_NOPROMPT);
+        rc = SQLDriverConnect(connection_.get(), nullptr, reinterpret_cast<SQLCHAR*>(connectionString.data()), SQL_NTS,
+                              nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
     }
     if (!SQL_SUCCEEDED(rc)) {
         throw diagnosticError(SQL_HANDLE_DBC, connection_.get(), "the ODBC driver refused the connection");

@@ -35,13 +35,13 @@ std::string toUtf8(const SQLWCHAR* text, std::size_t length);
 
 // While it lives, the calling thread's character set is UTF-8.
 //
-// unixODBC passes the wide calls on to a driver that has only narrow entry
-// points (the SQLite driver is one) by converting to and from the character
-// set of the calling thread's locale, which it fixes when the connection is
-// made. Under a C or Big5 locale Chinese text would not survive that way, so
+// unixODBC converts between wide and narrow text, where a driver lacks the
+// kind of call the program makes, in the character set of the calling
+// thread's locale, which it fixes for a connection when the connection is
+// made. Under a C or Big5 locale Chinese text would not survive that, so
 // connections are made inside this scope: the narrow side of every connection
-// is then UTF-8, which is what such drivers store and expect. Nothing happens
-// where the system has no UTF-8 locale.
+// is then UTF-8, which is what the program and the narrow drivers hold.
+// Nothing happens where the system has no UTF-8 locale.
 class Utf8CharacterSetScope {
 public:
     Utf8CharacterSetScope() noexcept;

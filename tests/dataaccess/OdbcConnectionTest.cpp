@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <clocale>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <thread>
@@ -275,6 +277,13 @@ TEST_P(OdbcConnectionTest, TraditionalChineseTextAndNamesSurviveTheRoundTrip) {
     ASSERT_EQ(columns.size(), 2u);
     EXPECT_EQ(columns[0].name, "名稱");
     EXPECT_EQ(columns[1].name, "編號");
+
+    try {
+        connection_->execute("select 不存在的欄位 from " + table);
+        FAIL() << "an unknown column was found";
+    } catch (const DbError& error) {
+        EXPECT_NE(std::string(error.what()).find("不存在的欄位"), std::string::npos) << error.what();
+    }
 }
 
 TEST_P(OdbcConnectionTest, DescribesEmptyResultsAndAThousandColumns) {
@@ -436,6 +445,34 @@ TEST(OdbcConnection, RefusedLoginsAndUnknownDataSourcesFailWithTheDriversWords) 
         EXPECT_EQ(error.sqlState(), "IM002");
         EXPECT_NE(std::string(error.what()).find("Data source name not found"), std::string::npos) << error.what();
     }
+}
+
+// Runs the process in the C locale (7-bit ASCII) for the life of the object.
+class CLocale {
+public:
+    CLocale() : previous_(std::setlocale(LC_ALL, nullptr)) { std::setlocale(LC_ALL, "C"); }
+    ~CLocale() { std::setlocale(LC_ALL, previous_.c_str()); }
+
+private:
+    std::string previous_;
+};
+
+TEST(OdbcConnection, ChineseInTheConnectionStringSurvivesAProgramInTheCLocale) {
+    TARNWELL_REQUIRE_ODBC();
+    char pattern[] = "/tmp/tarnwell-odbc-locale.XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const std::filesystem::path directory(pattern);
+    const std::filesystem::path database = directory / "資料庫.db";
+    {
+        std::unique_ptr<Connection> connection;
+        {
+            const CLocale ascii;
+            connection = openOdbc({"Driver=SQLite3;Database=" + database.string(), 15});
+        }
+        connection->execute("create table t (x integer)");
+        EXPECT_TRUE(std::filesystem::exists(database));
+    }
+    std::filesystem::remove_all(directory);
 }
 
 }  // namespace
