@@ -10,8 +10,9 @@ namespace tarnwell::db::odbc {
 
 namespace {
 
-int clampedSize(SQLULEN size) {
-    return size > static_cast<SQLULEN>(INT_MAX) ? INT_MAX : static_cast<int>(size);
+// Drivers say "no limit" with 0, SQL_NO_TOTAL or a size beyond reason.
+int declaredSize(SQLULEN size) {
+    return size >= static_cast<SQLULEN>(INT_MAX) ? 0 : static_cast<int>(size);
 }
 
 std::string lowerAscii(std::string_view text) {
@@ -40,7 +41,7 @@ bool matchesShape(std::string_view text, std::size_t pos, std::string_view shape
 Column kindFromSqlType(const DescribedColumn& described) {
     Column column;
     column.name = described.name;
-    const int size = clampedSize(described.columnSize);
+    const int size = declaredSize(described.columnSize);
     switch (described.sqlType) {
     case SQL_INTEGER:
         column.kind = FieldKind::Integer;

@@ -226,6 +226,17 @@ TEST_P(OdbcConnectionTest, GivesCanonicalTextForEveryKindAndKeepsNullsApart) {
         EXPECT_EQ(textOf(rows, 0, i), expected[i]);
         EXPECT_TRUE(rows.cell(1, i).isNull);
     }
+
+    // Each driver spells the infinities its own way ("Infinity", "Inf").
+    const RowStore infinities =
+        query(postgres() ? "select cast('Infinity' as float8), cast('-Infinity' as float8), cast('NaN' as float8)"
+                         : "select 1e999, -1e999");
+    ASSERT_EQ(infinities.rowCount(), 1u);
+    EXPECT_EQ(textOf(infinities, 0, 0), "Infinity");
+    EXPECT_EQ(textOf(infinities, 0, 1), "-Infinity");
+    if (postgres()) {
+        EXPECT_EQ(textOf(infinities, 0, 2), "NaN");
+    }
 }
 
 TEST_P(OdbcConnectionTest, KeepsEveryByteOfBinaryAndLongValuesWhole) {
