@@ -70,9 +70,11 @@ Setup=$pg_driver
 EOF
   cat >"$dir/odbc.ini" <<EOF
 [tarnwell_sqlite]
+; StepAPI=1: rows are stepped on demand, not all read when the statement runs
 Description=Tarnwell tests over SQLite
 Driver=SQLite3
 Database=$state/odbc/odbc-test.db
+StepAPI=1
 
 [tarnwell_pg]
 Description=Tarnwell tests over PostgreSQL
