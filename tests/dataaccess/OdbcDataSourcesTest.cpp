@@ -96,7 +96,7 @@ TEST(OdbcDataSources, ListsUserAndSystemSourcesWithTheirKeysInFileOrderButNoSect
     const OdbcDataSource* sqlite = findSource(sources, "tarnwell_sqlite");
     ASSERT_NE(sqlite, nullptr);
     EXPECT_EQ(sqlite->driver, "SQLite3");
-    EXPECT_EQ(keyNames(*sqlite), (std::vector<std::string>{"Description", "Driver", "Database"}));
+    EXPECT_EQ(keyNames(*sqlite), (std::vector<std::string>{"Description", "Driver", "Database", "StepAPI"}));
 
     const OdbcDataSource* postgres = findSource(sources, "tarnwell_pg");
     ASSERT_NE(postgres, nullptr);
