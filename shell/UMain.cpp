@@ -126,9 +126,10 @@ void TfrmMain::centreOnScreen() {
     if (screen == nullptr) {
         return;
     }
-    QRect frame = frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    move(frame.topLeft());
+    // The frame is the window manager's and unknown before the first showing.
+    QRect area = geometry();
+    area.moveCenter(screen->availableGeometry().center());
+    setGeometry(area);
 }
 
 // --- Window events -----------------------------------------------------------
