@@ -14,6 +14,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cerrno>
+#include <fcntl.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -85,6 +86,8 @@ Child spawnSelf(const char* self, const char* flag) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, fds[0]);
+    // The platform plugin's chatter would drown the report.
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     char* argv[] = {const_cast<char*>(self), const_cast<char*>(flag), nullptr};
     Child child;
     if (posix_spawn(&child.pid, self, &actions, nullptr, argv, environ) != 0) {

@@ -52,7 +52,12 @@ public:
     // earlier entry covers it.
     std::optional<int> AddConnectedADO(const QString& connectionString, const QString& provider,
                                        const QString& dataSource);
-    // Refills the connection list of every open query window from the registry.
+    // Refills the connection list `CbxConnectAlias` of every open query window
+    // (object name "frmQueryEditor_<n>") for the kind its `CbxLinkType` shows.
+    // Convention for the query windows: their user-change handlers listen to
+    // QComboBox::activated, which only a user's pick emits; a choice made by
+    // program (setCurrentIndex, this refill) runs none of them. The refill
+    // also blocks the list's signals while it works.
     void RefreshConnectAliases();
 
     // --- Commands of other windows ------------------------------------------
