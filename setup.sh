@@ -25,7 +25,7 @@ packages=(
   libpq-dev postgresql postgresql-client
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql
   libgtest-dev
-  fonts-arphic-uming fonts-arphic-ukai fonts-noto-cjk
+  fonts-arphic-uming fonts-arphic-ukai fonts-noto-cjk fonts-urw-base35
   xvfb xauth x11-utils xdotool tint2
 )
 

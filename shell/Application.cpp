@@ -1,8 +1,12 @@
 #include "shell/Application.h"
 
+#include <QIcon>
 #include <exception>
 
 #include "shell/Prompt.h"
+
+// The resources live in a static library; nothing would pull them in.
+static void loadResources() { Q_INIT_RESOURCE(tarnwell); }
 
 namespace tarnwell {
 
@@ -10,6 +14,8 @@ Application::Application(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Tarnwell"));
     setApplicationVersion(QStringLiteral(TARNWELL_VERSION));
     setDesktopFileName(QStringLiteral("tarnwell"));
+    loadResources();
+    setWindowIcon(QIcon(QStringLiteral(":/icons/tarnwell.svg")));
 }
 
 bool Application::notify(QObject* receiver, QEvent* event) {

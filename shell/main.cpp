@@ -1,6 +1,3 @@
-#include "shell/Application.h"
+#include "shell/Startup.h"
 
-int main(int argc, char** argv) {
-    tarnwell::Application app(argc, argv);
-    return app.exec();
-}
+int main(int argc, char** argv) { return tarnwell::runTarnwell(argc, argv); }

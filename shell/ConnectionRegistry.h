@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+#include <vector>
+
+namespace tarnwell {
+
+// One BDE alias that was logged into during the run.
+struct TAConnectedBDE {
+    QString AliasName;
+    QString ServerName;
+    QString DatabaseName;
+    QString UserName;
+    QString Password;
+};
+
+// One ADO connection that was opened during the run.
+struct TAConnectedADO {
+    QString ConnectionString;  // as the opened connection reports it
+    QString Provider;
+    QString DataSource;
+};
+
+// The value after the first case-sensitive occurrence of `key` (which carries
+// its "="), up to the next ";" or the end; empty when the key is absent. No
+// quoting is understood.
+QString ConnectionStringValue(const QString& connectionString, const QString& key);
+
+// The memory of the connections made during the run. Entries are only ever
+// appended; their positions are what the query windows' connection lists and
+// the ADO tree refer to.
+class ConnectionRegistry {
+public:
+    const std::vector<TAConnectedBDE>& ConnectedBDE() const { return bde_; }
+    const std::vector<TAConnectedADO>& ConnectedADO() const { return ado_; }
+
+    bool hasBdeAlias(const QString& aliasName) const;
+    // True when some entry's connection string holds both texts; an empty
+    // provider or data source covers nothing.
+    bool coversAdoConnection(const QString& provider, const QString& dataSource) const;
+
+    // Appends unless the alias name is there already (exact comparison);
+    // true when it appended.
+    bool addBde(TAConnectedBDE entry);
+    // Appends unless covered; the new position, or nothing when covered.
+    std::optional<int> addAdo(TAConnectedADO entry);
+
+    // The first entry with this alias name (exact comparison), if any.
+    const TAConnectedBDE* findBde(const QString& aliasName) const;
+    // The entry at `position`, if the position is inside the list.
+    const TAConnectedADO* adoAt(int position) const;
+
+    // What a connection list shows for a link type: alias names for "BDE",
+    // data sources for "ADO", in registration order; nothing otherwise.
+    QStringList choicesFor(const QString& linkType) const;
+
+private:
+    std::vector<TAConnectedBDE> bde_;
+    std::vector<TAConnectedADO> ado_;
+};
+
+}  // namespace tarnwell

@@ -1,0 +1,70 @@
+#include "shell/Startup.h"
+
+#include <QAbstractEventDispatcher>
+#include <QStringList>
+#include <cstdio>
+
+#include "shell/Application.h"
+#include "shell/CommandLine.h"
+#include "shell/Fonts.h"
+#include "shell/SingleInstance.h"
+#include "shell/UMain.h"
+
+namespace tarnwell {
+
+namespace {
+
+QStringList argumentList(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    return arguments;
+}
+
+void callWhenIdle(TfrmMain& mainWindow, const std::function<void(TfrmMain&)>& hook) {
+    auto* dispatcher = QAbstractEventDispatcher::instance();
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection = QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock,
+                                   &mainWindow, [connection, &mainWindow, hook] {
+                                       QObject::disconnect(*connection);
+                                       hook(mainWindow);
+                                   });
+}
+
+}  // namespace
+
+int runTarnwell(int argc, char** argv, const StartupHooks& hooks) {
+    const CommandLine commandLine = parseCommandLine(argumentList(argc, argv));
+    switch (commandLine.action) {
+    case CommandLine::Action::ShowHelp:
+        std::fputs(helpText().toLocal8Bit().constData(), stdout);
+        return 0;
+    case CommandLine::Action::ShowVersion:
+        std::fputs(versionText().toLocal8Bit().constData(), stdout);
+        return 0;
+    case CommandLine::Action::Refuse:
+        std::fprintf(stderr, "tarnwell: %s\nTry 'tarnwell --help'.\n",
+                     commandLine.error.toLocal8Bit().constData());
+        return 2;
+    case CommandLine::Action::Run:
+        break;
+    }
+
+    Application app(argc, argv);
+    SingleInstance instance(SingleInstance::addressForCurrentUser());
+    if (!instance.claim()) {
+        return 0;
+    }
+    setUpFonts();
+    TfrmMain mainWindow;
+    QObject::connect(&instance, &SingleInstance::activationRequested, &mainWindow,
+                     &TfrmMain::bringApplicationForward);
+    mainWindow.startUp();
+    if (hooks.whenIdle) {
+        callWhenIdle(mainWindow, hooks.whenIdle);
+    }
+    return app.exec();
+}
+
+}  // namespace tarnwell

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QFont>
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <optional>
+#include <vector>
+
+#include "shell/Prompt.h"
+
+namespace tarnwell::test {
+
+// Answers the program's dialogs from a script the test queues, records every
+// call in order, and fails the test on a call the script did not expect (or
+// on script steps left unused when it goes away). Installed for its lifetime.
+class ScriptedPrompt final : public Prompt {
+public:
+    enum class Kind { Message, YesNo, Input, OpenFile, SaveFile, Directory, Font };
+
+    struct Call {
+        Kind kind;
+        // The texts the program passed, in parameter order: message text;
+        // question; caption, label, initial text; caption, directory, file
+        // name, filter, default suffix; caption, start; font family.
+        QStringList texts;
+    };
+
+    ScriptedPrompt();
+    ~ScriptedPrompt() override;
+    ScriptedPrompt(const ScriptedPrompt&) = delete;
+    ScriptedPrompt& operator=(const ScriptedPrompt&) = delete;
+
+    // Script steps. `expectedText`, when given, must equal the call's first
+    // text that tells what is asked: the message, the question, the input
+    // box's label, the dialog's caption.
+    void expectMessage(std::optional<QString> expectedText = std::nullopt);
+    void answerYesNo(bool yes, std::optional<QString> expectedText = std::nullopt);
+    void answerInput(std::optional<QString> text, std::optional<QString> expectedLabel = std::nullopt);
+    void answerOpenFile(std::optional<QString> path, std::optional<QString> expectedCaption = std::nullopt);
+    void answerSaveFile(std::optional<QString> path, std::optional<QString> expectedCaption = std::nullopt);
+    void answerDirectory(std::optional<QString> path, std::optional<QString> expectedCaption = std::nullopt);
+    void answerFont(std::optional<QFont> font);
+
+    const std::vector<Call>& calls() const { return calls_; }
+    // The texts of all message boxes shown, in order.
+    QStringList messages() const;
+    bool scriptUsedUp() const { return script_.empty(); }
+
+    void showMessage(const QString& text) override;
+    bool askYesNo(const QString& text) override;
+    std::optional<QString> inputText(const QString& caption, const QString& label,
+                                     const QString& initial) override;
+    std::optional<QString> openFileName(const FileRequest& request) override;
+    std::optional<QString> saveFileName(const FileRequest& request) override;
+    std::optional<QString> directoryName(const QString& caption, const QString& start) override;
+    std::optional<QFont> chooseFont(const QFont& initial) override;
+
+private:
+    struct Step {
+        Kind kind = Kind::Message;
+        std::optional<QString> expectedText;
+        bool yes = false;
+        std::optional<QString> text;
+        std::optional<QFont> font;
+    };
+
+    Step& queue(Kind kind, std::optional<QString> expectedText);
+    // Records the call and takes the next step; nothing when the call was not
+    // the one the script expected (the test has then failed).
+    std::optional<Step> take(Kind kind, QStringList texts, int checkedText);
+
+    std::deque<Step> script_;
+    std::vector<Call> calls_;
+    PromptOverride installed_;
+};
+
+const char* kindName(ScriptedPrompt::Kind kind);
+
+}  // namespace tarnwell::test
