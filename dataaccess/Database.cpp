@@ -3,6 +3,7 @@
 #include <charconv>
 #include <chrono>
 #include <optional>
+#include <thread>
 
 #include "dataaccess/DbError.h"
 #include "dataaccess/Paths.h"
@@ -133,6 +134,9 @@ Database::Database(Session& session, std::string databaseName) : session_(sessio
 
 Database::~Database() {
     session_.unregisterDatabase(*this);
+    // Whoever set the callbacks may be going away too: they are not called.
+    afterConnect_ = nullptr;
+    afterDisconnect_ = nullptr;
     close();
 }
 
@@ -201,8 +205,9 @@ void Database::close() {
     // asking the engine to stop it until that thread lets go of the query.
     for (const auto& user : users) {
         std::unique_lock run(user->run, std::defer_lock);
-        while (!run.try_lock_for(std::chrono::milliseconds(20))) {
+        while (!run.try_lock()) {
             connection->cancel();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         if (user->database == this) {
             user->release(this);

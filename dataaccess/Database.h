@@ -41,7 +41,7 @@ struct QueryState;
 class Database {
 public:
     Database(Session& session, std::string databaseName);
-    ~Database();  // closes, then leaves the session's registry
+    ~Database();  // leaves the session's registry and closes, without callbacks
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
 

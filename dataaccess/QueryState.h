@@ -21,7 +21,7 @@ namespace detail {
 
 struct QueryState {
     // Held for the whole of a run, a fetch or a close.
-    std::timed_mutex run;
+    std::mutex run;
 
     // Guarded by `run`.
     Database* database = nullptr;
