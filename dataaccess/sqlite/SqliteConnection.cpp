@@ -85,6 +85,20 @@ std::string messageOf(sqlite3* db, int rc) {
     return message != nullptr ? std::string(message) : std::string(sqlite3_errstr(rc));
 }
 
+// Holds the connection's (recursive) lock for a scope.
+class ConnectionLock {
+public:
+    explicit ConnectionLock(sqlite3* db) : mutex_(db != nullptr ? sqlite3_db_mutex(db) : nullptr) {
+        sqlite3_mutex_enter(mutex_);
+    }
+    ~ConnectionLock() { sqlite3_mutex_leave(mutex_); }
+    ConnectionLock(const ConnectionLock&) = delete;
+    ConnectionLock& operator=(const ConnectionLock&) = delete;
+
+private:
+    sqlite3_mutex* mutex_;
+};
+
 // sqlite3_step with the connection's error text read under the connection's
 // own lock, so another thread's statement cannot overwrite it in between.
 int step(sqlite3* db, sqlite3_stmt* statement, std::string& error) {
@@ -168,6 +182,10 @@ public:
     bool atEnd() const override { return atEnd_; }
 
     std::size_t fetch(RowStore& rows, std::size_t maxRows) override {
+        // In serialized mode every sqlite3_column_* call takes the connection's
+        // lock; holding it for the whole batch turns those into cheap
+        // re-entries of a lock this thread already owns.
+        const ConnectionLock lock(db_);
         std::size_t fetched = 0;
         while (fetched < maxRows && hasRow_) {
             appendRow(rows);
