@@ -281,12 +281,15 @@ void ClientDataSet::refresh() {
         currentSource();  // throws the reason
     }
     const std::size_t wanted = allFetched_ ? kEveryRow : rows_.rowCount();
+    // Until the new rows are in, the rows held stay, and they stay tied to
+    // the earlier run: should this fail, no later fetch appends rows of the
+    // new run to them.
     source_->rerun();
-    sourceRun_ = source_->runId();
     std::vector<Column> columns = source_->columns();
     RowStore fresh(columns.size());
     const std::size_t fetched = wanted == 0 ? 0 : source_->fetch(fresh, wanted);
     const bool all = fetched < wanted || source_->atEnd();
+    sourceRun_ = source_->runId();
 
     if (beforeReset_) {
         beforeReset_();

@@ -26,6 +26,10 @@ struct QueryState;
 // that opened its database; cancel() may come from any thread. While a
 // statement runs, fetch() from another thread fails at once with a DbError
 // rather than waiting for it.
+//
+// cancel() stops the statement the engine is running; one that arrives just
+// before the statement reaches the engine can be missed, so a caller that
+// must stop a run repeats it until the run ends (Database::close() does).
 class Query : public RowSource {
 public:
     explicit Query(Session& session);

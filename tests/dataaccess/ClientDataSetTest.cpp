@@ -200,6 +200,25 @@ TEST_F(ClientDataSetTest, RefreshAsksAgainForAsManyRowsAndKeepsThePosition) {
     EXPECT_EQ(cds_.currentRow(), 9u) << "the last row, when fewer came back";
 }
 
+TEST_F(ClientDataSetTest, ARefreshThatFailsKeepsTheRowsHeldAndFetchesNothingMore) {
+    run("SELECT n FROM numbers ORDER BY n", 10);
+    cds_.moveTo(5);
+    {
+        auto writer = db::openSqlite({dir_.file("cds.db"), false, false});
+        writer->execute("ALTER TABLE numbers RENAME TO renamed");
+    }
+    EXPECT_THROW(cds_.refresh(), DbError);
+    EXPECT_EQ(cds_.recordCount(), 10u);
+    EXPECT_EQ(current(), "6");
+    {
+        auto writer = db::openSqlite({dir_.file("cds.db"), false, false});
+        writer->execute("ALTER TABLE renamed RENAME TO numbers");
+    }
+    query_->open();  // the same statement succeeds again, as a new run
+    EXPECT_THROW(cds_.last(), DbError) << "rows of a new run are not appended to the old ones";
+    EXPECT_EQ(cds_.recordCount(), 10u);
+}
+
 TEST_F(ClientDataSetTest, BookmarksLeadBackWithinOneOpening) {
     run("SELECT n FROM numbers ORDER BY n", 50);
     cds_.moveTo(42);
