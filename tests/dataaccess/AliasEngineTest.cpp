@@ -196,6 +196,21 @@ TEST_F(AliasSessionTest, OdbcDataSourcesFollowTheFileAsOdbcAliases) {
     EXPECT_EQ(pg.value("Driver"), "PostgreSQL Unicode");
     EXPECT_EQ(pg.value("Database"), "tarnwell_test");
     EXPECT_FALSE(odbc->isAlias("ODBC")) << "the [ODBC] section is no data source";
+
+    // A listed data source connects by its name.
+    Database database(*odbc, "BDE_DBS");
+    database.setAliasName("tarnwell_pg");
+    database.params() = odbc->aliasParams("tarnwell_pg");
+    database.params().append("USER NAME", pg.value("Username"));
+    database.params().append("PASSWORD", pg.value("Password"));
+    database.open();
+    Query query(*odbc);
+    query.setDatabaseName("BDE_DBS");
+    query.setSql("SELECT 6 * 7");
+    query.open();
+    RowStore rows(1);
+    query.fetch(rows, 1);
+    EXPECT_EQ(cellText(rows, 0, 0), "42");
 }
 
 TEST_F(AliasSessionTest, TheDemoAliasOpensTheSampleDatabase) {
