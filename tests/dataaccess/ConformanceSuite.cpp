@@ -29,6 +29,8 @@ using db::Session;
 
 std::string adapterName(const ::testing::TestParamInfo<BackendAdapter>& info) { return info.param.name; }
 
+void PrintTo(const BackendAdapter& adapter, std::ostream* out) { *out << adapter.name; }
+
 std::string sqlText(std::string_view text) {
     std::string out = "'";
     for (char c : text) {

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -61,6 +62,8 @@ struct BackendAdapter {
 };
 
 std::string adapterName(const ::testing::TestParamInfo<BackendAdapter>& info);
+// Shown as its name, so test names stay the same from run to run.
+void PrintTo(const BackendAdapter& adapter, std::ostream* out);
 
 class ConnectionConformance : public ::testing::TestWithParam<BackendAdapter> {
 protected:
