@@ -1,0 +1,485 @@
+#include "dataaccess/AdoConnection.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <condition_variable>
+#include <thread>
+
+#include "dataaccess/DataLink.h"
+#include "dataaccess/DbError.h"
+#include "dataaccess/NoResultSetError.h"
+#include "dataaccess/ParamList.h"
+#include "dataaccess/Paths.h"
+#include "dataaccess/odbc/OdbcConnection.h"
+#include "dataaccess/postgres/PgConnection.h"
+#include "dataaccess/sqlite/SqliteConnection.h"
+
+namespace tarnwell::db {
+
+namespace {
+
+constexpr std::size_t kDrainBatch = 256;
+
+// Stops a statement that runs longer than the command timeout.
+class StatementTimer {
+public:
+    StatementTimer(AdoConnection& connection, int seconds) {
+        if (seconds <= 0) {
+            return;
+        }
+        thread_ = std::thread([this, &connection, seconds] {
+            std::unique_lock lock(mutex_);
+            if (!wake_.wait_for(lock, std::chrono::seconds(seconds), [this] { return done_; })) {
+                fired_ = true;
+                connection.cancel();
+            }
+        });
+    }
+
+    ~StatementTimer() { stop(); }
+
+    // After stop() returns the timer cancels nothing any more.
+    void stop() {
+        if (!thread_.joinable()) {
+            return;
+        }
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+
+    bool fired() const {
+        std::lock_guard lock(mutex_);
+        return fired_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    bool done_ = false;
+    bool fired_ = false;
+    std::thread thread_;
+};
+
+DbError timeoutError(int seconds) {
+    return DbError("Timeout expired: the statement ran longer than the command timeout of " +
+                   std::to_string(seconds) + " seconds and was stopped");
+}
+
+// The ODBC connection-string value of a key ("DSN", "DATABASE"), braces
+// understood; "" when absent.
+std::string odbcAttribute(std::string_view text, std::string_view key) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto eq = text.find('=', i);
+        if (eq == std::string_view::npos) {
+            break;
+        }
+        std::string_view name = text.substr(i, eq - i);
+        while (!name.empty() && (name.front() == ' ' || name.front() == ';')) {
+            name.remove_prefix(1);
+        }
+        while (!name.empty() && name.back() == ' ') {
+            name.remove_suffix(1);
+        }
+        std::size_t j = eq + 1;
+        std::string value;
+        if (j < text.size() && text[j] == '{') {
+            ++j;
+            while (j < text.size()) {
+                if (text[j] == '}') {
+                    if (j + 1 < text.size() && text[j + 1] == '}') {
+                        value += '}';
+                        j += 2;
+                        continue;
+                    }
+                    ++j;
+                    break;
+                }
+                value += text[j++];
+            }
+            while (j < text.size() && text[j] != ';') {
+                ++j;
+            }
+        } else {
+            const auto end = text.find(';', j);
+            value = std::string(text.substr(j, end == std::string_view::npos ? std::string_view::npos : end - j));
+            j = end == std::string_view::npos ? text.size() : end;
+        }
+        if (equalsIgnoringCase(name, key)) {
+            return value;
+        }
+        i = j + 1;
+    }
+    return {};
+}
+
+std::string odbcBraced(const std::string& value) {
+    if (value.find_first_of(";{}") == std::string::npos &&
+        (value.empty() || (value.front() != ' ' && value.back() != ' '))) {
+        return value;
+    }
+    std::string out = "{";
+    for (char c : value) {
+        out += c;
+        if (c == '}') {
+            out += '}';
+        }
+    }
+    return out + "}";
+}
+
+struct PgTarget {
+    std::string host;
+    std::string port;
+    std::string database;
+};
+
+PgTarget parsePgDataSource(const std::string& dataSource) {
+    PgTarget target;
+    const auto slash = dataSource.find('/');
+    const std::string hostPort = dataSource.substr(0, slash);
+    if (slash != std::string::npos) {
+        target.database = dataSource.substr(slash + 1);
+    }
+    if (!hostPort.empty() && hostPort.front() == '[') {
+        const auto close = hostPort.find(']');
+        if (close == std::string::npos) {
+            throw DbError("The connection string is not valid: Data Source \"" + dataSource +
+                          "\" has an unclosed \"[\"");
+        }
+        target.host = hostPort.substr(1, close - 1);
+        if (close + 1 < hostPort.size()) {
+            if (hostPort[close + 1] != ':') {
+                throw DbError("The connection string is not valid: Data Source \"" + dataSource + "\"");
+            }
+            target.port = hostPort.substr(close + 2);
+        }
+    } else if (std::count(hostPort.begin(), hostPort.end(), ':') == 1) {
+        const auto colon = hostPort.find(':');
+        target.host = hostPort.substr(0, colon);
+        target.port = hostPort.substr(colon + 1);
+    } else {
+        target.host = hostPort;
+    }
+    if (!target.port.empty()) {
+        int port = 0;
+        const auto [end, ec] = std::from_chars(target.port.data(), target.port.data() + target.port.size(), port);
+        if (ec != std::errc() || end != target.port.data() + target.port.size() || port <= 0 || port > 65535) {
+            throw DbError("The connection string is not valid: the port \"" + target.port +
+                          "\" in Data Source is not a port number");
+        }
+    }
+    return target;
+}
+
+int timeoutOf(const ConnectionString& settings, int fallback) {
+    const std::string text = settings.value("Connect Timeout");
+    int seconds = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+    return text.empty() || ec != std::errc() || end != text.data() + text.size() || seconds < 0 ? fallback
+                                                                                                : seconds;
+}
+
+// The connection string with a "FILE NAME=" indirection replaced by the data
+// link file's string (keys given beside it win).
+ConnectionString resolveDataLink(const ConnectionString& given) {
+    if (!given.contains("File Name")) {
+        return given;
+    }
+    const std::string path = expandHome(given.value("File Name"));
+    ConnectionString resolved = ConnectionString::parse(readDataLinkFile(path));
+    if (resolved.contains("File Name")) {
+        throw DbError("A data link file cannot name another data link file: " + path);
+    }
+    for (const auto& [key, value] : given.entries()) {
+        if (!equalsIgnoringCase(key, "File Name")) {
+            resolved.set(key, value);
+        }
+    }
+    return resolved;
+}
+
+}  // namespace
+
+AdoConnection::AdoConnection() = default;
+
+AdoConnection::~AdoConnection() {
+    close();
+    for (AdoQuery* query : queries_) {
+        query->release();
+    }
+}
+
+void AdoConnection::resetToNewConnectionDefaults() {
+    close();
+    commandTimeout_ = 30;
+    connectionString_.clear();
+    connectionTimeout_ = 15;
+    connectOptions_ = ConnectOption::Unspecified;
+    cursorLocation_ = CursorLocation::Client;
+    defaultDatabase_.clear();
+    isolationLevel_ = IsolationLevel::CursorStability;
+    keepConnection_ = true;
+    loginPrompt_ = false;
+    mode_ = ConnectMode::Unknown;
+    provider_.clear();
+}
+
+void AdoConnection::setConnectionString(std::string text) {
+    if (text == connectionString_) {
+        return;
+    }
+    close();
+    connectionString_ = std::move(text);
+}
+
+void AdoConnection::setConnected(bool connected) {
+    if (connected) {
+        open();
+    } else {
+        close();
+    }
+}
+
+std::string AdoConnection::provider() const {
+    if (connected()) {
+        return provider_;
+    }
+    try {
+        const std::string named = ConnectionString::parse(connectionString_).value("Provider");
+        const std::string canonical = canonicalProviderName(named);
+        return canonical.empty() ? named : canonical;
+    } catch (const DbError&) {
+        return {};
+    }
+}
+
+void AdoConnection::open() {
+    if (connected()) {
+        return;
+    }
+    const ConnectionString settings = resolveDataLink(ConnectionString::parse(connectionString_));
+    const std::string named = settings.value("Provider");
+    if (named.empty()) {
+        throw DbError("The connection string names no provider (Provider=SQLite.1, PostgreSQL.1 or ODBC.1)");
+    }
+    const std::string provider = canonicalProviderName(named);
+    if (provider.empty()) {
+        throw DbError("Unknown provider \"" + named + "\" (known: SQLite.1, PostgreSQL.1, ODBC.1)");
+    }
+    std::string dataSource = settings.value("Data Source");
+    const int timeout = timeoutOf(settings, connectionTimeout_);
+
+    std::unique_ptr<Connection> connection;
+    if (provider == kProviderSqlite) {
+        if (dataSource.empty()) {
+            throw DbError("The connection string names no Data Source (the SQLite database file)");
+        }
+        SqliteSettings sqlite;
+        sqlite.path = expandHome(dataSource);
+        sqlite.readOnly = mode_ == ConnectMode::Read || equalsIgnoringCase(settings.value("Mode"), "Read");
+        connection = openSqlite(sqlite);
+    } else if (provider == kProviderPostgres) {
+        if (dataSource.empty()) {
+            throw DbError("The connection string names no Data Source (host[:port]/database)");
+        }
+        const PgTarget target = parsePgDataSource(dataSource);
+        PgSettings pg;
+        pg.host = target.host;
+        pg.port = target.port;
+        pg.database = settings.contains("Initial Catalog") ? settings.value("Initial Catalog") : target.database;
+        if (pg.database.empty()) {
+            pg.database = defaultDatabase_;
+        }
+        pg.user = settings.value("User ID");
+        pg.password = settings.value("Password");
+        pg.connectTimeoutSeconds = timeout;
+        connection = openPostgres(pg);
+    } else {
+        const std::string extended = settings.value("Extended Properties");
+        std::string odbc;
+        if (!extended.empty()) {
+            odbc = extended;
+            if (dataSource.empty()) {
+                dataSource = odbcAttribute(extended, "DSN");
+            }
+            if (dataSource.empty()) {
+                dataSource = odbcAttribute(extended, "DATABASE");
+            }
+            if (dataSource.empty()) {
+                dataSource = odbcAttribute(extended, "DRIVER");
+            }
+        } else if (!dataSource.empty()) {
+            odbc = "DSN=" + odbcBraced(dataSource);
+        } else {
+            throw DbError("The connection string names no Data Source (a DSN) and no Extended Properties");
+        }
+        const std::string user = settings.value("User ID");
+        const std::string password = settings.value("Password");
+        if (!user.empty() && odbcAttribute(odbc, "UID").empty()) {
+            odbc += ";UID=" + odbcBraced(user);
+        }
+        if (!password.empty() && odbcAttribute(odbc, "PWD").empty()) {
+            odbc += ";PWD=" + odbcBraced(password);
+        }
+        OdbcSettings settingsOdbc;
+        settingsOdbc.connectionString = odbc;
+        settingsOdbc.loginTimeoutSeconds = timeout;
+        connection = openOdbc(settingsOdbc);
+    }
+
+    ConnectionString completed;
+    completed.set("Provider", provider);
+    completed.set("Data Source", dataSource);
+    for (const auto& [key, value] : settings.entries()) {
+        if (!equalsIgnoringCase(key, "Provider") && !equalsIgnoringCase(key, "Data Source")) {
+            completed.set(key, value);
+        }
+    }
+    {
+        std::lock_guard lock(cancelGuard_);
+        connection_ = std::move(connection);
+    }
+    provider_ = provider;
+    connectionString_ = completed.text();
+}
+
+void AdoConnection::close() {
+    if (!connection_) {
+        return;
+    }
+    // Cursors go before the connection they belong to.
+    for (AdoQuery* query : queries_) {
+        query->release();
+    }
+    std::unique_ptr<Connection> closing;
+    {
+        std::lock_guard lock(cancelGuard_);
+        closing = std::move(connection_);
+    }
+}
+
+void AdoConnection::cancel() noexcept {
+    std::lock_guard lock(cancelGuard_);
+    if (connection_) {
+        connection_->cancel();
+    }
+}
+
+AdoQuery::AdoQuery(AdoConnection& connection) : connection_(connection) {
+    connection_.queries_.push_back(this);
+}
+
+AdoQuery::~AdoQuery() {
+    release();
+    auto& queries = connection_.queries_;
+    queries.erase(std::remove(queries.begin(), queries.end(), this), queries.end());
+}
+
+void AdoQuery::release() noexcept {
+    cursor_.reset();
+    columns_.clear();
+    active_ = false;
+    atEnd_ = true;
+    delivered_ = 0;
+    ++runId_;
+}
+
+void AdoQuery::close() { release(); }
+
+void AdoQuery::open() { run(true); }
+
+void AdoQuery::execSql() { run(false); }
+
+std::unique_ptr<Cursor> AdoQuery::execute() {
+    if (!connection_.connected()) {
+        connection_.open();
+    }
+    const int seconds = connection_.commandTimeout();
+    StatementTimer timer(connection_, seconds);
+    std::unique_ptr<Cursor> cursor;
+    try {
+        cursor = connection_.connection()->execute(sql_);
+    } catch (const DbError&) {
+        timer.stop();
+        if (timer.fired()) {
+            throw timeoutError(seconds);
+        }
+        throw;
+    }
+    timer.stop();
+    if (timer.fired()) {
+        throw timeoutError(seconds);
+    }
+    return cursor;
+}
+
+void AdoQuery::run(bool wantRows) {
+    release();
+    rowsAffected_ = -1;
+    std::unique_ptr<Cursor> cursor = execute();
+    if (!cursor->hasResultSet()) {
+        rowsAffected_ = cursor->rowsAffected();
+        if (wantRows) {
+            throw NoResultSetError(rowsAffected_);
+        }
+        return;
+    }
+    const bool withoutRecords = (executeOptions_ & ExecuteNoRecords) != 0;
+    if (!wantRows || withoutRecords) {
+        std::int64_t returned = 0;
+        RowStore scratch(cursor->columns().size());
+        while (!cursor->atEnd()) {
+            scratch.clear();
+            returned += static_cast<std::int64_t>(cursor->fetch(scratch, kDrainBatch));
+        }
+        rowsAffected_ = returned;
+        if (wantRows) {
+            throw NoResultSetError(returned,
+                                   "The statement ran without returning records (execute option 8, "
+                                   "execute without records, is set)");
+        }
+        return;
+    }
+    columns_ = cursor->columns();
+    cursor_ = std::move(cursor);
+    delivered_ = 0;
+    limit_ = maxRecords_ > 0 ? static_cast<std::size_t>(maxRecords_) : 0;
+    atEnd_ = cursor_->atEnd();
+    active_ = true;
+    ++runId_;
+}
+
+std::size_t AdoQuery::fetch(RowStore& rows, std::size_t maxRows) {
+    if (!active_) {
+        throw DbError("Cannot perform this operation on a closed dataset");
+    }
+    if (atEnd_ || !cursor_) {
+        return 0;
+    }
+    std::size_t wanted = maxRows;
+    if (limit_ > 0) {
+        wanted = std::min(wanted, limit_ - delivered_);
+    }
+    std::size_t fetched = 0;
+    try {
+        fetched = cursor_->fetch(rows, wanted);
+    } catch (...) {
+        atEnd_ = cursor_->atEnd();
+        throw;
+    }
+    delivered_ += fetched;
+    atEnd_ = cursor_->atEnd() || (limit_ > 0 && delivered_ >= limit_);
+    if (atEnd_ && !cursor_->atEnd()) {
+        // The rows past the limit are never wanted: stop the statement.
+        cursor_.reset();
+    }
+    return fetched;
+}
+
+}  // namespace tarnwell::db

@@ -1,0 +1,270 @@
+#include "dataaccess/Database.h"
+
+#include <charconv>
+#include <chrono>
+#include <optional>
+#include <thread>
+
+#include "dataaccess/DbError.h"
+#include "dataaccess/Paths.h"
+#include "dataaccess/QueryState.h"
+#include "dataaccess/Session.h"
+#include "dataaccess/odbc/OdbcConnection.h"
+#include "dataaccess/postgres/PgConnection.h"
+#include "dataaccess/sqlite/SqliteConnection.h"
+
+namespace tarnwell::db {
+
+namespace {
+
+std::string upperAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return text;
+}
+
+int secondsParam(const ParamList& params, std::string_view name, int fallback) {
+    const std::string text = params.value(name);
+    int seconds = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || seconds < 0) {
+        return fallback;
+    }
+    return seconds;
+}
+
+// One ODBC connection-string value, in braces when it needs them.
+std::string odbcValue(const std::string& value) {
+    const bool needsBraces = value.find_first_of(";{}=") != std::string::npos ||
+                             (!value.empty() && (value.front() == ' ' || value.back() == ' '));
+    if (!needsBraces) {
+        return value;
+    }
+    std::string out = "{";
+    for (char c : value) {
+        out += c;
+        if (c == '}') {
+            out += '}';
+        }
+    }
+    out += '}';
+    return out;
+}
+
+bool isLoginKey(std::string_view key) {
+    return equalsIgnoringCase(key, "USER NAME") || equalsIgnoringCase(key, "PASSWORD") ||
+           equalsIgnoringCase(key, "CONNECT TIMEOUT");
+}
+
+std::string odbcConnectionString(const ParamList& params, const AliasDefinition* alias) {
+    std::string text;
+    const auto add = [&text](std::string_view key, const std::string& value) {
+        if (!text.empty()) {
+            text += ';';
+        }
+        text += key;
+        text += '=';
+        text += odbcValue(value);
+    };
+    if (alias != nullptr && alias->odbcDataSource) {
+        add("DSN", alias->name);
+    } else {
+        ParamList seen;
+        for (std::size_t i = 0; i < params.size(); ++i) {
+            const std::string key = params.nameAt(i);
+            if (key.empty() || isLoginKey(key) || seen.contains(key)) {
+                continue;
+            }
+            seen.append(key, "");
+            add(key, params.valueAt(i));
+        }
+    }
+    const std::string user = params.value("USER NAME");
+    const std::string password = params.value("PASSWORD");
+    if (!user.empty()) {
+        add("UID", user);
+    }
+    if (!password.empty()) {
+        add("PWD", password);
+    }
+    return text;
+}
+
+std::unique_ptr<Connection> connectWith(const std::string& driver, const ParamList& params,
+                                        const AliasDefinition* alias) {
+    if (driver == kDriverSqlite) {
+        SqliteSettings settings;
+        settings.path = expandHome(params.value("PATH"));
+        if (settings.path.empty()) {
+            throw DbError("No database file: the parameter PATH is empty");
+        }
+        settings.readOnly = equalsIgnoringCase(params.value("OPEN MODE"), "READ ONLY");
+        return openSqlite(settings);
+    }
+    if (driver == kDriverPostgres) {
+        PgSettings settings;
+        settings.host = params.value("SERVER NAME");
+        settings.port = params.value("PORT");
+        settings.database = params.value("DATABASE NAME");
+        settings.user = params.value("USER NAME");
+        settings.password = params.value("PASSWORD");
+        settings.connectTimeoutSeconds = secondsParam(params, "CONNECT TIMEOUT", 10);
+        return openPostgres(settings);
+    }
+    if (driver == kDriverOdbc) {
+        OdbcSettings settings;
+        settings.connectionString = odbcConnectionString(params, alias);
+        settings.loginTimeoutSeconds = secondsParam(params, "CONNECT TIMEOUT", 15);
+        return openOdbc(settings);
+    }
+    if (driver.empty()) {
+        throw DbError("No driver: the database names no alias and no driver");
+    }
+    throw DbError("Unknown driver type: " + driver + " (known: SQLITE, POSTGRESQL, ODBC)");
+}
+
+}  // namespace
+
+Database::Database(Session& session, std::string databaseName) : session_(session), name_(std::move(databaseName)) {
+    session_.registerDatabase(*this);
+}
+
+Database::~Database() {
+    session_.unregisterDatabase(*this);
+    // Whoever set the callbacks may be going away too: they are not called.
+    afterConnect_ = nullptr;
+    afterDisconnect_ = nullptr;
+    close();
+}
+
+std::string Database::effectiveDriverName() const {
+    if (!driver_.empty()) {
+        return upperAscii(driver_);
+    }
+    if (alias_.empty()) {
+        return {};
+    }
+    return session_.aliasDriverName(alias_);
+}
+
+ParamList Database::effectiveParams() const {
+    ParamList params = params_;
+    if (!alias_.empty() && session_.isAlias(alias_)) {
+        const ParamList aliasParams = session_.aliasParams(alias_);
+        for (std::size_t i = 0; i < aliasParams.size(); ++i) {
+            params.appendLine(aliasParams.line(i));
+        }
+    }
+    return params;
+}
+
+void Database::open() {
+    std::lock_guard lifecycle(lifecycle_);
+    if (connected()) {
+        return;
+    }
+    if (!alias_.empty() && !session_.isAlias(alias_) && driver_.empty()) {
+        throw DbError("Unknown alias: " + alias_);
+    }
+    std::optional<AliasDefinition> alias;
+    if (!alias_.empty() && session_.isAlias(alias_)) {
+        alias = session_.alias(alias_);
+    }
+    std::shared_ptr<Connection> connection =
+        connectWith(effectiveDriverName(), effectiveParams(), alias ? &*alias : nullptr);
+    {
+        std::lock_guard lock(mutex_);
+        connection_ = std::move(connection);
+    }
+    if (afterConnect_) {
+        afterConnect_();
+    }
+}
+
+void Database::close() {
+    std::lock_guard lifecycle(lifecycle_);
+    std::shared_ptr<Connection> connection;
+    std::vector<std::shared_ptr<detail::QueryState>> users;
+    {
+        std::lock_guard lock(mutex_);
+        if (!connection_) {
+            return;
+        }
+        closing_ = true;
+        connection = connection_;
+        for (const auto& weak : users_) {
+            if (auto user = weak.lock()) {
+                users.push_back(std::move(user));
+            }
+        }
+    }
+    // A query may be in the middle of a statement on another thread: keep
+    // asking the engine to stop it until that thread lets go of the query.
+    for (const auto& user : users) {
+        std::unique_lock run(user->run, std::defer_lock);
+        while (!run.try_lock()) {
+            connection->cancel();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        if (user->database == this) {
+            user->release(this);
+        }
+    }
+    {
+        std::lock_guard lock(mutex_);
+        users_.clear();
+        connection_.reset();
+        closing_ = false;
+    }
+    connection.reset();
+    if (afterDisconnect_) {
+        afterDisconnect_();
+    }
+}
+
+bool Database::connected() const {
+    std::lock_guard lock(mutex_);
+    return connection_ != nullptr && !closing_;
+}
+
+void Database::setConnected(bool connected) {
+    if (connected) {
+        open();
+    } else {
+        close();
+    }
+}
+
+void Database::cancel() noexcept {
+    std::shared_ptr<Connection> connection;
+    {
+        std::lock_guard lock(mutex_);
+        connection = connection_;
+    }
+    if (connection) {
+        connection->cancel();
+    }
+}
+
+std::shared_ptr<Connection> Database::attach(const std::shared_ptr<detail::QueryState>& query) {
+    std::lock_guard lock(mutex_);
+    if (!connection_ || closing_) {
+        throw DbError("Database " + name_ + " is not connected");
+    }
+    std::erase_if(users_, [](const std::weak_ptr<detail::QueryState>& user) { return user.expired(); });
+    users_.push_back(query);
+    return connection_;
+}
+
+void Database::detach(const detail::QueryState* query) noexcept {
+    std::lock_guard lock(mutex_);
+    std::erase_if(users_, [query](const std::weak_ptr<detail::QueryState>& user) {
+        const auto locked = user.lock();
+        return !locked || locked.get() == query;
+    });
+}
+
+}  // namespace tarnwell::db

@@ -1,0 +1,154 @@
+#include "dataaccess/Query.h"
+
+#include "dataaccess/Database.h"
+#include "dataaccess/DbError.h"
+#include "dataaccess/NoResultSetError.h"
+#include "dataaccess/QueryState.h"
+#include "dataaccess/Session.h"
+
+namespace tarnwell::db {
+
+namespace {
+
+// Rows read and dropped at a time when a statement run for its effect
+// returns rows after all.
+constexpr std::size_t kDrainBatch = 256;
+
+}  // namespace
+
+void detail::QueryState::release(const Database* closingDatabase) noexcept {
+    // The cursor goes before the connection it belongs to.
+    cursor.reset();
+    {
+        std::lock_guard lock(cancelGuard);
+        connection.reset();
+    }
+    if (database != nullptr && database != closingDatabase) {
+        database->detach(this);
+    }
+    database = nullptr;
+    columns.clear();
+    active = false;
+    atEnd = true;
+    ++runId;
+}
+
+Query::Query(Session& session) : session_(session), state_(std::make_shared<detail::QueryState>()) {}
+
+Query::~Query() { close(); }
+
+void Query::open() { run(true); }
+
+void Query::execSql() { run(false); }
+
+void Query::rerun() { run(true); }
+
+void Query::run(bool wantRows) {
+    detail::QueryState& state = *state_;
+    std::unique_lock lock(state.run);
+    state.release(nullptr);
+    state.rowsAffected = -1;
+
+    std::shared_ptr<Connection> connection = session_.withDatabase(databaseName_, [this](Database& database) {
+        std::shared_ptr<Connection> attached = database.attach(state_);
+        state_->database = &database;
+        return attached;
+    });
+    {
+        std::lock_guard cancelLock(state.cancelGuard);
+        state.connection = connection;
+    }
+
+    std::unique_ptr<Cursor> cursor;
+    try {
+        cursor = connection->execute(sql_);
+    } catch (...) {
+        state.release(nullptr);
+        throw;
+    }
+
+    if (!cursor->hasResultSet()) {
+        const std::int64_t affected = cursor->rowsAffected();
+        cursor.reset();
+        state.release(nullptr);
+        state.rowsAffected = affected;
+        if (wantRows) {
+            throw NoResultSetError(affected);
+        }
+        return;
+    }
+
+    if (!wantRows) {
+        std::int64_t returned = 0;
+        try {
+            RowStore scratch(cursor->columns().size());
+            while (!cursor->atEnd()) {
+                scratch.clear();
+                returned += static_cast<std::int64_t>(cursor->fetch(scratch, kDrainBatch));
+            }
+        } catch (...) {
+            cursor.reset();
+            state.release(nullptr);
+            throw;
+        }
+        cursor.reset();
+        state.release(nullptr);
+        state.rowsAffected = returned;
+        return;
+    }
+
+    state.columns = cursor->columns();
+    state.atEnd = cursor->atEnd();
+    state.cursor = std::move(cursor);
+    state.active = true;
+    ++state.runId;
+}
+
+void Query::close() {
+    std::unique_lock lock(state_->run);
+    if (state_->database != nullptr || state_->cursor) {
+        state_->release(nullptr);
+    }
+}
+
+std::int64_t Query::rowsAffected() const noexcept { return state_->rowsAffected; }
+
+void Query::cancel() noexcept {
+    std::shared_ptr<Connection> connection;
+    {
+        std::lock_guard lock(state_->cancelGuard);
+        connection = state_->connection;
+    }
+    if (connection) {
+        connection->cancel();
+    }
+}
+
+bool Query::active() const { return state_->active; }
+
+const std::vector<Column>& Query::columns() const { return state_->columns; }
+
+std::size_t Query::fetch(RowStore& rows, std::size_t maxRows) {
+    detail::QueryState& state = *state_;
+    std::unique_lock lock(state.run, std::try_to_lock);
+    if (!lock.owns_lock()) {
+        throw DbError("The query is running a statement; rows of its earlier result cannot be read now");
+    }
+    if (!state.cursor) {
+        throw DbError("Cannot perform this operation on a closed dataset");
+    }
+    try {
+        const std::size_t fetched = state.cursor->fetch(rows, maxRows);
+        state.atEnd = state.cursor->atEnd();
+        return fetched;
+    } catch (...) {
+        state.atEnd = state.cursor->atEnd();
+        throw;
+    }
+}
+
+bool Query::atEnd() const { return state_->atEnd; }
+
+std::uint64_t Query::runId() const { return state_->runId; }
+
+}  // namespace tarnwell::db

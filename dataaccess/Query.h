@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dataaccess/RowSource.h"
+
+namespace tarnwell::db {
+
+class Session;
+namespace detail {
+struct QueryState;
+}
+
+// A statement of the alias engine, run on the database of its session that
+// bears its database name.
+//
+// open() expects a result set; a statement without one has run all the same,
+// and open() then throws NoResultSetError with the rows it changed. execSql()
+// runs a statement for its effect: rowsAffected() tells the rows changed (for
+// a statement that did return rows, how many it returned).
+//
+// A query is driven from one thread at a time, which need not be the thread
+// that opened its database; cancel() may come from any thread. While a
+// statement runs, fetch() from another thread fails at once with a DbError
+// rather than waiting for it.
+//
+// cancel() stops the statement the engine is running; one that arrives just
+// before the statement reaches the engine can be missed, so a caller that
+// must stop a run repeats it until the run ends (Database::close() does).
+class Query : public RowSource {
+public:
+    explicit Query(Session& session);
+    ~Query() override;
+    Query(const Query&) = delete;
+    Query& operator=(const Query&) = delete;
+
+    const std::string& databaseName() const noexcept { return databaseName_; }
+    void setDatabaseName(std::string name) { databaseName_ = std::move(name); }
+    const std::string& sql() const noexcept { return sql_; }
+    void setSql(std::string sql) { sql_ = std::move(sql); }
+
+    void open();
+    void execSql();
+    void close();
+    std::int64_t rowsAffected() const noexcept;
+    void cancel() noexcept;
+
+    // RowSource
+    bool active() const override;
+    const std::vector<Column>& columns() const override;
+    std::size_t fetch(RowStore& rows, std::size_t maxRows) override;
+    bool atEnd() const override;
+    void rerun() override;
+    std::uint64_t runId() const override;
+
+private:
+    void run(bool wantRows);
+
+    Session& session_;
+    std::string databaseName_;
+    std::string sql_;
+    std::shared_ptr<detail::QueryState> state_;
+};
+
+}  // namespace tarnwell::db

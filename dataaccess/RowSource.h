@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "dataaccess/Column.h"
+#include "dataaccess/RowStore.h"
+
+namespace tarnwell::db {
+
+// An opened statement whose rows a provider hands on: the alias engine's
+// Query and the connection-string engine's AdoQuery.
+//
+// A source is driven from one thread at a time. While a run (a close, a new
+// statement, an open) uses it on one thread, nothing may fetch from it on
+// another: the query window keeps its previous result away from the source
+// until the new result is handed over.
+class RowSource {
+public:
+    virtual ~RowSource() = default;
+
+    // True while the source holds an open result set.
+    virtual bool active() const = 0;
+    // The columns of the open result; empty when not active. The reference
+    // stays valid until the source is closed or run again.
+    virtual const std::vector<Column>& columns() const = 0;
+    // Appends at most maxRows further rows to `rows`; fewer means the end was
+    // reached. Throws DbError (the engine's message, or the source is no
+    // longer open); rows appended before a failure stay.
+    virtual std::size_t fetch(RowStore& rows, std::size_t maxRows) = 0;
+    // True once every row of the open result has been handed out.
+    virtual bool atEnd() const = 0;
+    // Runs the same statement again from its first row (a refresh).
+    virtual void rerun() = 0;
+    // Changes with every open, close and run, so that a dataset can tell
+    // whether the result it started reading is still the one the source holds.
+    virtual std::uint64_t runId() const = 0;
+};
+
+}  // namespace tarnwell::db
