@@ -13,6 +13,10 @@
 #include <QStatusBar>
 #include <QToolButton>
 
+#include "dataaccess/AdoConnection.h"
+#include "dataaccess/Database.h"
+#include "dataaccess/DemoDatabase.h"
+#include "dataaccess/Session.h"
 #include "shell/QueryWindowLists.h"
 #include "ui_UMain.h"
 
@@ -44,8 +48,17 @@ QList<QIcon> loadImageList(const QString& folder, int count) {
     return icons;
 }
 
-TfrmMain::TfrmMain(QWidget* parent)
+static std::unique_ptr<db::Session> standardSession() {
+    return db::Session::fromStandardLocations(
+        db::findDemoDatabase(QCoreApplication::applicationDirPath().toStdString()));
+}
+
+TfrmMain::TfrmMain(std::unique_ptr<db::Session> session, QWidget* parent)
     : QMainWindow(parent),
+      session_(session ? std::move(session) : standardSession()),
+      bdeDb_(std::make_unique<db::Database>(*session_, "BDE_DBS")),
+      adoCon1_(std::make_unique<db::AdoConnection>()),
+      adq1_(std::make_unique<db::AdoQuery>(*adoCon1_)),
       ui(std::make_unique<Ui::TfrmMain>()),
       pMenuMain_(new QMenu(this)),
       trayIcon_(new QSystemTrayIcon(this)),
@@ -77,6 +90,23 @@ TfrmMain::~TfrmMain() {
     // Windows destroyed with this one must no longer reach it.
     if (mainWindowReference() == this) {
         mainWindowReference() = nullptr;
+    }
+    destroyOwnedWindows();
+}
+
+void TfrmMain::destroyOwnedWindows() {
+    // The query windows and the browser hold databases of Session1 and use
+    // ADQ1; Qt would destroy them only after this window's members, so they go
+    // first.
+    const QList<QMdiSubWindow*> children = ui->MdiArea->subWindowList(QMdiArea::CreationOrder);
+    for (auto it = children.crbegin(); it != children.crend(); ++it) {
+        delete *it;
+    }
+    const QList<QWidget*> owned = findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    for (QWidget* widget : owned) {
+        if (widget->isWindow()) {
+            delete widget;
+        }
     }
 }
 

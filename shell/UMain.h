@@ -8,7 +8,14 @@
 #include <memory>
 #include <optional>
 
+#include "dataaccess/Session.h"
 #include "shell/ConnectionRegistry.h"
+
+namespace tarnwell::db {
+class AdoConnection;
+class AdoQuery;
+class Database;
+}  // namespace tarnwell::db
 
 class QAction;
 class QMdiArea;
@@ -31,8 +38,18 @@ enum class QueryWindowForm { MainMenu, Tray, QueryWindow };
 class TfrmMain : public QMainWindow {
     Q_OBJECT
 public:
-    explicit TfrmMain(QWidget* parent = nullptr);
+    // `session` is the alias engine's session the program shares; without one
+    // the standard configuration is read (at its first use).
+    explicit TfrmMain(std::unique_ptr<db::Session> session = nullptr, QWidget* parent = nullptr);
     ~TfrmMain() override;
+
+    // --- Engine objects shared by the browser and the query windows ----------
+    db::Session& Session1() const { return *session_; }
+    // The browser's test connection, database name "BDE_DBS".
+    db::Database& BDE_DB() const { return *bdeDb_; }
+    // The one connection-string connection and query of the process.
+    db::AdoConnection& ADOCon1() const { return *adoCon1_; }
+    db::AdoQuery& ADQ1() const { return *adq1_; }
 
     // Puts up the tray icon. Without a system tray the window shows at once,
     // as the program could not be reached otherwise.
@@ -118,6 +135,14 @@ private:
     void turnConnectionBrowserToPage(int page);
     void showParameterViewer();
 
+    void destroyOwnedWindows();
+
+    // Declared before the windows' state: the engine objects outlive every
+    // window that uses them (see the destructor).
+    std::unique_ptr<db::Session> session_;
+    std::unique_ptr<db::Database> bdeDb_;
+    std::unique_ptr<db::AdoConnection> adoCon1_;
+    std::unique_ptr<db::AdoQuery> adq1_;
     std::unique_ptr<Ui::TfrmMain> ui;
     QMenu* pMenuMain_;
     QSystemTrayIcon* trayIcon_;

@@ -1,0 +1,88 @@
+#include "shell/WindowStyle.h"
+
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPointer>
+
+#include "shell/UMain.h"
+
+namespace tarnwell {
+
+QMdiSubWindow* mdiSubWindowOf(const QWidget& window) {
+    return qobject_cast<QMdiSubWindow*>(window.parentWidget());
+}
+
+WindowStyle windowStyle(const QWidget& window) {
+    if (mdiSubWindowOf(window) != nullptr) {
+        return WindowStyle::MdiChild;
+    }
+    return window.windowFlags().testFlag(Qt::WindowStaysOnTopHint) ? WindowStyle::StayOnTop
+                                                                   : WindowStyle::Normal;
+}
+
+QWidget& windowFrame(QWidget& window) {
+    QMdiSubWindow* sub = mdiSubWindowOf(window);
+    return sub != nullptr ? static_cast<QWidget&>(*sub) : window;
+}
+
+namespace {
+
+void leaveMdiArea(QWidget& window, TfrmMain& mainWindow) {
+    QPointer<QMdiSubWindow> sub = mdiSubWindowOf(window);
+    if (!sub) {
+        return;
+    }
+    sub->setWidget(nullptr);
+    window.setParent(&mainWindow, Qt::Window);
+    mainWindow.MdiArea()->removeSubWindow(sub);
+    delete sub.data();
+}
+
+}  // namespace
+
+void setWindowStyle(QWidget& window, WindowStyle style, TfrmMain& mainWindow) {
+    if (style == windowStyle(window)) {
+        return;
+    }
+    const bool wasVisible = window.isVisible() || (mdiSubWindowOf(window) != nullptr &&
+                                                    mdiSubWindowOf(window)->isVisibleTo(mainWindow.MdiArea()));
+    if (style == WindowStyle::MdiChild) {
+        window.setWindowFlags(Qt::Widget);
+        QMdiSubWindow* sub = mainWindow.MdiArea()->addSubWindow(&window);
+        // Closing the widget decides about its own life; the frame goes with it.
+        sub->setAttribute(Qt::WA_DeleteOnClose, false);
+        window.show();
+        if (wasVisible) {
+            sub->show();
+        }
+        return;
+    }
+    leaveMdiArea(window, mainWindow);
+    Qt::WindowFlags flags = Qt::Window;
+    if (style == WindowStyle::StayOnTop) {
+        flags |= Qt::WindowStaysOnTopHint;
+    }
+    window.setParent(&mainWindow, flags);
+    if (wasVisible) {
+        window.show();
+    }
+}
+
+QSize windowSize(QWidget& window) { return windowFrame(window).size(); }
+
+void setWindowRect(QWidget& window, const QRect& rect) {
+    QWidget& frame = windowFrame(window);
+    frame.move(rect.topLeft());
+    frame.resize(rect.size());
+}
+
+void showWindow(QWidget& window) {
+    if (QMdiSubWindow* sub = mdiSubWindowOf(window)) {
+        window.show();
+        sub->show();
+        return;
+    }
+    window.show();
+}
+
+}  // namespace tarnwell
