@@ -105,7 +105,9 @@ TfrmConnectEditor& TfrmConnectEditor::obtain(TfrmMain& mainWindow) {
         return *browser;
     }
     auto* browser = new TfrmConnectEditor(mainWindow);
+    const QSize laidOut = browser->size();
     setWindowStyle(*browser, WindowStyle::MdiChild, mainWindow);
+    setWindowRect(*browser, QRect(QPoint(0, 0), laidOut));
     mainWindow.connectionBrowser = browser;
     return *browser;
 }

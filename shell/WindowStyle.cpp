@@ -57,9 +57,8 @@ void setWindowStyle(QWidget& window, WindowStyle style, TfrmMain& mainWindow) {
         // Closing the widget decides about its own life; the frame goes with it.
         sub->setAttribute(Qt::WA_DeleteOnClose, false);
         window.show();
-        if (wasVisible) {
-            sub->show();
-        }
+        // A frame not hidden explicitly would show with the main window.
+        sub->setVisible(wasVisible);
         return;
     }
     leaveMdiArea(window, mainWindow);
