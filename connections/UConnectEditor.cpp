@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QButtonGroup>
 #include <QCloseEvent>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -11,6 +12,7 @@
 #include <QStatusBar>
 #include <QTreeWidgetItem>
 
+#include "connections/FormFont.h"
 #include "connections/UParmViewer.h"
 #include "connections/UPasswd.h"
 #include "dataaccess/Database.h"
@@ -37,12 +39,6 @@ constexpr int kPictureLoggedIn = 3;
 constexpr int kShownWidth = 200;
 constexpr int kConnectEditMargin = 18;
 constexpr int kPanel2Width = 78;
-
-QFont pixelFont(const QString& family, int pixels) {
-    QFont font(family);
-    font.setPixelSize(pixels);
-    return font;
-}
 
 QString fromUtf8(const std::string& text) { return QString::fromStdString(text); }
 
@@ -122,10 +118,15 @@ QToolButton* TfrmConnectEditor::SpeedButton3() const { return ui->SpeedButton3; 
 QToolButton* TfrmConnectEditor::SpeedButton5() const { return ui->SpeedButton5; }
 
 void TfrmConnectEditor::setUpFontsAndPictures() {
-    setFont(pixelFont(QStringLiteral("細明體"), 13));
-    ui->EdtConnectDB->setFont(pixelFont(QStringLiteral("細明體"), 15));
-    ui->TrvBDE->setFont(pixelFont(QStringLiteral("Arial"), 11));
-    ui->TrvADO->setFont(pixelFont(QStringLiteral("Arial"), 11));
+    setFormFont(*this, pixelFont("細明體", 13));
+    setFormFont(*ui->EdtConnectDB, pixelFont("細明體", 15));
+    setFormFont(*ui->TrvBDE, pixelFont("Arial", 11));
+    setFormFont(*ui->TrvADO, pixelFont("Arial", 11));
+    // Long lines (a password) scroll sideways rather than being cut short.
+    for (QTreeWidget* tree : {ui->TrvBDE, ui->TrvADO}) {
+        tree->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+        tree->header()->setStretchLastSection(false);
+    }
     ui->TrvBDE->setIconSize(QSize(14, 14));
     ui->TrvADO->setIconSize(QSize(16, 16));
 

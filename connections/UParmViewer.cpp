@@ -8,6 +8,7 @@
 #include <QShowEvent>
 #include <QTreeWidgetItem>
 
+#include "connections/FormFont.h"
 #include "connections/UConnectEditor.h"
 #include "dataaccess/Database.h"
 #include "dataaccess/Session.h"
@@ -33,9 +34,7 @@ QString fromUtf8(const std::string& text) { return QString::fromStdString(text);
 TfrmParmViewer::TfrmParmViewer(TfrmMain& mainWindow)
     : QWidget(&mainWindow, Qt::Window), ui(std::make_unique<Ui::TfrmParmViewer>()), mainWindow_(mainWindow) {
     ui->setupUi(this);
-    QFont font(QStringLiteral("細明體"));
-    font.setPixelSize(13);
-    setFont(font);
+    setFormFont(*this, pixelFont("細明體", 13));
     setUpGrid();
     viewerReference() = this;
 }

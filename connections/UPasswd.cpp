@@ -6,6 +6,7 @@
 #include <QShowEvent>
 #include <QStyle>
 
+#include "connections/FormFont.h"
 #include "dataaccess/Database.h"
 #include "ui_UPasswd.h"
 
@@ -16,12 +17,6 @@ namespace {
 QPointer<TfrmPasswd>& dialogReference() {
     static QPointer<TfrmPasswd> reference;
     return reference;
-}
-
-void setPanelFont(QWidget& panel) {
-    QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(13);
-    panel.setFont(font);
 }
 
 }  // namespace
@@ -47,7 +42,7 @@ TfrmPasswd::TfrmPasswd(db::Database& testConnection, QWidget* parent)
     setFixedSize(253, 154);
     for (QWidget* panel : {static_cast<QWidget*>(ui->Panel1), static_cast<QWidget*>(ui->Panel2),
                            static_cast<QWidget*>(ui->Panel3)}) {
-        setPanelFont(*panel);
+        setFormFont(*panel, pixelFont("Arial", 13));
     }
     ui->BitBtn1->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
     ui->BitBtn2->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));

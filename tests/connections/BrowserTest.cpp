@@ -10,6 +10,7 @@
 #include <QToolButton>
 
 #include "BrowserTestSupport.h"
+#include "connections/UParmViewer.h"
 #include "shell/WindowStyle.h"
 
 namespace tarnwell::test {
@@ -133,6 +134,42 @@ TEST_F(BrowserLayoutTest, ATreeFilledOnlyWhenTheBdePageFirstShows) {
     main->findChild<QToolButton*>("ToolButton2")->click();
     EXPECT_EQ(browser.Page_Con()->currentIndex(), 1);
     EXPECT_EQ(browser.TrvBDE()->topLevelItemCount(), 1);
+}
+
+// Desktop themes set fonts by kind of control; the windows' own fonts must
+// reach every control regardless.
+TEST_F(BrowserLayoutTest, FontsHoldWhereTheDesktopSetsFontsByKindOfControl) {
+    const QFont themed("Courier", 20);
+    for (const char* kind : {"QAbstractItemView", "QHeaderView", "QTabBar", "QLabel", "QPushButton", "QLineEdit",
+                             "QToolButton", "QTreeView", "QTableView"}) {
+        QApplication::setFont(themed, kind);
+    }
+    const auto expectFont = [](const QWidget& window, const QString& family, int pixels) {
+        for (const QWidget* control : window.findChildren<QWidget*>()) {
+            EXPECT_EQ(control->font().family(), family) << control->metaObject()->className() << " "
+                                                        << control->objectName().toStdString();
+            EXPECT_EQ(control->font().pixelSize(), pixels) << control->objectName().toStdString();
+        }
+    };
+    main->show();
+    TfrmConnectEditor& browser = *TfrmConnectEditor::instance();
+    expectFont(*browser.TrvBDE(), "Arial", 11);
+    expectFont(*browser.TrvADO(), "Arial", 11);
+    expectFont(*browser.findChild<QWidget*>("Panel2"), "細明體", 13);
+    EXPECT_EQ(browser.Page_Con()->tabBar()->font().family(), "細明體");
+    EXPECT_EQ(browser.EdtConnectDB()->font().pixelSize(), 15);
+
+    main->MainParmes()->trigger();
+    expectFont(*TfrmParmViewer::instance(), "細明體", 13);
+
+    TfrmPasswd dialog(main->BDE_DB());
+    for (const char* panel : {"Panel1", "Panel2", "Panel3"}) {
+        expectFont(*dialog.findChild<QWidget*>(panel), "Arial", 13);
+    }
+    for (const char* kind : {"QAbstractItemView", "QHeaderView", "QTabBar", "QLabel", "QPushButton", "QLineEdit",
+                             "QToolButton", "QTreeView", "QTableView"}) {
+        QApplication::setFont(QApplication::font(), kind);
+    }
 }
 
 // --- Showing, placing, docking ------------------------------------------------------
