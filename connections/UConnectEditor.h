@@ -2,6 +2,9 @@
 
 #include <QWidget>
 #include <memory>
+#include <optional>
+
+#include "shell/WindowStyle.h"
 
 class QLineEdit;
 class QTabWidget;
@@ -29,6 +32,9 @@ public:
 
     // The browser while it exists, else null.
     static TfrmConnectEditor* instance();
+    // The browser, made when absent: a child of the main window's MDI area,
+    // not yet shown.
+    static TfrmConnectEditor& obtain(TfrmMain& mainWindow);
 
     QLineEdit* EdtConnectDB() const;
     // Page 0 "ADO", page 1 "BDE".
@@ -40,9 +46,65 @@ public:
     QToolButton* SpeedButton3() const;
     QToolButton* SpeedButton5() const;
 
+    // --- Showing and placing ---------------------------------------------------
+    // Docked in the main window when that is visible, else free-standing; shown.
+    void OpenConnectionBrowser();
+    // Shown in the style it has.
+    void showInItsStyle();
+    // Left 0, top 0, the height the main window leaves it, and the connection
+    // box as wide as the window less 18.
+    void PlaceConnectionBrowser();
+    void SpeedButton1Click();  // dock
+    void SpeedButton2Click();  // float
+    void SpeedButton3Click();  // new connection-string connection
+    void SpeedButton5Click();  // new query window
+
+    // --- The alias tree -------------------------------------------------------
+    // Fills the tree the first time the BDE page shows.
+    void TabBdeShow();
+    // A node was expanded. An alias not logged into may not expand: it is
+    // collapsed again at once and its login runs as soon as control is back
+    // in the event loop.
+    void TrvBDEExpanding(QTreeWidgetItem* node);
+    // The login to an alias not logged into, the test connection opened on
+    // it and, on success, the alias registered. The node stays collapsed.
+    void loginToAlias(QTreeWidgetItem& node);
+    // Shows the selected alias's parameters in the parameter viewer, or else
+    // points the test connection at the selected alias when it was logged
+    // into. May throw the error of reopening the previous connection.
+    void TrvBDEClick();
+    // The same, an error that escapes it going to the general error report.
+    void TrvBDEClickReportingErrors();
+    // The node the tree shows selected, or null.
+    QTreeWidgetItem* selectedNode() const;
+
+    // Text of the only child of an alias not logged into.
+    static const QString kNotConnected;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void setUpFontsAndPictures();
+    void connectCommands();
+    void present(std::optional<WindowStyle> style);
+    bool isShownInItsStyle() const;
+    // What each showing does: empty the connection box, put the window back
+    // at the top left, 200 wide, and place it.
+    void FormShow();
+    void resetPlace();
+    void fitConnectionEdit();
+    void layOutPanel1();
+    void pointTestConnectionAt(const QTreeWidgetItem& alias);
+
     std::unique_ptr<Ui::TfrmConnectEditor> ui;
     TfrmMain& mainWindow_;
+    bool loginPending_ = false;
 };
+
+// Level of a node in a tree: 0 for a top-level node.
+int nodeLevel(const QTreeWidgetItem& node);
 
 }  // namespace tarnwell

@@ -11,8 +11,11 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QToolButton>
 
+#include "connections/UConnectEditor.h"
+#include "connections/UParmViewer.h"
 #include "dataaccess/AdoConnection.h"
 #include "dataaccess/Database.h"
 #include "dataaccess/DemoDatabase.h"
@@ -310,20 +313,31 @@ QStatusBar* TfrmMain::StatusBar1() const { return ui->StatusBar1; }
 // The connection browser, the parameter viewer, the ADO connection dialog and
 // the query window take these over as they come.
 
-void TfrmMain::OpenConnectionBrowser() {}
+void TfrmMain::OpenConnectionBrowser() { TfrmConnectEditor::obtain(*this).OpenConnectionBrowser(); }
 
-void TfrmMain::PlaceConnectionBrowser() {}
+void TfrmMain::PlaceConnectionBrowser() {
+    if (TfrmConnectEditor* browser = TfrmConnectEditor::instance()) {
+        browser->PlaceConnectionBrowser();
+    }
+}
 
 void TfrmMain::OpenQueryWindow(QueryWindowForm /*form*/) {}
 
 void TfrmMain::ToolButton1Click() {}
 
-void TfrmMain::showConnectionBrowserOnMainWindowShown() {}
+void TfrmMain::showConnectionBrowserOnMainWindowShown() {
+    // Made docked the first time; afterwards shown in the style it has.
+    TfrmConnectEditor::obtain(*this).showInItsStyle();
+}
 
-void TfrmMain::showConnectionBrowser() {}
+void TfrmMain::showConnectionBrowser() { TfrmConnectEditor::obtain(*this).showInItsStyle(); }
 
-void TfrmMain::turnConnectionBrowserToPage(int /*page*/) {}
+void TfrmMain::turnConnectionBrowserToPage(int page) {
+    if (TfrmConnectEditor* browser = TfrmConnectEditor::instance()) {
+        browser->Page_Con()->setCurrentIndex(page);
+    }
+}
 
-void TfrmMain::showParameterViewer() {}
+void TfrmMain::showParameterViewer() { TfrmParmViewer::showViewer(*this); }
 
 }  // namespace tarnwell

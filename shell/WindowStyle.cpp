@@ -32,10 +32,15 @@ void leaveMdiArea(QWidget& window, TfrmMain& mainWindow) {
     if (!sub) {
         return;
     }
+    sub->hide();
     sub->setWidget(nullptr);
     window.setParent(&mainWindow, Qt::Window);
     mainWindow.MdiArea()->removeSubWindow(sub);
-    delete sub.data();
+    // The style may change from within the frame's own event handling (a
+    // close the window turns into a move to the desktop), so the frame goes
+    // later; until then the main window owns it.
+    sub->setParent(&mainWindow);
+    sub->deleteLater();
 }
 
 }  // namespace
@@ -52,9 +57,8 @@ void setWindowStyle(QWidget& window, WindowStyle style, TfrmMain& mainWindow) {
         // Closing the widget decides about its own life; the frame goes with it.
         sub->setAttribute(Qt::WA_DeleteOnClose, false);
         window.show();
-        if (wasVisible) {
-            sub->show();
-        }
+        // A frame not hidden explicitly would show with the main window.
+        sub->setVisible(wasVisible);
         return;
     }
     leaveMdiArea(window, mainWindow);
@@ -68,12 +72,23 @@ void setWindowStyle(QWidget& window, WindowStyle style, TfrmMain& mainWindow) {
     }
 }
 
-QSize windowSize(QWidget& window) { return windowFrame(window).size(); }
+QSize windowSize(QWidget& window) {
+    QWidget& frame = windowFrame(window);
+    // A window on the desktop: its size with the window manager's frame,
+    // which is known once it was shown (none before, and none on a desktop
+    // without a window manager).
+    return frame.isWindow() ? frame.frameGeometry().size() : frame.size();
+}
 
 void setWindowRect(QWidget& window, const QRect& rect) {
     QWidget& frame = windowFrame(window);
     frame.move(rect.topLeft());
-    frame.resize(rect.size());
+    if (frame.isWindow()) {
+        const QSize decoration = frame.frameGeometry().size() - frame.size();
+        frame.resize(rect.size() - decoration);
+    } else {
+        frame.resize(rect.size());
+    }
 }
 
 void showWindow(QWidget& window) {

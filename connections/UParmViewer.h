@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QWidget>
+#include <memory>
+
+class QTableWidget;
+class QTabWidget;
+class QTreeWidgetItem;
+
+namespace Ui {
+class TfrmParmViewer;
+}
+
+namespace tarnwell {
+
+class TfrmMain;
+
+// The parameter viewer: the driver and the parameters of the alias selected
+// in the connection browser's tree, in a maximised child of the main window.
+// At most one exists; closing it destroys it.
+class TfrmParmViewer : public QWidget {
+    Q_OBJECT
+public:
+    explicit TfrmParmViewer(TfrmMain& mainWindow);
+    ~TfrmParmViewer() override;
+
+    // The viewer while it exists, else null.
+    static TfrmParmViewer* instance();
+    // The viewer, made as a maximised child of the main window when absent,
+    // and shown.
+    static TfrmParmViewer& showViewer(TfrmMain& mainWindow);
+
+    // Loads the driver and the parameters of `alias` (a node under the tree's
+    // root) unless it is the alias shown already. Closes the test connection
+    // and gives it the alias's parameters.
+    void ShowAliasParams(const QTreeWidgetItem& alias);
+
+    QTabWidget* Page_Data() const;
+    QTableWidget* Sgrid1() const;
+
+    // The grid in its own numbering: row 0 is the header row, row 1 the
+    // "TYPE" row, the parameters from row 2 on.
+    int gridRowCount() const;
+    QString cell(int column, int row) const;
+    // Position of the shown alias among the aliases of the tree; -1 for none.
+    int shownAliasPosition() const { return shownAlias_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void setUpGrid();
+    void resetGrid();
+    void setCell(int column, int row, const QString& text);
+
+    std::unique_ptr<Ui::TfrmParmViewer> ui;
+    TfrmMain& mainWindow_;
+    int shownAlias_ = -1;
+    bool shownOnce_ = false;
+};
+
+}  // namespace tarnwell

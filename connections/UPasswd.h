@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QDialog>
+#include <memory>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace Ui {
+class TfrmPasswd;
+}
+
+namespace tarnwell {
+
+namespace db {
+class Database;
+}
+
+// The login dialog of an alias. It hands nothing back to its caller: OK
+// writes the user name and password straight into the parameter list of the
+// test connection the caller opens next, and raises the accepted flag that
+// the caller reads once the dialog has closed.
+class TfrmPasswd : public QDialog {
+    Q_OBJECT
+public:
+    TfrmPasswd(db::Database& testConnection, QWidget* parent = nullptr);
+    ~TfrmPasswd() override;
+
+    // The dialog while it exists, else null.
+    static TfrmPasswd* instance();
+
+    // 1 once OK was pressed; the caller sets it to 0 before showing the dialog.
+    int accepted() const { return accepted_; }
+    void setAccepted(int accepted) { accepted_ = accepted; }
+
+    QLabel* Label4() const;
+    QLineEdit* Edit1() const;
+    QLineEdit* Edit2() const;
+    QPushButton* BitBtn1() const;
+    QPushButton* BitBtn2() const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void BitBtn1Click();
+
+    std::unique_ptr<Ui::TfrmPasswd> ui;
+    db::Database& testConnection_;
+    int accepted_ = 0;
+};
+
+// The text with the blanks and control characters at both of its ends
+// removed; other white space (an ideographic space) is kept, as it can be
+// part of a password.
+QString trimBlanks(const QString& text);
+
+}  // namespace tarnwell
