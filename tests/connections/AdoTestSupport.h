@@ -19,8 +19,18 @@
 
 #include "dataaccess/sqlite/SqliteConnection.h"
 #include "shell/UMain.h"
+#include "support/TestEnvironment.h"
 
 namespace tarnwell::test {
+
+// unixODBC reads the name of its configuration folder once per process, so
+// the test configuration goes in before any case runs, whichever comes first.
+class OdbcConfigurationEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override { useTestOdbcConfiguration(); }
+};
+inline ::testing::Environment* const kOdbcConfiguration =
+    ::testing::AddGlobalTestEnvironment(new OdbcConfigurationEnvironment);
 
 // Runs `action` on the modal dialog of type Dialog as soon as it is up. The
 // action may open a further modal dialog (after queuing its own whenModal).

@@ -39,6 +39,8 @@ QColor standard(QPalette::ColorRole role) { return QApplication::palette().color
 class ConnectionStringDialogTest : public ::testing::Test {
 protected:
     DataHomeScope home;
+    // Any prompt the script does not expect fails the case.
+    test::ScriptedPrompt prompts;
 };
 
 TEST_F(ConnectionStringDialogTest, LayoutTitleAndTexts) {
@@ -257,7 +259,6 @@ TEST_F(ConnectionStringDialogTest, EditConnectionStringTellsWhetherTheTextChange
 
 TEST_F(ConnectionStringDialogTest, BrowseStartsInTheFolderOfTheTextAndTakesThePath) {
     const QString folder = home.linkFolder();
-    test::ScriptedPrompt prompts;
     TConnEditForm form(QStringLiteral("frmMain"), QStringLiteral("ADOCon1"));
     form.startWith("FILE NAME=" + folder + "/sales.udl");
 

@@ -68,8 +68,6 @@ QString pgDataSource(const test::TestServer& server) {
 
 class NewAdoConnectionTest : public ::testing::Test {
 protected:
-    void SetUp() override { test::useTestOdbcConfiguration(); }
-
     // The browser as the program makes it; made here while the main window
     // cannot make one yet.
     TfrmConnectEditor& browser() {
@@ -102,6 +100,8 @@ protected:
     }
 
     DataHomeScope home;
+    // Any message box the script does not expect fails the case.
+    test::ScriptedPrompt prompts;
     TfrmMain main;
     std::unique_ptr<TfrmConnectEditor> ownBrowser;
     ConnectionListsWindow lists;
@@ -193,7 +193,6 @@ TEST_F(NewAdoConnectionTest, FailingOpenRegistersNothing) {
     lists.markStale();
     const QStringList shapeBefore = test::shapeOf(tree());
 
-    test::ScriptedPrompt prompts;
     const QStringList failing = {
         sqliteString(home.scratch() + "/missing.db"),  // the engine refuses
         "Provider=Nonesuch.1;Data Source=x",            // no such provider
@@ -215,7 +214,6 @@ TEST_F(NewAdoConnectionTest, FailingOpenRegistersNothing) {
 TEST_F(NewAdoConnectionTest, CancelUnchangedAndBlankTextsOpenNothing) {
     const QString file = sqliteFile("open.db");
     browser().EdtConnectDB()->setText("previous");
-    test::ScriptedPrompt prompts;  // no message is expected
 
     const auto openFirst = [&] {
         main.ADOCon1().setConnectionString(sqliteString(file).toStdString());
@@ -278,7 +276,6 @@ TEST_F(NewAdoConnectionTest, DataLinkFileChosenWithBrowseOnPostgres) {
                            ";Password=" + QString::fromStdString(server.password);
     test::writeUdl(udl, stored);
     browser();
-    test::ScriptedPrompt prompts;
     prompts.answerOpenFile(udl);
 
     newConnection([&](TConnEditForm& form) {
@@ -300,7 +297,6 @@ TEST_F(NewAdoConnectionTest, DataLinkFileChosenWithBrowseOnPostgres) {
 TEST_F(NewAdoConnectionTest, BuiltWithTheDataLinkDialogOnPostgres) {
     TARNWELL_REQUIRE_PG(server);
     browser();
-    test::ScriptedPrompt prompts;
     prompts.expectMessage(QString("測試連線成功。"));
 
     newConnection([&](TConnEditForm& form) {
