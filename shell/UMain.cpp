@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCursor>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
@@ -13,13 +14,16 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QToolButton>
+#include <exception>
 
+#include "connections/AdoConEd.h"
 #include "connections/UConnectEditor.h"
 #include "connections/UParmViewer.h"
 #include "dataaccess/AdoConnection.h"
 #include "dataaccess/Database.h"
 #include "dataaccess/DemoDatabase.h"
 #include "dataaccess/Session.h"
+#include "shell/Prompt.h"
 #include "shell/QueryWindowLists.h"
 #include "ui_UMain.h"
 
@@ -323,7 +327,55 @@ void TfrmMain::PlaceConnectionBrowser() {
 
 void TfrmMain::OpenQueryWindow(QueryWindowForm /*form*/) {}
 
-void TfrmMain::ToolButton1Click() {}
+void TfrmMain::ToolButton1Click() {
+    // The command sits on the browser and on this window's toolbar, which is
+    // only reachable once the browser exists; should it not, it is made, as
+    // the tree it fills lives there.
+    if (TfrmConnectEditor::instance() == nullptr) {
+        OpenConnectionBrowser();
+    }
+    if (TfrmConnectEditor* browser = TfrmConnectEditor::instance()) {
+        browser->Page_Con()->setCurrentIndex(0);
+    }
+
+    ADOCon1().resetToNewConnectionDefaults();
+    if (!EditConnectionString(ADOCon1(), objectName(), QStringLiteral("ADOCon1"), this)) {
+        return;
+    }
+    if (QString::fromStdString(ADOCon1().connectionString()).trimmed().isEmpty()) {
+        return;
+    }
+
+    // Synchronous: the connection timeout bounds the wait.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    bool opened = false;
+    try {
+        ADOCon1().open();
+        opened = true;
+    } catch (const std::exception&) {
+        ADOCon1().close();
+    }
+    QApplication::restoreOverrideCursor();
+    if (!opened) {
+        prompt().showMessage(QStringLiteral("資料來源連結失敗"));
+        return;
+    }
+
+    // What the engine completed, not what the dialog gave.
+    const QString connectionString = QString::fromStdString(ADOCon1().connectionString());
+    const QString provider = ConnectionStringValue(connectionString, QStringLiteral("Provider="));
+    const QString dataSource = ConnectionStringValue(connectionString, QStringLiteral("Data Source="));
+    const std::optional<int> position = AddConnectedADO(connectionString, provider, dataSource);
+    TfrmConnectEditor* browser = TfrmConnectEditor::instance();
+    if (position && browser != nullptr) {
+        fileAdoConnection(*browser->TrvADO(), provider, dataSource,
+                          QString::fromStdString(ADOCon1().provider()), *position);
+    }
+    RefreshConnectAliases();
+    if (browser != nullptr) {
+        browser->EdtConnectDB()->setText(dataSource);
+    }
+}
 
 void TfrmMain::showConnectionBrowserOnMainWindowShown() {
     // Made docked the first time; afterwards shown in the style it has.

@@ -1,0 +1,306 @@
+#include "connections/AdoConEd.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QPalette>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTreeWidget>
+#include <algorithm>
+
+#include "connections/ConnectionHelp.h"
+#include "connections/DataLinkDialog.h"
+#include "dataaccess/AdoConnection.h"
+#include "dataaccess/DataLink.h"
+#include "dataaccess/Paths.h"
+#include "shell/Prompt.h"
+#include "shell/UMain.h"
+#include "ui_AdoConEd.h"
+
+namespace tarnwell {
+
+namespace {
+
+const QString kFileNameKey = QStringLiteral("FILE NAME=");
+// The longest file text a "FILE NAME=" string is read for.
+constexpr int kLongestDataLinkFileText = 260;
+
+// Pictures of the ADO tree.
+constexpr int kIndexPicture = 2;
+constexpr int kProviderPicture = 7;
+constexpr int kDataSourcePicture = 8;
+
+// A path as a connection-string value: quoted only where the engine would
+// otherwise cut it (";", quotes, blanks at its ends).
+QString connectionStringValue(const QString& value) {
+    const bool plain = !value.contains(QLatin1Char(';')) && !value.startsWith(QLatin1Char('"')) &&
+                       !value.startsWith(QLatin1Char('\'')) && value.trimmed() == value;
+    if (plain) {
+        return value;
+    }
+    QString doubled = value;
+    doubled.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + doubled + QLatin1Char('"');
+}
+
+QString unquotedValue(const QString& value) {
+    if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"'))) {
+        QString inner = value.mid(1, value.size() - 2);
+        inner.replace(QStringLiteral("\"\""), QStringLiteral("\""));
+        return inner;
+    }
+    return value;
+}
+
+QIcon adoPicture(int index) {
+    const TfrmMain* main = frmMain();
+    if (main == nullptr || index >= main->ImageADO().size()) {
+        return {};
+    }
+    return main->ImageADO().at(index);
+}
+
+QTreeWidgetItem* addNode(QTreeWidgetItem* item, const QString& text, int picture) {
+    item->setText(0, text);
+    item->setIcon(0, adoPicture(picture));
+    return item;
+}
+
+// Texts shorter than seven characters take part whole.
+bool agreeInFirstSeven(const QString& a, const QString& b) { return a.left(7) == b.left(7); }
+
+QTreeWidgetItem* findProviderNode(const QTreeWidget& tree, const QString& provider) {
+    // Only level 0 holds providers: a data source whose text happens to begin
+    // like a provider name must not take a connection in.
+    for (int i = 0; i < tree.topLevelItemCount(); ++i) {
+        QTreeWidgetItem* node = tree.topLevelItem(i);
+        if (agreeInFirstSeven(node->text(0), provider)) {
+            return node;
+        }
+    }
+    return nullptr;
+}
+
+// The node of the provider, else the one named after the reported provider
+// (the two agree for every provider the engine knows).
+QTreeWidgetItem* providerNodeFor(const QTreeWidget& tree, const QString& provider,
+                                 const QString& reportedProvider) {
+    QTreeWidgetItem* node = findProviderNode(tree, provider);
+    return node != nullptr ? node : findProviderNode(tree, reportedProvider);
+}
+
+QTreeWidgetItem* childWithText(const QTreeWidgetItem& node, const QString& text) {
+    for (int i = 0; i < node.childCount(); ++i) {
+        if (node.child(i)->text(0) == text) {
+            return node.child(i);
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+// --- Data link file names ----------------------------------------------------
+
+QString dataLinkFolderPath() { return QString::fromStdString(db::dataLinkFolder()); }
+
+QString dataLinkFileConnectionString(const QString& fileText) {
+    if (fileText.isEmpty()) {
+        return {};
+    }
+    const QString path = fileText.contains(QLatin1Char('/'))
+                             ? fileText
+                             : dataLinkFolderPath() + QLatin1Char('/') + fileText;
+    return kFileNameKey + connectionStringValue(path);
+}
+
+std::optional<QString> dataLinkFileShownFor(const QString& connectionString) {
+    if (!connectionString.startsWith(kFileNameKey)) {
+        return std::nullopt;
+    }
+    const QString file =
+        unquotedValue(connectionString.mid(kFileNameKey.size(), kLongestDataLinkFileText));
+    const int slash = file.lastIndexOf(QLatin1Char('/'));
+    if (slash >= 0 && file.left(slash + 1) == dataLinkFolderPath() + QLatin1Char('/')) {
+        return file.mid(slash + 1);
+    }
+    return file;
+}
+
+// --- The dialog --------------------------------------------------------------
+
+TConnEditForm::TConnEditForm(const QString& ownerName, const QString& objectName, QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::TConnEditForm>()) {
+    ui->setupUi(this);
+    setWindowTitle(QStringLiteral("%1%2%3 %4")
+                       .arg(ownerName, QStringLiteral("."), objectName, QStringLiteral("ConnectionString")));
+    setFixedSize(472, 185);
+    if (const QScreen* screen = parent != nullptr ? parent->screen() : QGuiApplication::primaryScreen()) {
+        QRect area(QPoint(), size());
+        area.moveCenter(screen->availableGeometry().center());
+        move(area.topLeft());
+    }
+    fillDataLinkFiles();
+
+    connect(ui->UseDataLinkFile, &QRadioButton::toggled, this, &TConnEditForm::enableBySource);
+    connect(ui->UseConnectionString, &QRadioButton::toggled, this, &TConnEditForm::enableBySource);
+    connect(ui->Browse, &QPushButton::clicked, this, &TConnEditForm::BrowseClick);
+    connect(ui->Build, &QPushButton::clicked, this, &TConnEditForm::BuildClick);
+    connect(ui->HelpButton, &QPushButton::clicked, this, &TConnEditForm::HelpButtonClick);
+    connect(ui->OkButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(ui->CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+TConnEditForm::~TConnEditForm() = default;
+
+void TConnEditForm::fillDataLinkFiles() {
+    QStringList names;
+    for (const std::string& name : db::dataLinkFileNames()) {
+        names << QString::fromStdString(name);
+    }
+    std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
+        const int order = a.compare(b, Qt::CaseInsensitive);
+        return order != 0 ? order < 0 : a < b;
+    });
+    ui->DataLinkFile->addItems(names);
+    // The box starts empty, as a list of names to pick from.
+    ui->DataLinkFile->setCurrentIndex(-1);
+    ui->DataLinkFile->setEditText(QString());
+}
+
+void TConnEditForm::startWith(const QString& start) {
+    ui->UseDataLinkFile->setChecked(true);
+    if (const std::optional<QString> file = dataLinkFileShownFor(start)) {
+        ui->DataLinkFile->setEditText(*file);
+    } else {
+        ui->ConnectionString->setText(start);
+        ui->UseConnectionString->setChecked(true);
+    }
+    enableBySource();
+}
+
+void TConnEditForm::enableBySource() {
+    const bool byFile = ui->UseDataLinkFile->isChecked();
+    const bool byString = ui->UseConnectionString->isChecked();
+    const QPalette standard = QApplication::palette();
+    const auto paint = [&standard](QWidget* box, bool enabled) {
+        box->setEnabled(enabled);
+        QPalette palette = box->palette();
+        palette.setColor(QPalette::Base,
+                         standard.color(QPalette::Active, enabled ? QPalette::Base : QPalette::Button));
+        box->setPalette(palette);
+    };
+    paint(ui->DataLinkFile, byFile);
+    ui->Browse->setEnabled(byFile);
+    paint(ui->ConnectionString, byString);
+    ui->Build->setEnabled(byString);
+    if (ui->DataLinkFile->isEnabled()) {
+        ui->DataLinkFile->setFocus();
+    } else {
+        ui->ConnectionString->setFocus();
+    }
+}
+
+QString TConnEditForm::resultText() const {
+    if (ui->UseConnectionString->isChecked()) {
+        return ui->ConnectionString->text();
+    }
+    return dataLinkFileConnectionString(ui->DataLinkFile->currentText());
+}
+
+QString TConnEditForm::Edit(const QString& start) {
+    startWith(start);
+    return exec() == QDialog::Accepted ? resultText() : start;
+}
+
+void TConnEditForm::BrowseClick() {
+    const QString current = ui->DataLinkFile->currentText();
+    const int slash = current.lastIndexOf(QLatin1Char('/'));
+    Prompt::FileRequest request;
+    request.caption = QStringLiteral("選擇資料連結檔案");
+    if (slash < 0) {
+        request.directory = dataLinkFolderPath();
+    } else {
+        request.directory =
+            QString::fromStdString(db::expandHome(current.left(slash + 1).toStdString()));
+    }
+    request.filter = QStringLiteral("資料連結檔案 (*.udl *.UDL)");
+    if (const std::optional<QString> path = prompt().openFileName(request)) {
+        ui->DataLinkFile->setEditText(*path);
+    }
+}
+
+void TConnEditForm::BuildClick() {
+    DataLinkDialog dialog(this);
+    const QString current = ui->ConnectionString->text();
+    if (!current.trimmed().isEmpty()) {
+        // A text that does not parse leaves the dialog empty.
+        dialog.preset(current);
+    }
+    if (dialog.exec() == QDialog::Accepted) {
+        ui->ConnectionString->setText(dialog.connectionString());
+    }
+}
+
+void TConnEditForm::HelpButtonClick() { showConnectionStringHelp(this); }
+
+QGroupBox* TConnEditForm::SourceofConnection() const { return ui->SourceofConnection; }
+QRadioButton* TConnEditForm::UseDataLinkFile() const { return ui->UseDataLinkFile; }
+QComboBox* TConnEditForm::DataLinkFile() const { return ui->DataLinkFile; }
+QPushButton* TConnEditForm::Browse() const { return ui->Browse; }
+QRadioButton* TConnEditForm::UseConnectionString() const { return ui->UseConnectionString; }
+QLineEdit* TConnEditForm::ConnectionString() const { return ui->ConnectionString; }
+QPushButton* TConnEditForm::Build() const { return ui->Build; }
+QPushButton* TConnEditForm::OkButton() const { return ui->OkButton; }
+QPushButton* TConnEditForm::CancelButton() const { return ui->CancelButton; }
+QPushButton* TConnEditForm::HelpButton() const { return ui->HelpButton; }
+
+bool EditConnectionString(db::AdoConnection& connection, const QString& ownerName,
+                          const QString& objectName, QWidget* parent) {
+    const QString start = QString::fromStdString(connection.connectionString());
+    QString result;
+    {
+        TConnEditForm form(ownerName, objectName, parent);
+        result = form.Edit(start);
+    }
+    if (result == start) {
+        return false;
+    }
+    connection.setConnectionString(result.toStdString());
+    return true;
+}
+
+// --- The ADO tree -------------------------------------------------------------
+
+QTreeWidgetItem* AddAdoTreeNode(QTreeWidget& tree, const QString& provider, const QString& dataSource,
+                                const QString& reportedProvider) {
+    QTreeWidgetItem* providerNode = providerNodeFor(tree, provider, reportedProvider);
+    if (providerNode == nullptr) {
+        providerNode = addNode(new QTreeWidgetItem(&tree), reportedProvider, kProviderPicture);
+    }
+    if (childWithText(*providerNode, dataSource) != nullptr) {
+        return nullptr;
+    }
+    return addNode(new QTreeWidgetItem(providerNode), dataSource, kDataSourcePicture);
+}
+
+QTreeWidgetItem* fileAdoConnection(QTreeWidget& tree, const QString& provider, const QString& dataSource,
+                                   const QString& reportedProvider, int position) {
+    QTreeWidgetItem* dataSourceNode = AddAdoTreeNode(tree, provider, dataSource, reportedProvider);
+    if (dataSourceNode == nullptr) {
+        // The provider node lists the data source already (two providers
+        // that share their first seven characters): the entry goes with it.
+        dataSourceNode = childWithText(*providerNodeFor(tree, provider, reportedProvider), dataSource);
+    }
+    QTreeWidgetItem* indexNode = addNode(new QTreeWidgetItem(dataSourceNode),
+                                         QStringLiteral("Index:%1").arg(position), kIndexPicture);
+    // The new entry in sight.
+    for (QTreeWidgetItem* node = dataSourceNode; node != nullptr; node = node->parent()) {
+        node->setExpanded(true);
+    }
+    return indexNode;
+}
+
+}  // namespace tarnwell
