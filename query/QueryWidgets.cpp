@@ -77,7 +77,10 @@ void PanelStatusBar::setPanelWidths(const QList<int>& widths) {
         label->setFrameShadow(QFrame::Sunken);
         const bool last = i + 1 == widths.size();
         if (last) {
-            label->setMinimumWidth(widths.at(i));
+            // The last panel takes what is left, down to nothing, so a narrow
+            // window still shows the first panels whole.
+            label->setMinimumWidth(0);
+            label->resize(widths.at(i), label->height());
         } else {
             label->setFixedWidth(widths.at(i));
         }

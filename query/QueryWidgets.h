@@ -30,6 +30,7 @@ public:
 
     // The value the text stands for now, by the rule above.
     int Value() const;
+    using QAbstractSpinBox::lineEdit;
 
 protected:
     QValidator::State validate(QString& input, int& pos) const override;

@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeySequence>
+#include <QLineEdit>
 #include <QMdiSubWindow>
 #include <QShortcut>
 #include <QShowEvent>
@@ -223,7 +224,7 @@ void TfrmQueryEditor::connectHandlers() {
     connect(ui->SpeedButton4, &QToolButton::clicked, this, &TfrmQueryEditor::SpeedButton4Click);
     connect(ui->SpeedButton5, &QToolButton::clicked, this, &TfrmQueryEditor::SpeedButton5Click);
     connect(ui->SpeedButton6, &QToolButton::clicked, this, &TfrmQueryEditor::SpeedButton6Click);
-    connect(ui->SEdt_PacketRecords, &QSpinBox::textChanged, this,
+    connect(ui->SEdt_PacketRecords->lineEdit(), &QLineEdit::textChanged, this,
             &TfrmQueryEditor::SEdt_PacketRecordsChange);
 
     engine_->CDS1.setAfterScroll([this] { CDS1AfterScroll(); });
