@@ -224,8 +224,14 @@ void TfrmQueryEditor::connectHandlers() {
     connect(ui->SpeedButton4, &QToolButton::clicked, this, &TfrmQueryEditor::SpeedButton4Click);
     connect(ui->SpeedButton5, &QToolButton::clicked, this, &TfrmQueryEditor::SpeedButton5Click);
     connect(ui->SpeedButton6, &QToolButton::clicked, this, &TfrmQueryEditor::SpeedButton6Click);
+    // Typing changes the text; the arrows and setValue() change the value
+    // with the text's signals held back.
     connect(ui->SEdt_PacketRecords->lineEdit(), &QLineEdit::textChanged, this,
             &TfrmQueryEditor::SEdt_PacketRecordsChange);
+    connect(ui->SEdt_PacketRecords, &QSpinBox::valueChanged, this, &TfrmQueryEditor::SEdt_PacketRecordsChange);
+    // The grid fetches ahead of the current row as it scrolls; the count
+    // tells what is held.
+    connect(gridModel_, &QAbstractItemModel::rowsInserted, this, &TfrmQueryEditor::showRecordCount);
 
     engine_->CDS1.setAfterScroll([this] { CDS1AfterScroll(); });
     engine_->BDE_DB.setAfterConnect([this] { BDE_DBAfterConnect(); });
@@ -630,8 +636,12 @@ void TfrmQueryEditor::SEdt_PacketRecordsChange() {
     engine_->CDS1.setPacketRecords(ui->SEdt_PacketRecords->Value());
 }
 
-void TfrmQueryEditor::CDS1AfterScroll() {
+void TfrmQueryEditor::showRecordCount() {
     ui->SBar->setPanelText(1, QStringLiteral("目前資料筆數: ") + QString::number(engine_->CDS1.recordCount()));
+}
+
+void TfrmQueryEditor::CDS1AfterScroll() {
+    showRecordCount();
     gridModel_->dataSetScrolled();
 }
 
@@ -704,6 +714,7 @@ void TfrmQueryEditor::TabSQLShow() { ui->FileListBox2->setDirectory(ui->Director
 void TfrmQueryEditor::ToolButton19Click() {
     const bool show = ui->ToolButton19->isChecked();
     ui->FileListBox2->setVisible(show);
+    ui->SplitterSQL->handle(1)->setVisible(show);
     if (show) {
         const int total = ui->SplitterSQL->width();
         ui->SplitterSQL->setSizes({std::max(0, total - kSideListWidth - ui->SplitterSQL->handleWidth()),

@@ -139,6 +139,7 @@ private:
     void commonTail();
 
     void setStatus(const QString& text);
+    void showRecordCount();
     void enableRunButtonForText();
     int historyPosition() const;
     void setHistoryPosition(int position);
