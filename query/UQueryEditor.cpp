@@ -69,6 +69,12 @@ void makeFlat(QFrame& frame) {
     frame.setLineWidth(1);
 }
 
+void setTextColour(QWidget& widget, const QColor& colour) {
+    QPalette palette = widget.palette();
+    palette.setColor(QPalette::WindowText, colour);
+    widget.setPalette(palette);
+}
+
 QString errorText(const std::exception& error) { return QString::fromUtf8(error.what()); }
 
 }  // namespace
@@ -126,7 +132,10 @@ void TfrmQueryEditor::setUpControls() {
     versionFont.setPixelSize(9);
     for (QLabel* label : {ui->LabVersion, ui->LabVersionNo}) {
         label->setFont(versionFont);
-        label->setStyleSheet(QStringLiteral("color: navy;"));
+        setTextColour(*label, QColor(0, 0, 0x80));  // navy
+    }
+    for (QLabel* label : {ui->Label2, ui->Label3, ui->Label4, ui->Label5}) {
+        setTextColour(*label, QColor(0x80, 0, 0));  // maroon
     }
 
     ui->Splitter1->setStretchFactor(0, 0);
