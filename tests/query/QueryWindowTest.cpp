@@ -424,6 +424,17 @@ TEST_F(WindowStyleTest, eachStyleKeepsWidthAndHeightAndEditStaysDisabled) {
     edit->click();
     EXPECT_FALSE(edit->isEnabled());
     EXPECT_FALSE(edit->isChecked());
+
+    // Closing a child, by its own button or by the frame's close box, frees
+    // it together with its frame.
+    QPointer<TfrmQueryEditor> first = window;
+    child<QToolButton>(*window, "SpeedButton7")->click();
+    ASSERT_TRUE(waitUntil([&] { return first.isNull() && main->MdiArea()->subWindowList().isEmpty(); }));
+    TfrmQueryEditor* second = openWindow();
+    ASSERT_NE(mdiSubWindowOf(*second), nullptr);
+    QPointer<TfrmQueryEditor> secondAlive = second;
+    mdiSubWindowOf(*second)->close();
+    ASSERT_TRUE(waitUntil([&] { return secondAlive.isNull() && main->MdiArea()->subWindowList().isEmpty(); }));
     main->hide();
 }
 
