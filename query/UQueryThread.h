@@ -86,8 +86,8 @@ private:
     QTimer* cancelTimer_ = nullptr;
 };
 
-// "yyyy/M/d HH:mm:ss" in the system locale: its short date and its long time
-// without the time zone.
+// Now, in the system locale's short date format, a blank, and its long time
+// format without the time zone.
 QString currentDateTimeText();
 // Seconds as "0.000" with the system locale's decimal separator.
 QString secondsText(double seconds);
