@@ -23,8 +23,10 @@
 #include "dataaccess/Database.h"
 #include "dataaccess/DemoDatabase.h"
 #include "dataaccess/Session.h"
+#include "query/UQueryEditor.h"
 #include "shell/Prompt.h"
 #include "shell/QueryWindowLists.h"
+#include "shell/WindowStyle.h"
 #include "ui_UMain.h"
 
 namespace tarnwell {
@@ -325,7 +327,42 @@ void TfrmMain::PlaceConnectionBrowser() {
     }
 }
 
-void TfrmMain::OpenQueryWindow(QueryWindowForm /*form*/) {}
+void TfrmMain::OpenQueryWindow(QueryWindowForm form) {
+    if (ConnectedADO().empty() && ConnectedBDE().empty()) {
+        prompt().showMessage(QStringLiteral("尚未建立連結"));
+        if (form == QueryWindowForm::Tray) {
+            OpenConnectionBrowser();
+        }
+        return;
+    }
+    // The window frees itself when it is closed; until then the main window
+    // owns it.
+    auto* window = new TfrmQueryEditor(*this);
+
+    // Without a browser there is no current connection to preset from.
+    TfrmConnectEditor* browser = TfrmConnectEditor::instance();
+    const QString current = browser != nullptr ? browser->EdtConnectDB()->text() : QString();
+    if (form != QueryWindowForm::QueryWindow) {
+        window->setWindowTitle(window->windowTitle() + QStringLiteral("[") + current.trimmed() +
+                               QStringLiteral("]"));
+    }
+    const int page = browser != nullptr ? browser->Page_Con()->currentIndex() : -1;
+    if (page == 0 || page == 1) {
+        window->CbxLinkType()->setCurrentIndex(page);  // by program: no change handler runs
+    }
+    RefreshConnectAliases();
+    window->CbxConnectAlias()->setCurrentIndex(
+        window->CbxConnectAlias()->findText(current, Qt::MatchExactly | Qt::MatchCaseSensitive));
+
+    if (form == QueryWindowForm::MainMenu || isVisible()) {
+        setWindowStyle(*window, WindowStyle::MdiChild, *this);
+        window->ToolButton6()->setChecked(true);
+    } else {
+        setWindowStyle(*window, WindowStyle::Normal, *this);
+        window->ToolButton7()->setChecked(true);
+    }
+    showWindow(*window);
+}
 
 void TfrmMain::ToolButton1Click() {
     // The command sits on the browser and on this window's toolbar, which is

@@ -352,12 +352,8 @@ TEST_F(NewAdoConnectionTest, CommandWithoutABrowserStillRegisters) {
 }
 
 // The connection reaches a query window: its ADO list shows the data
-// source, and a statement runs on it. Needs the query window; build with
-// TARNWELL_QUERY_WINDOW_E2E defined to run it.
+// source, and a statement runs on it.
 TEST_F(NewAdoConnectionTest, QueryWindowRunsOnTheNewConnection) {
-#ifndef TARNWELL_QUERY_WINDOW_E2E
-    GTEST_SKIP() << "the query window is not part of this build";
-#endif
     const QString file = sqliteFile("query.db");
     browser();
     // The browser's own button starts the same command.

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QAbstractTableModel>
+
+namespace tarnwell::db {
+class ClientDataSet;
+}
+
+namespace tarnwell {
+
+// The result grid's view of a client dataset: the rows fetched so far, one
+// column per field, cells as the dataset's value text. Scrolling to the end
+// asks for the next packet; nothing can be edited, inserted or removed.
+//
+// The model follows the dataset through its notifications, which it takes
+// over (the dataset has one listener of each kind); the dataset must outlive
+// the model or be detached first.
+class ResultGridModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit ResultGridModel(db::ClientDataSet& dataSet, QObject* parent = nullptr);
+    ~ResultGridModel() override;
+
+    // Stops listening to the dataset (before the dataset or the model goes).
+    void detach();
+
+    db::ClientDataSet& dataSet() const { return dataSet_; }
+
+    // To be called after every move of the dataset's current row (its one
+    // after-scroll listener belongs to the window, which passes it on).
+    void dataSetScrolled();
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool canFetchMore(const QModelIndex& parent) const override;
+    void fetchMore(const QModelIndex& parent) override;
+
+signals:
+    // The dataset's current row changed (after every move of it).
+    void currentRowChanged(int row);
+
+private:
+    void rowsAppended(std::size_t first, std::size_t count);
+
+    db::ClientDataSet& dataSet_;
+    int knownRows_ = 0;
+    int knownColumns_ = 0;
+    int currentRow_ = -1;
+    bool attached_ = true;
+};
+
+}  // namespace tarnwell

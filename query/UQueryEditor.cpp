@@ -1,0 +1,734 @@
+#include "query/UQueryEditor.h"
+
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QFile>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeySequence>
+#include <QLineEdit>
+#include <QMdiSubWindow>
+#include <QShortcut>
+#include <QShowEvent>
+#include <QSplitter>
+#include <QSplitterHandle>
+
+#include "connections/UConnectEditor.h"
+#include "dataaccess/AdoConnection.h"
+#include "dataaccess/DbError.h"
+#include "dataaccess/FieldKind.h"
+#include "dataaccess/NoResultSetError.h"
+#include "dataaccess/SqlText.h"
+#include "query/MemoText.h"
+#include "query/QueryEngine.h"
+#include "query/QueryWidgets.h"
+#include "query/ResultGridModel.h"
+#include "query/SqlFile.h"
+#include "query/SqlFileBrowser.h"
+#include "query/SqlStringForm.h"
+#include "query/UQueryThread.h"
+#include "query/UReplaceString.h"
+#include "shell/Application.h"
+#include "shell/Prompt.h"
+#include "shell/UMain.h"
+#include "ui_UQueryEditor.h"
+
+namespace tarnwell {
+
+namespace {
+
+const QLatin1String kKindBde("BDE");
+const QLatin1String kKindAdo("ADO");
+const QString kWindowFont = QStringLiteral("細明體");
+constexpr int kWindowFontPixels = 13;
+constexpr int kPage1Height = 137;
+constexpr int kSideListWidth = 219;
+
+// Blanks and control characters (codes up to 32) off both ends.
+QString trimmedBlank(const QString& text) {
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text.at(first).unicode() <= 32) {
+        ++first;
+    }
+    while (last > first && text.at(last - 1).unicode() <= 32) {
+        --last;
+    }
+    return text.mid(first, last - first);
+}
+
+QFont windowFont() {
+    QFont font(kWindowFont);
+    font.setPixelSize(kWindowFontPixels);
+    return font;
+}
+
+void makeFlat(QFrame& frame) {
+    frame.setFrameShape(QFrame::Box);
+    frame.setFrameShadow(QFrame::Plain);
+    frame.setLineWidth(1);
+}
+
+void setTextColour(QWidget& widget, const QColor& colour) {
+    QPalette palette = widget.palette();
+    palette.setColor(QPalette::WindowText, colour);
+    widget.setPalette(palette);
+}
+
+QString errorText(const std::exception& error) { return QString::fromUtf8(error.what()); }
+
+}  // namespace
+
+int& QueryEditorCount() {
+    static int count = 0;
+    return count;
+}
+
+TfrmQueryEditor::TfrmQueryEditor(TfrmMain& mainWindow)
+    : QWidget(&mainWindow, Qt::Window), ui(std::make_unique<Ui::TfrmQueryEditor>()), mainWindow_(mainWindow) {
+    ui->setupUi(this);
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    // FormCreate
+    const int number = ++QueryEditorCount();
+    setObjectName(QStringLiteral("frmQueryEditor_%1").arg(number));
+    engine_ = std::make_shared<QueryWindowEngine>(mainWindow_.Session1(),
+                                                  "BDE_SQL_" + std::to_string(number));
+    ui->MemSQL->clear();
+    sqlHistory_.clear();
+
+    setUpControls();
+    setUpPictures();
+    connectHandlers();
+    setUpKeys();
+}
+
+TfrmQueryEditor::~TfrmQueryEditor() {
+    // Nothing of the engine may call back into the window from here on.
+    ui->DBGrid->setModel(nullptr);
+    gridModel_->detach();
+    engine_->CDS1.setAfterScroll({});
+    engine_->BDE_DB.setAfterConnect({});
+    engine_->BDE_DB.setAfterDisconnect({});
+    if (queryThread_) {
+        queryThread_->abandon();
+        // The main window going means its session goes next, and the run's
+        // database with it: the run must have ended by then.
+        if (frmMain() == nullptr) {
+            queryThread_->waitServingCalls(QDeadlineTimer(30000));
+        }
+    }
+    engine_.reset();
+}
+
+// --- Creation and layout -----------------------------------------------------
+
+void TfrmQueryEditor::setUpControls() {
+    setFont(windowFont());
+    ui->CbxLinkType->setCurrentIndex(-1);
+    ui->CbxConnectAlias->clear();
+
+    QFont versionFont(QStringLiteral("Arial"));
+    versionFont.setPixelSize(9);
+    for (QLabel* label : {ui->LabVersion, ui->LabVersionNo}) {
+        label->setFont(versionFont);
+        setTextColour(*label, QColor(0, 0, 0x80));  // navy
+    }
+    for (QLabel* label : {ui->Label2, ui->Label3, ui->Label4, ui->Label5}) {
+        setTextColour(*label, QColor(0x80, 0, 0));  // maroon
+    }
+
+    ui->Splitter1->setStretchFactor(0, 0);
+    ui->Splitter1->setStretchFactor(1, 1);
+    ui->Splitter1->setSizes({kPage1Height, 400 - kPage1Height});
+    ui->SplitterSQL->setStretchFactor(0, 1);
+    ui->SplitterSQL->setStretchFactor(1, 0);
+    ui->SplitterSQL->handle(1)->setObjectName(QStringLiteral("Splitter3"));
+    ui->FileListBox2->setVisible(false);
+
+    ui->SBar->setPanelWidths({200, 200, 100});
+
+    gridModel_ = new ResultGridModel(engine_->CDS1, this);
+    ui->DBGrid->setModel(gridModel_);
+    ui->DBGrid->horizontalHeader()->setFont(windowFont());
+    ui->DBGrid->verticalHeader()->setDefaultSectionSize(ui->DBGrid->fontMetrics().height() + 4);
+    ui->DBGrid->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    ui->DBGrid->verticalHeader()->setMinimumWidth(12);
+    ui->DBGrid->setEnabled(false);
+
+    QTreeWidget* fields = ui->LSVFieldList;
+    fields->setColumnWidth(0, 30);
+    fields->setColumnWidth(1, 260);
+    fields->setColumnWidth(2, 100);
+    fields->setColumnWidth(3, 130);
+    // Report style with grid lines.
+    fields->setStyleSheet(QStringLiteral(
+        "QTreeView::item { border-right: 1px solid #c0c0c0; border-bottom: 1px solid #c0c0c0; }"));
+
+    ui->Page1->setCurrentWidget(ui->TabSQL);
+    ui->Page2->setCurrentWidget(ui->TabData);
+
+    auto* styles = new QButtonGroup(this);
+    styles->setObjectName(QStringLiteral("WindowStyleButtons"));
+    styles->setExclusive(true);
+    styles->addButton(ui->ToolButton6);
+    styles->addButton(ui->ToolButton7);
+    styles->addButton(ui->ToolButton8);
+
+    connectSqlFileBrowser(*ui->DriveComboBox1, *ui->DirectoryListBox1, *ui->FileListBox1);
+    ui->FileListBox2->setDirectory(ui->DirectoryListBox1->directory());
+
+    engine_->CDS1.setPacketRecords(ui->SEdt_PacketRecords->Value());
+}
+
+void TfrmQueryEditor::setUpPictures() {
+    const QList<QAbstractButton*> buttons = findChildren<QAbstractButton*>();
+    for (QAbstractButton* button : buttons) {
+        const QString path = QStringLiteral(":/images/query/%1.svg").arg(button->objectName());
+        if (QFile::exists(path)) {
+            button->setIcon(QIcon(path));
+        }
+    }
+}
+
+void TfrmQueryEditor::connectHandlers() {
+    // activated: only a user's pick; a choice made by program runs nothing.
+    connect(ui->CbxLinkType, &QComboBox::activated, this, &TfrmQueryEditor::CbxLinkTypeChange);
+    connect(ui->CbxConnectAlias, &QComboBox::activated, this, &TfrmQueryEditor::CbxConnectAliasChange);
+
+    connect(ui->SBtnQuery, &QToolButton::clicked, this, &TfrmQueryEditor::SBtnQueryClick);
+    connect(ui->MemSQL, &QPlainTextEdit::textChanged, this, &TfrmQueryEditor::MemSQLChange);
+    connect(ui->SpeedButton1, &QToolButton::clicked, this, &TfrmQueryEditor::SpeedButton1Click);
+    connect(ui->SBtnSQLPrior, &QToolButton::clicked, this, &TfrmQueryEditor::SBtnSQLPriorClick);
+    connect(ui->SBtnSQLNext, &QToolButton::clicked, this, &TfrmQueryEditor::SBtnSQLNextClick);
+
+    connect(ui->ToolButton6, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton6Click);
+    connect(ui->ToolButton7, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton7Click);
+    connect(ui->ToolButton8, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton8Click);
+    connect(ui->ToolButton10, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton10Click);
+    connect(ui->ToolButton12, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton12Click);
+    connect(ui->SpeedButton7, &QToolButton::clicked, this, &TfrmQueryEditor::SpeedButton7Click);
+
+    connect(ui->ToolButton13, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton13Click);
+    connect(ui->ToolButton14, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton14Click);
+    connect(ui->ToolButton15, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton15Click);
+    connect(ui->ToolButton16, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton16Click);
+    connect(ui->ToolButton17, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton17Click);
+    connect(ui->ToolButton19, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton19Click);
+    ui->FileListBox1->viewport()->installEventFilter(this);
+    ui->FileListBox2->viewport()->installEventFilter(this);
+    connect(ui->Page1, &QTabWidget::currentChanged, this, [this] {
+        if (ui->Page1->currentWidget() == ui->TabSQL) {
+            TabSQLShow();
+        }
+    });
+    connect(ui->Page2, &QTabWidget::currentChanged, this, [this] {
+        if (ui->Page2->currentWidget() == ui->TabField) {
+            TabFieldShow();
+        }
+    });
+
+    connect(ui->SpeedButton2, &QToolButton::clicked, this, &TfrmQueryEditor::SpeedButton2Click);
+    connect(ui->SpeedButton3, &QToolButton::clicked, this, &TfrmQueryEditor::SpeedButton3Click);
+    connect(ui->SpeedButton4, &QToolButton::clicked, this, &TfrmQueryEditor::SpeedButton4Click);
+    connect(ui->SpeedButton5, &QToolButton::clicked, this, &TfrmQueryEditor::SpeedButton5Click);
+    connect(ui->SpeedButton6, &QToolButton::clicked, this, &TfrmQueryEditor::SpeedButton6Click);
+    // Typing changes the text; the arrows and setValue() change the value
+    // with the text's signals held back.
+    connect(ui->SEdt_PacketRecords->lineEdit(), &QLineEdit::textChanged, this,
+            &TfrmQueryEditor::SEdt_PacketRecordsChange);
+    connect(ui->SEdt_PacketRecords, &QSpinBox::valueChanged, this, &TfrmQueryEditor::SEdt_PacketRecordsChange);
+    // The grid fetches ahead of the current row as it scrolls; the count
+    // tells what is held.
+    connect(gridModel_, &QAbstractItemModel::rowsInserted, this, &TfrmQueryEditor::showRecordCount);
+
+    engine_->CDS1.setAfterScroll([this] { CDS1AfterScroll(); });
+    engine_->BDE_DB.setAfterConnect([this] { BDE_DBAfterConnect(); });
+    engine_->BDE_DB.setAfterDisconnect([this] { BDE_DBAfterDisconnect(); });
+
+    // The grid's current row and the dataset's move together.
+    connect(ui->DBGrid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current) {
+                db::ClientDataSet& dataSet = gridModel_->dataSet();
+                if (!current.isValid() || !dataSet.active() ||
+                    static_cast<std::size_t>(current.row()) == dataSet.currentRow()) {
+                    return;
+                }
+                reportingErrors([&] { dataSet.moveTo(static_cast<std::size_t>(current.row())); });
+            });
+    connect(gridModel_, &ResultGridModel::currentRowChanged, this, [this](int row) {
+        const QModelIndex current = ui->DBGrid->currentIndex();
+        if (current.isValid() && current.row() == row) {
+            return;
+        }
+        const QModelIndex target = gridModel_->index(row, current.isValid() ? current.column() : 0);
+        ui->DBGrid->setCurrentIndex(target);
+        ui->DBGrid->scrollTo(target);
+    });
+}
+
+void TfrmQueryEditor::setUpKeys() {
+    // F9 and Ctrl+Enter run the SQL, as the run button would when enabled.
+    for (const QKeySequence& keys : {QKeySequence(Qt::Key_F9), QKeySequence(Qt::CTRL | Qt::Key_Return),
+                                     QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
+        auto* shortcut = new QShortcut(keys, this);
+        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this] {
+            if (ui->SBtnQuery->isEnabled()) {
+                ui->SBtnQuery->click();
+            }
+        });
+    }
+}
+
+void TfrmQueryEditor::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!formShown_ && !event->spontaneous()) {
+        formShown_ = true;
+        FormShow();
+    }
+}
+
+void TfrmQueryEditor::FormShow() {
+    windowFrame(*this).resize(470, 400);
+    ui->QueryMessage->clear();
+    const QList<QFrame*> framed{ui->MemSQL,       ui->DBGrid,       ui->FileListBox1,
+                                ui->FileListBox2, ui->LSVFieldList, ui->QueryMessage,
+                                ui->DirectoryListBox1};
+    for (QFrame* frame : framed) {
+        makeFlat(*frame);
+    }
+    ui->GroupBox1->setFlat(true);
+    ui->GroupBox2->setFlat(true);
+}
+
+void TfrmQueryEditor::closeEvent(QCloseEvent* event) {
+    // FormClose: the window frees itself (WA_DeleteOnClose); an MDI frame
+    // around it goes with it.
+    event->accept();
+    if (QMdiSubWindow* frame = mdiSubWindowOf(*this)) {
+        frame->deleteLater();
+    }
+}
+
+bool TfrmQueryEditor::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonDblClick) {
+        if (watched == ui->FileListBox1->viewport()) {
+            FileListBox1DblClick();
+        } else if (watched == ui->FileListBox2->viewport()) {
+            FileListBox2DblClick();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// --- Accessors -------------------------------------------------------------------
+
+db::Database& TfrmQueryEditor::BDE_DB() const { return engine_->BDE_DB; }
+db::Query& TfrmQueryEditor::BDE_Query1() const { return engine_->BDE_Query1; }
+db::DataSetProvider& TfrmQueryEditor::DSProvd1() const { return engine_->DSProvd1; }
+db::ClientDataSet& TfrmQueryEditor::CDS1() const { return engine_->CDS1; }
+QComboBox* TfrmQueryEditor::CbxLinkType() const { return ui->CbxLinkType; }
+QComboBox* TfrmQueryEditor::CbxConnectAlias() const { return ui->CbxConnectAlias; }
+QPlainTextEdit* TfrmQueryEditor::MemSQL() const { return ui->MemSQL; }
+QPlainTextEdit* TfrmQueryEditor::QueryMessage() const { return ui->QueryMessage; }
+QTableView* TfrmQueryEditor::DBGrid() const { return ui->DBGrid; }
+PanelStatusBar* TfrmQueryEditor::SBar() const { return ui->SBar; }
+QAbstractButton* TfrmQueryEditor::SBtnQuery() const { return ui->SBtnQuery; }
+QAbstractButton* TfrmQueryEditor::ToolButton6() const { return ui->ToolButton6; }
+QAbstractButton* TfrmQueryEditor::ToolButton7() const { return ui->ToolButton7; }
+QAbstractButton* TfrmQueryEditor::ToolButton8() const { return ui->ToolButton8; }
+
+// --- Connection choice -------------------------------------------------------------
+
+void TfrmQueryEditor::CbxLinkTypeChange() {
+    refillingConnectAlias_ = true;
+    mainWindow_.RefreshConnectAliases();
+    refillingConnectAlias_ = false;
+    CbxConnectAliasChange();
+}
+
+void TfrmQueryEditor::CbxConnectAliasChange() {
+    if (refillingConnectAlias_) {
+        return;
+    }
+    ui->DBGrid->setEnabled(false);
+    const QString kind = ui->CbxLinkType->currentText();
+    try {
+        connectionStep();
+    } catch (const std::exception& error) {
+        const QString prefix = kind == kKindBde ? QStringLiteral("BDE_連線失敗: ") : QStringLiteral("ADO_連線失敗: ");
+        prompt().showMessage(prefix + errorText(error));
+    }
+}
+
+void TfrmQueryEditor::connectionStep() {
+    const QString kind = ui->CbxLinkType->currentText();
+    if (kind == kKindBde) {
+        bdeConnectionStep();
+    } else if (kind == kKindAdo) {
+        adoConnectionStep();
+    }
+}
+
+void TfrmQueryEditor::bdeConnectionStep() {
+    db::Database& database = engine_->BDE_DB;
+    const QString chosen = ui->CbxConnectAlias->currentText();
+    if (database.aliasName() != chosen.toStdString()) {
+        QString userName;
+        QString password;
+        for (const TAConnectedBDE& entry : mainWindow_.ConnectedBDE()) {
+            if (entry.AliasName == chosen) {
+                userName = entry.UserName;
+                password = entry.Password;
+                break;
+            }
+        }
+        database.close();
+        database.params().clear();
+        database.setAliasName(chosen.toStdString());
+        database.params().append("USER NAME", userName.toStdString());
+        database.params().append("PASSWORD", password.toStdString());
+        database.open();
+    } else if (!database.connected()) {
+        database.open();
+    }
+}
+
+void TfrmQueryEditor::adoConnectionStep() {
+    const std::vector<TAConnectedADO>& entries = mainWindow_.ConnectedADO();
+    const int chosen = ui->CbxConnectAlias->currentIndex();
+    // Without a chosen entry there is nothing to connect to; the shared
+    // connection is left as it is.
+    if (chosen < 0 || static_cast<std::size_t>(chosen) >= entries.size()) {
+        throw db::DbError("沒有選擇ADO連結");
+    }
+    mainWindow_.ADQ1().close();
+    mainWindow_.ADOCon1().close();
+    mainWindow_.ADOCon1().setConnectionString(entries.at(static_cast<std::size_t>(chosen)).ConnectionString.toStdString());
+    mainWindow_.ADOCon1().open();
+}
+
+void TfrmQueryEditor::BDE_DBAfterConnect() {
+    setWindowTitle(QStringLiteral("連線[BDE_") + QString::fromStdString(engine_->BDE_DB.aliasName()) +
+                   QStringLiteral("]"));
+}
+
+void TfrmQueryEditor::BDE_DBAfterDisconnect() { setWindowTitle(QStringLiteral("離線")); }
+
+// --- The run ------------------------------------------------------------------------
+
+void TfrmQueryEditor::setStatus(const QString& text) { ui->SBar->setPanelText(0, text); }
+
+void TfrmQueryEditor::enableRunButtonForText() {
+    ui->SBtnQuery->setEnabled(!trimmedBlank(ui->MemSQL->toPlainText()).isEmpty());
+}
+
+void TfrmQueryEditor::SBtnQueryClick() {
+    ui->SBtnQuery->setEnabled(false);
+    ui->DBGrid->setEnabled(false);
+    setStatus(QStringLiteral("執行中...."));
+    if (trimmedBlank(ui->CbxConnectAlias->currentText()).isEmpty()) {
+        prompt().showMessage(QStringLiteral("請至少選擇一項連結"));
+        enableRunButtonForText();
+        ui->CbxConnectAlias->setFocus();
+        return;
+    }
+    const QString sql = ui->MemSQL->toPlainText();
+    const QString kind = ui->CbxLinkType->currentText();
+    if (kind == kKindBde) {
+        try {
+            bdeConnectionStep();
+            setStatus(QStringLiteral("資料庫已連線"));
+        } catch (const std::exception& error) {
+            addMemoLines(*ui->QueryMessage, QStringLiteral("\rBDE_連線失敗: ") + errorText(error) + QStringLiteral("\r"));
+            ui->Page2->setCurrentWidget(ui->TabErrMessage);
+            setStatus(QStringLiteral("資料庫連線失敗"));
+            ui->SBtnQuery->setEnabled(true);
+            return;
+        }
+        engine_->CDS1.setTag(ui->SEdt_PacketRecords->Value());
+        if (!startQueryThread(sql)) {
+            prompt().showMessage(QStringLiteral("查詢失敗！請重新執行"));
+            enableRunButtonForText();
+        }
+    } else if (kind == kKindAdo) {
+        try {
+            adoConnectionStep();
+            setStatus(QStringLiteral("資料庫已連線"));
+        } catch (const std::exception& error) {
+            addMemoLines(*ui->QueryMessage, QStringLiteral("\rADO_連線失敗: ") + errorText(error) + QStringLiteral("\r"));
+            setStatus(QStringLiteral("資料庫連線失敗"));
+            return;
+        }
+        try {
+            setStatus(QStringLiteral("查詢中....."));
+            runAdoStatement(sql);
+        } catch (const std::exception& error) {
+            prompt().showMessage(QStringLiteral("ADO_查詢失敗: ") + errorText(error));
+            setStatus(QStringLiteral("查詢失敗"));
+        }
+    }
+    commonTail();
+}
+
+bool TfrmQueryEditor::startQueryThread(const QString& sql) {
+    // The previous result must not fetch through the query while the thread
+    // uses it.
+    engine_->CDS1.close();
+    bdeRunInProgress_ = true;
+    // The thread deletes itself when it ends.
+    auto* thread = new TQueryThread(engine_, sql, QString(kKindBde), ui->SBar, ui->QueryMessage,
+                                    ui->Page2, ui->SBtnQuery);
+    if (thread->startFailed()) {
+        delete thread;
+        bdeRunInProgress_ = false;
+        return false;
+    }
+    queryThread_ = thread;
+    connect(thread, &TQueryThread::runEnded, this, [this] { bdeRunInProgress_ = false; });
+    connect(thread, &QThread::finished, this, [this] { bdeRunInProgress_ = false; });
+    return true;
+}
+
+void TfrmQueryEditor::runAdoStatement(const QString& sql) {
+    db::AdoQuery& query = mainWindow_.ADQ1();
+    query.close();
+    unsigned options = 0;
+    if (ui->Chk1->isChecked()) {
+        options |= db::AdoQuery::AsyncExecute;
+    }
+    if (ui->Chk2->isChecked()) {
+        options |= db::AdoQuery::AsyncFetch;
+    }
+    if (ui->Chk3->isChecked()) {
+        options |= db::AdoQuery::AsyncFetchNonBlocking;
+    }
+    if (ui->Chk4->isChecked()) {
+        options |= db::AdoQuery::ExecuteNoRecords;
+    }
+    query.setExecuteOptions(options);
+    query.setCacheSize(ui->SEdt_CacheSize->Value());
+    query.setMaxRecords(ui->SEdt_MaxRecords->Value());
+    query.setSql(sql.toStdString());
+    if (db::isRowReturning(query.sql())) {
+        try {
+            query.open();
+        } catch (const db::NoResultSetError&) {
+            // The statement ran and returned no rows: it is not a failure,
+            // and the grid keeps what it shows, as after any statement run
+            // for its effect.
+            return;
+        }
+        db::ClientDataSet& clientData = engine_->CDS1;
+        clientData.close();
+        clientData.setPacketRecords(ui->SEdt_PacketRecords->Value());
+        engine_->DSProvd1.setDataSet(&query);
+        clientData.open();
+    } else {
+        query.execSql();
+    }
+}
+
+void TfrmQueryEditor::commonTail() {
+    ui->DBGrid->setEnabled(true);
+    sqlHistory_.append(ui->MemSQL->toPlainText());
+    setHistoryPosition(static_cast<int>(sqlHistory_.size()));
+    if (ui->PalQueryCount->text() != QLatin1String("1")) {
+        ui->SBtnSQLPrior->setEnabled(true);
+    }
+    ui->SBtnSQLNext->setEnabled(true);
+    if (!bdeRunInProgress_) {
+        ui->SBtnQuery->setEnabled(true);
+    }
+}
+
+void TfrmQueryEditor::MemSQLChange() {
+    // The run button stays down while this window's run is in progress.
+    if (bdeRunInProgress_) {
+        return;
+    }
+    enableRunButtonForText();
+}
+
+void TfrmQueryEditor::SpeedButton1Click() {
+    setMemoText(*ui->MemSQL, QString());
+    ui->SBtnQuery->setEnabled(false);
+}
+
+// --- History ------------------------------------------------------------------------
+
+int TfrmQueryEditor::historyPosition() const { return ui->PalQueryCount->text().toInt(); }
+
+void TfrmQueryEditor::setHistoryPosition(int position) {
+    ui->PalQueryCount->setText(QString::number(position));
+}
+
+void TfrmQueryEditor::SBtnSQLPriorClick() {
+    const int position = historyPosition();
+    if (position < 2 || position - 2 >= sqlHistory_.size()) {
+        return;
+    }
+    setMemoText(*ui->MemSQL, sqlHistory_.at(position - 2));
+    setHistoryPosition(position - 1);
+    if (position - 1 == 1) {
+        ui->SBtnSQLPrior->setEnabled(false);
+    }
+    ui->SBtnSQLNext->setEnabled(true);
+}
+
+void TfrmQueryEditor::SBtnSQLNextClick() {
+    const int position = historyPosition();
+    const int count = static_cast<int>(sqlHistory_.size());
+    if (position == count) {
+        setMemoText(*ui->MemSQL, QString());
+        ui->SBtnQuery->setEnabled(false);
+        setHistoryPosition(count + 1);
+        ui->SBtnSQLPrior->setEnabled(true);
+    } else if (position > count) {
+        setMemoText(*ui->MemSQL, QString());
+        ui->SBtnQuery->setEnabled(false);
+    } else if (position >= 1) {
+        setMemoText(*ui->MemSQL, sqlHistory_.at(position));
+        setHistoryPosition(position + 1);
+        ui->SBtnSQLPrior->setEnabled(true);
+    }
+}
+
+// --- Window style and other windows ----------------------------------------------------
+
+void TfrmQueryEditor::changeStyle(WindowStyle style) {
+    const QSize size = windowSize(*this);
+    changingStyle_ = true;
+    setWindowStyle(*this, style, mainWindow_);
+    changingStyle_ = false;
+    windowFrame(*this).resize(size);
+}
+
+void TfrmQueryEditor::ToolButton6Click() { changeStyle(WindowStyle::MdiChild); }
+void TfrmQueryEditor::ToolButton7Click() { changeStyle(WindowStyle::Normal); }
+void TfrmQueryEditor::ToolButton8Click() { changeStyle(WindowStyle::StayOnTop); }
+
+void TfrmQueryEditor::ToolButton10Click() { mainWindow_.OpenConnectionBrowser(); }
+
+void TfrmQueryEditor::ToolButton12Click() { mainWindow_.OpenQueryWindow(QueryWindowForm::QueryWindow); }
+
+void TfrmQueryEditor::SpeedButton7Click() { close(); }
+
+// --- Result grid ----------------------------------------------------------------------
+
+void TfrmQueryEditor::reportingErrors(const std::function<void()>& command) {
+    try {
+        command();
+    } catch (const std::exception& error) {
+        reportUnhandledError(error);
+    }
+}
+
+void TfrmQueryEditor::SpeedButton2Click() {
+    reportingErrors([this] { gridModel_->dataSet().first(); });
+}
+void TfrmQueryEditor::SpeedButton3Click() {
+    reportingErrors([this] { gridModel_->dataSet().prior(); });
+}
+void TfrmQueryEditor::SpeedButton4Click() {
+    reportingErrors([this] { gridModel_->dataSet().next(); });
+}
+void TfrmQueryEditor::SpeedButton5Click() {
+    reportingErrors([this] { gridModel_->dataSet().last(); });
+}
+void TfrmQueryEditor::SpeedButton6Click() {
+    reportingErrors([this] { gridModel_->dataSet().refresh(); });
+}
+
+void TfrmQueryEditor::SEdt_PacketRecordsChange() {
+    engine_->CDS1.setPacketRecords(ui->SEdt_PacketRecords->Value());
+}
+
+void TfrmQueryEditor::showRecordCount() {
+    ui->SBar->setPanelText(1, QStringLiteral("目前資料筆數: ") + QString::number(engine_->CDS1.recordCount()));
+}
+
+void TfrmQueryEditor::CDS1AfterScroll() {
+    showRecordCount();
+    gridModel_->dataSetScrolled();
+}
+
+// --- Field list -------------------------------------------------------------------------
+
+void TfrmQueryEditor::TabFieldShow() {
+    QTreeWidget& list = *ui->LSVFieldList;
+    list.clear();
+    const db::ClientDataSet& dataSet = gridModel_->dataSet();
+    const int count = gridModel_->columnCount();
+    for (int i = 0; i < count; ++i) {
+        const db::Field& field = dataSet.field(static_cast<std::size_t>(i));
+        auto* row = new QTreeWidgetItem(&list);
+        row->setText(0, QString::number(i + 1));
+        row->setText(1, QString::fromStdString(field.fieldName));
+        row->setText(2, QString::number(field.size));
+        row->setText(3, QString::fromLatin1(db::fieldKindName(field.dataType)));
+    }
+}
+
+// --- SQL text tools and SQL files --------------------------------------------------------
+
+void TfrmQueryEditor::ToolButton13Click() {
+    setMemoText(*ui->MemSQL, toProgramStringForm(memoText(*ui->MemSQL)));
+}
+
+void TfrmQueryEditor::ToolButton14Click() {
+    setMemoText(*ui->MemSQL, fromProgramStringForm(memoText(*ui->MemSQL)));
+}
+
+void TfrmQueryEditor::ToolButton15Click() { showReplaceDialog(*ui->MemSQL); }
+
+void TfrmQueryEditor::loadIntoMemo(const QString& path) {
+    // Read first: a file that cannot be read leaves the memo as it was.
+    const QString text = loadSqlFile(path);
+    setMemoText(*ui->MemSQL, text);
+}
+
+void TfrmQueryEditor::ToolButton17Click() {
+    const std::optional<QString> path = prompt().saveFileName(sqlFileRequest(saveDialog1_.fileName));
+    if (!path) {
+        return;
+    }
+    saveDialog1_.fileName = *path;
+    reportingErrors([this, &path] { saveSqlFile(*path, memoText(*ui->MemSQL)); });
+}
+
+void TfrmQueryEditor::ToolButton16Click() {
+    const std::optional<QString> path = prompt().openFileName(sqlFileRequest(openDialog1_.fileName));
+    if (!path) {
+        return;
+    }
+    openDialog1_.fileName = *path;
+    reportingErrors([this, &path] { loadIntoMemo(*path); });
+}
+
+void TfrmQueryEditor::FileListBox1DblClick() {
+    reportingErrors([this] {
+        loadIntoMemo(ui->FileListBox1->fileName());
+        ui->Page1->setCurrentWidget(ui->TabSQL);
+    });
+}
+
+void TfrmQueryEditor::FileListBox2DblClick() {
+    reportingErrors([this] { loadIntoMemo(ui->FileListBox2->fileName()); });
+}
+
+void TfrmQueryEditor::TabSQLShow() { ui->FileListBox2->setDirectory(ui->DirectoryListBox1->directory()); }
+
+void TfrmQueryEditor::ToolButton19Click() {
+    const bool show = ui->ToolButton19->isChecked();
+    ui->FileListBox2->setVisible(show);
+    ui->SplitterSQL->handle(1)->setVisible(show);
+    if (show) {
+        const int total = ui->SplitterSQL->width();
+        ui->SplitterSQL->setSizes({std::max(0, total - kSideListWidth - ui->SplitterSQL->handleWidth()),
+                                   kSideListWidth});
+    }
+}
+
+}  // namespace tarnwell

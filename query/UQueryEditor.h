@@ -1,0 +1,165 @@
+#pragma once
+
+#include <QPointer>
+#include <QStringList>
+#include <QWidget>
+#include <functional>
+#include <memory>
+
+#include "query/UQueryThread.h"
+#include "shell/WindowStyle.h"
+
+class QAbstractButton;
+class QComboBox;
+class QPlainTextEdit;
+class QTableView;
+class QTreeWidget;
+
+namespace Ui {
+class TfrmQueryEditor;
+}
+
+namespace tarnwell {
+
+namespace db {
+class ClientDataSet;
+class DataSetProvider;
+class Database;
+class Query;
+}  // namespace db
+
+class PanelStatusBar;
+class ResultGridModel;
+class TfrmMain;
+struct QueryWindowEngine;
+
+// Query windows made since the program started; never goes down, so every
+// window's database name ("BDE_SQL_" + the count after its creation) is new.
+int& QueryEditorCount();
+
+// A file dialog's memory: the name chosen in it last is offered next time.
+struct RememberedFileDialog {
+    QString fileName;
+};
+
+// The query window: SQL in the memo, a connection kind and connection to run
+// it on, the run (a statement of the window's own database on a query thread,
+// or one of the shared connection-string connection on the user-interface
+// thread), the history of what was run, and the read-only result grid.
+//
+// Its object name is "frmQueryEditor_<n>", n growing with every window, which
+// is how the main window finds the query windows in creation order. Closing it
+// frees it; a statement still running is cancelled, and the window does not
+// wait for it.
+class TfrmQueryEditor : public QWidget {
+    Q_OBJECT
+public:
+    explicit TfrmQueryEditor(TfrmMain& mainWindow);
+    ~TfrmQueryEditor() override;
+
+    // --- Engine objects -----------------------------------------------------
+    db::Database& BDE_DB() const;
+    db::Query& BDE_Query1() const;
+    db::DataSetProvider& DSProvd1() const;
+    db::ClientDataSet& CDS1() const;
+    ResultGridModel* gridModel() const { return gridModel_; }
+    // The thread of the run in progress, if any.
+    TQueryThread* queryThread() const { return queryThread_.data(); }
+    bool runInProgress() const { return bdeRunInProgress_; }
+
+    // --- State --------------------------------------------------------------
+    const QStringList& FSQLHistory() const { return sqlHistory_; }
+    RememberedFileDialog& SaveDialog1() { return saveDialog1_; }
+    RememberedFileDialog& OpenDialog1() { return openDialog1_; }
+
+    // --- Controls other windows set or read ---------------------------------
+    QComboBox* CbxLinkType() const;
+    QComboBox* CbxConnectAlias() const;
+    QPlainTextEdit* MemSQL() const;
+    QPlainTextEdit* QueryMessage() const;
+    QTableView* DBGrid() const;
+    PanelStatusBar* SBar() const;
+    QAbstractButton* SBtnQuery() const;
+    QAbstractButton* ToolButton6() const;
+    QAbstractButton* ToolButton7() const;
+    QAbstractButton* ToolButton8() const;
+
+    // --- Handlers -------------------------------------------------------------
+    void CbxLinkTypeChange();
+    void CbxConnectAliasChange();
+    void SBtnQueryClick();
+    void MemSQLChange();
+    void SpeedButton1Click();
+    void SBtnSQLPriorClick();
+    void SBtnSQLNextClick();
+    void ToolButton6Click();
+    void ToolButton7Click();
+    void ToolButton8Click();
+    void ToolButton10Click();
+    void ToolButton12Click();
+    void SpeedButton7Click();
+    void SpeedButton2Click();
+    void SpeedButton3Click();
+    void SpeedButton4Click();
+    void SpeedButton5Click();
+    void SpeedButton6Click();
+    void SEdt_PacketRecordsChange();
+    void CDS1AfterScroll();
+    void TabFieldShow();
+    void ToolButton13Click();
+    void ToolButton14Click();
+    void ToolButton15Click();
+    void ToolButton16Click();
+    void ToolButton17Click();
+    void ToolButton19Click();
+    void FileListBox1DblClick();
+    void FileListBox2DblClick();
+    void TabSQLShow();
+    void BDE_DBAfterConnect();
+    void BDE_DBAfterDisconnect();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormShow();
+    void setUpControls();
+    void setUpPictures();
+    void connectHandlers();
+    void setUpKeys();
+
+    // The connection step for the kind shown; throws the engine's error.
+    void connectionStep();
+    void bdeConnectionStep();
+    void adoConnectionStep();
+    void runAdoStatement(const QString& sql);
+    bool startQueryThread(const QString& sql);
+    void commonTail();
+
+    void setStatus(const QString& text);
+    void showRecordCount();
+    void enableRunButtonForText();
+    int historyPosition() const;
+    void setHistoryPosition(int position);
+    void changeStyle(WindowStyle style);
+    void loadIntoMemo(const QString& path);
+    // Runs a command; an error it raises goes to the general error handler.
+    static void reportingErrors(const std::function<void()>& command);
+
+    std::unique_ptr<Ui::TfrmQueryEditor> ui;
+    TfrmMain& mainWindow_;
+    std::shared_ptr<QueryWindowEngine> engine_;
+    ResultGridModel* gridModel_ = nullptr;
+    QPointer<TQueryThread> queryThread_;
+    QStringList sqlHistory_;
+    RememberedFileDialog saveDialog1_;
+    RememberedFileDialog openDialog1_;
+    bool refillingConnectAlias_ = false;
+    bool bdeRunInProgress_ = false;
+    bool changingStyle_ = false;
+    bool formShown_ = false;
+};
+
+}  // namespace tarnwell

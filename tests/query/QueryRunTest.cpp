@@ -1,0 +1,412 @@
+// Running SQL in a query window: the alias path on its thread, the
+// connection-string path, the history, and what closing a window mid-run does.
+#include "QueryWindowFixture.h"
+
+#include <QRegularExpression>
+#include <QCheckBox>
+#include <QLabel>
+#include <QTableView>
+#include <QTest>
+#include <QToolButton>
+
+#include "dataaccess/AdoConnection.h"
+#include "query/ResultGridModel.h"
+
+namespace tarnwell::test {
+namespace {
+
+const QRegularExpression kDateTimeLine(QStringLiteral("^執行(起始|結束)：\\S+ \\S+"));
+const QRegularExpression kSecondsLine(QStringLiteral("^共 \\d+[.,]\\d{3} 秒$"));
+const QRegularExpression kDoneStatus(QStringLiteral("^完成 共 \\d+[.,]\\d{3} 秒$"));
+
+void expectTimingLines(const QStringList& lines) {
+    ASSERT_GE(lines.size(), 3);
+    EXPECT_TRUE(lines.first().startsWith(QStringLiteral("執行起始："))) << lines.first().toStdString();
+    EXPECT_TRUE(kDateTimeLine.match(lines.first()).hasMatch()) << lines.first().toStdString();
+    EXPECT_TRUE(lines.at(1).startsWith(QStringLiteral("執行結束："))) << lines.at(1).toStdString();
+    EXPECT_TRUE(kSecondsLine.match(lines.last()).hasMatch()) << lines.last().toStdString();
+}
+
+using AliasRunTest = QueryWindowTest;
+
+TEST_F(AliasRunTest, rowsUpdateAndSyntaxErrorEachLeaveTheirLinesPageAndStatus) {
+    registerLocal();
+    TfrmQueryEditor* window = openWindowOn("BDE", "LOCAL");
+    ASSERT_NE(window, nullptr);
+
+    // Row-returning, in lower case: three lines, DATA stays in front.
+    run(*window, "select id, name from t order by id");
+    QStringList lines = messageLines(*window);
+    EXPECT_EQ(lines.size(), 3) << window->QueryMessage()->toPlainText().toStdString();
+    expectTimingLines(lines);
+    EXPECT_EQ(activeLowerPage(*window), "TabData");
+    EXPECT_TRUE(kDoneStatus.match(status(*window, 0)).hasMatch()) << status(*window, 0).toStdString();
+    EXPECT_EQ(status(*window, 1), "目前資料筆數: 4");
+    EXPECT_EQ(window->gridModel()->rowCount(), 4);
+    EXPECT_EQ(window->gridModel()->data(window->gridModel()->index(1, 1)).toString(), "b");
+    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
+    EXPECT_TRUE(window->DBGrid()->isEnabled());
+
+    // An UPDATE of three rows: four lines, Messages in front, grid empty.
+    run(*window, "UPDATE t SET name = 'x' WHERE id < 4");
+    lines = messageLines(*window);
+    ASSERT_EQ(lines.size(), 4) << window->QueryMessage()->toPlainText().toStdString();
+    expectTimingLines(lines);
+    EXPECT_EQ(lines.at(2), "共 3 被異動");
+    EXPECT_EQ(activeLowerPage(*window), "TabErrMessage");
+    EXPECT_FALSE(window->CDS1().active());
+    EXPECT_EQ(window->gridModel()->rowCount(), 0);
+    EXPECT_EQ(status(*window, 1), "目前資料筆數: 4") << "the count stays when the result goes";
+
+    // A syntax error: the failure text between empty lines, then the timing.
+    run(*window, "SELEC nonsense FROM");
+    lines = messageLines(*window);
+    ASSERT_EQ(lines.size(), 6) << window->QueryMessage()->toPlainText().toStdString();
+    expectTimingLines(lines);
+    EXPECT_EQ(lines.at(2), "");
+    EXPECT_TRUE(lines.at(3).startsWith("BDE_查詢失敗: ")) << lines.at(3).toStdString();
+    EXPECT_TRUE(lines.at(3).contains("syntax error")) << lines.at(3).toStdString();
+    EXPECT_EQ(lines.at(4), "");
+    EXPECT_EQ(activeLowerPage(*window), "TabErrMessage");
+    EXPECT_TRUE(kDoneStatus.match(status(*window, 0)).hasMatch()) << status(*window, 0).toStdString();
+    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
+    EXPECT_EQ(window->FSQLHistory().size(), 3) << "a failed statement is in the history";
+}
+
+TEST_F(AliasRunTest, aStatementJudgedRowReturningThatReturnsNoRowsIsReportedAsRun) {
+    registerLocal();
+    TfrmQueryEditor* window = openWindowOn("BDE", "LOCAL");
+    ASSERT_NE(window, nullptr);
+    run(*window, "select * from t");
+    ASSERT_TRUE(window->CDS1().active());
+
+    run(*window, "INSERT INTO t (id, name) SELECT id + 10, name FROM t");
+    const QStringList lines = messageLines(*window);
+    ASSERT_EQ(lines.size(), 4) << window->QueryMessage()->toPlainText().toStdString();
+    EXPECT_EQ(lines.at(2), "共 4 被異動");
+    EXPECT_FALSE(window->QueryMessage()->toPlainText().contains("BDE_查詢失敗"));
+    EXPECT_EQ(activeLowerPage(*window), "TabErrMessage");
+    EXPECT_FALSE(window->CDS1().active());
+
+    run(*window, "select count(*) from t");
+    EXPECT_EQ(window->gridModel()->data(window->gridModel()->index(0, 0)).toString(), "8")
+        << "the insert ran exactly once";
+}
+
+TEST_F(AliasRunTest, noConnectionChosenOrAFailingConnectionLeaveTheHistoryAlone) {
+    registerLocal();
+    main->AddConnectedBDE("BROKEN", "", "", "", "");
+    TfrmQueryEditor* window = openWindow();
+    ASSERT_NE(window, nullptr);
+
+    setMemoText(*window->MemSQL(), "select 1");
+    prompter.expectMessage(QStringLiteral("請至少選擇一項連結"));
+    window->SBtnQuery()->click();
+    EXPECT_EQ(status(*window, 0), "執行中....");
+    EXPECT_FALSE(window->DBGrid()->isEnabled());
+    EXPECT_TRUE(window->SBtnQuery()->isEnabled()) << "follows the SQL text";
+    EXPECT_TRUE(window->FSQLHistory().isEmpty());
+    EXPECT_EQ(child<QLabel>(*window, "PalQueryCount")->text(), "");
+
+    // The kind is BDE, the pick fails to connect: reported on the window.
+    pick(*window->CbxLinkType(), "BDE");
+    main->RefreshConnectAliases();
+    pick(*window->CbxConnectAlias(), "BROKEN");
+    window->SBtnQuery()->click();
+    ASSERT_TRUE(waitForRun(*window));
+    const QStringList lines = messageLines(*window);
+    ASSERT_EQ(lines.size(), 3) << window->QueryMessage()->toPlainText().toStdString();
+    EXPECT_EQ(lines.at(0), "");
+    EXPECT_TRUE(lines.at(1).startsWith("BDE_連線失敗: ")) << lines.at(1).toStdString();
+    EXPECT_EQ(activeLowerPage(*window), "TabErrMessage");
+    EXPECT_EQ(status(*window, 0), "資料庫連線失敗");
+    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
+    EXPECT_FALSE(window->DBGrid()->isEnabled());
+    EXPECT_TRUE(window->FSQLHistory().isEmpty());
+
+    // Each run starts with the Messages page cleared.
+    pick(*window->CbxConnectAlias(), "LOCAL");
+    run(*window, "select 1");
+    EXPECT_EQ(messageLines(*window).size(), 3);
+}
+
+TEST_F(AliasRunTest, theRunButtonStaysDownWhileTheRunGoesOnWhateverTheText) {
+    TARNWELL_REQUIRE_PG(server);
+    registerPg(server);
+    TfrmQueryEditor* window = openWindowOn("BDE", kPg);
+    ASSERT_NE(window, nullptr);
+    run(*window, "select 1 as a");
+    ASSERT_TRUE(window->CDS1().active());
+
+    setMemoText(*window->MemSQL(), "select pg_sleep(0.5), 2 as b");
+    window->SBtnQuery()->click();
+    EXPECT_FALSE(window->CDS1().active()) << "the previous result lets go of the query at once";
+    ASSERT_TRUE(waitUntil([&] { return status(*window, 0) == QStringLiteral("執行中....."); }));
+    setMemoText(*window->MemSQL(), "select 3");
+    EXPECT_FALSE(window->SBtnQuery()->isEnabled());
+    // Refreshing the previous result would go through the busy query.
+    prompter.expectMessage(QStringLiteral("Cannot perform this operation on a closed dataset"));
+    child<QToolButton>(*window, "SpeedButton6")->click();
+    ASSERT_TRUE(waitForRun(*window));
+    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
+    EXPECT_EQ(window->gridModel()->headerData(1, Qt::Horizontal).toString(), "b");
+}
+
+// --- Closing mid-run and concurrent runs --------------------------------------------
+
+TEST_F(AliasRunTest, closingTheWindowMidRunCancelsTheStatementAndLeavesAtOnce) {
+    TARNWELL_REQUIRE_PG(server);
+    registerPg(server);
+    TfrmQueryEditor* window = openWindowOn("BDE", kPg);
+    ASSERT_NE(window, nullptr);
+    setMemoText(*window->MemSQL(), "select pg_sleep(10)");
+    window->SBtnQuery()->click();
+    ASSERT_TRUE(waitUntil([&] { return status(*window, 0) == QStringLiteral("執行中....."); }));
+    QPointer<TQueryThread> thread = window->queryThread();
+    ASSERT_FALSE(thread.isNull());
+
+    const std::string databaseName = window->BDE_DB().databaseName();
+    QPointer<TfrmQueryEditor> closing = window;
+    window->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(closing.isNull()) << "the window went without waiting for the run";
+    // A generous limit: the statement would take ten seconds uncancelled.
+    ASSERT_TRUE(waitUntil([&] { return thread.isNull() || thread->isFinished(); }, 9000));
+    ASSERT_TRUE(waitUntil([&] { return thread.isNull(); }));
+    EXPECT_FALSE(main->Session1().hasDatabase(databaseName)) << "the run let go of the window's database";
+}
+
+TEST_F(AliasRunTest, twoWindowsRunAtOnceOnDifferentAliases) {
+    TARNWELL_REQUIRE_PG(server);
+    registerPg(server, kPg);
+    registerPg(server, kPg2);
+    TfrmQueryEditor* first = openWindowOn("BDE", kPg);
+    TfrmQueryEditor* second = openWindowOn("BDE", kPg2);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    setMemoText(*first->MemSQL(), "select pg_sleep(1), 'first' as who");
+    setMemoText(*second->MemSQL(), "select pg_sleep(1), 'second' as who");
+    first->SBtnQuery()->click();
+    second->SBtnQuery()->click();
+    EXPECT_TRUE(first->runInProgress());
+    EXPECT_TRUE(second->runInProgress());
+    // Both are in the engine together before either has ended.
+    ASSERT_TRUE(waitUntil([&] {
+        return status(*first, 0) == QStringLiteral("執行中.....") &&
+               status(*second, 0) == QStringLiteral("執行中.....");
+    }));
+    EXPECT_TRUE(first->runInProgress() && second->runInProgress());
+    ASSERT_TRUE(waitForRun(*first));
+    ASSERT_TRUE(waitForRun(*second));
+    EXPECT_EQ(first->gridModel()->data(first->gridModel()->index(0, 1)).toString(), "first");
+    EXPECT_EQ(second->gridModel()->data(second->gridModel()->index(0, 1)).toString(), "second");
+    EXPECT_EQ(first->windowTitle(), "連線[BDE_PGTEST]");
+    EXPECT_EQ(second->windowTitle(), "連線[BDE_PGTEST2]");
+}
+
+TEST_F(AliasRunTest, postgresUpdateAndErrorOnTheTestServer) {
+    TARNWELL_REQUIRE_PG(server);
+    registerPg(server);
+    execute(kPg, "DROP TABLE IF EXISTS qw_items; CREATE TABLE qw_items (id integer, label varchar(20));"
+                 "INSERT INTO qw_items SELECT g, 'item ' || g FROM generate_series(1, 5) g",
+            QString::fromStdString(server.user), QString::fromStdString(server.password));
+    TfrmQueryEditor* window = openWindowOn("BDE", kPg);
+    ASSERT_NE(window, nullptr);
+    run(*window, "UPDATE qw_items SET label = 'changed' WHERE id <= 3");
+    EXPECT_EQ(messageLines(*window).value(2), "共 3 被異動");
+    run(*window, "select * from no_such_table");
+    EXPECT_TRUE(messageLines(*window).value(3).contains("no_such_table")) << messageLines(*window).value(3).toStdString();
+    EXPECT_EQ(status(*window, 0).left(4), "完成 共");
+}
+
+// --- History -----------------------------------------------------------------------------
+
+using HistoryTest = QueryWindowTest;
+
+TEST_F(HistoryTest, walkBackAndForthPastTheNewestEntry) {
+    registerLocal();
+    TfrmQueryEditor* window = openWindowOn("BDE", "LOCAL");
+    ASSERT_NE(window, nullptr);
+    auto* prior = child<QToolButton>(*window, "SBtnSQLPrior");
+    auto* next = child<QToolButton>(*window, "SBtnSQLNext");
+    auto* position = child<QLabel>(*window, "PalQueryCount");
+    const QString a = QStringLiteral("select 1 as a");
+    const QString b = QStringLiteral("select 2 as b");
+
+    run(*window, a);
+    EXPECT_EQ(position->text(), "1");
+    EXPECT_FALSE(prior->isEnabled());
+    EXPECT_TRUE(next->isEnabled());
+    run(*window, b);
+    EXPECT_EQ(position->text(), "2");
+    EXPECT_TRUE(prior->isEnabled());
+
+    prior->click();
+    EXPECT_EQ(window->MemSQL()->toPlainText(), a);
+    EXPECT_EQ(position->text(), "1");
+    EXPECT_FALSE(prior->isEnabled());
+    next->click();
+    EXPECT_EQ(window->MemSQL()->toPlainText(), b);
+    EXPECT_EQ(position->text(), "2");
+    next->click();
+    EXPECT_EQ(window->MemSQL()->toPlainText(), "");
+    EXPECT_EQ(position->text(), "3");
+    EXPECT_FALSE(window->SBtnQuery()->isEnabled());
+    next->click();
+    EXPECT_EQ(window->MemSQL()->toPlainText(), "");
+    EXPECT_EQ(position->text(), "3");
+    EXPECT_TRUE(next->isEnabled()) << "never disables itself";
+    prior->click();
+    EXPECT_EQ(window->MemSQL()->toPlainText(), b);
+    EXPECT_EQ(position->text(), "2");
+    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
+
+    // An older entry run again is appended once more.
+    prior->click();
+    run(*window, window->MemSQL()->toPlainText());
+    EXPECT_EQ(window->FSQLHistory(), (QStringList{a, b, a}));
+    EXPECT_EQ(position->text(), "3");
+
+    // Clearing the SQL touches neither history nor position.
+    child<QToolButton>(*window, "SpeedButton1")->click();
+    EXPECT_EQ(window->MemSQL()->toPlainText(), "");
+    EXPECT_FALSE(window->SBtnQuery()->isEnabled());
+    EXPECT_EQ(window->FSQLHistory().size(), 3);
+    EXPECT_EQ(position->text(), "3");
+}
+
+TEST_F(HistoryTest, runButtonFollowsTheTrimmedTextAndTheKeys) {
+    registerLocal();
+    TfrmQueryEditor* window = openWindowOn("BDE", "LOCAL");
+    ASSERT_NE(window, nullptr);
+    setMemoText(*window->MemSQL(), QStringLiteral(" \t\r\n "));
+    EXPECT_FALSE(window->SBtnQuery()->isEnabled());
+    setMemoText(*window->MemSQL(), QStringLiteral("\tselect 7 as n\r\n"));
+    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
+
+    QApplication::setActiveWindow(window);
+    window->MemSQL()->setFocus();
+    QTest::keyClick(window->MemSQL(), Qt::Key_F9);
+    EXPECT_TRUE(window->runInProgress()) << "F9 runs";
+    ASSERT_TRUE(waitForRun(*window));
+    QTest::keyClick(window->MemSQL(), Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_TRUE(window->runInProgress()) << "Ctrl+Enter runs";
+    ASSERT_TRUE(waitForRun(*window));
+    EXPECT_EQ(window->FSQLHistory().size(), 2);
+    EXPECT_EQ(window->MemSQL()->toPlainText(), QStringLiteral("\tselect 7 as n\n")) << "no line was typed";
+
+    child<QToolButton>(*window, "SpeedButton1")->click();
+    QTest::keyClick(window->MemSQL(), Qt::Key_F9);
+    EXPECT_FALSE(window->runInProgress()) << "a disabled run button is not pressed";
+    EXPECT_EQ(window->FSQLHistory().size(), 2);
+}
+
+// --- The connection-string path ---------------------------------------------------------
+
+class AdoRunTest : public QueryWindowTest {
+protected:
+    // Opens the shared connection and registers it, as the connection dialog does.
+    QString connectAdo(const QString& connectionString) {
+        main->ADOCon1().setConnectionString(connectionString.toStdString());
+        main->ADOCon1().open();
+        const QString completed = QString::fromStdString(main->ADOCon1().connectionString());
+        const QString dataSource = ConnectionStringValue(completed, QStringLiteral("Data Source="));
+        main->AddConnectedADO(completed, ConnectionStringValue(completed, QStringLiteral("Provider=")), dataSource);
+        main->RefreshConnectAliases();
+        return dataSource;
+    }
+
+    void runAdo(TfrmQueryEditor& window, const QString& sql) {
+        setMemoText(*window.MemSQL(), sql);
+        window.SBtnQuery()->click();
+        EXPECT_FALSE(window.runInProgress()) << "the whole run happens inside the click";
+    }
+};
+
+TEST_F(AdoRunTest, sqliteFileRowsStatementsAndFailures) {
+    const QString dataSource = connectAdo(QStringLiteral("Provider=SQLite.1;Data Source=") + databaseFile);
+    TfrmQueryEditor* window = openWindowOn("ADO", dataSource);
+    ASSERT_NE(window, nullptr);
+    child<SpinEdit>(*window, "SEdt_PacketRecords")->setValue(2);
+
+    runAdo(*window, "select id, name from t order by id");
+    EXPECT_EQ(status(*window, 0), "查詢中.....");
+    EXPECT_EQ(window->QueryMessage()->toPlainText(), "");
+    EXPECT_EQ(window->CDS1().recordCount(), 2u) << "the packet size of the Properties page";
+    EXPECT_EQ(status(*window, 1), "目前資料筆數: 2");
+    EXPECT_TRUE(window->DBGrid()->isEnabled());
+    EXPECT_EQ(window->FSQLHistory().size(), 1);
+
+    // A statement for its effect leaves the previous result in the grid.
+    runAdo(*window, "update t set name = 'z' where id = 1");
+    EXPECT_TRUE(window->CDS1().active());
+    EXPECT_EQ(window->gridModel()->rowCount(), 2);
+    EXPECT_EQ(status(*window, 0), "查詢中.....");
+
+    // A failing statement: message box, status, and it is in the history.
+    prompter.expectMessage();
+    runAdo(*window, "select * from missing_table");
+    ASSERT_EQ(prompter.messages().size(), 1);
+    EXPECT_TRUE(prompter.messages().at(0).startsWith("ADO_查詢失敗: ")) << prompter.messages().at(0).toStdString();
+    EXPECT_EQ(status(*window, 0), "查詢失敗");
+    EXPECT_EQ(window->FSQLHistory().size(), 3);
+    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
+
+    // Execute-without-records: the statement runs, nothing is shown as failed.
+    child<QCheckBox>(*window, "Chk4")->setChecked(true);
+    runAdo(*window, "insert into t (id, name) select 9, 'nine'");
+    EXPECT_EQ(prompter.messages().size(), 1);
+    child<QCheckBox>(*window, "Chk4")->setChecked(false);
+    child<SpinEdit>(*window, "SEdt_MaxRecords")->setValue(3);
+    runAdo(*window, "select * from t");
+    child<QToolButton>(*window, "SpeedButton5")->click();
+    EXPECT_EQ(window->CDS1().recordCount(), 3u) << "MaxRecords";
+}
+
+TEST_F(AdoRunTest, aFailedConnectionLeavesButtonsDownAndHistoryAlone) {
+    main->AddConnectedADO("Provider=SQLite.1;Data Source=" + folder.filePath("missing/none.db"), "SQLite.1",
+                          folder.filePath("missing/none.db"));
+    TfrmQueryEditor* window = openWindow();
+    ASSERT_NE(window, nullptr);
+    pick(*window->CbxLinkType(), "ADO");
+    main->RefreshConnectAliases();
+    setMemoText(*window->MemSQL(), "select 1");
+    window->SBtnQuery()->click();
+    const QStringList lines = messageLines(*window);
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines.at(1).startsWith("ADO_連線失敗: ")) << lines.at(1).toStdString();
+    EXPECT_EQ(status(*window, 0), "資料庫連線失敗");
+    EXPECT_FALSE(window->SBtnQuery()->isEnabled());
+    EXPECT_FALSE(window->DBGrid()->isEnabled());
+    EXPECT_EQ(activeLowerPage(*window), "TabData");
+    EXPECT_TRUE(window->FSQLHistory().isEmpty());
+    setMemoText(*window->MemSQL(), "select 2");
+    EXPECT_TRUE(window->SBtnQuery()->isEnabled()) << "the next text change enables it";
+}
+
+TEST_F(AdoRunTest, postgresOnTheTestServerAndAnotherWindowsRunClosesTheSharedResult) {
+    TARNWELL_REQUIRE_PG(server);
+    const QString dataSource = connectAdo(QStringLiteral("Provider=PostgreSQL.1;Data Source=%1:%2/%3;User ID=%4;Password=%5")
+                                              .arg(QString::fromStdString(server.host), QString::fromStdString(server.port),
+                                                   QString::fromStdString(server.database),
+                                                   QString::fromStdString(server.user),
+                                                   QString::fromStdString(server.password)));
+    TfrmQueryEditor* first = openWindowOn("ADO", dataSource);
+    TfrmQueryEditor* second = openWindowOn("ADO", dataSource);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    child<SpinEdit>(*first, "SEdt_PacketRecords")->setValue(10);
+    runAdo(*first, "select g from generate_series(1, 50) g");
+    EXPECT_EQ(first->CDS1().recordCount(), 10u);
+
+    runAdo(*second, "select 1");
+    // The first window's source was the shared query: its next packet fails
+    // with the engine's word, and the rows it has stay.
+    prompter.expectMessage();
+    child<QToolButton>(*first, "SpeedButton5")->click();
+    EXPECT_EQ(prompter.messages().size(), 1);
+    EXPECT_EQ(first->CDS1().recordCount(), 10u);
+}
+
+}  // namespace
+}  // namespace tarnwell::test

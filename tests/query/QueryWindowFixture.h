@@ -1,0 +1,185 @@
+#pragma once
+
+// A main window on a session of its own: a SQLite alias on a file of a
+// temporary folder, a PostgreSQL alias on the test server when there is one,
+// and helpers to open query windows and run SQL in them as a user would.
+#include <gtest/gtest.h>
+
+#include "PrintQt.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QButtonGroup>
+#include <QLineEdit>
+#include <QComboBox>
+#include <QDeadlineTimer>
+#include <QPlainTextEdit>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QThread>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "dataaccess/ClientDataSet.h"
+#include "dataaccess/Database.h"
+#include "dataaccess/Query.h"
+#include "dataaccess/Session.h"
+#include "query/MemoText.h"
+#include "query/QueryWidgets.h"
+#include "query/UQueryEditor.h"
+#include "query/UQueryThread.h"
+#include "shell/QueryWindowLists.h"
+#include "shell/UMain.h"
+#include "support/ScriptedPrompt.h"
+#include "support/TestEnvironment.h"
+
+namespace tarnwell::test {
+
+// Serves events until `done` holds or the limit passes; what `done` says then.
+inline bool waitUntil(const std::function<bool()>& done, int limitMs = 30000) {
+    const QDeadlineTimer deadline(limitMs);
+    while (!done()) {
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+class QueryWindowTest : public ::testing::Test {
+protected:
+    static constexpr const char* kLocal = "LOCAL";
+    static constexpr const char* kPg = "PGTEST";
+    static constexpr const char* kPg2 = "PGTEST2";
+
+    void SetUp() override {
+        ASSERT_TRUE(folder.isValid());
+        databaseFile = folder.filePath(QStringLiteral("local.db"));
+        QFile(databaseFile).open(QIODevice::WriteOnly);  // an empty file is an empty database
+        std::string aliases = "[LOCAL]\nTYPE=SQLITE\nPATH=" + databaseFile.toStdString() +
+                              "\n[BROKEN]\nTYPE=SQLITE\nPATH=" + folder.filePath("no/such/dir/x.db").toStdString() +
+                              "\nOPEN MODE=READ ONLY\n";
+        if (const auto& server = testServer()) {
+            for (const char* name : {kPg, kPg2}) {
+                aliases += std::string("[") + name + "]\nTYPE=POSTGRESQL\nSERVER NAME=" + server->host +
+                           "\nPORT=" + server->port + "\nDATABASE NAME=" + server->database + "\n";
+            }
+        }
+        const QString aliasFile = folder.filePath(QStringLiteral("aliases.conf"));
+        QFile file(aliasFile);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray::fromStdString(aliases));
+        file.close();
+        main = std::make_unique<TfrmMain>(std::make_unique<db::Session>(
+            db::SessionConfig{aliasFile.toStdString(), std::string(), false}));
+        execute(kLocal,
+                "CREATE TABLE t (id INTEGER, name VARCHAR(20), amount NUMERIC(10,2));"
+                "INSERT INTO t VALUES (1, 'a', 1.5), (2, 'b', 2.5), (3, 'c', 3.5), (4, 'd', 4.5)");
+    }
+
+    void TearDown() override {
+        // Runs still going are stopped before their session goes.
+        EXPECT_TRUE(TQueryThread::abandonAllAndWait(QDeadlineTimer(30000)));
+        const QList<QWidget*> windows = openQueryWindows();
+        qDeleteAll(windows);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        main.reset();
+    }
+
+    // Runs statements on an alias outside any window (setting up data).
+    void execute(const char* alias, const std::string& sql, const QString& user = {},
+                 const QString& password = {}) {
+        db::Database database(main->Session1(), std::string("SETUP_") + alias);
+        database.setAliasName(alias);
+        database.params().append("USER NAME", user.toStdString());
+        database.params().append("PASSWORD", password.toStdString());
+        database.open();
+        db::Query query(main->Session1());
+        query.setDatabaseName(database.databaseName());
+        std::size_t from = 0;
+        while (from < sql.size()) {
+            const std::size_t end = sql.find(';', from);
+            query.setSql(sql.substr(from, end == std::string::npos ? std::string::npos : end - from));
+            query.execSql();
+            from = end == std::string::npos ? sql.size() : end + 1;
+        }
+    }
+
+    void registerLocal() { main->AddConnectedBDE(kLocal, "", "", "", ""); }
+    void registerPg(const TestServer& server, const char* alias = kPg) {
+        main->AddConnectedBDE(alias, QString::fromStdString(server.host),
+                              QString::fromStdString(server.database), QString::fromStdString(server.user),
+                              QString::fromStdString(server.password));
+    }
+
+    // A new query window as the browser's query button makes it.
+    TfrmQueryEditor* openWindow() {
+        const qsizetype before = openQueryWindows().size();
+        main->OpenQueryWindow(QueryWindowForm::QueryWindow);
+        const QList<QWidget*> windows = openQueryWindows();
+        if (windows.size() != before + 1) {
+            ADD_FAILURE() << "no query window opened";
+            return nullptr;
+        }
+        return qobject_cast<TfrmQueryEditor*>(windows.last());
+    }
+
+    // A window with kind and connection picked by the user.
+    TfrmQueryEditor* openWindowOn(const QString& kind, const QString& connection) {
+        TfrmQueryEditor* window = openWindow();
+        if (window == nullptr) {
+            return nullptr;
+        }
+        pick(*window->CbxLinkType(), kind);
+        window->CbxLinkTypeChange();
+        pick(*window->CbxConnectAlias(), connection);
+        window->CbxConnectAliasChange();
+        return window;
+    }
+
+    static void pick(QComboBox& box, const QString& text) {
+        const int index = box.findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+        EXPECT_GE(index, 0) << text.toStdString();
+        box.setCurrentIndex(index);
+    }
+
+    // Types the SQL, presses the run button and waits for the run to end.
+    static void run(TfrmQueryEditor& window, const QString& sql) {
+        setMemoText(*window.MemSQL(), sql);
+        ASSERT_TRUE(window.SBtnQuery()->isEnabled());
+        window.SBtnQuery()->click();
+        ASSERT_TRUE(waitForRun(window));
+    }
+
+    static bool waitForRun(TfrmQueryEditor& window, int limitMs = 30000) {
+        return waitUntil([&] { return !window.runInProgress() && window.queryThread() == nullptr; }, limitMs);
+    }
+
+    template <typename T>
+    static T* child(const QWidget& window, const char* name) {
+        T* found = window.findChild<T*>(QLatin1String(name));
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+
+    static QStringList messageLines(const TfrmQueryEditor& window) {
+        return window.QueryMessage()->toPlainText().split(QLatin1Char('\n'));
+    }
+
+    static QString status(const TfrmQueryEditor& window, int panel) { return window.SBar()->panelText(panel); }
+
+    static QString activeLowerPage(const TfrmQueryEditor& window) {
+        return child<QTabWidget>(window, "Page2")->currentWidget()->objectName();
+    }
+
+    ScriptedPrompt prompter;
+    QTemporaryDir folder;
+    QString databaseFile;
+    std::unique_ptr<TfrmMain> main;
+};
+
+}  // namespace tarnwell::test

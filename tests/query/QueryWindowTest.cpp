@@ -1,0 +1,442 @@
+// The query window itself: its layout, how it is opened and preset, the
+// choice of connection kind and connection, and its window styles.
+#include "QueryWindowFixture.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QSplitter>
+#include <QSplitterHandle>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTest>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include "connections/UConnectEditor.h"
+#include "dataaccess/AdoConnection.h"
+#include "query/SqlFileBrowser.h"
+
+namespace tarnwell::test {
+namespace {
+
+QStringList childButtonNames(const QWidget& bar) {
+    QStringList names;
+    const QList<QWidget*> children = bar.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    QList<QWidget*> ordered = children;
+    std::sort(ordered.begin(), ordered.end(),
+              [](const QWidget* a, const QWidget* b) { return a->x() < b->x(); });
+    for (const QWidget* widget : ordered) {
+        names << (qobject_cast<const QToolButton*>(widget) != nullptr ? widget->objectName()
+                                                                       : QStringLiteral("|"));
+    }
+    return names;
+}
+
+bool drawsSomething(const QIcon& icon, QSize size) {
+    const QImage image = icon.pixmap(size).toImage();
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (qAlpha(image.pixel(x, y)) > 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+using QueryWindowLayout = QueryWindowTest;
+
+TEST_F(QueryWindowLayout, captionFontToolRowsHintsAndPictures) {
+    registerLocal();
+    TfrmQueryEditor* window = openWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->windowTitle(), "查詢");
+    EXPECT_EQ(window->font().family(), "細明體");
+    EXPECT_EQ(window->font().pixelSize(), 13);
+    EXPECT_TRUE(window->testAttribute(Qt::WA_DeleteOnClose));
+
+    auto* linkType = window->CbxLinkType();
+    EXPECT_EQ(linkType->count(), 2);
+    EXPECT_EQ(linkType->itemText(0), "ADO");
+    EXPECT_EQ(linkType->itemText(1), "BDE");
+    EXPECT_EQ(child<QLabel>(*window, "Label1")->text(), "連結");
+
+    EXPECT_EQ(childButtonNames(*child<QWidget>(*window, "ToolBar3")),
+              (QStringList{"ToolButton13", "ToolButton14", "ToolButton15"}));
+    EXPECT_EQ(childButtonNames(*child<QWidget>(*window, "ToolBar1")),
+              (QStringList{"ToolButton12", "ToolButton10", "ToolButton17", "ToolButton16", "TBtnEdit", "|",
+                           "ToolButton2", "ToolButton4", "ToolButton3", "|", "ToolButton5", "|",
+                           "ToolButton6", "ToolButton7", "ToolButton8", "|", "ToolButton19"}));
+    const std::map<QString, QString> hints{
+        {"ToolButton13", "加入程式字串符號"}, {"ToolButton14", "去除程式字串符號"}, {"ToolButton15", "取代字串"},
+        {"ToolButton12", "開啟新查詢"},       {"ToolButton10", "開啟連結視窗"},     {"ToolButton17", "儲存SQL語法"},
+        {"ToolButton16", "開啟SQL語法"},      {"TBtnEdit", "編輯"},                 {"ToolButton2", "轉存CSV"},
+        {"ToolButton4", "轉存TXT"},           {"ToolButton3", "轉存DBF"},           {"ToolButton5", "列印資料"},
+        {"ToolButton6", ""},                  {"ToolButton7", ""},                  {"ToolButton8", ""},
+        {"ToolButton19", "顯示SQL檔案清單"},  {"SBtnQuery", "Open / Excute SQL"},   {"SpeedButton1", "清除SQL"}};
+    for (const auto& [name, hint] : hints) {
+        auto* button = child<QToolButton>(*window, name.toLatin1().constData());
+        ASSERT_NE(button, nullptr);
+        EXPECT_EQ(button->toolTip(), hint) << name.toStdString();
+        EXPECT_EQ(button->iconSize(), QSize(20, 20)) << name.toStdString();
+        EXPECT_TRUE(drawsSomething(button->icon(), QSize(20, 20))) << name.toStdString();
+    }
+    auto* edit = child<QToolButton>(*window, "TBtnEdit");
+    EXPECT_TRUE(edit->isCheckable());
+    EXPECT_FALSE(edit->isEnabled());
+    EXPECT_TRUE(child<QToolButton>(*window, "ToolButton19")->isCheckable());
+    EXPECT_FALSE(child<QToolButton>(*window, "ToolButton19")->isChecked());
+    for (const char* name : {"ToolButton6", "ToolButton7", "ToolButton8"}) {
+        auto* button = child<QToolButton>(*window, name);
+        EXPECT_TRUE(button->isCheckable()) << name;
+        ASSERT_NE(button->group(), nullptr) << name;
+        EXPECT_TRUE(button->group()->exclusive());
+    }
+    EXPECT_EQ(child<QLabel>(*window, "LabVersion")->text(), "Version");
+    EXPECT_EQ(child<QLabel>(*window, "LabVersionNo")->text(), "1.1a");
+    EXPECT_TRUE(child<QLabel>(*window, "LabVersionNo")->alignment().testFlag(Qt::AlignHCenter));
+    EXPECT_NE(child<QToolButton>(*window, "SpeedButton7"), nullptr);
+}
+
+TEST_F(QueryWindowLayout, pagesStripsPropertiesGridFieldListAndStatusBar) {
+    registerLocal();
+    TfrmQueryEditor* window = openWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->frameGeometry().size().isValid(), true);
+    EXPECT_EQ(windowSize(*window), QSize(470, 400)) << "FormShow's size";
+
+    auto* page1 = child<QTabWidget>(*window, "Page1");
+    ASSERT_EQ(page1->count(), 3);
+    EXPECT_EQ(page1->tabText(0), "SQL");
+    EXPECT_EQ(page1->tabText(1), "Properties");
+    EXPECT_EQ(page1->tabText(2), "SQL_List");
+    EXPECT_EQ(page1->widget(0)->objectName(), "TabSQL");
+    EXPECT_EQ(page1->widget(1)->objectName(), "TabProperties");
+    EXPECT_EQ(page1->widget(2)->objectName(), "TabSQLList");
+    EXPECT_EQ(page1->tabBar()->tabRect(0).width(), 100);
+    EXPECT_EQ(page1->height(), 137);
+    EXPECT_EQ(child<QSplitter>(*window, "Splitter1")->handleWidth(), 3);
+
+    EXPECT_EQ(child<QWidget>(*window, "PalSQLButtons")->width(), 25);
+    EXPECT_FALSE(window->SBtnQuery()->isEnabled());
+    EXPECT_FALSE(child<QToolButton>(*window, "SBtnSQLPrior")->isEnabled());
+    EXPECT_FALSE(child<QToolButton>(*window, "SBtnSQLNext")->isEnabled());
+    EXPECT_EQ(child<QLabel>(*window, "PalQueryCount")->text(), "");
+    EXPECT_EQ(child<QLabel>(*window, "PalQueryCount")->frameShadow(), QFrame::Sunken);
+    EXPECT_EQ(window->MemSQL()->toPlainText(), "");
+    EXPECT_EQ(window->MemSQL()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(window->MemSQL()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_FALSE(child<QWidget>(*window, "FileListBox2")->isVisible());
+    EXPECT_FALSE(child<QWidget>(*window, "Splitter3")->isVisible());
+
+    const struct {
+        const char* name;
+        int minimum, maximum, value;
+    } spins[] = {{"SEdt_CacheSize", 0, 999999, 100}, {"SEdt_MaxRecords", 0, 999999, 0},
+                 {"SEdt_PacketRecords", 1, 999999, 100}};
+    for (const auto& expected : spins) {
+        auto* spin = child<SpinEdit>(*window, expected.name);
+        ASSERT_NE(spin, nullptr);
+        EXPECT_EQ(spin->minimum(), expected.minimum) << expected.name;
+        EXPECT_EQ(spin->maximum(), expected.maximum) << expected.name;
+        EXPECT_EQ(spin->value(), expected.value) << expected.name;
+    }
+    EXPECT_EQ(child<QGroupBox>(*window, "GroupBox1")->title(), "ADO DataSet");
+    EXPECT_EQ(child<QGroupBox>(*window, "GroupBox2")->title(), "ClientDataSet");
+    const struct {
+        const char* name;
+        const char* text;
+        bool checked;
+    } checks[] = {{"Chk1", "EoAsyncExecute", false}, {"Chk2", "EoAsyncFetch", true},
+                  {"Chk3", "EoAsyncFetchNonBlocking", false}, {"Chk4", "EoExcuteNoRecords", false}};
+    for (const auto& expected : checks) {
+        auto* box = child<QCheckBox>(*window, expected.name);
+        EXPECT_EQ(box->text(), expected.text);
+        EXPECT_EQ(box->isChecked(), expected.checked) << expected.name;
+    }
+    for (const char* name : {"Label2", "Label3", "Label4", "Label5"}) {
+        EXPECT_EQ(child<QLabel>(*window, name)->palette().color(QPalette::WindowText), QColor(0x80, 0, 0)) << name;
+    }
+    EXPECT_EQ(child<QLabel>(*window, "Label4")->text(), "ExecuteOptions:(同步/非同步執行)");
+    EXPECT_EQ(child<QWidget>(*window, "PalDirectories")->maximumWidth(), 241);
+    EXPECT_EQ(child<DirectoryListBox>(*window, "DirectoryListBox1")->directory(), QDir::currentPath());
+
+    auto* page2 = child<QTabWidget>(*window, "Page2");
+    EXPECT_EQ(page2->tabPosition(), QTabWidget::South);
+    ASSERT_EQ(page2->count(), 3);
+    EXPECT_EQ(page2->tabText(0), "DATA");
+    EXPECT_EQ(page2->tabText(1), "Fields");
+    EXPECT_EQ(page2->tabText(2), "Messages");
+    EXPECT_EQ(page2->tabBar()->tabRect(1).width(), 100);
+    EXPECT_EQ(activeLowerPage(*window), "TabData");
+    EXPECT_EQ(child<QWidget>(*window, "PalNavigator")->width(), 27);
+    for (const char* name : {"SpeedButton6", "SpeedButton2", "SpeedButton3", "SpeedButton4", "SpeedButton5"}) {
+        auto* button = child<QToolButton>(*window, name);
+        EXPECT_TRUE(button->autoRaise()) << name;
+        EXPECT_TRUE(button->toolTip().isEmpty()) << name;
+    }
+    EXPECT_FALSE(window->DBGrid()->isEnabled());
+    EXPECT_EQ(window->DBGrid()->horizontalHeader()->font().family(), "細明體");
+    EXPECT_EQ(window->DBGrid()->horizontalHeader()->font().pixelSize(), 13);
+    EXPECT_EQ(window->DBGrid()->editTriggers(), QAbstractItemView::NoEditTriggers);
+
+    auto* fields = child<QTreeWidget>(*window, "LSVFieldList");
+    ASSERT_EQ(fields->columnCount(), 4);
+    const int widths[] = {30, 260, 100, 130};
+    const char* captions[] = {"No", "FieldName", "DataSize", "DataType"};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(fields->headerItem()->text(i), captions[i]);
+        EXPECT_EQ(fields->columnWidth(i), widths[i]);
+    }
+    EXPECT_TRUE(window->QueryMessage()->isReadOnly());
+
+    ASSERT_EQ(window->SBar()->panelCount(), 3);
+    EXPECT_EQ(window->SBar()->panel(0)->width(), 200);
+    EXPECT_EQ(window->SBar()->panel(1)->width(), 200);
+    EXPECT_GT(window->SBar()->panel(2)->width(), 0);
+}
+
+TEST_F(QueryWindowLayout, spinEditsReadNonIntegersAsTheMinimumAndComeIntoRangeOnLeaving) {
+    registerLocal();
+    TfrmQueryEditor* window = openWindow();
+    auto* packet = child<SpinEdit>(*window, "SEdt_PacketRecords");
+    auto* cache = child<SpinEdit>(*window, "SEdt_CacheSize");
+    EXPECT_EQ(packet->lineEdit()->maxLength(), 6);
+
+    packet->lineEdit()->setText(QStringLiteral("x"));
+    EXPECT_EQ(packet->Value(), 1);
+    EXPECT_EQ(window->CDS1().packetRecords(), 1) << "the change applies at once";
+    cache->lineEdit()->setText(QStringLiteral(""));
+    EXPECT_EQ(cache->Value(), 0);
+
+    packet->lineEdit()->setText(QStringLiteral("0"));
+    EXPECT_EQ(packet->Value(), 1);
+    QTest::keyClick(packet->lineEdit(), Qt::Key_A);  // a letter is not typed into the number
+    packet->lineEdit()->setText(QStringLiteral("1234567"));
+    EXPECT_LE(packet->lineEdit()->text().size(), 6);
+
+    packet->lineEdit()->setText(QStringLiteral("0"));
+    packet->interpretText();
+    EXPECT_EQ(packet->text(), "1") << "brought into range on leaving";
+    EXPECT_EQ(packet->value(), 1);
+    packet->lineEdit()->setText(QStringLiteral("250"));
+    packet->interpretText();
+    EXPECT_EQ(packet->value(), 250);
+    EXPECT_EQ(window->CDS1().packetRecords(), 250);
+}
+
+TEST_F(QueryWindowLayout, namesAndDatabaseNamesGrowAndAreNeverReused) {
+    registerLocal();
+    const int before = QueryEditorCount();
+    TfrmQueryEditor* first = openWindow();
+    TfrmQueryEditor* second = openWindow();
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(first->objectName(), QStringLiteral("frmQueryEditor_%1").arg(before + 1));
+    EXPECT_EQ(first->BDE_DB().databaseName(), "BDE_SQL_" + std::to_string(before + 1));
+    EXPECT_EQ(first->BDE_Query1().databaseName(), first->BDE_DB().databaseName());
+    EXPECT_EQ(second->BDE_DB().databaseName(), "BDE_SQL_" + std::to_string(before + 2));
+
+    QPointer<TfrmQueryEditor> closing = first;
+    child<QToolButton>(*first, "SpeedButton7")->click();
+    ASSERT_TRUE(waitUntil([&] { return closing.isNull(); }));
+    EXPECT_FALSE(main->Session1().hasDatabase("BDE_SQL_" + std::to_string(before + 1)));
+    EXPECT_TRUE(main->MdiArea()->subWindowList().size() <= 1) << "the frame went with the window";
+
+    TfrmQueryEditor* third = openWindow();
+    EXPECT_EQ(third->BDE_DB().databaseName(), "BDE_SQL_" + std::to_string(before + 3));
+    EXPECT_EQ(openQueryWindows(), (QList<QWidget*>{second, third}));
+}
+
+// --- Opening ------------------------------------------------------------------------
+
+using OpenQueryWindowTest = QueryWindowTest;
+
+TEST_F(OpenQueryWindowTest, nothingRegisteredShowsTheMessageAndOpensNothing) {
+    for (const QueryWindowForm form : {QueryWindowForm::MainMenu, QueryWindowForm::Tray, QueryWindowForm::QueryWindow}) {
+        prompter.expectMessage(QStringLiteral("尚未建立連結"));
+        main->OpenQueryWindow(form);
+    }
+    EXPECT_TRUE(openQueryWindows().isEmpty());
+}
+
+TEST_F(OpenQueryWindowTest, trayFormWithHiddenMainWindowIsFreeStandingAndPresetFromTheBrowser) {
+    registerLocal();
+    TfrmConnectEditor browser(*main);
+    browser.Page_Con()->setCurrentIndex(1);
+    browser.EdtConnectDB()->setText(QStringLiteral("  LOCAL "));
+    main->OpenQueryWindow(QueryWindowForm::Tray);
+    auto* window = qobject_cast<TfrmQueryEditor*>(openQueryWindows().value(0));
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->windowTitle(), "查詢[LOCAL]");
+    EXPECT_EQ(window->CbxLinkType()->currentText(), "BDE");
+    // The exact text, blanks and all, is what is looked for in the list.
+    EXPECT_EQ(window->CbxConnectAlias()->currentIndex(), -1);
+    EXPECT_EQ(windowStyle(*window), WindowStyle::Normal);
+    EXPECT_TRUE(window->ToolButton7()->isChecked());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->BDE_DB().connected()) << "opening connects nothing";
+
+    browser.EdtConnectDB()->setText(QStringLiteral("LOCAL"));
+    main->OpenQueryWindow(QueryWindowForm::Tray);
+    auto* second = qobject_cast<TfrmQueryEditor*>(openQueryWindows().value(1));
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->CbxConnectAlias()->currentText(), "LOCAL");
+
+    browser.EdtConnectDB()->clear();
+    main->OpenQueryWindow(QueryWindowForm::MainMenu);
+    auto* third = qobject_cast<TfrmQueryEditor*>(openQueryWindows().value(2));
+    ASSERT_NE(third, nullptr);
+    EXPECT_EQ(third->windowTitle(), "查詢[]");
+    EXPECT_EQ(third->CbxConnectAlias()->currentIndex(), -1);
+    EXPECT_EQ(windowStyle(*third), WindowStyle::MdiChild) << "the main menu's window is a child";
+    EXPECT_TRUE(third->ToolButton6()->isChecked());
+}
+
+TEST_F(OpenQueryWindowTest, queryWindowFormHasNoSuffixAndFollowsTheMainWindowsVisibility) {
+    registerLocal();
+    main->AddConnectedADO("Provider=SQLite.1;Data Source=/x.db", "SQLite.1", "/x.db");
+    TfrmConnectEditor browser(*main);
+    browser.Page_Con()->setCurrentIndex(0);
+    browser.EdtConnectDB()->setText(QStringLiteral("/x.db"));
+    main->show();
+    TfrmQueryEditor* window = openWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->windowTitle(), "查詢");
+    EXPECT_EQ(window->CbxLinkType()->currentText(), "ADO");
+    EXPECT_EQ(window->CbxConnectAlias()->currentText(), "/x.db");
+    EXPECT_EQ(windowStyle(*window), WindowStyle::MdiChild);
+    EXPECT_TRUE(window->ToolButton6()->isChecked());
+    EXPECT_FALSE(main->ADOCon1().connected()) << "no connection step runs";
+
+    // Its own new-query button opens the next one the same way.
+    child<QToolButton>(*window, "ToolButton12")->click();
+    ASSERT_EQ(openQueryWindows().size(), 2);
+    EXPECT_EQ(openQueryWindows().last()->windowTitle(), "查詢");
+    main->hide();
+}
+
+// --- Connection choice ---------------------------------------------------------------
+
+using ConnectionChoiceTest = QueryWindowTest;
+
+TEST_F(ConnectionChoiceTest, kindChangeListsItsEntriesOrNothingAndConnectsTheShownOne) {
+    TfrmQueryEditor* window = nullptr;
+    registerLocal();
+    window = openWindow();
+    ASSERT_NE(window, nullptr);
+
+    prompter.expectMessage();
+    pick(*window->CbxLinkType(), "ADO");
+    window->CbxLinkTypeChange();
+    EXPECT_EQ(window->CbxConnectAlias()->count(), 0) << "no ADO connection registered";
+    // The connection step of an unchosen entry is a failure, not a guess.
+    EXPECT_EQ(prompter.messages(), QStringList{"ADO_連線失敗: 沒有選擇ADO連結"});
+
+    pick(*window->CbxLinkType(), "BDE");
+    window->CbxLinkTypeChange();
+    EXPECT_EQ(window->CbxConnectAlias()->currentText(), "LOCAL");
+    EXPECT_TRUE(window->BDE_DB().connected()) << "the kind change connects the entry shown";
+    EXPECT_EQ(window->windowTitle(), "連線[BDE_LOCAL]");
+    EXPECT_FALSE(window->DBGrid()->isEnabled());
+}
+
+TEST_F(ConnectionChoiceTest, pickingTheSameAliasReconnectsOnlyWhenDisconnected) {
+    registerLocal();
+    main->AddConnectedBDE("BROKEN", "", "", "", "");
+    TfrmQueryEditor* window = openWindowOn("BDE", "LOCAL");
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(window->BDE_DB().connected());
+    window->setWindowTitle(QStringLiteral("marker"));
+    window->CbxConnectAliasChange();
+    EXPECT_EQ(window->windowTitle(), "marker") << "nothing happens while connected";
+
+    window->BDE_DB().close();
+    EXPECT_EQ(window->windowTitle(), "離線");
+    window->CbxConnectAliasChange();
+    EXPECT_TRUE(window->BDE_DB().connected());
+    EXPECT_EQ(window->windowTitle(), "連線[BDE_LOCAL]");
+
+    // Another alias: the old connection closes, the new one fails to open.
+    prompter.expectMessage();
+    pick(*window->CbxConnectAlias(), "BROKEN");
+    window->CbxConnectAliasChange();
+    ASSERT_EQ(prompter.messages().size(), 1);
+    EXPECT_TRUE(prompter.messages().at(0).startsWith("BDE_連線失敗: ")) << prompter.messages().at(0).toStdString();
+    EXPECT_EQ(window->windowTitle(), "離線");
+    EXPECT_FALSE(window->BDE_DB().connected());
+    EXPECT_EQ(window->BDE_DB().aliasName(), "BROKEN");
+    EXPECT_FALSE(window->DBGrid()->isEnabled());
+}
+
+TEST_F(ConnectionChoiceTest, pickingAnAdoEntryAlwaysReconnectsTheSharedConnection) {
+    const QString connection = QStringLiteral("Provider=SQLite.1;Data Source=") + databaseFile;
+    main->ADOCon1().setConnectionString(connection.toStdString());
+    main->ADOCon1().open();
+    main->AddConnectedADO(QString::fromStdString(main->ADOCon1().connectionString()), "SQLite.1", databaseFile);
+    TfrmQueryEditor* window = openWindowOn("ADO", databaseFile);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(main->ADOCon1().connected());
+
+    main->ADQ1().setSql("SELECT id FROM t");
+    main->ADQ1().open();
+    ASSERT_TRUE(main->ADQ1().active());
+    window->CbxConnectAliasChange();
+    EXPECT_FALSE(main->ADQ1().active()) << "the same entry picked again reconnects";
+    EXPECT_TRUE(main->ADOCon1().connected());
+    EXPECT_EQ(window->windowTitle(), "查詢") << "connection-string steps leave the caption";
+}
+
+// --- Window style ---------------------------------------------------------------------
+
+using WindowStyleTest = QueryWindowTest;
+
+TEST_F(WindowStyleTest, eachStyleKeepsWidthAndHeightAndEditStaysDisabled) {
+    registerLocal();
+    main->show();
+    TfrmQueryEditor* window = openWindow();
+    ASSERT_NE(window, nullptr);
+    ASSERT_EQ(windowStyle(*window), WindowStyle::MdiChild);
+    windowFrame(*window).resize(520, 430);
+    const QSize size = windowSize(*window);
+
+    child<QToolButton>(*window, "ToolButton7")->click();
+    EXPECT_EQ(windowStyle(*window), WindowStyle::Normal);
+    EXPECT_EQ(windowSize(*window), size);
+    EXPECT_TRUE(window->isVisible());
+
+    child<QToolButton>(*window, "ToolButton8")->click();
+    EXPECT_EQ(windowStyle(*window), WindowStyle::StayOnTop);
+    EXPECT_EQ(windowSize(*window), size);
+    EXPECT_FALSE(window->ToolButton7()->isChecked()) << "at most one style button down";
+
+    child<QToolButton>(*window, "ToolButton6")->click();
+    EXPECT_EQ(windowStyle(*window), WindowStyle::MdiChild);
+    EXPECT_EQ(windowSize(*window), size);
+    EXPECT_TRUE(window->isVisible());
+
+    auto* edit = child<QToolButton>(*window, "TBtnEdit");
+    edit->click();
+    EXPECT_FALSE(edit->isEnabled());
+    EXPECT_FALSE(edit->isChecked());
+
+    // Closing a child, by its own button or by the frame's close box, frees
+    // it together with its frame.
+    QPointer<TfrmQueryEditor> first = window;
+    child<QToolButton>(*window, "SpeedButton7")->click();
+    ASSERT_TRUE(waitUntil([&] { return first.isNull() && main->MdiArea()->subWindowList().isEmpty(); }));
+    TfrmQueryEditor* second = openWindow();
+    ASSERT_NE(mdiSubWindowOf(*second), nullptr);
+    QPointer<TfrmQueryEditor> secondAlive = second;
+    mdiSubWindowOf(*second)->close();
+    ASSERT_TRUE(waitUntil([&] { return secondAlive.isNull() && main->MdiArea()->subWindowList().isEmpty(); }));
+    main->hide();
+}
+
+}  // namespace
+}  // namespace tarnwell::test

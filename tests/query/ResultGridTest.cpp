@@ -1,0 +1,361 @@
+// The result grid with its packets and navigation, the field list, and the
+// SQL text tools and SQL files as the window uses them.
+#include "QueryWindowFixture.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QSplitterHandle>
+#include <QTableView>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include "dataaccess/FieldKind.h"
+
+#include "query/ResultGridModel.h"
+#include "query/SqlFileBrowser.h"
+#include "query/UReplaceString.h"
+
+namespace tarnwell::test {
+namespace {
+
+const QString kTwoHundredFifty = QStringLiteral(
+    "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 250) SELECT n FROM c");
+
+class ResultGridTest : public QueryWindowTest {
+protected:
+    void SetUp() override {
+        QueryWindowTest::SetUp();
+        registerLocal();
+        window = openWindowOn("BDE", "LOCAL");
+        ASSERT_NE(window, nullptr);
+    }
+
+    void press(const char* button) { child<QToolButton>(*window, button)->click(); }
+    int count() const { return static_cast<int>(window->CDS1().recordCount()); }
+    // Moves with the next button until the dataset has to fetch.
+    void nextUntilFetched() {
+        const int before = count();
+        while (count() == before) {
+            press("SpeedButton4");
+        }
+    }
+
+    TfrmQueryEditor* window = nullptr;
+};
+
+TEST_F(ResultGridTest, packetsOfAHundredGiveCountsOf100Then200Then250) {
+    run(*window, kTwoHundredFifty);
+    EXPECT_EQ(count(), 100);
+    EXPECT_EQ(status(*window, 1), "目前資料筆數: 100");
+    EXPECT_EQ(window->gridModel()->rowCount(), 100);
+    EXPECT_TRUE(window->gridModel()->canFetchMore({}));
+
+    // Moving down to row 100 fetches the second packet (the grid asks for
+    // it once the last row it holds comes into view).
+    for (int row = 0; row < 100; ++row) {
+        press("SpeedButton4");
+    }
+    EXPECT_EQ(window->CDS1().currentRow(), 100u);
+    EXPECT_EQ(count(), 200);
+    EXPECT_EQ(status(*window, 1), "目前資料筆數: 200");
+    EXPECT_EQ(window->DBGrid()->currentIndex().row(), 100) << "the grid follows the dataset";
+
+    press("SpeedButton5");
+    EXPECT_EQ(count(), 250);
+    EXPECT_EQ(status(*window, 1), "目前資料筆數: 250");
+    EXPECT_EQ(window->DBGrid()->currentIndex().row(), 249);
+    EXPECT_FALSE(window->gridModel()->canFetchMore({}));
+
+    // Next on the last row of a whole result stays there.
+    press("SpeedButton4");
+    EXPECT_EQ(window->CDS1().currentRow(), 249u);
+    press("SpeedButton2");
+    EXPECT_EQ(window->CDS1().currentRow(), 0u);
+    press("SpeedButton3");
+    EXPECT_EQ(window->CDS1().currentRow(), 0u);
+    press("SpeedButton4");
+    press("SpeedButton4");
+    press("SpeedButton3");
+    EXPECT_EQ(window->CDS1().currentRow(), 1u);
+
+    // The grid moves the dataset too.
+    window->DBGrid()->setCurrentIndex(window->gridModel()->index(42, 0));
+    EXPECT_EQ(window->CDS1().currentRow(), 42u);
+
+    // Refresh brings back as many rows, all of them here, at the same place.
+    press("SpeedButton6");
+    EXPECT_EQ(count(), 250);
+    EXPECT_EQ(window->CDS1().currentRow(), 42u);
+}
+
+TEST_F(ResultGridTest, thePacketSizeCountsPerFetchAndChangesWhileAResultIsShown) {
+    child<SpinEdit>(*window, "SEdt_PacketRecords")->setValue(1);
+    run(*window, kTwoHundredFifty);
+    // The grid holds as many rows as it shows, one fetch per row.
+    EXPECT_GE(count(), 1);
+    EXPECT_LT(count(), 100);
+    EXPECT_EQ(status(*window, 1), QStringLiteral("目前資料筆數: %1").arg(count()));
+    for (int i = 0; i < 3; ++i) {
+        const int before = count();
+        nextUntilFetched();
+        EXPECT_EQ(count(), before + 1) << "one row per fetch";
+    }
+
+    child<SpinEdit>(*window, "SEdt_PacketRecords")->setValue(30);
+    const int before = count();
+    nextUntilFetched();
+    EXPECT_EQ(count(), before + 30) << "the following fetches of the same result";
+
+    // The view asks for more at the end of its rows.
+    const int shown = window->gridModel()->rowCount();
+    window->gridModel()->fetchMore({});
+    EXPECT_EQ(window->gridModel()->rowCount(), shown + 30);
+    EXPECT_EQ(count(), shown + 30);
+}
+
+TEST_F(ResultGridTest, anEmptyResultKeepsTheCountAndTheGridNeverEdits) {
+    run(*window, "select id, name from t");
+    EXPECT_EQ(status(*window, 1), "目前資料筆數: 4");
+    run(*window, "select id from t where id > 100");
+    EXPECT_TRUE(window->CDS1().active());
+    EXPECT_EQ(window->gridModel()->rowCount(), 0);
+    EXPECT_EQ(status(*window, 1), "目前資料筆數: 4") << "an empty result does not touch the count";
+
+    run(*window, "select id, name from t order by id");
+    ResultGridModel& model = *window->gridModel();
+    const QModelIndex cell = model.index(0, 1);
+    EXPECT_FALSE(model.flags(cell).testFlag(Qt::ItemIsEditable));
+    EXPECT_FALSE(model.setData(cell, "changed"));
+    EXPECT_FALSE(model.insertRows(0, 1));
+    EXPECT_FALSE(model.removeRows(0, 1));
+    window->DBGrid()->setFocus();
+    window->DBGrid()->setCurrentIndex(cell);
+    QTest::keyClicks(window->DBGrid(), "zz");
+    QTest::keyClick(window->DBGrid(), Qt::Key_F2);
+    QTest::keyClick(window->DBGrid(), Qt::Key_Delete);
+    EXPECT_EQ(model.data(cell).toString(), "a");
+    EXPECT_EQ(model.rowCount(), 4);
+}
+
+TEST_F(ResultGridTest, navigationWithoutAResultShowsTheClosedDatasetError) {
+    const char* buttons[] = {"SpeedButton6", "SpeedButton2", "SpeedButton3", "SpeedButton4", "SpeedButton5"};
+    for (const char* button : buttons) {
+        prompter.expectMessage(QStringLiteral("Cannot perform this operation on a closed dataset"));
+        press(button);
+    }
+    EXPECT_TRUE(prompter.scriptUsedUp());
+    EXPECT_EQ(status(*window, 1), "");
+}
+
+TEST_F(ResultGridTest, headersAndCellsComeFromTheFieldsAndTheirValueText) {
+    run(*window, "select id, name, amount, null as empty_value from t order by id");
+    ResultGridModel& model = *window->gridModel();
+    ASSERT_EQ(model.columnCount(), 4) << window->QueryMessage()->toPlainText().toStdString();
+    EXPECT_EQ(model.headerData(0, Qt::Horizontal).toString(), "id");
+    EXPECT_EQ(model.headerData(2, Qt::Horizontal).toString(), "amount");
+    const QString decimal = QLocale::system().decimalPoint();
+    EXPECT_EQ(model.data(model.index(0, 2)).toString(), "1" + decimal + "50");
+    EXPECT_EQ(model.data(model.index(0, 3)).toString(), "");
+    EXPECT_EQ(model.headerData(0, Qt::Vertical).toString(), "▸") << "the current row is marked";
+    EXPECT_EQ(model.headerData(1, Qt::Vertical).toString(), "");
+}
+
+// --- Field list ------------------------------------------------------------------------
+
+TEST_F(ResultGridTest, theFieldsPageListsTheGridsFieldsEachTimeItIsShown) {
+    auto* pages = child<QTabWidget>(*window, "Page2");
+    auto* list = child<QTreeWidget>(*window, "LSVFieldList");
+    pages->setCurrentWidget(child<QWidget>(*window, "TabField"));
+    EXPECT_EQ(list->topLevelItemCount(), 0) << "nothing run yet";
+    pages->setCurrentWidget(child<QWidget>(*window, "TabData"));
+
+    run(*window, "select name, id, amount from t");
+    pages->setCurrentWidget(child<QWidget>(*window, "TabField"));
+    pages->setCurrentWidget(child<QWidget>(*window, "TabData"));
+    pages->setCurrentWidget(child<QWidget>(*window, "TabField"));
+    ASSERT_EQ(list->topLevelItemCount(), 3) << "each field once";
+    const QStringList expected[] = {{"1", "name", "20", "String"},
+                                    {"2", "id", "0", "Integer"},
+                                    {"3", "amount", "2", "BCD"}};
+    for (int row = 0; row < 3; ++row) {
+        for (int column = 0; column < 4; ++column) {
+            EXPECT_EQ(list->topLevelItem(row)->text(column), expected[row].at(column)) << row << "," << column;
+        }
+    }
+
+    // A new result while the page stays in front changes nothing until the
+    // page is shown again.
+    run(*window, "UPDATE t SET id = id");
+    pages->setCurrentWidget(child<QWidget>(*window, "TabField"));
+    EXPECT_EQ(list->topLevelItemCount(), 0) << "the grid shows no fields now";
+}
+
+TEST(FieldKindNames, timeStampAndFormattedBcdHaveNamesOfTheirOwn) {
+    EXPECT_EQ(db::fieldKindName(db::FieldKind::Guid), "Guid");
+    EXPECT_EQ(db::fieldKindName(db::FieldKind::TimeStamp), "TimeStamp");
+    EXPECT_EQ(db::fieldKindName(db::FieldKind::FMTBcd), "FMTBcd");
+}
+
+TEST_F(ResultGridTest, postgresFieldKindsAndSizes) {
+    TARNWELL_REQUIRE_PG(server);
+    registerPg(server);
+    TfrmQueryEditor* pg = openWindowOn("BDE", kPg);
+    ASSERT_NE(pg, nullptr);
+    run(*pg, "select 'x'::varchar(20) as v, now()::timestamp as ts, 1.5::numeric(10,2) as n, 1::bigint as b");
+    child<QTabWidget>(*pg, "Page2")->setCurrentWidget(child<QWidget>(*pg, "TabField"));
+    auto* list = child<QTreeWidget>(*pg, "LSVFieldList");
+    ASSERT_EQ(list->topLevelItemCount(), 4);
+    EXPECT_EQ(list->topLevelItem(0)->text(2), "20");
+    EXPECT_EQ(list->topLevelItem(0)->text(3), "String");
+    EXPECT_EQ(list->topLevelItem(1)->text(3), "DateTime");
+    EXPECT_EQ(list->topLevelItem(3)->text(3), "LargeInt");
+}
+
+// --- SQL text tools and files ----------------------------------------------------------
+
+class SqlToolsInWindowTest : public ResultGridTest {
+protected:
+    QString path(const QString& name) const { return QDir(folder.path()).filePath(name); }
+    QByteArray bytesOf(const QString& name) const {
+        QFile file(path(name));
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        return file.readAll();
+    }
+    void write(const QString& name, const QByteArray& bytes) const {
+        QFile file(path(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    QString memo() const { return memoText(*window->MemSQL()); }
+};
+
+TEST_F(SqlToolsInWindowTest, programStringFormThereAndBackFollowsTheRunButton) {
+    setMemoText(*window->MemSQL(), QStringLiteral("select * from t where a = 'x'\r\norder by a"));
+    press("ToolButton13");
+    EXPECT_EQ(memo(), QStringLiteral("+'select * from t where a = ''x'''\r\n+'order by a'"));
+    press("ToolButton14");
+    EXPECT_EQ(memo(), QStringLiteral("select * from t where a = 'x'\r\norder by a"));
+    EXPECT_TRUE(window->MemSQL()->document()->isUndoAvailable()) << "a change like typing";
+
+    child<QToolButton>(*window, "SpeedButton1")->click();
+    press("ToolButton13");
+    EXPECT_EQ(memo(), "");
+    EXPECT_FALSE(window->SBtnQuery()->isEnabled());
+}
+
+TEST_F(SqlToolsInWindowTest, theReplaceButtonHandsTheMemoToAFreshDialog) {
+    setMemoText(*window->MemSQL(), QStringLiteral("select * From t1 join t2 FROM"));
+    QTimer::singleShot(0, [this] {
+        TFrmReplaceString* dialog = TFrmReplaceString::current();
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->memo(), window->MemSQL());
+        dialog->findChild<QLineEdit*>("Edit1")->setText("FROM");
+        dialog->findChild<QLineEdit*>("Edit2")->setText("from");
+        dialog->findChild<QCheckBox*>("Chk1")->setChecked(true);
+        dialog->findChild<QCheckBox*>("Chk2")->setChecked(true);
+        dialog->BitBtn1Click();
+        dialog->BitBtn2Click();
+    });
+    press("ToolButton15");
+    EXPECT_EQ(memo(), "select * from t1 join t2 from");
+    EXPECT_EQ(TFrmReplaceString::current(), nullptr);
+}
+
+TEST_F(SqlToolsInWindowTest, saveAndOpenThroughTheDialogsRememberingTheLastName) {
+    setMemoText(*window->MemSQL(), QStringLiteral("select 1\r\nfrom t"));
+    prompter.answerSaveFile(path("two.SQL"));
+    press("ToolButton17");
+    EXPECT_EQ(bytesOf("two.SQL"), QByteArray("select 1\r\nfrom t"));
+    ASSERT_EQ(prompter.calls().size(), 1u);
+    EXPECT_EQ(prompter.calls().at(0).texts.value(3), "*.SQL (*.SQL *.sql)");
+    EXPECT_EQ(prompter.calls().at(0).texts.value(4), "SQL");
+    EXPECT_EQ(window->SaveDialog1().fileName, path("two.SQL"));
+
+    prompter.answerSaveFile(std::nullopt);
+    press("ToolButton17");
+    EXPECT_EQ(prompter.calls().at(1).texts.value(2), path("two.SQL")) << "the last name is offered";
+
+    write("lf.sql", "select a\nfrom b\n");
+    prompter.answerOpenFile(path("lf.sql"));
+    press("ToolButton16");
+    EXPECT_EQ(memo(), "select a\r\nfrom b\r\n");
+    prompter.answerSaveFile(path("again.sql"));
+    press("ToolButton17");
+    EXPECT_EQ(bytesOf("again.sql"), QByteArray("select a\r\nfrom b\r\n"));
+
+    write("empty.sql", "");
+    prompter.answerOpenFile(path("empty.sql"));
+    press("ToolButton16");
+    EXPECT_EQ(memo(), "");
+    EXPECT_FALSE(window->SBtnQuery()->isEnabled());
+    EXPECT_EQ(window->OpenDialog1().fileName, path("empty.sql"));
+}
+
+TEST_F(SqlToolsInWindowTest, failedLoadsAndSavesGoToTheErrorBoxAndKeepTheMemo) {
+    setMemoText(*window->MemSQL(), QStringLiteral("keep me"));
+    prompter.answerOpenFile(path("missing.sql"));
+    prompter.expectMessage();
+    press("ToolButton16");
+    EXPECT_EQ(memo(), "keep me");
+    EXPECT_TRUE(prompter.messages().value(0).contains("missing.sql")) << prompter.messages().value(0).toStdString();
+
+    prompter.answerSaveFile(path("no/such/folder/x.sql"));
+    prompter.expectMessage();
+    press("ToolButton17");
+    EXPECT_EQ(prompter.messages().size(), 2);
+
+    // A double click on a list with nothing chosen.
+    auto* files = child<SqlFileListBox>(*window, "FileListBox1");
+    files->setDirectory(folder.path());
+    files->setCurrentRow(-1);
+    prompter.expectMessage();
+    window->FileListBox1DblClick();
+    EXPECT_EQ(prompter.messages().size(), 3);
+    EXPECT_EQ(memo(), "keep me");
+}
+
+TEST_F(SqlToolsInWindowTest, theTwoFileListsLoadAndTheSideListFollowsTheDirectory) {
+    QDir(folder.path()).mkdir("sub");
+    write("sub/picked.sql", "select 'picked'");
+    write("side.SQL", "select 'side'");
+    auto* upper = child<QTabWidget>(*window, "Page1");
+    auto* directories = child<DirectoryListBox>(*window, "DirectoryListBox1");
+    auto* files = child<SqlFileListBox>(*window, "FileListBox1");
+    auto* side = child<SqlFileListBox>(*window, "FileListBox2");
+
+    upper->setCurrentWidget(child<QWidget>(*window, "TabSQLList"));
+    directories->setDirectory(path("sub"));
+    EXPECT_EQ(files->fileNames(), QStringList{"picked.sql"});
+    files->setCurrentRow(0);
+    const QPoint at = files->visualItemRect(files->item(0)).center();
+    QTest::mouseDClick(files->viewport(), Qt::LeftButton, {}, at);
+    EXPECT_EQ(memo(), "select 'picked'");
+    EXPECT_EQ(upper->currentWidget()->objectName(), "TabSQL");
+    EXPECT_EQ(side->directory(), QDir::cleanPath(path("sub"))) << "the SQL page shown points the side list";
+
+    upper->setCurrentWidget(child<QWidget>(*window, "TabSQLList"));
+    directories->setDirectory(folder.path());
+    upper->setCurrentWidget(child<QWidget>(*window, "TabSQL"));
+    EXPECT_EQ(side->fileNames(), QStringList{"side.SQL"});
+
+    // The side list shows while its button is down; picking from it leaves
+    // the page alone.
+    auto* toggle = child<QToolButton>(*window, "ToolButton19");
+    toggle->click();
+    EXPECT_TRUE(side->isVisible());
+    EXPECT_TRUE(child<QWidget>(*window, "Splitter3")->isVisible());
+    side->setCurrentRow(0);
+    window->FileListBox2DblClick();
+    EXPECT_EQ(memo(), "select 'side'");
+    EXPECT_EQ(upper->currentWidget()->objectName(), "TabSQL");
+    toggle->click();
+    EXPECT_FALSE(side->isVisible());
+    EXPECT_FALSE(child<QWidget>(*window, "Splitter3")->isVisible());
+}
+
+}  // namespace
+}  // namespace tarnwell::test
