@@ -290,7 +290,7 @@ void TfrmQueryEditor::showEvent(QShowEvent* event) {
 }
 
 void TfrmQueryEditor::FormShow() {
-    windowFrame(*this).resize(470, 400);
+    setWindowSize(*this, QSize(470, 400));
     ui->QueryMessage->clear();
     const QList<QFrame*> framed{ui->MemSQL,       ui->DBGrid,       ui->FileListBox1,
                                 ui->FileListBox2, ui->LSVFieldList, ui->QueryMessage,
@@ -602,7 +602,7 @@ void TfrmQueryEditor::changeStyle(WindowStyle style) {
     changingStyle_ = true;
     setWindowStyle(*this, style, mainWindow_);
     changingStyle_ = false;
-    windowFrame(*this).resize(size);
+    setWindowSize(*this, size);
 }
 
 void TfrmQueryEditor::ToolButton6Click() { changeStyle(WindowStyle::MdiChild); }

@@ -80,15 +80,19 @@ QSize windowSize(QWidget& window) {
     return frame.isWindow() ? frame.frameGeometry().size() : frame.size();
 }
 
-void setWindowRect(QWidget& window, const QRect& rect) {
+void setWindowSize(QWidget& window, const QSize& size) {
     QWidget& frame = windowFrame(window);
-    frame.move(rect.topLeft());
     if (frame.isWindow()) {
         const QSize decoration = frame.frameGeometry().size() - frame.size();
-        frame.resize(rect.size() - decoration);
+        frame.resize(size - decoration);
     } else {
-        frame.resize(rect.size());
+        frame.resize(size);
     }
+}
+
+void setWindowRect(QWidget& window, const QRect& rect) {
+    windowFrame(window).move(rect.topLeft());
+    setWindowSize(window, rect.size());
 }
 
 void showWindow(QWidget& window) {

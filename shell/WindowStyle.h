@@ -27,6 +27,7 @@ QMdiSubWindow* mdiSubWindowOf(const QWidget& window);
 // Outer size and place of a window in its own style's coordinates: within the
 // main window's MDI area for a child, on the screen otherwise.
 QSize windowSize(QWidget& window);
+void setWindowSize(QWidget& window, const QSize& size);
 void setWindowRect(QWidget& window, const QRect& rect);
 
 // Shows the window in its style (an MDI child shows within the main window,

@@ -3,6 +3,8 @@
 // and the query windows' lists.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QAbstractButton>
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -368,7 +370,12 @@ TEST_F(NewAdoConnectionTest, QueryWindowRunsOnTheNewConnection) {
     main.OpenQueryWindow(QueryWindowForm::MainMenu);
     const QList<QWidget*> windows = openQueryWindows();
     ASSERT_EQ(windows.size(), before + 1);
-    QWidget* window = windows.back();
+    // The new window, not the stand-in of this fixture, whose number is higher.
+    const auto real = std::find_if(windows.begin(), windows.end(), [](QWidget* candidate) {
+        return candidate->inherits("tarnwell::TfrmQueryEditor");
+    });
+    ASSERT_NE(real, windows.end());
+    QWidget* window = *real;
     auto* linkType = window->findChild<QComboBox*>("CbxLinkType");
     auto* connectAlias = window->findChild<QComboBox*>("CbxConnectAlias");
     ASSERT_TRUE(linkType && connectAlias);

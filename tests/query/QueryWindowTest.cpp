@@ -302,9 +302,10 @@ TEST_F(OpenQueryWindowTest, queryWindowFormHasNoSuffixAndFollowsTheMainWindowsVi
     registerLocal();
     main->AddConnectedADO("Provider=SQLite.1;Data Source=/x.db", "SQLite.1", "/x.db");
     TfrmConnectEditor browser(*main);
+    // Showing the main window shows the browser, which empties its box.
+    main->show();
     browser.Page_Con()->setCurrentIndex(0);
     browser.EdtConnectDB()->setText(QStringLiteral("/x.db"));
-    main->show();
     TfrmQueryEditor* window = openWindow();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->windowTitle(), "查詢");
@@ -428,13 +429,15 @@ TEST_F(WindowStyleTest, eachStyleKeepsWidthAndHeightAndEditStaysDisabled) {
     // Closing a child, by its own button or by the frame's close box, frees
     // it together with its frame.
     QPointer<TfrmQueryEditor> first = window;
+    QPointer<QMdiSubWindow> firstFrame = mdiSubWindowOf(*window);
     child<QToolButton>(*window, "SpeedButton7")->click();
-    ASSERT_TRUE(waitUntil([&] { return first.isNull() && main->MdiArea()->subWindowList().isEmpty(); }));
+    ASSERT_TRUE(waitUntil([&] { return first.isNull() && firstFrame.isNull(); }));
     TfrmQueryEditor* second = openWindow();
     ASSERT_NE(mdiSubWindowOf(*second), nullptr);
     QPointer<TfrmQueryEditor> secondAlive = second;
-    mdiSubWindowOf(*second)->close();
-    ASSERT_TRUE(waitUntil([&] { return secondAlive.isNull() && main->MdiArea()->subWindowList().isEmpty(); }));
+    QPointer<QMdiSubWindow> secondFrame = mdiSubWindowOf(*second);
+    secondFrame->close();
+    ASSERT_TRUE(waitUntil([&] { return secondAlive.isNull() && secondFrame.isNull(); }));
     main->hide();
 }
 
