@@ -31,19 +31,6 @@ QList<QPointer<TQueryThread>>& liveThreads() {
     return threads;
 }
 
-void waitForThreadsAtExit() {
-    static bool hooked = false;
-    if (hooked || QCoreApplication::instance() == nullptr) {
-        return;
-    }
-    hooked = true;
-    // The windows' databases belong to the main window's session, which goes
-    // when the event loop has ended: no run may outlive it.
-    QObject::connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit,
-                     QCoreApplication::instance(),
-                     [] { TQueryThread::abandonAllAndWait(QDeadlineTimer(30000)); });
-}
-
 QString engineMessage(const std::exception& error) { return QString::fromUtf8(error.what()); }
 
 }  // namespace
@@ -79,7 +66,6 @@ TQueryThread::TQueryThread(std::shared_ptr<QueryWindowEngine> engine, const QStr
       FMessages(messages),
       FPages(pages),
       FRunButton(runButton) {
-    waitForThreadsAtExit();
     liveThreads() << this;
     connect(this, &QThread::finished, this, &QObject::deleteLater);
     start();

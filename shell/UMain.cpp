@@ -24,6 +24,7 @@
 #include "dataaccess/DemoDatabase.h"
 #include "dataaccess/Session.h"
 #include "query/UQueryEditor.h"
+#include "query/UQueryThread.h"
 #include "shell/Prompt.h"
 #include "shell/QueryWindowLists.h"
 #include "shell/WindowStyle.h"
@@ -106,7 +107,8 @@ TfrmMain::~TfrmMain() {
 void TfrmMain::destroyOwnedWindows() {
     // The query windows and the browser hold databases of Session1 and use
     // ADQ1; Qt would destroy them only after this window's members, so they go
-    // first.
+    // first, and so does every run still using them.
+    TQueryThread::abandonAllAndWait(QDeadlineTimer(30000));
     const QList<QMdiSubWindow*> children = ui->MdiArea->subWindowList(QMdiArea::CreationOrder);
     for (auto it = children.crbegin(); it != children.crend(); ++it) {
         delete *it;
