@@ -57,12 +57,11 @@ DbError resultError(const PGresult* result, const PGconn* conn) {
     return DbError(message, state != nullptr ? state : "");
 }
 
+// The rows a command changed; 0 for a command that reports no count.
 std::int64_t commandRowCount(const PGresult* result) {
     const std::string_view text = PQcmdTuples(const_cast<PGresult*>(result));
-    std::int64_t count = -1;
-    if (!text.empty()) {
-        std::from_chars(text.data(), text.data() + text.size(), count);
-    }
+    std::int64_t count = 0;
+    std::from_chars(text.data(), text.data() + text.size(), count);
     return count;
 }
 
@@ -343,8 +342,8 @@ std::unique_ptr<Cursor> PgConnection::execute(const std::string& sql) {
     }
     sendQuery(sql);
     // Statements before the first result set run to their end; their row
-    // counts add up.
-    std::int64_t rowsAffected = -1;
+    // counts add up (a command without a count, such as DDL, adds none).
+    std::int64_t rowsAffected = 0;
     for (;;) {
         ResultHandle result = nextResult();
         if (!result) {
@@ -361,13 +360,9 @@ std::unique_ptr<Cursor> PgConnection::execute(const std::string& sql) {
             activeCursor_ = cursor.get();
             return cursor;
         }
-        case PGRES_COMMAND_OK: {
-            const std::int64_t count = commandRowCount(result.get());
-            if (count >= 0) {
-                rowsAffected = rowsAffected < 0 ? count : rowsAffected + count;
-            }
+        case PGRES_COMMAND_OK:
+            rowsAffected += commandRowCount(result.get());
             break;
-        }
         case PGRES_EMPTY_QUERY:
             break;
         default: {

@@ -6,9 +6,11 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <vector>
 
+#include "dataaccess/CanonicalText.h"
 #include "dataaccess/DbError.h"
 #include "dataaccess/sqlite/SqliteTypes.h"
 
@@ -185,6 +187,9 @@ public:
         // In serialized mode every sqlite3_column_* call takes the connection's
         // lock; holding it for the whole batch turns those into cheap
         // re-entries of a lock this thread already owns.
+        if (failure_) {
+            throw *failure_;
+        }
         const ConnectionLock lock(db_);
         std::size_t fetched = 0;
         while (fetched < maxRows && hasRow_) {
@@ -208,7 +213,8 @@ private:
         // Ends the read transaction now rather than when the cursor goes.
         sqlite3_reset(statement_.get());
         if (rc != SQLITE_DONE) {
-            throw DbError(error);
+            failure_ = DbError(error);
+            throw *failure_;
         }
     }
 
@@ -259,16 +265,7 @@ private:
         return std::string_view(buffer_.data(), static_cast<std::size_t>(result.ptr - buffer_.data()));
     }
 
-    std::string_view floatText(double value) {
-        if (std::isnan(value)) {
-            return "NaN";
-        }
-        if (std::isinf(value)) {
-            return value > 0 ? "Infinity" : "-Infinity";
-        }
-        const auto result = std::to_chars(buffer_.data(), buffer_.data() + buffer_.size(), value);
-        return std::string_view(buffer_.data(), static_cast<std::size_t>(result.ptr - buffer_.data()));
-    }
+    std::string_view floatText(double value) { return canonicalDouble(value, number_); }
 
     // Plain decimal notation, never an exponent, with at least `scale`
     // decimals; more when the stored value has more (nothing is rounded away).
@@ -298,28 +295,28 @@ private:
         return std::string_view(buffer_.data(), static_cast<std::size_t>(out - buffer_.data()));
     }
 
-    // ISO text with a "T" between date and time, or without seconds, is
-    // brought to "YYYY-MM-DD HH:MM:SS..."; anything else stays as stored.
+    // ISO text with a "T" between date and time, without seconds, or with
+    // trailing zeros in its fraction is brought to the canonical form;
+    // anything else stays as stored.
     std::string_view dateTimeText(std::string_view text) {
         if (!looksLikeDate(text) || text.size() < 16 || (text[10] != 'T' && text[10] != ' ') ||
             !looksLikeHoursMinutes(text, 11)) {
             return text;
         }
-        const bool needsSeconds = text.size() == 16;
-        if (text[10] == ' ' && !needsSeconds) {
+        if (text[10] == ' ' && !timeNeedsCanonicalizing(text, 11)) {
             return text;
         }
-        if (text.size() + 3 > buffer_.size()) {
+        scratch_.assign(text);
+        scratch_[10] = ' ';
+        return canonicalizeTimeAt(scratch_, 11) ? std::string_view(scratch_) : text;
+    }
+
+    std::string_view timeText(std::string_view text) {
+        if (!looksLikeHoursMinutes(text, 0) || !timeNeedsCanonicalizing(text, 0)) {
             return text;
         }
-        std::memcpy(buffer_.data(), text.data(), text.size());
-        buffer_[10] = ' ';
-        std::size_t length = text.size();
-        if (needsSeconds) {
-            std::memcpy(buffer_.data() + length, ":00", 3);
-            length += 3;
-        }
-        return std::string_view(buffer_.data(), length);
+        scratch_.assign(text);
+        return canonicalizeTimeAt(scratch_, 0) ? std::string_view(scratch_) : text;
     }
 
     std::string_view booleanText(int i, int storageClass) {
@@ -337,7 +334,13 @@ private:
 
     std::string_view guidText(int i, int storageClass) {
         if (storageClass != SQLITE_BLOB) {
-            return textOf(i);
+            const std::string_view text = textOf(i);
+            if (!isUpperCaseGuid(text)) {
+                return text;
+            }
+            scratch_.assign(text);
+            lowerCaseGuid(scratch_);
+            return scratch_;
         }
         const std::string_view bytes = bytesOf(i);
         if (bytes.size() != 16) {
@@ -394,8 +397,10 @@ private:
             case Conversion::Guid:
                 rows.append(guidText(i, storageClass));
                 return;
-            case Conversion::Date:
             case Conversion::Time:
+                rows.append(storageClass == SQLITE_TEXT ? timeText(textOf(i)) : textOf(i));
+                return;
+            case Conversion::Date:
             case Conversion::Text:
                 rows.append(storageClass == SQLITE_INTEGER ? integerText(i) : textOf(i));
                 return;
@@ -408,9 +413,12 @@ private:
     std::vector<Conversion> conversions_;
     std::vector<int> scales_;
     std::int64_t rowsAffected_ = -1;
+    std::optional<DbError> failure_;  // thrown again by every later fetch
     bool hasRow_ = false;
     bool atEnd_ = false;
     std::array<char, 400> buffer_{};  // a finite double in plain notation fits
+    NumberBuffer number_{};
+    std::string scratch_;  // a cell's text while it is brought to canonical form
 };
 
 class SqliteConnection final : public Connection {
