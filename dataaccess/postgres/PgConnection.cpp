@@ -177,6 +177,7 @@ public:
     PGconn* raw() const noexcept { return conn_.get(); }
     std::optional<DbError> finishStatement();
     void stopStatement() noexcept;
+    bool drainWhatArrived() noexcept;
     void cursorClosed(const PgCursor* cursor) noexcept {
         if (activeCursor_ == cursor) {
             activeCursor_ = nullptr;
@@ -323,7 +324,32 @@ std::optional<DbError> PgConnection::finishStatement() {
     return firstError;
 }
 
+// Reads what the server has sent of the running statement so far, without
+// waiting for more. True when that was all of it: the statement is over and
+// needs no cancel (which costs the server a new process and the caller a
+// round trip), as with a small result left before its last row.
+bool PgConnection::drainWhatArrived() noexcept {
+    if (PQconsumeInput(conn_.get()) == 0) {
+        return false;
+    }
+    while (PQisBusy(conn_.get()) == 0) {
+        ResultHandle result = nextResult();
+        if (!result) {
+            return true;
+        }
+        const ExecStatusType status = PQresultStatus(result.get());
+        if (status == PGRES_COPY_OUT || status == PGRES_COPY_IN || status == PGRES_COPY_BOTH) {
+            return false;  // the full way settles it
+        }
+    }
+    return false;
+}
+
 void PgConnection::stopStatement() noexcept {
+    if (drainWhatArrived()) {
+        canceller_.statementFinished();
+        return;
+    }
     canceller_.cancelRunning();
     try {
         finishStatement();
