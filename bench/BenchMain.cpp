@@ -1,23 +1,39 @@
 // tarnwell-bench: Tarnwell's figures of speed and memory, one a line as
 // "name value unit" on standard output (progress goes to standard error).
 //
-//   tarnwell-bench [--pg CONNINFO] [--rows N] [--walk-rows N] [--repetitions N]
+//   tarnwell-bench [MODE...] [--pg CONNINFO] [--rows N] [--walk-rows N] [--repetitions N]
 //
-// Every mode lives in a source file of its own and is chosen here; the data
-// layer's figures are the default mode.
+// Each mode lives in a source file of its own and is listed in kModes; with
+// no mode named, the data layer's figures are measured.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include "BenchSupport.h"
 #include "DataLayerBench.h"
 
 namespace {
 
+using tarnwell::bench::Options;
+
+struct Mode {
+    const char* option;
+    const char* description;
+    int (*run)(const Options& options);
+};
+
+const Mode kModes[] = {
+    {"--data", "the data layer: first packets, memory, walking rows (the default)",
+     &tarnwell::bench::runDataLayerBench},
+};
+
 void usage() {
+    std::fprintf(stderr, "usage: tarnwell-bench [MODE...] [--pg CONNINFO] [--rows N] [--walk-rows N] [--repetitions N]\n");
+    for (const Mode& mode : kModes) {
+        std::fprintf(stderr, "  %-17s %s\n", mode.option, mode.description);
+    }
     std::fprintf(stderr,
-                 "usage: tarnwell-bench [--pg CONNINFO] [--rows N] [--walk-rows N] [--repetitions N]\n"
                  "  --pg CONNINFO     PostgreSQL server for the pg.* figures (libpq connection string)\n"
                  "  --rows N          rows of the PostgreSQL table (default 10000000; made when missing)\n"
                  "  --walk-rows N     rows walked into the dataset (default 1000000)\n"
@@ -34,15 +50,27 @@ bool readCount(const char* text, long long& value) {
     return true;
 }
 
+const Mode* modeNamed(const std::string& option) {
+    for (const Mode& mode : kModes) {
+        if (option == mode.option) {
+            return &mode;
+        }
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    tarnwell::bench::Options options;
+    Options options;
+    std::vector<const Mode*> modes;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
         long long count = 0;
-        if (arg == "--pg" && hasValue) {
+        if (const Mode* mode = modeNamed(arg)) {
+            modes.push_back(mode);
+        } else if (arg == "--pg" && hasValue) {
             options.pgConninfo = argv[++i];
         } else if (arg == "--rows" && hasValue && readCount(argv[i + 1], count)) {
             options.rows = count;
@@ -58,5 +86,14 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    return tarnwell::bench::runDataLayerBench(options);
+    if (modes.empty()) {
+        modes.push_back(&kModes[0]);
+    }
+    int exitCode = 0;
+    for (const Mode* mode : modes) {
+        if (mode->run(options) != 0) {
+            exitCode = 1;
+        }
+    }
+    return exitCode;
 }

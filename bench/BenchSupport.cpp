@@ -82,4 +82,29 @@ double timeCommand(const std::vector<std::string>& argv) {
     return seconds;
 }
 
+int runInFreshProcess(const std::function<void()>& part) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        throw std::runtime_error(std::string("cannot fork: ") + std::strerror(errno));
+    }
+    if (pid == 0) {
+        int code = 0;
+        try {
+            part();
+        } catch (const std::exception& error) {
+            note(error.what());
+            code = 1;
+        }
+        std::fflush(stdout);
+        std::fflush(stderr);
+        ::_exit(code);
+    }
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
 }  // namespace tarnwell::bench

@@ -5,6 +5,7 @@
 // report, one figure a line as "name value unit".
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,13 @@ void note(const std::string& text);
 // gives the wall-clock seconds until it ended. Throws std::runtime_error when
 // it cannot start or ends with a failure.
 double timeCommand(const std::vector<std::string>& argv);
+
+// Runs `part` in a child process of its own and gives its exit code (0 when
+// it returned, 1 when it threw, after a note). Each part then starts from a
+// fresh process, as a user's first query does: memory that an earlier part
+// touched and freed would otherwise make a later part look faster than it
+// is, for the kernel no longer has to hand out those pages.
+int runInFreshProcess(const std::function<void()>& part);
 
 // The median of `runs` timings of `action` (in whatever unit it returns).
 template <typename Action>
