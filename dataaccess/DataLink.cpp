@@ -156,11 +156,10 @@ std::string decode(std::string_view bytes, const std::string& path) {
     if (bytes.substr(0, 2) == "\xFE\xFF") {
         return utf16ToUtf8(bytes.substr(2), true);
     }
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
-        return std::string(bytes.substr(3));
-    }
     bool bigEndian = false;
-    if (looksLikeUtf16(bytes, bigEndian)) {
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+        bytes.remove_prefix(3);
+    } else if (looksLikeUtf16(bytes, bigEndian)) {
         return utf16ToUtf8(bytes, bigEndian);
     }
     if (!isUtf8(bytes)) {

@@ -60,9 +60,8 @@ BackendTarget odbcTarget(const std::vector<std::pair<std::string, std::string>>&
     return target;
 }
 
-// The SQLite driver reports numeric as a double and char(n) as varchar(n);
-// it hands a value over as SQLite's text of it, so doubles come with the
-// fifteen digits SQLite prints.
+// The SQLite driver reports numeric as a double and char(n) as varchar(n),
+// and hands text over as C strings.
 BackendAdapter odbcSqliteAdapter() {
     BackendAdapter adapter;
     adapter.name = "OdbcSqlite";
@@ -79,6 +78,8 @@ BackendAdapter odbcSqliteAdapter() {
         {"bigint", FieldKind::LargeInt, 0, "9007199254740993", "9007199254740993"},
         {"double", FieldKind::Float, 0, "1e300", "1e+300"},
         {"double", FieldKind::Float, 0, "1e10", "10000000000"},
+        // The driver keeps a value as SQLite's text of it: fifteen digits.
+        {"double", FieldKind::Float, 0, "0.1 + 0.2", "0.3"},
         {"double", FieldKind::Float, 0, "-1e999", "-Infinity"},
         {"real", FieldKind::Float, 0, "2.5", "2.5"},
         {"numeric(10,2)", FieldKind::Float, 0, "-123.45", "-123.45"},
@@ -133,6 +134,7 @@ BackendAdapter odbcPostgresAdapter() {
         {"bigint", FieldKind::LargeInt, 0, "9007199254740993", "9007199254740993"},
         {"double precision", FieldKind::Float, 0, "1e300", "1e+300"},
         {"double precision", FieldKind::Float, 0, "1e10", "10000000000"},
+        {"double precision", FieldKind::Float, 0, "0.1::float8 + 0.2::float8", "0.30000000000000004"},
         {"double precision", FieldKind::Float, 0, "'-Infinity'", "-Infinity"},
         {"double precision", FieldKind::Float, 0, "'NaN'", "NaN"},
         {"real", FieldKind::Float, 0, "2.5", "2.5"},

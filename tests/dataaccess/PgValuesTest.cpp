@@ -68,6 +68,7 @@ BackendAdapter postgresAdapter() {
         {"real", FieldKind::Float, 0, "1.5", "1.5"},
         {"real", FieldKind::Float, 0, "1234567", "1.234567e+06"},
         {"double precision", FieldKind::Float, 0, "0.1", "0.1"},
+        {"double precision", FieldKind::Float, 0, "0.1::float8 + 0.2::float8", "0.30000000000000004"},
         {"double precision", FieldKind::Float, 0, "1e10", "10000000000"},
         {"double precision", FieldKind::Float, 0, "'-Infinity'", "-Infinity"},
         {"money", FieldKind::Currency, 2, "'-1234567.89'", "-1234567.89"},

@@ -48,6 +48,7 @@ BackendAdapter sqliteAdapter() {
         {"SMALLINT", FieldKind::Smallint, 0, "-32768", "-32768"},
         {"BIGINT", FieldKind::LargeInt, 0, "9223372036854775807", "9223372036854775807"},
         {"DOUBLE", FieldKind::Float, 0, "0.1", "0.1"},
+        {"DOUBLE", FieldKind::Float, 0, "0.1 + 0.2", "0.30000000000000004"},
         {"REAL", FieldKind::Float, 0, "1e10", "10000000000"},
         {"FLOAT", FieldKind::Float, 0, "-2.5e-7", "-2.5e-07"},
         {"DOUBLE PRECISION", FieldKind::Float, 0, "9e999", "Infinity"},
