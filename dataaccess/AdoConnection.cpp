@@ -459,8 +459,8 @@ std::size_t AdoQuery::fetch(RowStore& rows, std::size_t maxRows) {
     if (!active_) {
         throw DbError("Cannot perform this operation on a closed dataset");
     }
-    if (atEnd_ || !cursor_) {
-        return 0;
+    if (!cursor_) {
+        return 0;  // the rows past maxRecords were dropped
     }
     std::size_t wanted = maxRows;
     if (limit_ > 0) {

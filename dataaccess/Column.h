@@ -12,23 +12,38 @@ namespace tarnwell::db {
 // same whatever the engine, so that everything above the backends formats
 // values in one place:
 //   Smallint, Integer, Word, AutoInc, LargeInt    decimal digits, "-" sign
-//   Float                                         shortest text that reads back
-//                                                 exactly, "." as separator,
-//                                                 "Infinity", "-Infinity", "NaN"
-//   BCD, FMTBcd, Currency                         "-123.45" ("." separator, no grouping)
+//   Float                                         the fewest digits that read
+//                                                 back as the same value, "."
+//                                                 as separator, plain for
+//                                                 decimal exponents -4 to 14
+//                                                 (-4 to 5 for single
+//                                                 precision), else "1.5e+20",
+//                                                 "2.5e-07"; "Infinity",
+//                                                 "-Infinity", "NaN"
+//   BCD, FMTBcd, Currency                         "-123.45" ("." separator, no
+//                                                 grouping, the digits the
+//                                                 engine keeps)
 //   Boolean                                       "1" or "0"
 //   Date                                          "YYYY-MM-DD"
-//   Time                                          "HH:MM:SS" or "HH:MM:SS.ffffff"
-//   DateTime, TimeStamp                           "YYYY-MM-DD HH:MM:SS[.ffffff]"
-//                                                 (a time zone offset, where the
-//                                                 engine gives one, follows as is)
+//   Time                                          "HH:MM:SS", then "." and the
+//                                                 fraction of a second without
+//                                                 trailing zeros ("12:00:00.125",
+//                                                 never ".125000", nothing when
+//                                                 the fraction is zero)
+//   DateTime, TimeStamp                           "YYYY-MM-DD " and the Time
+//                                                 form (a time zone offset,
+//                                                 where the engine gives one,
+//                                                 follows as is)
 //   Blob, Bytes, VarBytes, Graphic                the raw bytes
-//   everything else (text, Guid, ...)             the engine's text, UTF-8 where
+//   Guid                                          8-4-4-4-12 hexadecimal digits
+//                                                 in lower case
+//   everything else (text, ...)                   the engine's text, UTF-8 where
 //                                                 the engine gives UTF-8; SQLite
 //                                                 TEXT is passed on byte for byte
 // A value the engine gives that does not fit its kind's form (a date beyond
-// the year 9999, an SQLite INTEGER column holding text) is kept as the
-// engine's text.
+// the year 9999, PostgreSQL's "infinity", a fraction finer than microseconds,
+// an SQLite INTEGER column holding text) is kept as the engine's text.
+// CanonicalText.h holds the conversions that several backends share.
 struct Column {
     std::string name;
     FieldKind kind = FieldKind::Unknown;

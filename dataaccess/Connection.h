@@ -28,14 +28,19 @@ public:
     virtual bool hasResultSet() const = 0;
     // The result set's columns; empty without a result set.
     virtual const std::vector<Column>& columns() const = 0;
-    // Rows changed by a statement without a result set; -1 when unknown.
+    // Rows changed by a statement without a result set: the count of an
+    // INSERT, UPDATE or DELETE (summed over the statements of the text), 0
+    // for statements that change no rows by their nature (DDL, SET, an empty
+    // text). -1 for a cursor with a result set.
     virtual std::int64_t rowsAffected() const = 0;
 
     // Appends at most maxRows rows to `rows` (whose column count must be
     // columns().size()) and returns how many it appended. Fewer than maxRows
     // means the result is used up; atEnd() then turns true. Throws DbError
     // (the engine's message) when the engine fails mid-result, for instance
-    // when the server goes away; rows appended before the failure stay.
+    // when the server goes away; rows appended before the failure stay, and
+    // every later fetch throws the same error again (a failed result never
+    // turns into one that merely ended).
     virtual std::size_t fetch(RowStore& rows, std::size_t maxRows) = 0;
     virtual bool atEnd() const = 0;
 };

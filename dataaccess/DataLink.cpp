@@ -136,19 +136,34 @@ bool looksLikeUtf16(std::string_view bytes, bool& bigEndian) {
     return false;
 }
 
-std::string decode(std::string_view bytes) {
+bool isUtf8(std::string_view text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t start = i;
+        if (nextCodePoint(text, i) == kReplacement && text.substr(start, 3) != "\xEF\xBF\xBD") {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The file's text in UTF-8. A file in neither UTF-16 nor UTF-8 (a legacy
+// code page) is refused rather than passed on as bytes that would turn up in
+// the connection string as garbage.
+std::string decode(std::string_view bytes, const std::string& path) {
     if (bytes.substr(0, 2) == "\xFF\xFE") {
         return utf16ToUtf8(bytes.substr(2), false);
     }
     if (bytes.substr(0, 2) == "\xFE\xFF") {
         return utf16ToUtf8(bytes.substr(2), true);
     }
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
-        return std::string(bytes.substr(3));
-    }
     bool bigEndian = false;
-    if (looksLikeUtf16(bytes, bigEndian)) {
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+        bytes.remove_prefix(3);
+    } else if (looksLikeUtf16(bytes, bigEndian)) {
         return utf16ToUtf8(bytes, bigEndian);
+    }
+    if (!isUtf8(bytes)) {
+        throw DbError("Not a data link file (its text is neither UTF-16 nor UTF-8): " + path);
     }
     return std::string(bytes);
 }
@@ -213,7 +228,7 @@ struct FileCloser {
 }  // namespace
 
 std::string readDataLinkFile(const std::string& path) {
-    const std::string text = decode(readWholeFile(path));
+    const std::string text = decode(readWholeFile(path), path);
     if (trim(text).empty()) {
         throw DbError("Data link file is empty: " + path);
     }

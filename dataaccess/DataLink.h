@@ -13,11 +13,11 @@ namespace tarnwell::db {
 //   line 3 the connection string.
 // Reading is lenient: UTF-8 (with or without a byte-order mark) and
 // UTF-16BE files, LF line ends, blank lines and further comment lines are
-// accepted.
+// accepted; text in any other encoding is refused.
 
 // The connection string of a data link file. Throws DbError naming the file
-// when it is missing or unreadable, empty, not a data link file (no
-// "[oledb]" line first), or holds no connection string.
+// when it is missing or unreadable, empty, in neither UTF-16 nor UTF-8, not a
+// data link file (no "[oledb]" line first), or holds no connection string.
 std::string readDataLinkFile(const std::string& path);
 
 // Writes a data link file in exactly the format above. The file is replaced

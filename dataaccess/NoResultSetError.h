@@ -9,7 +9,7 @@ namespace tarnwell::db {
 
 // Raised by opening a statement that returned no result set (an INSERT, an
 // UPDATE, DDL, or a statement run with "execute without records"). The
-// statement did run: rowsAffected() tells what it changed (-1 when unknown),
+// statement did run: rowsAffected() tells what it changed (Connection.h),
 // so a caller can report it as a statement that ran.
 class NoResultSetError : public DbError {
 public:

@@ -27,7 +27,8 @@ public:
     virtual const std::vector<Column>& columns() const = 0;
     // Appends at most maxRows further rows to `rows`; fewer means the end was
     // reached. Throws DbError (the engine's message, or the source is no
-    // longer open); rows appended before a failure stay.
+    // longer open); rows appended before a failure stay, and a later fetch
+    // throws again rather than report the end.
     virtual std::size_t fetch(RowStore& rows, std::size_t maxRows) = 0;
     // True once every row of the open result has been handed out.
     virtual bool atEnd() const = 0;

@@ -40,6 +40,26 @@ std::uint64_t readVarint(const char*& in) {
 
 }  // namespace
 
+void RowStore::RowIndex::push_back(std::uint64_t entry) {
+    const std::size_t chunk = size_ >> kChunkBits;
+    if (chunk == chunks_.size()) {
+        chunks_.push_back(std::make_unique_for_overwrite<std::uint64_t[]>(kChunkEntries));
+    }
+    chunks_[chunk][size_ & (kChunkEntries - 1)] = entry;
+    ++size_;
+}
+
+void RowStore::RowIndex::clear() noexcept {
+    chunks_.clear();
+    chunks_.shrink_to_fit();
+    size_ = 0;
+}
+
+std::size_t RowStore::RowIndex::bytesHeld() const noexcept {
+    return chunks_.size() * kChunkEntries * sizeof(std::uint64_t) +
+           chunks_.capacity() * sizeof(std::unique_ptr<std::uint64_t[]>);
+}
+
 RowStore::RowStore(std::size_t columnCount) : columnCount_(columnCount) {}
 RowStore::RowStore(RowStore&&) noexcept = default;
 RowStore& RowStore::operator=(RowStore&&) noexcept = default;
@@ -148,7 +168,6 @@ RowStore::Cell RowStore::cell(std::size_t row, std::size_t column) const {
 
 void RowStore::clear() noexcept {
     rowIndex_.clear();
-    rowIndex_.shrink_to_fit();
     if (blocks_.size() > 1) {
         blocks_.erase(blocks_.begin() + 1, blocks_.end());
     }
@@ -166,7 +185,7 @@ void RowStore::reset(std::size_t columnCount) noexcept {
 }
 
 std::size_t RowStore::bytesHeld() const noexcept {
-    std::size_t total = rowIndex_.capacity() * sizeof(std::uint64_t);
+    std::size_t total = rowIndex_.bytesHeld();
     for (const Block& block : blocks_) {
         total += block.capacity;
     }

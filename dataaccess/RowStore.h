@@ -61,7 +61,29 @@ private:
 
     std::size_t columnCount_ = 0;
     std::vector<Block> blocks_;
-    std::vector<std::uint64_t> rowIndex_;  // block number << 40 | offset
+    // Where each row starts (block number << 40 | offset), in chunks that
+    // never move, so that growing the index copies nothing and touches no
+    // memory twice.
+    class RowIndex {
+    public:
+        static constexpr unsigned kChunkBits = 12;
+        static constexpr std::size_t kChunkEntries = std::size_t{1} << kChunkBits;
+
+        std::size_t size() const noexcept { return size_; }
+        bool empty() const noexcept { return size_ == 0; }
+        std::uint64_t operator[](std::size_t row) const noexcept {
+            return chunks_[row >> kChunkBits][row & (kChunkEntries - 1)];
+        }
+        std::uint64_t back() const noexcept { return (*this)[size_ - 1]; }
+        void push_back(std::uint64_t entry);
+        void clear() noexcept;
+        std::size_t bytesHeld() const noexcept;
+
+    private:
+        std::vector<std::unique_ptr<std::uint64_t[]>> chunks_;
+        std::size_t size_ = 0;
+    };
+    RowIndex rowIndex_;
     bool building_ = false;
     std::size_t cellsInRow_ = 0;
     std::size_t rowStart_ = 0;  // offset of the row being built in the last block

@@ -19,6 +19,7 @@
 #include "dataaccess/odbc/OdbcConnection.h"
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "dataaccess/DbError.h"
@@ -135,10 +136,12 @@ SQLRETURN executeDirect(SQLHANDLE statement, const std::string& sql, TextCalls c
     return SQLExecDirectW(statement, text.data(), text.length());
 }
 
+// Drivers report -1 for statements that have no count (DDL); such a
+// statement changed no rows.
 std::int64_t rowsAffectedBy(SQLHANDLE statement) {
-    SQLLEN count = -1;
+    SQLLEN count = 0;
     if (!SQL_SUCCEEDED(SQLRowCount(statement, &count)) || count < 0) {
-        return -1;
+        return 0;
     }
     return count;
 }
@@ -169,6 +172,9 @@ public:
     bool atEnd() const override { return atEnd_; }
 
     std::size_t fetch(RowStore& rows, std::size_t maxRows) override {
+        if (failure_) {
+            throw *failure_;
+        }
         if (!statement_) {
             return 0;
         }
@@ -181,7 +187,8 @@ public:
             while (appended < maxRows && fetchRow(rows, work)) {
                 ++appended;
             }
-        } catch (const DbError&) {
+        } catch (const DbError& error) {
+            failure_ = error;
             close();
             throw;
         }
@@ -296,6 +303,7 @@ private:
     std::int64_t rowsAffected_ = -1;
     bool hasResultSet_ = false;
     bool atEnd_ = false;
+    std::optional<DbError> failure_;  // thrown again by every later fetch
 
     // Reused for every cell.
     std::vector<SQLWCHAR> piece_;

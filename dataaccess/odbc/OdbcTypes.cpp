@@ -1,5 +1,7 @@
 #include "dataaccess/odbc/OdbcTypes.h"
 
+#include "dataaccess/CanonicalText.h"
+
 #include <algorithm>
 #include <charconv>
 #include <climits>
@@ -138,42 +140,30 @@ void refineByTypeName(const std::string& typeName, Column& column) {
     }
 }
 
+// The driver's text of a number, read and written again in canonical form
+// (drivers spell infinities their own way, "Inf" or "inf", and print as many
+// digits as they like).
 void canonicalFloat(SQLSMALLINT sqlType, std::string& text) {
     const char* first = text.data();
     const char* last = text.data() + text.size();
-    char out[64];
-    std::to_chars_result written{};
-    bool nan = false;
-    bool infinite = false;
-    bool negative = false;
+    NumberBuffer buffer;
+    std::string_view canonical;
     if (sqlType == SQL_REAL) {
         float value = 0;
         const auto parsed = std::from_chars(first, last, value);
         if (parsed.ec != std::errc() || parsed.ptr != last) {
             return;
         }
-        nan = std::isnan(value);
-        infinite = std::isinf(value);
-        negative = std::signbit(value);
-        written = std::to_chars(out, out + sizeof out, value);
+        canonical = canonicalSingle(value, buffer);
     } else {
         double value = 0;
         const auto parsed = std::from_chars(first, last, value);
         if (parsed.ec != std::errc() || parsed.ptr != last) {
             return;
         }
-        nan = std::isnan(value);
-        infinite = std::isinf(value);
-        negative = std::signbit(value);
-        written = std::to_chars(out, out + sizeof out, value);
+        canonical = canonicalDouble(value, buffer);
     }
-    if (nan) {
-        text = "NaN";
-    } else if (infinite) {
-        text = negative ? "-Infinity" : "Infinity";
-    } else if (written.ec == std::errc()) {
-        text.assign(out, written.ptr);
-    }
+    text.assign(canonical);
 }
 
 void canonicalBoolean(std::string& text) {
@@ -185,56 +175,20 @@ void canonicalBoolean(std::string& text) {
     }
 }
 
-// "HH:MM:SS" at `pos`, then an optional fraction, then whatever follows (a
-// time zone offset) as it is. The fraction becomes six digits, or goes when
-// it is zero. False when the text has another shape.
-bool canonicalTimeAt(std::string& text, std::size_t pos) {
-    if (!matchesShape(text, pos, "dd:dd:dd")) {
-        return false;
-    }
-    const std::size_t secondsEnd = pos + 8;
-    if (secondsEnd == text.size() || text[secondsEnd] != '.') {
-        return secondsEnd == text.size() || !isDigit(text[secondsEnd]);
-    }
-    std::size_t fractionEnd = secondsEnd + 1;
-    while (fractionEnd < text.size() && isDigit(text[fractionEnd])) {
-        ++fractionEnd;
-    }
-    std::string digits = text.substr(secondsEnd + 1, fractionEnd - secondsEnd - 1);
-    if (digits.empty()) {
-        return false;
-    }
-    if (digits.size() > 6) {
-        if (digits.find_first_not_of('0', 6) != std::string::npos) {
-            return false;  // finer than microseconds: keep the driver's text
-        }
-        digits.resize(6);
-    }
-    digits.resize(6, '0');
-    const std::string rest = text.substr(fractionEnd);
-    text.resize(secondsEnd);
-    if (digits != "000000") {
-        text += '.';
-        text += digits;
-    }
-    text += rest;
-    return true;
-}
-
 void canonicalDateTime(std::string& text) {
     if (!matchesShape(text, 0, "dddd-dd-dd") || text.size() < 11 || (text[10] != ' ' && text[10] != 'T')) {
         return;
     }
     std::string candidate = text;
     candidate[10] = ' ';
-    if (canonicalTimeAt(candidate, 11)) {
+    if (canonicalizeTimeAt(candidate, 11)) {
         text = std::move(candidate);
     }
 }
 
 void canonicalTime(std::string& text) {
     std::string candidate = text;
-    if (canonicalTimeAt(candidate, 0)) {
+    if (canonicalizeTimeAt(candidate, 0)) {
         text = std::move(candidate);
     }
 }
@@ -305,6 +259,9 @@ void canonicalizeCell(FieldKind kind, SQLSMALLINT sqlType, std::string& text) {
         break;
     case FieldKind::Currency:
         canonicalCurrency(text);
+        break;
+    case FieldKind::Guid:
+        lowerCaseGuid(text);
         break;
     default:
         break;

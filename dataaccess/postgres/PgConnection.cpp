@@ -57,12 +57,11 @@ DbError resultError(const PGresult* result, const PGconn* conn) {
     return DbError(message, state != nullptr ? state : "");
 }
 
+// The rows a command changed; 0 for a command that reports no count.
 std::int64_t commandRowCount(const PGresult* result) {
     const std::string_view text = PQcmdTuples(const_cast<PGresult*>(result));
-    std::int64_t count = -1;
-    if (!text.empty()) {
-        std::from_chars(text.data(), text.data() + text.size(), count);
-    }
+    std::int64_t count = 0;
+    std::from_chars(text.data(), text.data() + text.size(), count);
     return count;
 }
 
@@ -178,6 +177,7 @@ public:
     PGconn* raw() const noexcept { return conn_.get(); }
     std::optional<DbError> finishStatement();
     void stopStatement() noexcept;
+    bool drainWhatArrived() noexcept;
     void cursorClosed(const PgCursor* cursor) noexcept {
         if (activeCursor_ == cursor) {
             activeCursor_ = nullptr;
@@ -324,7 +324,32 @@ std::optional<DbError> PgConnection::finishStatement() {
     return firstError;
 }
 
+// Reads what the server has sent of the running statement so far, without
+// waiting for more. True when that was all of it: the statement is over and
+// needs no cancel (which costs the server a new process and the caller a
+// round trip), as with a small result left before its last row.
+bool PgConnection::drainWhatArrived() noexcept {
+    if (PQconsumeInput(conn_.get()) == 0) {
+        return false;
+    }
+    while (PQisBusy(conn_.get()) == 0) {
+        ResultHandle result = nextResult();
+        if (!result) {
+            return true;
+        }
+        const ExecStatusType status = PQresultStatus(result.get());
+        if (status == PGRES_COPY_OUT || status == PGRES_COPY_IN || status == PGRES_COPY_BOTH) {
+            return false;  // the full way settles it
+        }
+    }
+    return false;
+}
+
 void PgConnection::stopStatement() noexcept {
+    if (drainWhatArrived()) {
+        canceller_.statementFinished();
+        return;
+    }
     canceller_.cancelRunning();
     try {
         finishStatement();
@@ -343,8 +368,8 @@ std::unique_ptr<Cursor> PgConnection::execute(const std::string& sql) {
     }
     sendQuery(sql);
     // Statements before the first result set run to their end; their row
-    // counts add up.
-    std::int64_t rowsAffected = -1;
+    // counts add up (a command without a count, such as DDL, adds none).
+    std::int64_t rowsAffected = 0;
     for (;;) {
         ResultHandle result = nextResult();
         if (!result) {
@@ -361,13 +386,9 @@ std::unique_ptr<Cursor> PgConnection::execute(const std::string& sql) {
             activeCursor_ = cursor.get();
             return cursor;
         }
-        case PGRES_COMMAND_OK: {
-            const std::int64_t count = commandRowCount(result.get());
-            if (count >= 0) {
-                rowsAffected = rowsAffected < 0 ? count : rowsAffected + count;
-            }
+        case PGRES_COMMAND_OK:
+            rowsAffected += commandRowCount(result.get());
             break;
-        }
         case PGRES_EMPTY_QUERY:
             break;
         default: {

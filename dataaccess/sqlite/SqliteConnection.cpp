@@ -6,9 +6,12 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <mutex>
+#include <optional>
 #include <string_view>
 #include <vector>
 
+#include "dataaccess/CanonicalText.h"
 #include "dataaccess/DbError.h"
 #include "dataaccess/sqlite/SqliteTypes.h"
 
@@ -85,30 +88,24 @@ std::string messageOf(sqlite3* db, int rc) {
     return message != nullptr ? std::string(message) : std::string(sqlite3_errstr(rc));
 }
 
-// Holds the connection's (recursive) lock for a scope.
-class ConnectionLock {
-public:
-    explicit ConnectionLock(sqlite3* db) : mutex_(db != nullptr ? sqlite3_db_mutex(db) : nullptr) {
-        sqlite3_mutex_enter(mutex_);
-    }
-    ~ConnectionLock() { sqlite3_mutex_leave(mutex_); }
-    ConnectionLock(const ConnectionLock&) = delete;
-    ConnectionLock& operator=(const ConnectionLock&) = delete;
-
-private:
-    sqlite3_mutex* mutex_;
+// A connection's handle and the lock around every use of it. SQLite runs in
+// its multi-thread mode, without a lock of its own: taking this one once per
+// execute() and once per fetched batch keeps two threads from using the
+// connection at once, where SQLite's serialized mode would lock and unlock
+// around every single call (several per cell). sqlite3_interrupt() is the
+// one call made without it, from any thread, as SQLite allows.
+struct SharedHandle {
+    DatabasePtr db;
+    std::mutex mutex;
 };
 
-// sqlite3_step with the connection's error text read under the connection's
-// own lock, so another thread's statement cannot overwrite it in between.
+// sqlite3_step; on failure `error` gets the connection's message (the caller
+// holds the connection's lock, so no other statement overwrites it).
 int step(sqlite3* db, sqlite3_stmt* statement, std::string& error) {
-    sqlite3_mutex* mutex = sqlite3_db_mutex(db);
-    sqlite3_mutex_enter(mutex);
     const int rc = sqlite3_step(statement);
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
         error = messageOf(db, rc);
     }
-    sqlite3_mutex_leave(mutex);
     return rc;
 }
 
@@ -168,9 +165,18 @@ class SqliteCursor final : public Cursor {
 public:
     // A statement with a result set; its first step is taken here, so that a
     // failing statement fails in execute() and expressions get their kinds.
-    SqliteCursor(sqlite3* db, StatementPtr statement) : db_(db), statement_(std::move(statement)) {
+    // The caller holds the connection's lock.
+    SqliteCursor(SharedHandle& handle, StatementPtr statement)
+        : handle_(&handle), db_(handle.db.get()), statement_(std::move(statement)) {
         advance();
         describeColumns();
+    }
+
+    ~SqliteCursor() override {
+        if (handle_ != nullptr) {
+            const std::lock_guard lock(handle_->mutex);
+            statement_.reset();
+        }
     }
 
     // A statement without a result set, already run to its end.
@@ -182,10 +188,10 @@ public:
     bool atEnd() const override { return atEnd_; }
 
     std::size_t fetch(RowStore& rows, std::size_t maxRows) override {
-        // In serialized mode every sqlite3_column_* call takes the connection's
-        // lock; holding it for the whole batch turns those into cheap
-        // re-entries of a lock this thread already owns.
-        const ConnectionLock lock(db_);
+        if (failure_) {
+            throw *failure_;
+        }
+        const std::lock_guard lock(handle_->mutex);
         std::size_t fetched = 0;
         while (fetched < maxRows && hasRow_) {
             appendRow(rows);
@@ -208,7 +214,8 @@ private:
         // Ends the read transaction now rather than when the cursor goes.
         sqlite3_reset(statement_.get());
         if (rc != SQLITE_DONE) {
-            throw DbError(error);
+            failure_ = DbError(error);
+            throw *failure_;
         }
     }
 
@@ -241,44 +248,35 @@ private:
         rows.endRow();
     }
 
-    std::string_view textOf(int i) {
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_.get(), i));
-        const int length = sqlite3_column_bytes(statement_.get(), i);
+    std::string_view textOf(sqlite3_value* v) {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(v));
+        const int length = sqlite3_value_bytes(v);
         return text != nullptr ? std::string_view(text, static_cast<std::size_t>(length)) : std::string_view();
     }
 
-    std::string_view bytesOf(int i) {
-        const auto* bytes = static_cast<const char*>(sqlite3_column_blob(statement_.get(), i));
-        const int length = sqlite3_column_bytes(statement_.get(), i);
+    std::string_view bytesOf(sqlite3_value* v) {
+        const auto* bytes = static_cast<const char*>(sqlite3_value_blob(v));
+        const int length = sqlite3_value_bytes(v);
         return bytes != nullptr ? std::string_view(bytes, static_cast<std::size_t>(length)) : std::string_view();
     }
 
-    std::string_view integerText(int i) {
-        const sqlite3_int64 value = sqlite3_column_int64(statement_.get(), i);
+    std::string_view integerText(sqlite3_value* v) {
+        const sqlite3_int64 value = sqlite3_value_int64(v);
         const auto result = std::to_chars(buffer_.data(), buffer_.data() + buffer_.size(), value);
         return std::string_view(buffer_.data(), static_cast<std::size_t>(result.ptr - buffer_.data()));
     }
 
-    std::string_view floatText(double value) {
-        if (std::isnan(value)) {
-            return "NaN";
-        }
-        if (std::isinf(value)) {
-            return value > 0 ? "Infinity" : "-Infinity";
-        }
-        const auto result = std::to_chars(buffer_.data(), buffer_.data() + buffer_.size(), value);
-        return std::string_view(buffer_.data(), static_cast<std::size_t>(result.ptr - buffer_.data()));
-    }
+    std::string_view floatText(double value) { return canonicalDouble(value, number_); }
 
     // Plain decimal notation, never an exponent, with at least `scale`
     // decimals; more when the stored value has more (nothing is rounded away).
-    std::string_view decimalText(int i, int storageClass, int scale) {
+    std::string_view decimalText(sqlite3_value* v, int storageClass, int scale) {
         char* out = buffer_.data();
         char* const end = buffer_.data() + buffer_.size();
         if (storageClass == SQLITE_INTEGER) {
-            out = std::to_chars(out, end, sqlite3_column_int64(statement_.get(), i)).ptr;
+            out = std::to_chars(out, end, sqlite3_value_int64(v)).ptr;
         } else {
-            const double value = sqlite3_column_double(statement_.get(), i);
+            const double value = sqlite3_value_double(v);
             if (!std::isfinite(value)) {
                 return floatText(value);
             }
@@ -298,48 +296,54 @@ private:
         return std::string_view(buffer_.data(), static_cast<std::size_t>(out - buffer_.data()));
     }
 
-    // ISO text with a "T" between date and time, or without seconds, is
-    // brought to "YYYY-MM-DD HH:MM:SS..."; anything else stays as stored.
+    // ISO text with a "T" between date and time, without seconds, or with
+    // trailing zeros in its fraction is brought to the canonical form;
+    // anything else stays as stored.
     std::string_view dateTimeText(std::string_view text) {
         if (!looksLikeDate(text) || text.size() < 16 || (text[10] != 'T' && text[10] != ' ') ||
             !looksLikeHoursMinutes(text, 11)) {
             return text;
         }
-        const bool needsSeconds = text.size() == 16;
-        if (text[10] == ' ' && !needsSeconds) {
+        if (text[10] == ' ' && !timeNeedsCanonicalizing(text, 11)) {
             return text;
         }
-        if (text.size() + 3 > buffer_.size()) {
-            return text;
-        }
-        std::memcpy(buffer_.data(), text.data(), text.size());
-        buffer_[10] = ' ';
-        std::size_t length = text.size();
-        if (needsSeconds) {
-            std::memcpy(buffer_.data() + length, ":00", 3);
-            length += 3;
-        }
-        return std::string_view(buffer_.data(), length);
+        scratch_.assign(text);
+        scratch_[10] = ' ';
+        return canonicalizeTimeAt(scratch_, 11) ? std::string_view(scratch_) : text;
     }
 
-    std::string_view booleanText(int i, int storageClass) {
+    std::string_view timeText(std::string_view text) {
+        if (!looksLikeHoursMinutes(text, 0) || !timeNeedsCanonicalizing(text, 0)) {
+            return text;
+        }
+        scratch_.assign(text);
+        return canonicalizeTimeAt(scratch_, 0) ? std::string_view(scratch_) : text;
+    }
+
+    std::string_view booleanText(sqlite3_value* v, int storageClass) {
         if (storageClass == SQLITE_INTEGER || storageClass == SQLITE_FLOAT) {
-            const double value = sqlite3_column_double(statement_.get(), i);
+            const double value = sqlite3_value_double(v);
             if (value == 0.0) return "0";
             if (value == 1.0) return "1";
-            return textOf(i);
+            return textOf(v);
         }
-        const std::string_view text = textOf(i);
+        const std::string_view text = textOf(v);
         if (text.size() == 4 && sqlite3_strnicmp(text.data(), "true", 4) == 0) return "1";
         if (text.size() == 5 && sqlite3_strnicmp(text.data(), "false", 5) == 0) return "0";
         return text;
     }
 
-    std::string_view guidText(int i, int storageClass) {
+    std::string_view guidText(sqlite3_value* v, int storageClass) {
         if (storageClass != SQLITE_BLOB) {
-            return textOf(i);
+            const std::string_view text = textOf(v);
+            if (!isUpperCaseGuid(text)) {
+                return text;
+            }
+            scratch_.assign(text);
+            lowerCaseGuid(scratch_);
+            return scratch_;
         }
-        const std::string_view bytes = bytesOf(i);
+        const std::string_view bytes = bytesOf(v);
         if (bytes.size() != 16) {
             return bytes;
         }
@@ -356,9 +360,11 @@ private:
         return std::string_view(buffer_.data(), n);
     }
 
+    // The cell is read through its sqlite3_value: one call on the statement
+    // instead of two or three per cell.
     void appendCell(RowStore& rows, int i) {
-        sqlite3_stmt* s = statement_.get();
-        const int storageClass = sqlite3_column_type(s, i);
+        sqlite3_value* v = sqlite3_column_value(statement_.get(), i);
+        const int storageClass = sqlite3_value_type(v);
         if (storageClass == SQLITE_NULL) {
             rows.appendNull();
             return;
@@ -366,61 +372,70 @@ private:
         const auto column = static_cast<std::size_t>(i);
         switch (conversions_[column]) {
             case Conversion::Integer:
-                rows.append(storageClass == SQLITE_INTEGER ? integerText(i) : textOf(i));
+                rows.append(storageClass == SQLITE_INTEGER ? integerText(v) : textOf(v));
                 return;
             case Conversion::Float:
                 if (storageClass == SQLITE_FLOAT) {
-                    rows.append(floatText(sqlite3_column_double(s, i)));
+                    rows.append(floatText(sqlite3_value_double(v)));
                 } else {
-                    rows.append(storageClass == SQLITE_INTEGER ? integerText(i) : textOf(i));
+                    rows.append(storageClass == SQLITE_INTEGER ? integerText(v) : textOf(v));
                 }
                 return;
             case Conversion::Decimal:
                 if (storageClass == SQLITE_INTEGER || storageClass == SQLITE_FLOAT) {
-                    rows.append(decimalText(i, storageClass, scales_[column]));
+                    rows.append(decimalText(v, storageClass, scales_[column]));
                 } else {
-                    rows.append(textOf(i));
+                    rows.append(textOf(v));
                 }
                 return;
             case Conversion::Boolean:
-                rows.append(booleanText(i, storageClass));
+                rows.append(booleanText(v, storageClass));
                 return;
             case Conversion::DateTime:
-                rows.append(storageClass == SQLITE_TEXT ? dateTimeText(textOf(i)) : textOf(i));
+                rows.append(storageClass == SQLITE_TEXT ? dateTimeText(textOf(v)) : textOf(v));
                 return;
             case Conversion::Binary:
-                rows.append(bytesOf(i));
+                rows.append(bytesOf(v));
                 return;
             case Conversion::Guid:
-                rows.append(guidText(i, storageClass));
+                rows.append(guidText(v, storageClass));
+                return;
+            case Conversion::Time:
+                rows.append(storageClass == SQLITE_TEXT ? timeText(textOf(v)) : textOf(v));
                 return;
             case Conversion::Date:
-            case Conversion::Time:
             case Conversion::Text:
-                rows.append(storageClass == SQLITE_INTEGER ? integerText(i) : textOf(i));
+                rows.append(storageClass == SQLITE_INTEGER ? integerText(v) : textOf(v));
                 return;
         }
     }
 
+    SharedHandle* handle_ = nullptr;
     sqlite3* db_ = nullptr;
     StatementPtr statement_;
     std::vector<Column> columns_;
     std::vector<Conversion> conversions_;
     std::vector<int> scales_;
     std::int64_t rowsAffected_ = -1;
+    std::optional<DbError> failure_;  // thrown again by every later fetch
     bool hasRow_ = false;
     bool atEnd_ = false;
     std::array<char, 400> buffer_{};  // a finite double in plain notation fits
+    NumberBuffer number_{};
+    std::string scratch_;  // a cell's text while it is brought to canonical form
 };
 
 class SqliteConnection final : public Connection {
 public:
-    explicit SqliteConnection(DatabasePtr db) : db_(std::move(db)) {}
+    explicit SqliteConnection(DatabasePtr db) : handle_(std::make_unique<SharedHandle>()), db_(db.get()) {
+        handle_->db = std::move(db);
+    }
 
     // Every statement of the text runs in order; the cursor is that of the
     // last one. Rows of earlier statements are read and dropped; the rows
     // affected are those of all statements together.
     std::unique_ptr<Cursor> execute(const std::string& sql) override {
+        const std::lock_guard lock(handle_->mutex);
         const char* p = sql.data();
         const char* const end = sql.data() + sql.size();
         std::int64_t changed = 0;
@@ -431,14 +446,14 @@ public:
             }
             const bool last = onlyTriviaLeft(p, end);
             if (last && sqlite3_column_count(statement.get()) > 0) {
-                return std::make_unique<SqliteCursor>(db_.get(), std::move(statement));
+                return std::make_unique<SqliteCursor>(*handle_, std::move(statement));
             }
             changed += runToEnd(statement.get());
         }
         return std::make_unique<SqliteCursor>(changed);
     }
 
-    void cancel() noexcept override { sqlite3_interrupt(db_.get()); }
+    void cancel() noexcept override { sqlite3_interrupt(db_); }
 
     std::string engineName() const override { return "SQLite"; }
 
@@ -448,14 +463,11 @@ private:
     StatementPtr prepare(const char*& p, const char* end) {
         sqlite3_stmt* raw = nullptr;
         const char* tail = nullptr;
-        sqlite3_mutex* mutex = sqlite3_db_mutex(db_.get());
-        sqlite3_mutex_enter(mutex);
-        const int rc = sqlite3_prepare_v2(db_.get(), p, static_cast<int>(end - p), &raw, &tail);
+        const int rc = sqlite3_prepare_v2(db_, p, static_cast<int>(end - p), &raw, &tail);
         std::string error;
         if (rc != SQLITE_OK) {
-            error = messageOf(db_.get(), rc);
+            error = messageOf(db_, rc);
         }
-        sqlite3_mutex_leave(mutex);
         StatementPtr statement(raw);
         if (rc != SQLITE_OK) {
             throw DbError(error);
@@ -465,26 +477,28 @@ private:
     }
 
     std::int64_t runToEnd(sqlite3_stmt* statement) {
-        const sqlite3_int64 before = sqlite3_total_changes64(db_.get());
+        const sqlite3_int64 before = sqlite3_total_changes64(db_);
         std::string error;
         int rc = SQLITE_ROW;
-        while ((rc = step(db_.get(), statement, error)) == SQLITE_ROW) {
+        while ((rc = step(db_, statement, error)) == SQLITE_ROW) {
         }
         if (rc != SQLITE_DONE) {
             throw DbError(error);
         }
         // sqlite3_changes() keeps the count of the last data change, so it only
         // belongs to this statement if this statement changed anything.
-        return sqlite3_total_changes64(db_.get()) != before ? sqlite3_changes64(db_.get()) : 0;
+        return sqlite3_total_changes64(db_) != before ? sqlite3_changes64(db_) : 0;
     }
 
-    DatabasePtr db_;
+    std::unique_ptr<SharedHandle> handle_;
+    sqlite3* db_;
 };
 
 }  // namespace
 
 std::unique_ptr<Connection> openSqlite(const SqliteSettings& settings) {
-    int flags = SQLITE_OPEN_FULLMUTEX;
+    // The connection's own lock stands in for SQLite's (SharedHandle).
+    int flags = SQLITE_OPEN_NOMUTEX;
     if (settings.readOnly) {
         flags |= SQLITE_OPEN_READONLY;
     } else {

@@ -14,8 +14,9 @@ struct SqliteSettings {
     int busyTimeoutMs = 5000;
 };
 
-// Opens an SQLite database (serialized threading mode, so cancel() may come
-// from another thread). Throws DbError with SQLite's message.
+// Opens an SQLite database. The connection may be used from several threads
+// (each use holds a lock of the connection's own) and cancel() may come from
+// any thread. Throws DbError with SQLite's message.
 std::unique_ptr<Connection> openSqlite(const SqliteSettings& settings);
 
 }  // namespace tarnwell::db

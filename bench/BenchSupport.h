@@ -1,0 +1,60 @@
+#pragma once
+
+// What every mode of tarnwell-bench shares: its options, clocks, medians,
+// the resident set, child commands timed against the same data, and the
+// report, one figure a line as "name value unit".
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarnwell::bench {
+
+struct Options {
+    std::string pgConninfo;              // --pg; empty: no PostgreSQL figures
+    long long rows = 10'000'000;         // --rows: rows of the PostgreSQL table
+    long long walkRows = 1'000'000;      // --walk-rows: rows walked into a dataset
+    int repetitions = 5;                 // --repetitions: timed runs per figure
+};
+
+using Clock = std::chrono::steady_clock;
+
+double millisecondsSince(Clock::time_point start);
+double secondsSince(Clock::time_point start);
+
+double median(std::vector<double> values);
+
+// The process's resident set (VmRSS) in megabytes (10^6 bytes).
+double residentMegabytes();
+
+// Prints "name value unit" on standard output at once.
+void report(std::string_view name, double value, std::string_view unit);
+
+// Progress and notes for the person watching, on standard error.
+void note(const std::string& text);
+
+// Runs a program (looked up in PATH) with its standard output thrown away and
+// gives the wall-clock seconds until it ended. Throws std::runtime_error when
+// it cannot start or ends with a failure.
+double timeCommand(const std::vector<std::string>& argv);
+
+// Runs `part` in a child process of its own and gives its exit code (0 when
+// it returned, 1 when it threw, after a note). Each part then starts from a
+// fresh process, as a user's first query does: memory that an earlier part
+// touched and freed would otherwise make a later part look faster than it
+// is, for the kernel no longer has to hand out those pages.
+int runInFreshProcess(const std::function<void()>& part);
+
+// The median of `runs` timings of `action` (in whatever unit it returns).
+template <typename Action>
+double medianOf(int runs, Action&& action) {
+    std::vector<double> values;
+    for (int run = 0; run < runs; ++run) {
+        values.push_back(action());
+    }
+    return median(values);
+}
+
+}  // namespace tarnwell::bench

@@ -1,0 +1,317 @@
+#include "DataLayerBench.h"
+
+#include <libpq-fe.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <stdexcept>
+#include <utility>
+
+#include "dataaccess/ClientDataSet.h"
+#include "dataaccess/Database.h"
+#include "dataaccess/DbError.h"
+#include "dataaccess/Query.h"
+#include "dataaccess/Session.h"
+#include "dataaccess/postgres/PgConnection.h"
+#include "dataaccess/sqlite/SqliteConnection.h"
+
+namespace tarnwell::bench {
+
+namespace {
+
+// Rows per packet, as a query window fetches them.
+constexpr int kPacketRecords = 100;
+constexpr long long kSqliteRows = 1'000'000;
+constexpr long long kSmallRows = 1'000;
+
+using Params = std::vector<std::pair<std::string, std::string>>;
+
+// A directory of the run's own, removed at the end.
+class ScratchDirectory {
+public:
+    ScratchDirectory() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "tarnwell-bench-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("cannot make a temporary directory");
+        }
+        path_ = pattern;
+    }
+    ~ScratchDirectory() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    ScratchDirectory(const ScratchDirectory&) = delete;
+    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// What a query window holds on the alias engine: a session whose one alias
+// reaches the bench database, its database, its query, and the provider and
+// client dataset that the query feeds.
+class AliasClient {
+public:
+    AliasClient(const ScratchDirectory& scratch, const std::string& name, const std::string& driver,
+                const Params& params) {
+        const std::string aliasFile = scratch.file(name + ".conf");
+        std::ofstream out(aliasFile);
+        out << "[" << name << "]\nTYPE=" << driver << "\n";
+        for (const auto& [key, value] : params) {
+            out << key << "=" << value << "\n";
+        }
+        out.close();
+        session_ = std::make_unique<db::Session>(db::SessionConfig{aliasFile, "", false});
+        database_ = std::make_unique<db::Database>(*session_, "BDE_SQL_1");
+        database_->setAliasName(name);
+        database_->open();
+        query_ = std::make_unique<db::Query>(*session_);
+        query_->setDatabaseName("BDE_SQL_1");
+        provider_.setDataSet(query_.get());
+        dataSet_.setProvider(&provider_);
+    }
+
+    ~AliasClient() { close(); }
+
+    // A run of a query window: the statement opened, its first packet in the
+    // dataset.
+    db::ClientDataSet& open(const std::string& sql, int packetRecords) {
+        dataSet_.close();
+        query_->setSql(sql);
+        query_->open();
+        dataSet_.setPacketRecords(packetRecords);
+        dataSet_.open();
+        return dataSet_;
+    }
+
+    void close() {
+        dataSet_.close();
+        query_->close();
+    }
+
+private:
+    std::unique_ptr<db::Session> session_;
+    std::unique_ptr<db::Database> database_;
+    std::unique_ptr<db::Query> query_;
+    db::DataSetProvider provider_;
+    db::ClientDataSet dataSet_;
+};
+
+struct Walk {
+    double seconds = 0;
+    std::size_t rows = 0;
+    double bytesHeldPerRow = 0;
+    double textBytesPerRow = 0;
+};
+
+// Opens the statement and walks the dataset from its first row to its last,
+// packet by packet, as a grid scrolled to the end or an export does.
+Walk walk(AliasClient& client, const std::string& sql) {
+    const Clock::time_point start = Clock::now();
+    db::ClientDataSet& data = client.open(sql, kPacketRecords);
+    while (!data.eof()) {
+        data.next();
+    }
+    Walk result;
+    result.seconds = secondsSince(start);
+    result.rows = data.recordCount();
+    const db::RowStore& rows = data.rows();
+    std::size_t textBytes = 0;
+    for (std::size_t row = 0; row < rows.rowCount(); ++row) {
+        for (std::size_t column = 0; column < rows.columnCount(); ++column) {
+            textBytes += rows.cell(row, column).bytes.size();
+        }
+    }
+    if (result.rows > 0) {
+        result.bytesHeldPerRow = static_cast<double>(rows.bytesHeld()) / static_cast<double>(result.rows);
+        result.textBytesPerRow = static_cast<double>(textBytes) / static_cast<double>(result.rows);
+    }
+    client.close();
+    return result;
+}
+
+// Walks `repetitions` times (after one run that warms the caches) and
+// reports the median rate and the sizes.
+Walk medianWalk(AliasClient& client, const std::string& sql, int repetitions) {
+    walk(client, sql);
+    std::vector<double> seconds;
+    Walk last;
+    for (int run = 0; run < repetitions; ++run) {
+        last = walk(client, sql);
+        seconds.push_back(last.seconds);
+    }
+    last.seconds = median(seconds);
+    return last;
+}
+
+double medianCommandSeconds(const std::vector<std::string>& argv, int repetitions) {
+    timeCommand(argv);
+    return medianOf(repetitions, [&] { return timeCommand(argv); });
+}
+
+// --- PostgreSQL --------------------------------------------------------------
+
+Params aliasParamsOf(const std::string& conninfo) {
+    char* error = nullptr;
+    std::unique_ptr<PQconninfoOption, decltype(&PQconninfoFree)> options(PQconninfoParse(conninfo.c_str(), &error),
+                                                                          &PQconninfoFree);
+    if (!options) {
+        std::string message = error != nullptr ? error : "cannot read the connection string";
+        PQfreemem(error);
+        throw std::runtime_error(message);
+    }
+    const std::pair<const char*, const char*> names[] = {
+        {"host", "SERVER NAME"}, {"port", "PORT"},         {"dbname", "DATABASE NAME"},
+        {"user", "USER NAME"},   {"password", "PASSWORD"},
+    };
+    Params params;
+    for (const PQconninfoOption* option = options.get(); option->keyword != nullptr; ++option) {
+        for (const auto& [keyword, parameter] : names) {
+            if (option->val != nullptr && std::string(option->keyword) == keyword) {
+                params.emplace_back(parameter, option->val);
+            }
+        }
+    }
+    return params;
+}
+
+std::string pgTableName(long long rows) { return "tarnwell_bench_" + std::to_string(rows); }
+
+// The table of `rows` rows, made unless a complete one is there: it is built
+// under another name and renamed when whole, so an interrupted build is
+// never taken for a finished table.
+void ensurePgTable(db::Connection& connection, long long rows) {
+    const std::string table = pgTableName(rows);
+    auto exists = connection.execute("SELECT 1 FROM pg_class WHERE relname = '" + table + "' AND relkind = 'r'");
+    db::RowStore found(1);
+    exists->fetch(found, 1);
+    exists.reset();
+    if (found.rowCount() == 1) {
+        note("using the table " + table);
+        return;
+    }
+    note("creating the table " + table + " (" + std::to_string(rows) + " rows; this takes a while once)");
+    const Clock::time_point start = Clock::now();
+    connection.execute("DROP TABLE IF EXISTS " + table + "_building");
+    connection.execute("CREATE TABLE " + table +
+                       "_building AS SELECT g AS id, "
+                       "substr(repeat(md5(g::text), 2), 1, 20 + g % 21) AS label, "
+                       "((g::bigint * 137) % 100000000 / 100.0)::numeric(12,2) AS amount, "
+                       "timestamp '2020-01-01' + g * interval '17 seconds' AS stamp, "
+                       "g % 3 = 0 AS flag "
+                       "FROM generate_series(1, " +
+                       std::to_string(rows) + ") g");
+    connection.execute("VACUUM ANALYZE " + table + "_building");
+    connection.execute("ALTER TABLE " + table + "_building RENAME TO " + table);
+    note("table made in " + std::to_string(secondsSince(start)) + " s");
+}
+
+void runPostgres(const Options& options, const ScratchDirectory& scratch) {
+    {
+        auto connection = db::openPostgres(options.pgConninfo);
+        ensurePgTable(*connection, options.rows);
+    }
+    const std::string table = pgTableName(options.rows);
+    AliasClient client(scratch, "BENCH_PG", "POSTGRESQL", aliasParamsOf(options.pgConninfo));
+    report("pg.rss_baseline_mb", residentMegabytes(), "MB");
+
+    // First packets: the whole table, and a result of a thousand rows.
+    const std::string all = "SELECT * FROM " + table;
+    const std::string small = "SELECT * FROM " + table + " LIMIT " + std::to_string(kSmallRows);
+    std::vector<double> rss;
+    const auto firstPacket = [&](const std::string& sql, bool noteMemory) {
+        const Clock::time_point start = Clock::now();
+        client.open(sql, kPacketRecords);
+        const double ms = millisecondsSince(start);
+        if (noteMemory) {
+            rss.push_back(residentMegabytes());
+        }
+        client.close();
+        return ms;
+    };
+    // A first packet takes a millisecond or so, where a busy machine's
+    // scheduler easily adds as much: many more runs than for the walks.
+    const int packetRepetitions = 4 * options.repetitions;
+    firstPacket(all, false);
+    firstPacket(small, false);
+    const double allMs = medianOf(packetRepetitions, [&] { return firstPacket(all, true); });
+    const double smallMs = medianOf(packetRepetitions, [&] { return firstPacket(small, false); });
+    report("pg.first_packet_ms", allMs, "ms");
+    report("pg.first_packet_small_ms", smallMs, "ms");
+    report("pg.first_packet_vs_small", allMs / smallMs, "x");
+    report("pg.rss_after_first_packet_mb", median(rss), "MB");
+
+    // Walking rows into the dataset, against psql reading the same rows.
+    const long long walkRows = std::min(options.walkRows, options.rows);
+    const std::string walked = "SELECT * FROM " + table + " LIMIT " + std::to_string(walkRows);
+    const int walkRepetitions = std::max(1, std::min(options.repetitions, 3));
+    const Walk result = medianWalk(client, walked, walkRepetitions);
+    const double psqlSeconds = medianCommandSeconds(
+        {"psql", "-X", "-q", "-A", "-t", "-c", walked, "-d", options.pgConninfo}, walkRepetitions);
+    const double walkRate = static_cast<double>(result.rows) / result.seconds;
+    const double psqlRate = static_cast<double>(walkRows) / psqlSeconds;
+    report("pg.walk_rows", static_cast<double>(result.rows), "rows");
+    report("pg.walk_rows_per_s", walkRate, "rows/s");
+    report("pg.psql_rows_per_s", psqlRate, "rows/s");
+    report("pg.walk_vs_psql", walkRate / psqlRate, "x");
+    report("pg.bytes_per_row_held", result.bytesHeldPerRow, "bytes");
+    report("pg.text_bytes_per_row", result.textBytesPerRow, "bytes");
+    report("pg.held_vs_text", result.bytesHeldPerRow / result.textBytesPerRow, "x");
+}
+
+// --- SQLite --------------------------------------------------------------------
+
+void createSqliteTable(const std::string& path) {
+    note("creating an SQLite table of " + std::to_string(kSqliteRows) + " rows in " + path);
+    db::SqliteSettings settings;
+    settings.path = path;
+    settings.createIfMissing = true;
+    auto connection = db::openSqlite(settings);
+    connection->execute(
+        "CREATE TABLE t (id INTEGER, label VARCHAR(40), amount NUMERIC(12,2), stamp TIMESTAMP, flag BOOLEAN)");
+    connection->execute(
+        "INSERT INTO t WITH RECURSIVE g(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM g WHERE n < " +
+        std::to_string(kSqliteRows) +
+        ") SELECT n, substr(printf('%08x', n * 2654435761 % 4294967296) || "
+        "'abcdefghijklmnopqrstuvwxyz0123456789', 1, 20 + n % 21), "
+        "(n * 137) % 100000000 / 100.0, datetime(1577836800 + n * 17, 'unixepoch'), n % 3 = 0 FROM g");
+}
+
+void runSqlite(const Options& options, const ScratchDirectory& scratch) {
+    const std::string path = scratch.file("bench.db");
+    createSqliteTable(path);
+    AliasClient client(scratch, "BENCH_SQLITE", "SQLITE", {{"PATH", path}});
+    const std::string sql = "SELECT * FROM t";
+    const int walkRepetitions = std::max(1, std::min(options.repetitions, 3));
+    const Walk result = medianWalk(client, sql, walkRepetitions);
+    const double cliSeconds = medianCommandSeconds({"sqlite3", "-list", path, sql}, walkRepetitions);
+    const double walkRate = static_cast<double>(result.rows) / result.seconds;
+    const double cliRate = static_cast<double>(kSqliteRows) / cliSeconds;
+    report("sqlite.walk_rows", static_cast<double>(result.rows), "rows");
+    report("sqlite.walk_rows_per_s", walkRate, "rows/s");
+    report("sqlite.cli_rows_per_s", cliRate, "rows/s");
+    report("sqlite.walk_vs_cli", walkRate / cliRate, "x");
+    report("sqlite.bytes_per_row_held", result.bytesHeldPerRow, "bytes");
+    report("sqlite.text_bytes_per_row", result.textBytesPerRow, "bytes");
+    report("sqlite.held_vs_text", result.bytesHeldPerRow / result.textBytesPerRow, "x");
+}
+
+}  // namespace
+
+int runDataLayerBench(const Options& options) {
+    const ScratchDirectory scratch;
+    int failures = 0;
+    if (options.pgConninfo.empty()) {
+        note("no --pg connection string: PostgreSQL figures skipped");
+    } else {
+        failures += runInFreshProcess([&] { runPostgres(options, scratch); });
+    }
+    failures += runInFreshProcess([&] { runSqlite(options, scratch); });
+    return failures == 0 ? 0 : 1;
+}
+
+}  // namespace tarnwell::bench
