@@ -12,6 +12,7 @@
 
 #include "BenchSupport.h"
 #include "DataLayerBench.h"
+#include "UiBench.h"
 
 namespace {
 
@@ -26,6 +27,8 @@ struct Mode {
 const Mode kModes[] = {
     {"--data", "the data layer: first packets, memory, walking rows (the default)",
      &tarnwell::bench::runDataLayerBench},
+    {"--ui", "a query window: longest stall of the user interface, time to the first rows",
+     &tarnwell::bench::runUiBench},
 };
 
 void usage() {

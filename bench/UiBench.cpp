@@ -1,25 +1,20 @@
 // tarnwell-bench --ui: how the user interface holds up while a query window
 // runs long statements on its query thread.
 //
-//   tarnwell-bench --ui [--pg-state DIR]
+//   tarnwell-bench --ui --pg CONNINFO
 //
-// DIR is a test server state directory (tests/harness/pgserver.sh start DIR);
-// without it TARNWELL_TEST_STATE names one. Offscreen, one query window on a
-// PostgreSQL alias of that server runs
+// Offscreen, one query window on a PostgreSQL alias of the server that
+// CONNINFO (a libpq connection string) names runs
 //   1. SELECT pg_sleep(3)
 //   2. SELECT generate_series(1, 10000000) AS n   (rows streamed by the server)
-// while a timer ticks every 10 ms. Printed, one "key value" per line:
+// while a timer ticks every 10 ms. Printed, one "name value unit" a line:
 //   ui.max_stall_ms           longest gap between two ticks while either run
 //                             was in progress (goal: under 50)
 //   ui.first_rows_visible_ms  from pressing the run button to the grid's model
 //                             holding the first packet (100 rows) of run 2
 //                             (goal: under 200)
 //   ui.sleep_run_ms, ui.large_run_ms   wall time of each run, for reference
-//
-// Interface for tarnwell-bench's main: call tarnwell::bench::runUiBench(argc,
-// argv) when the first argument is "--ui"; link the target tarnwell_ui_bench
-// that bench/ui.cmake defines.
-#include "bench/UiBench.h"
+#include "UiBench.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -37,6 +32,8 @@
 #include <memory>
 #include <optional>
 
+#include <libpq-fe.h>
+
 #include "dataaccess/Session.h"
 #include "query/MemoText.h"
 #include "query/ResultGridModel.h"
@@ -50,26 +47,28 @@ namespace tarnwell::bench {
 
 namespace {
 
-std::map<QString, QString> readServerState(const QString& directory) {
+// The parts of a libpq connection string the alias file needs; empty when
+// the string does not parse.
+std::map<QString, QString> serverOf(const std::string& conninfo) {
     std::map<QString, QString> values;
-    QFile file(directory + QStringLiteral("/env"));
-    if (!file.open(QIODevice::ReadOnly)) {
+    char* error = nullptr;
+    PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), &error);
+    if (options == nullptr) {
+        PQfreemem(error);
         return values;
     }
-    QTextStream in(&file);
-    while (!in.atEnd()) {
-        const QString line = in.readLine();
-        const qsizetype eq = line.indexOf(QLatin1Char('='));
-        if (eq <= 0) {
-            continue;
+    for (const PQconninfoOption* option = options; option->keyword != nullptr; ++option) {
+        if (option->val != nullptr) {
+            values[QString::fromUtf8(option->keyword)] = QString::fromUtf8(option->val);
         }
-        QString value = line.mid(eq + 1);
-        if (value.size() >= 2 && value.startsWith(QLatin1Char('\'')) && value.endsWith(QLatin1Char('\''))) {
-            value = value.mid(1, value.size() - 2);
-        }
-        values[line.left(eq)] = value;
     }
+    PQconninfoFree(options);
     return values;
+}
+
+QString valueOr(const std::map<QString, QString>& values, const char* key, const char* fallback) {
+    const auto it = values.find(QString::fromLatin1(key));
+    return it == values.end() ? QString::fromLatin1(fallback) : it->second;
 }
 
 // Ticks every 10 ms and keeps the longest gap seen while armed.
@@ -149,14 +148,14 @@ int measure(const std::map<QString, QString>& server) {
             return 1;
         }
         QTextStream out(&file);
-        out << "[BENCHPG]\nTYPE=POSTGRESQL\nSERVER NAME=" << server.at(QStringLiteral("TARNWELL_TEST_PG_HOST"))
-            << "\nPORT=" << server.at(QStringLiteral("TARNWELL_TEST_PG_PORT"))
-            << "\nDATABASE NAME=" << server.at(QStringLiteral("TARNWELL_TEST_PG_DATABASE")) << "\n";
+        out << "[BENCHPG]\nTYPE=POSTGRESQL\nSERVER NAME=" << valueOr(server, "host", "127.0.0.1")
+            << "\nPORT=" << valueOr(server, "port", "5432")
+            << "\nDATABASE NAME=" << valueOr(server, "dbname", "postgres") << "\n";
     }
     TfrmMain mainWindow(std::make_unique<db::Session>(db::SessionConfig{aliasFile.toStdString(), {}, false}));
     mainWindow.AddConnectedBDE(QStringLiteral("BENCHPG"), QString(), QString(),
-                               server.at(QStringLiteral("TARNWELL_TEST_PG_USER")),
-                               server.at(QStringLiteral("TARNWELL_TEST_PG_PASSWORD")));
+                               valueOr(server, "user", ""),
+                               valueOr(server, "password", ""));
     mainWindow.OpenQueryWindow(QueryWindowForm::QueryWindow);
     auto* window = qobject_cast<TfrmQueryEditor*>(openQueryWindows().value(0));
     if (window == nullptr) {
@@ -173,10 +172,10 @@ int measure(const std::map<QString, QString>& server) {
         runOnce(*window, meter, QStringLiteral("SELECT generate_series(1, 10000000) AS n"), 100);
     const bool failed = !window->QueryMessage()->toPlainText().contains(QStringLiteral("執行結束"));
 
-    std::printf("ui.max_stall_ms %.1f\n", meter.longestMs());
-    std::printf("ui.first_rows_visible_ms %.1f\n", large.firstRowsMs);
-    std::printf("ui.sleep_run_ms %.1f\n", sleep.runMs);
-    std::printf("ui.large_run_ms %.1f\n", large.runMs);
+    report("ui.max_stall_ms", meter.longestMs(), "ms");
+    report("ui.first_rows_visible_ms", large.firstRowsMs, "ms");
+    report("ui.sleep_run_ms", sleep.runMs, "ms");
+    report("ui.large_run_ms", large.runMs, "ms");
     std::fflush(stdout);
     window->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -185,23 +184,18 @@ int measure(const std::map<QString, QString>& server) {
 
 }  // namespace
 
-int runUiBench(int argc, char** argv) {
-    QString stateDirectory = qEnvironmentVariable("TARNWELL_TEST_STATE");
-    for (int i = 1; i < argc; ++i) {
-        if (std::string(argv[i]) == "--pg-state" && i + 1 < argc) {
-            stateDirectory = QString::fromLocal8Bit(argv[++i]);
-        }
-    }
-    const std::map<QString, QString> server = readServerState(stateDirectory);
-    if (!server.contains(QStringLiteral("TARNWELL_TEST_PG_HOST"))) {
-        std::fprintf(stderr,
-                     "tarnwell-bench --ui: no PostgreSQL server; start one with\n"
-                     "  tests/harness/pgserver.sh start DIR\nand pass --pg-state DIR\n");
+int runUiBench(const Options& options) {
+    const std::map<QString, QString> server = serverOf(options.pgConninfo);
+    if (options.pgConninfo.empty() || server.empty()) {
+        std::fprintf(stderr, "tarnwell-bench --ui: needs --pg CONNINFO, a PostgreSQL server to run on\n");
         return 2;
     }
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
+    static int argc = 1;
+    static char name[] = "tarnwell-bench";
+    static char* argv[] = {name, nullptr};
     std::unique_ptr<Application> application;
     if (QCoreApplication::instance() == nullptr) {
         application = std::make_unique<Application>(argc, argv);

@@ -1,10 +1,11 @@
 #pragma once
 
+#include "BenchSupport.h"
+
 namespace tarnwell::bench {
 
-// The --ui measurement of tarnwell-bench (see UiBench.cpp). Makes its own
-// application object on the offscreen platform unless one exists; returns the
-// process exit code.
-int runUiBench(int argc, char** argv);
+// The --ui figures (see UiBench.cpp): a query window, offscreen, running long
+// statements on the server of options.pgConninfo. Returns the exit code.
+int runUiBench(const Options& options);
 
 }  // namespace tarnwell::bench
