@@ -118,21 +118,6 @@ std::string odbcAttribute(std::string_view text, std::string_view key) {
     return {};
 }
 
-std::string odbcBraced(const std::string& value) {
-    if (value.find_first_of(";{}") == std::string::npos &&
-        (value.empty() || (value.front() != ' ' && value.back() != ' '))) {
-        return value;
-    }
-    std::string out = "{";
-    for (char c : value) {
-        out += c;
-        if (c == '}') {
-            out += '}';
-        }
-    }
-    return out + "}";
-}
-
 struct PgTarget {
     std::string host;
     std::string port;
@@ -315,17 +300,17 @@ void AdoConnection::open() {
                 dataSource = odbcAttribute(extended, "DRIVER");
             }
         } else if (!dataSource.empty()) {
-            odbc = "DSN=" + odbcBraced(dataSource);
+            odbc = "DSN=" + odbcConnectionValue(dataSource);
         } else {
             throw DbError("The connection string names no Data Source (a DSN) and no Extended Properties");
         }
         const std::string user = settings.value("User ID");
         const std::string password = settings.value("Password");
         if (!user.empty() && odbcAttribute(odbc, "UID").empty()) {
-            odbc += ";UID=" + odbcBraced(user);
+            odbc += ";UID=" + odbcConnectionValue(user);
         }
         if (!password.empty() && odbcAttribute(odbc, "PWD").empty()) {
-            odbc += ";PWD=" + odbcBraced(password);
+            odbc += ";PWD=" + odbcConnectionValue(password);
         }
         OdbcSettings settingsOdbc;
         settingsOdbc.connectionString = odbc;

@@ -36,24 +36,6 @@ int secondsParam(const ParamList& params, std::string_view name, int fallback) {
     return seconds;
 }
 
-// One ODBC connection-string value, in braces when it needs them.
-std::string odbcValue(const std::string& value) {
-    const bool needsBraces = value.find_first_of(";{}=") != std::string::npos ||
-                             (!value.empty() && (value.front() == ' ' || value.back() == ' '));
-    if (!needsBraces) {
-        return value;
-    }
-    std::string out = "{";
-    for (char c : value) {
-        out += c;
-        if (c == '}') {
-            out += '}';
-        }
-    }
-    out += '}';
-    return out;
-}
-
 bool isLoginKey(std::string_view key) {
     return equalsIgnoringCase(key, "USER NAME") || equalsIgnoringCase(key, "PASSWORD") ||
            equalsIgnoringCase(key, "CONNECT TIMEOUT");
@@ -67,7 +49,7 @@ std::string odbcConnectionString(const ParamList& params, const AliasDefinition*
         }
         text += key;
         text += '=';
-        text += odbcValue(value);
+        text += odbcConnectionValue(value);
     };
     if (alias != nullptr && alias->odbcDataSource) {
         add("DSN", alias->name);

@@ -365,4 +365,20 @@ std::unique_ptr<Connection> openOdbc(const OdbcSettings& settings) {
     return std::make_unique<OdbcConnection>(std::make_shared<Session>(settings));
 }
 
+std::string odbcConnectionValue(const std::string& value) {
+    const bool needsBraces = value.find_first_of(";{}=") != std::string::npos ||
+                             (!value.empty() && (value.front() == ' ' || value.back() == ' '));
+    if (!needsBraces) {
+        return value;
+    }
+    std::string out = "{";
+    for (char c : value) {
+        out += c;
+        if (c == '}') {
+            out += '}';
+        }
+    }
+    return out + "}";
+}
+
 }  // namespace tarnwell::db

@@ -16,6 +16,11 @@ struct OdbcSettings {
     int loginTimeoutSeconds = 15;
 };
 
+// One value of an ODBC connection string as it must be written: in braces
+// (a closing brace doubled) when it holds ";", "{", "}" or "=" or has blanks
+// at its ends, as is otherwise.
+std::string odbcConnectionValue(const std::string& value);
+
 // Connects through the unixODBC driver manager. Throws DbError with the
 // driver's diagnostic text and SQLSTATE.
 std::unique_ptr<Connection> openOdbc(const OdbcSettings& settings);
