@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,30 @@ inline db::RowStore fetchAll(db::Connection& connection, const std::string& sql)
 inline std::string scalar(db::Connection& connection, const std::string& sql) {
     db::RowStore rows = fetchAll(connection, sql);
     return rows.rowCount() == 0 ? std::string("<no row>") : cellText(rows, 0, 0);
+}
+
+// A whole result as rows of cells, NULL as nullopt, for comparing results.
+using CellValue = std::optional<std::string>;
+using ResultRows = std::vector<std::vector<CellValue>>;
+
+inline ResultRows readAll(db::Cursor& cursor) {
+    db::RowStore store(cursor.columns().size());
+    while (!cursor.atEnd()) {
+        cursor.fetch(store, 500);
+    }
+    ResultRows rows(store.rowCount());
+    for (std::size_t r = 0; r < store.rowCount(); ++r) {
+        for (std::size_t c = 0; c < store.columnCount(); ++c) {
+            const db::RowStore::Cell cell = store.cell(r, c);
+            rows[r].push_back(cell.isNull ? CellValue{} : CellValue{std::string(cell.bytes)});
+        }
+    }
+    return rows;
+}
+
+inline ResultRows query(db::Connection& connection, const std::string& sql) {
+    auto cursor = connection.execute(sql);
+    return readAll(*cursor);
 }
 
 }  // namespace tarnwell::test

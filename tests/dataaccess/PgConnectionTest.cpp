@@ -18,6 +18,7 @@
 #include "dataaccess/DbError.h"
 #include "dataaccess/RowStore.h"
 #include "dataaccess/postgres/PgConnection.h"
+#include "DataTestSupport.h"
 #include "support/TestEnvironment.h"
 
 namespace {
@@ -29,28 +30,10 @@ using tarnwell::db::PgSettings;
 using tarnwell::db::RowStore;
 using tarnwell::db::openPostgres;
 
-using Cell = std::optional<std::string>;
-using Rows = std::vector<std::vector<Cell>>;
-
-Rows readAll(Cursor& cursor) {
-    RowStore store(cursor.columns().size());
-    while (!cursor.atEnd()) {
-        cursor.fetch(store, 500);
-    }
-    Rows rows(store.rowCount());
-    for (std::size_t r = 0; r < store.rowCount(); ++r) {
-        for (std::size_t c = 0; c < store.columnCount(); ++c) {
-            const RowStore::Cell cell = store.cell(r, c);
-            rows[r].push_back(cell.isNull ? Cell{} : Cell{std::string(cell.bytes)});
-        }
-    }
-    return rows;
-}
-
-Rows query(Connection& connection, const std::string& sql) {
-    auto cursor = connection.execute(sql);
-    return readAll(*cursor);
-}
+using Cell = tarnwell::test::CellValue;
+using Rows = tarnwell::test::ResultRows;
+using tarnwell::test::query;
+using tarnwell::test::readAll;
 
 std::string scalar(Connection& connection, const std::string& sql) {
     const Rows rows = query(connection, sql);

@@ -120,28 +120,8 @@ INSTANTIATE_TEST_SUITE_P(Postgres, ServerConformance, ::testing::Values(postgres
 
 
 
-using Cell = std::optional<std::string>;
-using Rows = std::vector<std::vector<Cell>>;
-
-Rows readAll(Cursor& cursor) {
-    RowStore store(cursor.columns().size());
-    while (!cursor.atEnd()) {
-        cursor.fetch(store, 500);
-    }
-    Rows rows(store.rowCount());
-    for (std::size_t r = 0; r < store.rowCount(); ++r) {
-        for (std::size_t c = 0; c < store.columnCount(); ++c) {
-            const RowStore::Cell cell = store.cell(r, c);
-            rows[r].push_back(cell.isNull ? Cell{} : Cell{std::string(cell.bytes)});
-        }
-    }
-    return rows;
-}
-
-Rows query(Connection& connection, const std::string& sql) {
-    auto cursor = connection.execute(sql);
-    return readAll(*cursor);
-}
+using Cell = CellValue;
+using Rows = ResultRows;
 
 void run(Connection& connection, const std::string& sql) {
     connection.execute(sql);
