@@ -1,7 +1,6 @@
 #include "dataaccess/odbc/OdbcHandles.h"
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 #include "dataaccess/odbc/OdbcText.h"
@@ -20,17 +19,21 @@ std::string trimmed(std::string text) {
     return text;
 }
 
-// Reads diagnostic record `record` through the wide call; false when there
-// is none.
-bool readWideRecord(SQLSMALLINT handleType, SQLHANDLE handle, SQLSMALLINT record, std::string& sqlState,
-                    std::string& message) {
-    SQLWCHAR state[SQL_SQLSTATE_SIZE + 1] = {};
+// Reads diagnostic record `record` through `getDiagRec`, the wide or the
+// narrow call, growing the buffer to the message's length; `toText` turns the
+// call's characters into UTF-8. False when there is no such record.
+template <typename Char, typename ToText>
+bool readRecord(SQLRETURN (*getDiagRec)(SQLSMALLINT, SQLHANDLE, SQLSMALLINT, Char*, SQLINTEGER*, Char*,
+                                        SQLSMALLINT, SQLSMALLINT*),
+                ToText toText, SQLSMALLINT handleType, SQLHANDLE handle, SQLSMALLINT record,
+                std::string& sqlState, std::string& message) {
+    Char state[SQL_SQLSTATE_SIZE + 1] = {};
     SQLINTEGER nativeError = 0;
-    std::vector<SQLWCHAR> text(1024);
+    std::vector<Char> text(1024);
     SQLSMALLINT textLength = 0;
     for (;;) {
-        const SQLRETURN rc = SQLGetDiagRecW(handleType, handle, record, state, &nativeError, text.data(),
-                                            static_cast<SQLSMALLINT>(text.size()), &textLength);
+        const SQLRETURN rc = getDiagRec(handleType, handle, record, state, &nativeError, text.data(),
+                                        static_cast<SQLSMALLINT>(text.size()), &textLength);
         if (!SQL_SUCCEEDED(rc)) {
             return false;
         }
@@ -39,34 +42,32 @@ bool readWideRecord(SQLSMALLINT handleType, SQLHANDLE handle, SQLSMALLINT record
         }
         text.resize(std::min<std::size_t>(static_cast<std::size_t>(textLength) + 1, 32767));
     }
+    std::size_t stateLength = 0;
+    while (stateLength < SQL_SQLSTATE_SIZE && state[stateLength] != 0) {
+        ++stateLength;
+    }
     const std::size_t length = std::min<std::size_t>(textLength < 0 ? 0 : textLength, text.size() - 1);
-    sqlState = toUtf8(state, SQL_SQLSTATE_SIZE);
-    message = trimmed(toUtf8(text.data(), length));
+    sqlState = toText(state, stateLength);
+    message = trimmed(toText(text.data(), length));
     return true;
 }
 
-// The same through the narrow call, whose text is the driver's own bytes.
+bool readWideRecord(SQLSMALLINT handleType, SQLHANDLE handle, SQLSMALLINT record, std::string& sqlState,
+                    std::string& message) {
+    return readRecord<SQLWCHAR>(
+        &SQLGetDiagRecW, [](const SQLWCHAR* text, std::size_t length) { return toUtf8(text, length); },
+        handleType, handle, record, sqlState, message);
+}
+
+// The narrow call's text is the driver's own bytes.
 bool readNarrowRecord(SQLSMALLINT handleType, SQLHANDLE handle, SQLSMALLINT record, std::string& sqlState,
                       std::string& message) {
-    SQLCHAR state[SQL_SQLSTATE_SIZE + 1] = {};
-    SQLINTEGER nativeError = 0;
-    std::vector<SQLCHAR> text(2048);
-    SQLSMALLINT textLength = 0;
-    for (;;) {
-        const SQLRETURN rc = SQLGetDiagRec(handleType, handle, record, state, &nativeError, text.data(),
-                                           static_cast<SQLSMALLINT>(text.size()), &textLength);
-        if (!SQL_SUCCEEDED(rc)) {
-            return false;
-        }
-        if (textLength < static_cast<SQLSMALLINT>(text.size()) || text.size() >= 32767) {
-            break;
-        }
-        text.resize(std::min<std::size_t>(static_cast<std::size_t>(textLength) + 1, 32767));
-    }
-    const std::size_t length = std::min<std::size_t>(textLength < 0 ? 0 : textLength, text.size() - 1);
-    sqlState.assign(reinterpret_cast<const char*>(state), ::strnlen(reinterpret_cast<const char*>(state), SQL_SQLSTATE_SIZE));
-    message = trimmed(std::string(reinterpret_cast<const char*>(text.data()), length));
-    return true;
+    return readRecord<SQLCHAR>(
+        &SQLGetDiagRec,
+        [](const SQLCHAR* text, std::size_t length) {
+            return std::string(reinterpret_cast<const char*>(text), length);
+        },
+        handleType, handle, record, sqlState, message);
 }
 
 }  // namespace
