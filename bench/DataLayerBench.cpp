@@ -153,6 +153,20 @@ double medianCommandSeconds(const std::vector<std::string>& argv, int repetition
     return medianOf(repetitions, [&] { return timeCommand(argv); });
 }
 
+// The figures of one walk beside those of the engine's own command-line tool
+// reading the same rows: "<prefix>.walk_rows_per_s", "<prefix>.<tool>_rows_per_s",
+// their ratio, and the bytes held per row against the row's text.
+void reportWalk(const std::string& prefix, const Walk& walk, const std::string& tool, double toolRate) {
+    const double walkRate = static_cast<double>(walk.rows) / walk.seconds;
+    report(prefix + ".walk_rows", static_cast<double>(walk.rows), "rows");
+    report(prefix + ".walk_rows_per_s", walkRate, "rows/s");
+    report(prefix + "." + tool + "_rows_per_s", toolRate, "rows/s");
+    report(prefix + ".walk_vs_" + tool, walkRate / toolRate, "x");
+    report(prefix + ".bytes_per_row_held", walk.bytesHeldPerRow, "bytes");
+    report(prefix + ".text_bytes_per_row", walk.textBytesPerRow, "bytes");
+    report(prefix + ".held_vs_text", walk.bytesHeldPerRow / walk.textBytesPerRow, "x");
+}
+
 // --- PostgreSQL --------------------------------------------------------------
 
 Params aliasParamsOf(const std::string& conninfo) {
@@ -252,15 +266,7 @@ void runPostgres(const Options& options, const ScratchDirectory& scratch) {
     const Walk result = medianWalk(client, walked, walkRepetitions);
     const double psqlSeconds = medianCommandSeconds(
         {"psql", "-X", "-q", "-A", "-t", "-c", walked, "-d", options.pgConninfo}, walkRepetitions);
-    const double walkRate = static_cast<double>(result.rows) / result.seconds;
-    const double psqlRate = static_cast<double>(walkRows) / psqlSeconds;
-    report("pg.walk_rows", static_cast<double>(result.rows), "rows");
-    report("pg.walk_rows_per_s", walkRate, "rows/s");
-    report("pg.psql_rows_per_s", psqlRate, "rows/s");
-    report("pg.walk_vs_psql", walkRate / psqlRate, "x");
-    report("pg.bytes_per_row_held", result.bytesHeldPerRow, "bytes");
-    report("pg.text_bytes_per_row", result.textBytesPerRow, "bytes");
-    report("pg.held_vs_text", result.bytesHeldPerRow / result.textBytesPerRow, "x");
+    reportWalk("pg", result, "psql", static_cast<double>(walkRows) / psqlSeconds);
 }
 
 // --- SQLite --------------------------------------------------------------------
@@ -289,15 +295,7 @@ void runSqlite(const Options& options, const ScratchDirectory& scratch) {
     const int walkRepetitions = std::max(1, std::min(options.repetitions, 3));
     const Walk result = medianWalk(client, sql, walkRepetitions);
     const double cliSeconds = medianCommandSeconds({"sqlite3", "-list", path, sql}, walkRepetitions);
-    const double walkRate = static_cast<double>(result.rows) / result.seconds;
-    const double cliRate = static_cast<double>(kSqliteRows) / cliSeconds;
-    report("sqlite.walk_rows", static_cast<double>(result.rows), "rows");
-    report("sqlite.walk_rows_per_s", walkRate, "rows/s");
-    report("sqlite.cli_rows_per_s", cliRate, "rows/s");
-    report("sqlite.walk_vs_cli", walkRate / cliRate, "x");
-    report("sqlite.bytes_per_row_held", result.bytesHeldPerRow, "bytes");
-    report("sqlite.text_bytes_per_row", result.textBytesPerRow, "bytes");
-    report("sqlite.held_vs_text", result.bytesHeldPerRow / result.textBytesPerRow, "x");
+    reportWalk("sqlite", result, "cli", static_cast<double>(kSqliteRows) / cliSeconds);
 }
 
 }  // namespace
