@@ -11,6 +11,7 @@
 #include "dataaccess/NoResultSetError.h"
 #include "dataaccess/ParamList.h"
 #include "dataaccess/Paths.h"
+#include "dataaccess/TextTools.h"
 #include "dataaccess/odbc/OdbcConnection.h"
 #include "dataaccess/postgres/PgConnection.h"
 #include "dataaccess/sqlite/SqliteConnection.h"
@@ -162,14 +163,6 @@ PgTarget parsePgDataSource(const std::string& dataSource) {
     return target;
 }
 
-int timeoutOf(const ConnectionString& settings, int fallback) {
-    const std::string text = settings.value("Connect Timeout");
-    int seconds = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
-    return text.empty() || ec != std::errc() || end != text.data() + text.size() || seconds < 0 ? fallback
-                                                                                                : seconds;
-}
-
 // The connection string with a "FILE NAME=" indirection replaced by the data
 // link file's string (keys given beside it win).
 ConnectionString resolveDataLink(const ConnectionString& given) {
@@ -258,7 +251,7 @@ void AdoConnection::open() {
         throw DbError("Unknown provider \"" + named + "\" (known: SQLite.1, PostgreSQL.1, ODBC.1)");
     }
     std::string dataSource = settings.value("Data Source");
-    const int timeout = timeoutOf(settings, connectionTimeout_);
+    const int timeout = secondsOr(settings.value("Connect Timeout"), connectionTimeout_);
 
     std::unique_ptr<Connection> connection;
     if (provider == kProviderSqlite) {

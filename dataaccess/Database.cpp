@@ -1,6 +1,5 @@
 #include "dataaccess/Database.h"
 
-#include <charconv>
 #include <chrono>
 #include <optional>
 #include <thread>
@@ -8,6 +7,7 @@
 #include "dataaccess/DbError.h"
 #include "dataaccess/Paths.h"
 #include "dataaccess/QueryState.h"
+#include "dataaccess/TextTools.h"
 #include "dataaccess/Session.h"
 #include "dataaccess/odbc/OdbcConnection.h"
 #include "dataaccess/postgres/PgConnection.h"
@@ -16,25 +16,6 @@
 namespace tarnwell::db {
 
 namespace {
-
-std::string upperAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return text;
-}
-
-int secondsParam(const ParamList& params, std::string_view name, int fallback) {
-    const std::string text = params.value(name);
-    int seconds = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || seconds < 0) {
-        return fallback;
-    }
-    return seconds;
-}
 
 bool isLoginKey(std::string_view key) {
     return equalsIgnoringCase(key, "USER NAME") || equalsIgnoringCase(key, "PASSWORD") ||
@@ -93,13 +74,13 @@ std::unique_ptr<Connection> connectWith(const std::string& driver, const ParamLi
         settings.database = params.value("DATABASE NAME");
         settings.user = params.value("USER NAME");
         settings.password = params.value("PASSWORD");
-        settings.connectTimeoutSeconds = secondsParam(params, "CONNECT TIMEOUT", 10);
+        settings.connectTimeoutSeconds = secondsOr(params.value("CONNECT TIMEOUT"), 10);
         return openPostgres(settings);
     }
     if (driver == kDriverOdbc) {
         OdbcSettings settings;
         settings.connectionString = odbcConnectionString(params, alias);
-        settings.loginTimeoutSeconds = secondsParam(params, "CONNECT TIMEOUT", 15);
+        settings.loginTimeoutSeconds = secondsOr(params.value("CONNECT TIMEOUT"), 15);
         return openOdbc(settings);
     }
     if (driver.empty()) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dataaccess/DbError.h"
+#include "dataaccess/TextTools.h"
 #include "dataaccess/postgres/PgHandles.h"
 #include "dataaccess/postgres/PgTypes.h"
 
@@ -32,13 +33,7 @@ constexpr const char* kSessionOptions =
     "-c lc_monetary=C -c extra_float_digits=3";
 constexpr const char* kApplicationName = "Tarnwell";
 
-std::string trimmed(std::string_view text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' ||
-                             text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return std::string(text);
-}
+std::string trimmed(std::string_view text) { return std::string(trimBlanks(text)); }
 
 DbError connectionError(const PGconn* conn) {
     return DbError(trimmed(PQerrorMessage(conn)));
