@@ -13,6 +13,8 @@
 #include "connections/ConnectionHelp.h"
 #include "connections/DataLinkDialog.h"
 #include "dataaccess/AdoConnection.h"
+#include "dataaccess/ConnectionString.h"
+#include "dataaccess/DbError.h"
 #include "dataaccess/DataLink.h"
 #include "dataaccess/Paths.h"
 #include "shell/Prompt.h"
@@ -32,24 +34,16 @@ constexpr int kIndexPicture = 2;
 constexpr int kProviderPicture = 7;
 constexpr int kDataSourcePicture = 8;
 
-// A path as a connection-string value: quoted only where the engine would
-// otherwise cut it (";", quotes, blanks at its ends).
-QString connectionStringValue(const QString& value) {
-    const bool plain = !value.contains(QLatin1Char(';')) && !value.startsWith(QLatin1Char('"')) &&
-                       !value.startsWith(QLatin1Char('\'')) && value.trimmed() == value;
-    if (plain) {
-        return value;
-    }
-    QString doubled = value;
-    doubled.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + doubled + QLatin1Char('"');
-}
-
+// The file text after "FILE NAME=": a path that had to be quoted (written
+// by dataLinkFileConnectionString) is read back through the engine's reader;
+// anything else is shown as it stands.
 QString unquotedValue(const QString& value) {
-    if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"'))) {
-        QString inner = value.mid(1, value.size() - 2);
-        inner.replace(QStringLiteral("\"\""), QStringLiteral("\""));
-        return inner;
+    try {
+        const db::ConnectionString read = db::ConnectionString::parse("FILE NAME=" + value.toStdString());
+        if (read.entries().size() == 1) {
+            return QString::fromStdString(read.value("FILE NAME"));
+        }
+    } catch (const db::DbError&) {
     }
     return value;
 }
@@ -113,7 +107,10 @@ QString dataLinkFileConnectionString(const QString& fileText) {
     const QString path = fileText.contains(QLatin1Char('/'))
                              ? fileText
                              : dataLinkFolderPath() + QLatin1Char('/') + fileText;
-    return kFileNameKey + connectionStringValue(path);
+    // Quoted where the engine's reader would otherwise cut the path.
+    db::ConnectionString entry;
+    entry.set("FILE NAME", path.toStdString());
+    return QString::fromStdString(entry.text());
 }
 
 std::optional<QString> dataLinkFileShownFor(const QString& connectionString) {

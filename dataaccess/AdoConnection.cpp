@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <thread>
 
+#include "dataaccess/Backend.h"
 #include "dataaccess/DataLink.h"
 #include "dataaccess/DbError.h"
 #include "dataaccess/NoResultSetError.h"
@@ -13,8 +14,6 @@
 #include "dataaccess/Paths.h"
 #include "dataaccess/TextTools.h"
 #include "dataaccess/odbc/OdbcConnection.h"
-#include "dataaccess/postgres/PgConnection.h"
-#include "dataaccess/sqlite/SqliteConnection.h"
 
 namespace tarnwell::db {
 
@@ -69,54 +68,6 @@ private:
 DbError timeoutError(int seconds) {
     return DbError("Timeout expired: the statement ran longer than the command timeout of " +
                    std::to_string(seconds) + " seconds and was stopped");
-}
-
-// The ODBC connection-string value of a key ("DSN", "DATABASE"), braces
-// understood; "" when absent.
-std::string odbcAttribute(std::string_view text, std::string_view key) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto eq = text.find('=', i);
-        if (eq == std::string_view::npos) {
-            break;
-        }
-        std::string_view name = text.substr(i, eq - i);
-        while (!name.empty() && (name.front() == ' ' || name.front() == ';')) {
-            name.remove_prefix(1);
-        }
-        while (!name.empty() && name.back() == ' ') {
-            name.remove_suffix(1);
-        }
-        std::size_t j = eq + 1;
-        std::string value;
-        if (j < text.size() && text[j] == '{') {
-            ++j;
-            while (j < text.size()) {
-                if (text[j] == '}') {
-                    if (j + 1 < text.size() && text[j + 1] == '}') {
-                        value += '}';
-                        j += 2;
-                        continue;
-                    }
-                    ++j;
-                    break;
-                }
-                value += text[j++];
-            }
-            while (j < text.size() && text[j] != ';') {
-                ++j;
-            }
-        } else {
-            const auto end = text.find(';', j);
-            value = std::string(text.substr(j, end == std::string_view::npos ? std::string_view::npos : end - j));
-            j = end == std::string_view::npos ? text.size() : end;
-        }
-        if (equalsIgnoringCase(name, key)) {
-            return value;
-        }
-        i = j + 1;
-    }
-    return {};
 }
 
 struct PgTarget {
@@ -251,65 +202,46 @@ void AdoConnection::open() {
         throw DbError("Unknown provider \"" + named + "\" (known: SQLite.1, PostgreSQL.1, ODBC.1)");
     }
     std::string dataSource = settings.value("Data Source");
-    const int timeout = secondsOr(settings.value("Connect Timeout"), connectionTimeout_);
-
-    std::unique_ptr<Connection> connection;
+    BackendSettings backend;
+    backend.connectTimeoutSeconds = secondsOr(settings.value("Connect Timeout"), connectionTimeout_);
+    backend.user = settings.value("User ID");
+    backend.password = settings.value("Password");
     if (provider == kProviderSqlite) {
         if (dataSource.empty()) {
             throw DbError("The connection string names no Data Source (the SQLite database file)");
         }
-        SqliteSettings sqlite;
-        sqlite.path = expandHome(dataSource);
-        sqlite.readOnly = mode_ == ConnectMode::Read || equalsIgnoringCase(settings.value("Mode"), "Read");
-        connection = openSqlite(sqlite);
+        backend.kind = BackendKind::Sqlite;
+        backend.path = dataSource;
+        backend.readOnly = mode_ == ConnectMode::Read || equalsIgnoringCase(settings.value("Mode"), "Read");
     } else if (provider == kProviderPostgres) {
         if (dataSource.empty()) {
             throw DbError("The connection string names no Data Source (host[:port]/database)");
         }
         const PgTarget target = parsePgDataSource(dataSource);
-        PgSettings pg;
-        pg.host = target.host;
-        pg.port = target.port;
-        pg.database = settings.contains("Initial Catalog") ? settings.value("Initial Catalog") : target.database;
-        if (pg.database.empty()) {
-            pg.database = defaultDatabase_;
+        backend.kind = BackendKind::Postgres;
+        backend.host = target.host;
+        backend.port = target.port;
+        backend.database = settings.contains("Initial Catalog") ? settings.value("Initial Catalog") : target.database;
+        if (backend.database.empty()) {
+            backend.database = defaultDatabase_;
         }
-        pg.user = settings.value("User ID");
-        pg.password = settings.value("Password");
-        pg.connectTimeoutSeconds = timeout;
-        connection = openPostgres(pg);
     } else {
+        backend.kind = BackendKind::Odbc;
         const std::string extended = settings.value("Extended Properties");
-        std::string odbc;
         if (!extended.empty()) {
-            odbc = extended;
-            if (dataSource.empty()) {
-                dataSource = odbcAttribute(extended, "DSN");
-            }
-            if (dataSource.empty()) {
-                dataSource = odbcAttribute(extended, "DATABASE");
-            }
-            if (dataSource.empty()) {
-                dataSource = odbcAttribute(extended, "DRIVER");
+            backend.odbcConnectionString = extended;
+            for (const char* key : {"DSN", "DATABASE", "DRIVER"}) {
+                if (dataSource.empty()) {
+                    dataSource = odbcConnectionStringValue(extended, key);
+                }
             }
         } else if (!dataSource.empty()) {
-            odbc = "DSN=" + odbcConnectionValue(dataSource);
+            backend.odbcConnectionString = "DSN=" + odbcConnectionValue(dataSource);
         } else {
             throw DbError("The connection string names no Data Source (a DSN) and no Extended Properties");
         }
-        const std::string user = settings.value("User ID");
-        const std::string password = settings.value("Password");
-        if (!user.empty() && odbcAttribute(odbc, "UID").empty()) {
-            odbc += ";UID=" + odbcConnectionValue(user);
-        }
-        if (!password.empty() && odbcAttribute(odbc, "PWD").empty()) {
-            odbc += ";PWD=" + odbcConnectionValue(password);
-        }
-        OdbcSettings settingsOdbc;
-        settingsOdbc.connectionString = odbc;
-        settingsOdbc.loginTimeoutSeconds = timeout;
-        connection = openOdbc(settingsOdbc);
     }
+    std::unique_ptr<Connection> connection = openBackend(backend);
 
     ConnectionString completed;
     completed.set("Provider", provider);

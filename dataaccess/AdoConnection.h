@@ -46,7 +46,8 @@ enum class ConnectMode : int {
 //                 names the database instead; User ID, Password.
 //   ODBC.1        Data Source = a DSN, or Extended Properties = a whole ODBC
 //                 connection string ("DRIVER={...};DATABASE=..."); User ID
-//                 and Password become UID and PWD.
+//                 and Password become UID and PWD (unless the ODBC string
+//                 gives those).
 // "FILE NAME=<path>" reads the connection string from a data link file
 // (DataLink.h); other keys given beside it win over the file's.
 //

@@ -34,7 +34,7 @@ std::string quoted(std::string_view value) {
 
 }  // namespace
 
-ConnectionString ConnectionString::parse(std::string_view text) {
+ConnectionString ConnectionString::parse(std::string_view text, Syntax syntax) {
     ConnectionString result;
     std::size_t i = 0;
     while (i < text.size()) {
@@ -59,8 +59,11 @@ ConnectionString ConnectionString::parse(std::string_view text) {
             ++i;
         }
         std::string value;
-        if (i < text.size() && (text[i] == '"' || text[i] == '\'')) {
-            const char quote = text[i++];
+        const bool opensQuote = i < text.size() && (syntax == Syntax::Odbc ? text[i] == '{'
+                                                                            : text[i] == '"' || text[i] == '\'');
+        if (opensQuote) {
+            const char quote = syntax == Syntax::Odbc ? '}' : text[i];
+            ++i;
             bool closed = false;
             while (i < text.size()) {
                 if (text[i] == quote) {
