@@ -9,7 +9,6 @@
 #include "dataaccess/Backend.h"
 #include "dataaccess/DataLink.h"
 #include "dataaccess/DbError.h"
-#include "dataaccess/NoResultSetError.h"
 #include "dataaccess/ParamList.h"
 #include "dataaccess/Paths.h"
 #include "dataaccess/TextTools.h"
@@ -18,8 +17,6 @@
 namespace tarnwell::db {
 
 namespace {
-
-constexpr std::size_t kDrainBatch = 256;
 
 // Stops a statement that runs longer than the command timeout.
 class StatementTimer {
@@ -302,9 +299,16 @@ void AdoQuery::release() noexcept {
 
 void AdoQuery::close() { release(); }
 
-void AdoQuery::open() { run(true); }
+bool AdoQuery::openResult() { return runSql(true); }
 
-void AdoQuery::execSql() { run(false); }
+void AdoQuery::execSql() { runSql(false); }
+
+std::string AdoQuery::noResultSetReason() const {
+    if (recordsDropped_) {
+        return "The statement ran without returning records (execute option 8, execute without records, is set)";
+    }
+    return Statement::noResultSetReason();
+}
 
 std::unique_ptr<Cursor> AdoQuery::execute() {
     if (!connection_.connected()) {
@@ -329,32 +333,20 @@ std::unique_ptr<Cursor> AdoQuery::execute() {
     return cursor;
 }
 
-void AdoQuery::run(bool wantRows) {
+bool AdoQuery::runSql(bool wantRows) {
     release();
     rowsAffected_ = -1;
+    recordsDropped_ = false;
     std::unique_ptr<Cursor> cursor = execute();
     if (!cursor->hasResultSet()) {
         rowsAffected_ = cursor->rowsAffected();
-        if (wantRows) {
-            throw NoResultSetError(rowsAffected_);
-        }
-        return;
+        return false;
     }
     const bool withoutRecords = (executeOptions_ & ExecuteNoRecords) != 0;
     if (!wantRows || withoutRecords) {
-        std::int64_t returned = 0;
-        RowStore scratch(cursor->columns().size());
-        while (!cursor->atEnd()) {
-            scratch.clear();
-            returned += static_cast<std::int64_t>(cursor->fetch(scratch, kDrainBatch));
-        }
-        rowsAffected_ = returned;
-        if (wantRows) {
-            throw NoResultSetError(returned,
-                                   "The statement ran without returning records (execute option 8, "
-                                   "execute without records, is set)");
-        }
-        return;
+        rowsAffected_ = readToEnd(*cursor);
+        recordsDropped_ = wantRows;
+        return false;
     }
     columns_ = cursor->columns();
     cursor_ = std::move(cursor);
@@ -363,6 +355,7 @@ void AdoQuery::run(bool wantRows) {
     atEnd_ = cursor_->atEnd();
     active_ = true;
     ++runId_;
+    return true;
 }
 
 std::size_t AdoQuery::fetch(RowStore& rows, std::size_t maxRows) {

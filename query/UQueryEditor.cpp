@@ -17,8 +17,6 @@
 #include "dataaccess/AdoConnection.h"
 #include "dataaccess/DbError.h"
 #include "dataaccess/FieldKind.h"
-#include "dataaccess/NoResultSetError.h"
-#include "dataaccess/SqlText.h"
 #include "query/MemoText.h"
 #include "query/QueryEngine.h"
 #include "query/QueryWidgets.h"
@@ -511,22 +509,10 @@ void TfrmQueryEditor::runAdoStatement(const QString& sql) {
     query.setCacheSize(ui->SEdt_CacheSize->Value());
     query.setMaxRecords(ui->SEdt_MaxRecords->Value());
     query.setSql(sql.toStdString());
-    if (db::isRowReturning(query.sql())) {
-        try {
-            query.open();
-        } catch (const db::NoResultSetError&) {
-            // The statement ran and returned no rows: it is not a failure,
-            // and the grid keeps what it shows, as after any statement run
-            // for its effect.
-            return;
-        }
-        db::ClientDataSet& clientData = engine_->CDS1;
-        clientData.close();
-        clientData.setPacketRecords(ui->SEdt_PacketRecords->Value());
-        engine_->DSProvd1.setDataSet(&query);
-        clientData.open();
-    } else {
-        query.execSql();
+    // A statement that returned no result set, whatever its text, has run:
+    // it is no failure, and the grid keeps what it shows.
+    if (query.run()) {
+        engine_->bindResult(query, ui->SEdt_PacketRecords->Value());
     }
 }
 

@@ -8,10 +8,7 @@
 #include <QPlainTextEdit>
 #include <QTabWidget>
 #include <QTimer>
-#include <optional>
 
-#include "dataaccess/NoResultSetError.h"
-#include "dataaccess/SqlText.h"
 #include "dataaccess/ValueText.h"
 #include "query/QueryEngine.h"
 #include "query/QueryWidgets.h"
@@ -142,7 +139,6 @@ void TQueryThread::execute() {
 
     db::Query& query = engine_->BDE_Query1;
     db::ClientDataSet& clientData = engine_->CDS1;
-    db::DataSetProvider& provider = engine_->DSProvd1;
     const auto reportChanged = [&](std::int64_t rowsAffected) {
         inWindow([&] {
             clientData.close();
@@ -163,27 +159,13 @@ void TQueryThread::execute() {
         if (abandoned_) {
             return;
         }
-        if (db::isRowReturning(query.sql())) {
-            std::optional<std::int64_t> ranWithoutResult;
-            try {
-                query.open();
-            } catch (const db::NoResultSetError& noResult) {
-                ranWithoutResult = noResult.rowsAffected();
-            }
-            if (ranWithoutResult) {
-                reportChanged(*ranWithoutResult);
-            } else {
-                inWindow([&] {
-                    clientData.close();
-                    clientData.setPacketRecords(clientData.tag());
-                    provider.setDataSet(&query);
-                    clientData.open();
-                    addMemoLines(*FMessages, QStringLiteral("執行結束：") + currentDateTimeText());
-                    showPage("TabData");
-                });
-            }
+        if (query.run()) {
+            inWindow([&] {
+                engine_->bindResult(query, clientData.tag());
+                addMemoLines(*FMessages, QStringLiteral("執行結束：") + currentDateTimeText());
+                showPage("TabData");
+            });
         } else {
-            query.execSql();
             reportChanged(query.rowsAffected());
         }
     } catch (const std::exception& error) {
