@@ -102,12 +102,8 @@ TfrmQueryEditor::TfrmQueryEditor(TfrmMain& mainWindow)
 }
 
 TfrmQueryEditor::~TfrmQueryEditor() {
-    // Nothing of the engine may call back into the window from here on.
-    ui->DBGrid->setModel(nullptr);
-    gridModel_->detach();
-    engine_->CDS1.setAfterScroll({});
-    engine_->BDE_DB.setAfterConnect({});
-    engine_->BDE_DB.setAfterDisconnect({});
+    // Nothing of the run or the engine may call back into the window from
+    // here on.
     if (queryThread_) {
         queryThread_->abandon();
         // The main window going means its session goes next, and the run's
@@ -116,6 +112,11 @@ TfrmQueryEditor::~TfrmQueryEditor() {
             queryThread_->waitServingCalls(QDeadlineTimer(30000));
         }
     }
+    ui->DBGrid->setModel(nullptr);
+    gridModel_->detach();
+    engine_->CDS1.setAfterScroll({});
+    engine_->BDE_DB.setAfterConnect({});
+    engine_->BDE_DB.setAfterDisconnect({});
     engine_.reset();
 }
 
@@ -445,7 +446,6 @@ void TfrmQueryEditor::SBtnQueryClick() {
             ui->SBtnQuery->setEnabled(true);
             return;
         }
-        engine_->CDS1.setTag(ui->SEdt_PacketRecords->Value());
         if (!startQueryThread(sql)) {
             prompt().showMessage(QStringLiteral("查詢失敗！請重新執行"));
             enableRunButtonForText();
@@ -476,8 +476,7 @@ bool TfrmQueryEditor::startQueryThread(const QString& sql) {
     engine_->CDS1.close();
     bdeRunInProgress_ = true;
     // The thread deletes itself when it ends.
-    auto* thread = new TQueryThread(engine_, sql, QString(kKindBde), ui->SBar, ui->QueryMessage,
-                                    ui->Page2, ui->SBtnQuery);
+    auto* thread = new TQueryThread(engine_, sql, ui->SEdt_PacketRecords->Value(), *this);
     if (thread->startFailed()) {
         delete thread;
         bdeRunInProgress_ = false;
@@ -512,9 +511,29 @@ void TfrmQueryEditor::runAdoStatement(const QString& sql) {
     // A statement that returned no result set, whatever its text, has run:
     // it is no failure, and the grid keeps what it shows.
     if (query.run()) {
-        engine_->bindResult(query, ui->SEdt_PacketRecords->Value());
+        bindResult(query, ui->SEdt_PacketRecords->Value());
     }
 }
+
+// --- What the query thread does to the window ----------------------------------------
+
+void TfrmQueryEditor::clearMessages() { ui->QueryMessage->clear(); }
+
+void TfrmQueryEditor::addMessageLines(const QString& text) { addMemoLines(*ui->QueryMessage, text); }
+
+void TfrmQueryEditor::setStatusText(const QString& text) { setStatus(text); }
+
+void TfrmQueryEditor::bindResult(db::RowSource& source, int packetRecords) {
+    engine_->bindResult(source, packetRecords);
+}
+
+void TfrmQueryEditor::clearResult() { engine_->CDS1.close(); }
+
+void TfrmQueryEditor::showPage(QueryPage page) {
+    ui->Page2->setCurrentWidget(page == QueryPage::Data ? ui->TabData : ui->TabErrMessage);
+}
+
+void TfrmQueryEditor::setRunButtonEnabled(bool enabled) { ui->SBtnQuery->setEnabled(enabled); }
 
 void TfrmQueryEditor::commonTail() {
     ui->DBGrid->setEnabled(true);

@@ -51,7 +51,7 @@ struct RememberedFileDialog {
 // is how the main window finds the query windows in creation order. Closing it
 // frees it; a statement still running is cancelled, and the window does not
 // wait for it.
-class TfrmQueryEditor : public QWidget {
+class TfrmQueryEditor : public QWidget, private QueryRunSink {
     Q_OBJECT
 public:
     explicit TfrmQueryEditor(TfrmMain& mainWindow);
@@ -124,6 +124,15 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // QueryRunSink: what the query thread does to the window.
+    void clearMessages() override;
+    void addMessageLines(const QString& text) override;
+    void setStatusText(const QString& text) override;
+    void bindResult(db::RowSource& source, int packetRecords) override;
+    void clearResult() override;
+    void showPage(QueryPage page) override;
+    void setRunButtonEnabled(bool enabled) override;
+
     void FormShow();
     void setUpControls();
     void setUpPictures();

@@ -93,6 +93,23 @@ TEST_F(AliasRunTest, aStatementJudgedRowReturningThatReturnsNoRowsIsReportedAsRu
         << "the insert ran exactly once";
 }
 
+TEST_F(AliasRunTest, aFirstPacketThatFailsInTheHandOverIsAFailedRun) {
+    registerLocal();
+    TfrmQueryEditor* window = openWindowOn("BDE", "LOCAL");
+    ASSERT_NE(window, nullptr);
+    // The statement opens on its first row; the third overflows while the
+    // dataset fetches its first packet on the user-interface thread.
+    run(*window, "SELECT CASE WHEN id = 3 THEN abs(-9223372036854775808) ELSE id END FROM t ORDER BY id");
+    const QStringList lines = messageLines(*window);
+    ASSERT_EQ(lines.size(), 6) << window->QueryMessage()->toPlainText().toStdString();
+    expectTimingLines(lines);
+    EXPECT_TRUE(lines.at(3).startsWith("BDE_查詢失敗: ")) << lines.at(3).toStdString();
+    EXPECT_TRUE(lines.at(3).contains("integer overflow")) << lines.at(3).toStdString();
+    EXPECT_EQ(activeLowerPage(*window), "TabErrMessage");
+    EXPECT_TRUE(kDoneStatus.match(status(*window, 0)).hasMatch()) << status(*window, 0).toStdString();
+    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
+}
+
 TEST_F(AliasRunTest, noConnectionChosenOrAFailingConnectionLeaveTheHistoryAlone) {
     registerLocal();
     main->AddConnectedBDE("BROKEN", "", "", "", "");
