@@ -18,7 +18,6 @@
 #include "dataaccess/DataLink.h"
 #include "dataaccess/Paths.h"
 #include "shell/Prompt.h"
-#include "shell/UMain.h"
 #include "ui_AdoConEd.h"
 
 namespace tarnwell {
@@ -48,17 +47,9 @@ QString unquotedValue(const QString& value) {
     return value;
 }
 
-QIcon adoPicture(int index) {
-    const TfrmMain* main = frmMain();
-    if (main == nullptr || index >= main->ImageADO().size()) {
-        return {};
-    }
-    return main->ImageADO().at(index);
-}
-
-QTreeWidgetItem* addNode(QTreeWidgetItem* item, const QString& text, int picture) {
+QTreeWidgetItem* addNode(QTreeWidgetItem* item, const QString& text, const QList<QIcon>& pictures, int picture) {
     item->setText(0, text);
-    item->setIcon(0, adoPicture(picture));
+    item->setIcon(0, pictures.value(picture));
     return item;
 }
 
@@ -271,28 +262,28 @@ bool EditConnectionString(db::AdoConnection& connection, const QString& ownerNam
 
 // --- The ADO tree -------------------------------------------------------------
 
-QTreeWidgetItem* AddAdoTreeNode(QTreeWidget& tree, const QString& provider, const QString& dataSource,
-                                const QString& reportedProvider) {
+QTreeWidgetItem* AddAdoTreeNode(QTreeWidget& tree, const QList<QIcon>& pictures, const QString& provider,
+                                const QString& dataSource, const QString& reportedProvider) {
     QTreeWidgetItem* providerNode = providerNodeFor(tree, provider, reportedProvider);
     if (providerNode == nullptr) {
-        providerNode = addNode(new QTreeWidgetItem(&tree), reportedProvider, kProviderPicture);
+        providerNode = addNode(new QTreeWidgetItem(&tree), reportedProvider, pictures, kProviderPicture);
     }
     if (childWithText(*providerNode, dataSource) != nullptr) {
         return nullptr;
     }
-    return addNode(new QTreeWidgetItem(providerNode), dataSource, kDataSourcePicture);
+    return addNode(new QTreeWidgetItem(providerNode), dataSource, pictures, kDataSourcePicture);
 }
 
-QTreeWidgetItem* fileAdoConnection(QTreeWidget& tree, const QString& provider, const QString& dataSource,
-                                   const QString& reportedProvider, int position) {
-    QTreeWidgetItem* dataSourceNode = AddAdoTreeNode(tree, provider, dataSource, reportedProvider);
+QTreeWidgetItem* fileAdoConnection(QTreeWidget& tree, const QList<QIcon>& pictures, const QString& provider,
+                                   const QString& dataSource, const QString& reportedProvider, int position) {
+    QTreeWidgetItem* dataSourceNode = AddAdoTreeNode(tree, pictures, provider, dataSource, reportedProvider);
     if (dataSourceNode == nullptr) {
         // The provider node lists the data source already (two providers
         // that share their first seven characters): the entry goes with it.
         dataSourceNode = childWithText(*providerNodeFor(tree, provider, reportedProvider), dataSource);
     }
     QTreeWidgetItem* indexNode = addNode(new QTreeWidgetItem(dataSourceNode),
-                                         QStringLiteral("Index:%1").arg(position), kIndexPicture);
+                                         QStringLiteral("Index:%1").arg(position), pictures, kIndexPicture);
     // The new entry in sight.
     for (QTreeWidgetItem* node = dataSourceNode; node != nullptr; node = node->parent()) {
         node->setExpanded(true);

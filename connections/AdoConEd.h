@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDialog>
+#include <QIcon>
+#include <QList>
 #include <QString>
 #include <memory>
 #include <optional>
@@ -89,21 +91,22 @@ std::optional<QString> dataLinkFileShownFor(const QString& connectionString);
 
 // --- The ADO tree -------------------------------------------------------------
 // Level 0: providers (picture 7), level 1: their data sources (picture 8),
-// level 2: "Index:<n>" for the n-th registry entry (picture 2). Providers
-// whose names agree in their first seven characters share the node of the
-// one filed first.
+// level 2: "Index:<n>" for the n-th registry entry (picture 2), the pictures
+// taken from `pictures` (the workspace's ImageADO). Providers whose names
+// agree in their first seven characters share the node of the one filed
+// first.
 
 // The data-source node under which a new registry entry is filed, added with
 // its provider node as needed, or none when the provider node found already
 // lists the data source. A provider without a node gets one named after
 // `reportedProvider`, the name the open connection reports.
-QTreeWidgetItem* AddAdoTreeNode(QTreeWidget& tree, const QString& provider, const QString& dataSource,
-                                const QString& reportedProvider);
+QTreeWidgetItem* AddAdoTreeNode(QTreeWidget& tree, const QList<QIcon>& pictures, const QString& provider,
+                                const QString& dataSource, const QString& reportedProvider);
 
 // Files registry entry `position` in the tree: its "Index:" node goes under
 // the data-source node that AddAdoTreeNode gives, or under the data-source
 // node already listed when it gives none. Returns the "Index:" node.
-QTreeWidgetItem* fileAdoConnection(QTreeWidget& tree, const QString& provider, const QString& dataSource,
-                                   const QString& reportedProvider, int position);
+QTreeWidgetItem* fileAdoConnection(QTreeWidget& tree, const QList<QIcon>& pictures, const QString& provider,
+                                   const QString& dataSource, const QString& reportedProvider, int position);
 
 }  // namespace tarnwell

@@ -7,13 +7,13 @@
 #include <QItemSelectionModel>
 #include <QKeySequence>
 #include <QLineEdit>
+#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QShortcut>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QSplitterHandle>
 
-#include "connections/UConnectEditor.h"
 #include "dataaccess/AdoConnection.h"
 #include "dataaccess/DbError.h"
 #include "dataaccess/FieldKind.h"
@@ -28,7 +28,8 @@
 #include "query/UReplaceString.h"
 #include "shell/Application.h"
 #include "shell/Prompt.h"
-#include "shell/UMain.h"
+#include "shell/QueryWindowLists.h"
+#include "shell/Workspace.h"
 #include "ui_UQueryEditor.h"
 
 namespace tarnwell {
@@ -82,15 +83,18 @@ int& QueryEditorCount() {
     return count;
 }
 
-TfrmQueryEditor::TfrmQueryEditor(TfrmMain& mainWindow)
-    : QWidget(&mainWindow, Qt::Window), ui(std::make_unique<Ui::TfrmQueryEditor>()), mainWindow_(mainWindow) {
+TfrmQueryEditor::TfrmQueryEditor(Workspace& workspace, QMdiArea& home)
+    : QWidget(home.window(), Qt::Window),
+      ui(std::make_unique<Ui::TfrmQueryEditor>()),
+      workspace_(workspace),
+      home_(home) {
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
 
     // FormCreate
     const int number = ++QueryEditorCount();
     setObjectName(QStringLiteral("frmQueryEditor_%1").arg(number));
-    engine_ = std::make_shared<QueryWindowEngine>(mainWindow_.Session1(),
+    engine_ = std::make_shared<QueryWindowEngine>(workspace_.Session1(),
                                                   "BDE_SQL_" + std::to_string(number));
     ui->MemSQL->clear();
     sqlHistory_.clear();
@@ -106,11 +110,6 @@ TfrmQueryEditor::~TfrmQueryEditor() {
     // here on.
     if (queryThread_) {
         queryThread_->abandon();
-        // The main window going means its session goes next, and the run's
-        // database with it: the run must have ended by then.
-        if (frmMain() == nullptr) {
-            queryThread_->waitServingCalls(QDeadlineTimer(30000));
-        }
     }
     ui->DBGrid->setModel(nullptr);
     gridModel_->detach();
@@ -191,6 +190,10 @@ void TfrmQueryEditor::setUpPictures() {
 }
 
 void TfrmQueryEditor::connectHandlers() {
+    // Windows listen in the order they were made: the lists refill in
+    // creation order.
+    connect(&workspace_.registry(), &ConnectionRegistry::changed, this, &TfrmQueryEditor::refillConnectAlias);
+
     // activated: only a user's pick; a choice made by program runs nothing.
     connect(ui->CbxLinkType, &QComboBox::activated, this, &TfrmQueryEditor::CbxLinkTypeChange);
     connect(ui->CbxConnectAlias, &QComboBox::activated, this, &TfrmQueryEditor::CbxConnectAliasChange);
@@ -340,9 +343,13 @@ QAbstractButton* TfrmQueryEditor::ToolButton8() const { return ui->ToolButton8; 
 
 // --- Connection choice -------------------------------------------------------------
 
+void TfrmQueryEditor::refillConnectAlias() {
+    refillConnectionList(workspace_.registry(), *ui->CbxLinkType, *ui->CbxConnectAlias);
+}
+
 void TfrmQueryEditor::CbxLinkTypeChange() {
     refillingConnectAlias_ = true;
-    mainWindow_.RefreshConnectAliases();
+    workspace_.registry().RefreshConnectAliases();
     refillingConnectAlias_ = false;
     CbxConnectAliasChange();
 }
@@ -374,20 +381,12 @@ void TfrmQueryEditor::bdeConnectionStep() {
     db::Database& database = engine_->BDE_DB;
     const QString chosen = ui->CbxConnectAlias->currentText();
     if (database.aliasName() != chosen.toStdString()) {
-        QString userName;
-        QString password;
-        for (const TAConnectedBDE& entry : mainWindow_.ConnectedBDE()) {
-            if (entry.AliasName == chosen) {
-                userName = entry.UserName;
-                password = entry.Password;
-                break;
-            }
-        }
+        const TAConnectedBDE* entry = workspace_.registry().findBde(chosen);
         database.close();
         database.params().clear();
         database.setAliasName(chosen.toStdString());
-        database.params().append("USER NAME", userName.toStdString());
-        database.params().append("PASSWORD", password.toStdString());
+        database.params().append("USER NAME", entry != nullptr ? entry->UserName.toStdString() : std::string());
+        database.params().append("PASSWORD", entry != nullptr ? entry->Password.toStdString() : std::string());
         database.open();
     } else if (!database.connected()) {
         database.open();
@@ -395,17 +394,17 @@ void TfrmQueryEditor::bdeConnectionStep() {
 }
 
 void TfrmQueryEditor::adoConnectionStep() {
-    const std::vector<TAConnectedADO>& entries = mainWindow_.ConnectedADO();
-    const int chosen = ui->CbxConnectAlias->currentIndex();
+    const TAConnectedADO* entry = workspace_.registry().adoAt(ui->CbxConnectAlias->currentIndex());
     // Without a chosen entry there is nothing to connect to; the shared
     // connection is left as it is.
-    if (chosen < 0 || static_cast<std::size_t>(chosen) >= entries.size()) {
+    if (entry == nullptr) {
         throw db::DbError("沒有選擇ADO連結");
     }
-    mainWindow_.ADQ1().close();
-    mainWindow_.ADOCon1().close();
-    mainWindow_.ADOCon1().setConnectionString(entries.at(static_cast<std::size_t>(chosen)).ConnectionString.toStdString());
-    mainWindow_.ADOCon1().open();
+    db::AdoConnection& connection = workspace_.ADOCon1();
+    workspace_.ADQ1().close();
+    connection.close();
+    connection.setConnectionString(entry->ConnectionString.toStdString());
+    connection.open();
 }
 
 void TfrmQueryEditor::BDE_DBAfterConnect() {
@@ -489,7 +488,7 @@ bool TfrmQueryEditor::startQueryThread(const QString& sql) {
 }
 
 void TfrmQueryEditor::runAdoStatement(const QString& sql) {
-    db::AdoQuery& query = mainWindow_.ADQ1();
+    db::AdoQuery& query = workspace_.ADQ1();
     query.close();
     unsigned options = 0;
     if (ui->Chk1->isChecked()) {
@@ -605,7 +604,7 @@ void TfrmQueryEditor::SBtnSQLNextClick() {
 void TfrmQueryEditor::changeStyle(WindowStyle style) {
     const QSize size = windowSize(*this);
     changingStyle_ = true;
-    setWindowStyle(*this, style, mainWindow_);
+    setWindowStyle(*this, style, home_);
     changingStyle_ = false;
     setWindowSize(*this, size);
 }
@@ -614,9 +613,9 @@ void TfrmQueryEditor::ToolButton6Click() { changeStyle(WindowStyle::MdiChild); }
 void TfrmQueryEditor::ToolButton7Click() { changeStyle(WindowStyle::Normal); }
 void TfrmQueryEditor::ToolButton8Click() { changeStyle(WindowStyle::StayOnTop); }
 
-void TfrmQueryEditor::ToolButton10Click() { mainWindow_.OpenConnectionBrowser(); }
+void TfrmQueryEditor::ToolButton10Click() { emit connectionBrowserRequested(); }
 
-void TfrmQueryEditor::ToolButton12Click() { mainWindow_.OpenQueryWindow(QueryWindowForm::QueryWindow); }
+void TfrmQueryEditor::ToolButton12Click() { emit queryWindowRequested(); }
 
 void TfrmQueryEditor::SpeedButton7Click() { close(); }
 

@@ -190,7 +190,7 @@ TEST_F(AliasRunTest, closingTheWindowMidRunCancelsTheStatementAndLeavesAtOnce) {
     // A generous limit: the statement would take ten seconds uncancelled.
     ASSERT_TRUE(waitUntil([&] { return thread.isNull() || thread->isFinished(); }, 9000));
     ASSERT_TRUE(waitUntil([&] { return thread.isNull(); }));
-    EXPECT_FALSE(main->Session1().hasDatabase(databaseName)) << "the run let go of the window's database";
+    EXPECT_FALSE(workspace->Session1().hasDatabase(databaseName)) << "the run let go of the window's database";
 }
 
 TEST_F(AliasRunTest, twoWindowsRunAtOnceOnDifferentAliases) {
@@ -324,9 +324,9 @@ class AdoRunTest : public QueryWindowTest {
 protected:
     // Opens the shared connection and registers it, as the connection dialog does.
     QString connectAdo(const QString& connectionString) {
-        main->ADOCon1().setConnectionString(connectionString.toStdString());
-        main->ADOCon1().open();
-        const QString completed = QString::fromStdString(main->ADOCon1().connectionString());
+        workspace->ADOCon1().setConnectionString(connectionString.toStdString());
+        workspace->ADOCon1().open();
+        const QString completed = QString::fromStdString(workspace->ADOCon1().connectionString());
         const QString dataSource = ConnectionStringValue(completed, QStringLiteral("Data Source="));
         main->AddConnectedADO(completed, ConnectionStringValue(completed, QStringLiteral("Provider=")), dataSource);
         main->RefreshConnectAliases();
