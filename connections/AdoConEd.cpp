@@ -7,17 +7,21 @@
 #include <QPalette>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTabWidget>
 #include <QTreeWidget>
 #include <algorithm>
 
 #include "connections/ConnectionHelp.h"
 #include "connections/DataLinkDialog.h"
+#include "connections/UConnectEditor.h"
 #include "dataaccess/AdoConnection.h"
 #include "dataaccess/ConnectionString.h"
 #include "dataaccess/DbError.h"
 #include "dataaccess/DataLink.h"
 #include "dataaccess/Paths.h"
+#include "shell/ConnectionRegistry.h"
 #include "shell/Prompt.h"
+#include "shell/Workspace.h"
 #include "ui_AdoConEd.h"
 
 namespace tarnwell {
@@ -258,6 +262,48 @@ bool EditConnectionString(db::AdoConnection& connection, const QString& ownerNam
     }
     connection.setConnectionString(result.toStdString());
     return true;
+}
+
+// --- The new-connection command ------------------------------------------------
+
+void newAdoConnection(Workspace& workspace, TfrmConnectEditor& browser, QWidget& owner) {
+    browser.Page_Con()->setCurrentIndex(0);
+
+    db::AdoConnection& connection = workspace.ADOCon1();
+    connection.resetToNewConnectionDefaults();
+    if (!EditConnectionString(connection, owner.objectName(), QStringLiteral("ADOCon1"), &owner)) {
+        return;
+    }
+    if (QString::fromStdString(connection.connectionString()).trimmed().isEmpty()) {
+        return;
+    }
+
+    // Synchronous: the connection timeout bounds the wait.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    bool opened = false;
+    try {
+        connection.open();
+        opened = true;
+    } catch (const std::exception&) {
+        connection.close();
+    }
+    QApplication::restoreOverrideCursor();
+    if (!opened) {
+        prompt().showMessage(QStringLiteral("資料來源連結失敗"));
+        return;
+    }
+
+    // What the engine completed, not what the dialog gave.
+    const QString connectionString = QString::fromStdString(connection.connectionString());
+    const QString provider = ConnectionStringValue(connectionString, QStringLiteral("Provider="));
+    const QString dataSource = ConnectionStringValue(connectionString, QStringLiteral("Data Source="));
+    ConnectionRegistry& registry = workspace.registry();
+    if (const std::optional<int> position = registry.addAdo({connectionString, provider, dataSource})) {
+        fileAdoConnection(*browser.TrvADO(), workspace.ImageADO(), provider, dataSource,
+                          QString::fromStdString(connection.provider()), *position);
+    }
+    registry.RefreshConnectAliases();
+    browser.EdtConnectDB()->setText(dataSource);
 }
 
 // --- The ADO tree -------------------------------------------------------------

@@ -25,6 +25,9 @@ namespace db {
 class AdoConnection;
 }
 
+class TfrmConnectEditor;
+class Workspace;
+
 // The connection-string dialog: the string is either typed (or built with
 // the data-link dialog) or taken from a data link file, which is named by
 // its bare name when it lies in the data-link folder.
@@ -74,6 +77,15 @@ private:
 // other than the one it started with; false otherwise.
 bool EditConnectionString(db::AdoConnection& connection, const QString& ownerName,
                           const QString& objectName, QWidget* parent = nullptr);
+
+// The new-connection command: the browser turns to its ADO page; the
+// workspace's ADOCon1 is reset and given the string the connection-string
+// dialog ends with (titled after `owner`, which owns the dialog); it opens,
+// and the connection it completed is registered, filed in the browser's ADO
+// tree and shown in its EdtConnectDB. The query windows refill their lists
+// after every open, whether or not it registered anything. A connection that
+// fails to open is reported and leaves everything else as it was.
+void newAdoConnection(Workspace& workspace, TfrmConnectEditor& browser, QWidget& owner);
 
 // --- Data link file names ----------------------------------------------------
 // Paths here use "/"; a name without "/" is a bare name in the data-link

@@ -14,12 +14,10 @@
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QToolButton>
-#include <exception>
 
 #include "connections/AdoConEd.h"
 #include "connections/UConnectEditor.h"
 #include "connections/UParmViewer.h"
-#include "dataaccess/AdoConnection.h"
 #include "query/UQueryEditor.h"
 #include "shell/Prompt.h"
 #include "shell/WindowStyle.h"
@@ -332,43 +330,7 @@ void TfrmMain::ToolButton1Click() {
     if (TfrmConnectEditor::instance() == nullptr) {
         OpenConnectionBrowser();
     }
-    TfrmConnectEditor& browser = obtainConnectionBrowser();
-    browser.Page_Con()->setCurrentIndex(0);
-
-    ADOCon1().resetToNewConnectionDefaults();
-    if (!EditConnectionString(ADOCon1(), objectName(), QStringLiteral("ADOCon1"), this)) {
-        return;
-    }
-    if (QString::fromStdString(ADOCon1().connectionString()).trimmed().isEmpty()) {
-        return;
-    }
-
-    // Synchronous: the connection timeout bounds the wait.
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    bool opened = false;
-    try {
-        ADOCon1().open();
-        opened = true;
-    } catch (const std::exception&) {
-        ADOCon1().close();
-    }
-    QApplication::restoreOverrideCursor();
-    if (!opened) {
-        prompt().showMessage(QStringLiteral("資料來源連結失敗"));
-        return;
-    }
-
-    // What the engine completed, not what the dialog gave.
-    const QString connectionString = QString::fromStdString(ADOCon1().connectionString());
-    const QString provider = ConnectionStringValue(connectionString, QStringLiteral("Provider="));
-    const QString dataSource = ConnectionStringValue(connectionString, QStringLiteral("Data Source="));
-    const std::optional<int> position = AddConnectedADO(connectionString, provider, dataSource);
-    if (position) {
-        fileAdoConnection(*browser.TrvADO(), ImageADO(), provider, dataSource,
-                          QString::fromStdString(ADOCon1().provider()), *position);
-    }
-    RefreshConnectAliases();
-    browser.EdtConnectDB()->setText(dataSource);
+    newAdoConnection(workspace_, obtainConnectionBrowser(), *this);
 }
 
 void TfrmMain::showConnectionBrowserOnMainWindowShown() {
