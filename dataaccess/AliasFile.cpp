@@ -102,7 +102,8 @@ private:
     void startSection(std::string_view line, int number) {
         finishSection();
         const auto close = line.find(']');
-        const std::string_view name = close == std::string_view::npos ? std::string_view() : trimBlanks(line.substr(1, close - 1));
+        const std::string_view name =
+            close == std::string_view::npos ? std::string_view() : trimBlanks(line.substr(1, close - 1));
         if (close == std::string_view::npos || !trimBlanks(line.substr(close + 1)).empty()) {
             problem(number, "broken section line " + std::string(line) + "; the section is skipped");
             state_ = State::SkippingSection;

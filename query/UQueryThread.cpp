@@ -156,8 +156,12 @@ void TQueryThread::execute() {
     }
     // Whole milliseconds, as a tick count gives them.
     const QString seconds = secondsText(static_cast<double>(clock.elapsed()) / 1000.0);
-    inWindow([&](QueryRunSink& window) { window.addMessageLines(QStringLiteral("共 ") + seconds + QStringLiteral(" 秒")); });
-    inWindow([&](QueryRunSink& window) { window.setStatusText(QStringLiteral("完成 共 ") + seconds + QStringLiteral(" 秒")); });
+    inWindow([&](QueryRunSink& window) {
+        window.addMessageLines(QStringLiteral("共 ") + seconds + QStringLiteral(" 秒"));
+    });
+    inWindow([&](QueryRunSink& window) {
+        window.setStatusText(QStringLiteral("完成 共 ") + seconds + QStringLiteral(" 秒"));
+    });
     inWindow([this](QueryRunSink& window) {
         window.setRunButtonEnabled(true);
         emit runEnded();

@@ -86,6 +86,7 @@ protected:
         return *TfrmConnectEditor::instance();
     }
     QTreeWidget& tree() { return *browser().TrvADO(); }
+    QStringList treeShape() { return test::shapeOf(tree(), workspace.ImageADO()); }
 
     void newConnection(std::function<void(TConnEditForm&)> answer) {
         whenModal<TConnEditForm>(std::move(answer));
@@ -164,7 +165,7 @@ TEST_F(NewAdoConnectionTest, FirstConnectionResetsOpensRegistersAndFilesThreeNod
     EXPECT_TRUE(con.connected());
     EXPECT_EQ(QString::fromStdString(con.connectionString()), sqliteString(file));
 
-    EXPECT_EQ(test::shapeOf(tree(), workspace.ImageADO()), QStringList({"SQLite.1 (7)", "  " + file + " (8)", "    Index:0 (2)"}));
+    EXPECT_EQ(treeShape(), QStringList({"SQLite.1 (7)", "  " + file + " (8)", "    Index:0 (2)"}));
     EXPECT_EQ(browser().EdtConnectDB()->text(), file);
     EXPECT_EQ(lists.items(), QStringList({file}));
 }
@@ -175,17 +176,17 @@ TEST_F(NewAdoConnectionTest, SecondDataSourceThenTheSameConnectionAgain) {
     browser();
     newConnection(sqliteString(a));
     newConnection("Provider=sqlite.1;Data Source=" + b);
-    EXPECT_EQ(test::shapeOf(tree(), workspace.ImageADO()), QStringList({"SQLite.1 (7)", "  " + a + " (8)", "    Index:0 (2)",
-                                                  "  " + b + " (8)", "    Index:1 (2)"}));
+    EXPECT_EQ(treeShape(), QStringList({"SQLite.1 (7)", "  " + a + " (8)", "    Index:0 (2)",
+                                        "  " + b + " (8)", "    Index:1 (2)"}));
     EXPECT_EQ(browser().EdtConnectDB()->text(), b);
 
     // Covered by the first entry: nothing added, yet the lists are refilled
     // and the data source shown.
     lists.markStale();
-    const QStringList shapeBefore = test::shapeOf(tree(), workspace.ImageADO());
+    const QStringList shapeBefore = treeShape();
     newConnection("Data Source=" + a + ";Provider=SQLite");
     ASSERT_EQ(workspace.registry().ConnectedADO().size(), 2u);
-    EXPECT_EQ(test::shapeOf(tree(), workspace.ImageADO()), shapeBefore);
+    EXPECT_EQ(treeShape(), shapeBefore);
     EXPECT_EQ(lists.items(), QStringList({a, b}));
     EXPECT_EQ(browser().EdtConnectDB()->text(), a);
     EXPECT_TRUE(workspace.ADOCon1().connected());
@@ -198,7 +199,7 @@ TEST_F(NewAdoConnectionTest, FailingOpenRegistersNothing) {
     newConnection(sqliteString(good));
     browser().EdtConnectDB()->setText("previous");
     lists.markStale();
-    const QStringList shapeBefore = test::shapeOf(tree(), workspace.ImageADO());
+    const QStringList shapeBefore = treeShape();
 
     const QStringList failing = {
         sqliteString(home.scratch() + "/missing.db"),  // the engine refuses
@@ -213,7 +214,7 @@ TEST_F(NewAdoConnectionTest, FailingOpenRegistersNothing) {
     }
     EXPECT_TRUE(prompts.scriptUsedUp());
     EXPECT_EQ(workspace.registry().ConnectedADO().size(), 1u);
-    EXPECT_EQ(test::shapeOf(tree(), workspace.ImageADO()), shapeBefore);
+    EXPECT_EQ(treeShape(), shapeBefore);
     EXPECT_EQ(browser().EdtConnectDB()->text(), "previous");
     EXPECT_EQ(lists.items(), QStringList({"stale"})) << "only an opened connection refreshes the lists";
 }
@@ -297,7 +298,7 @@ TEST_F(NewAdoConnectionTest, DataLinkFileChosenWithBrowseOnPostgres) {
     EXPECT_EQ(entry.ConnectionString, stored);
     EXPECT_EQ(entry.Provider, "PostgreSQL.1");
     EXPECT_EQ(entry.DataSource, pgDataSource(server));
-    EXPECT_EQ(test::shapeOf(tree(), workspace.ImageADO()),
+    EXPECT_EQ(treeShape(),
               QStringList({"PostgreSQL.1 (7)", "  " + pgDataSource(server) + " (8)", "    Index:0 (2)"}));
 }
 
@@ -338,7 +339,7 @@ TEST_F(NewAdoConnectionTest, OdbcDataSourcesBesideAnotherProvider) {
     newConnection("Provider=MSDASQL;Data Source=tarnwell_pg");
     ASSERT_EQ(workspace.registry().ConnectedADO().size(), 3u);
     EXPECT_EQ(workspace.registry().ConnectedADO()[2].ConnectionString, "Provider=ODBC.1;Data Source=tarnwell_pg");
-    EXPECT_EQ(test::shapeOf(tree(), workspace.ImageADO()),
+    EXPECT_EQ(treeShape(),
               QStringList({"SQLite.1 (7)", "  " + file + " (8)", "    Index:0 (2)", "ODBC.1 (7)",
                            "  tarnwell_sqlite (8)", "    Index:1 (2)", "  tarnwell_pg (8)", "    Index:2 (2)"}));
     EXPECT_EQ(lists.items(), QStringList({file, "tarnwell_sqlite", "tarnwell_pg"}));
