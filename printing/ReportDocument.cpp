@@ -1,5 +1,6 @@
 #include "printing/ReportDocument.h"
 
+#include <QFontDatabase>
 #include <QFontMetricsF>
 #include <QGlyphRun>
 #include <QHash>
@@ -34,6 +35,22 @@ bool hasTrueTypeOutlines(const QRawFont& raw) {
         it = known.insert(key, !raw.fontTable("loca").isEmpty());
     }
     return *it;
+}
+
+// A raw font reports the weight asked of it, not the face's own: the family's
+// styles tell whether a real bold or italic face exists.
+bool needsSynthesizedStyle(const QFont& font, const QString& family) {
+    const bool bold = font.weight() >= QFont::DemiBold;
+    if (!bold && !font.italic()) {
+        return false;
+    }
+    bool hasBold = false;
+    bool hasItalic = false;
+    for (const QString& style : QFontDatabase::styles(family)) {
+        hasBold = hasBold || QFontDatabase::weight(family, style) >= QFont::DemiBold;
+        hasItalic = hasItalic || QFontDatabase::italic(family, style);
+    }
+    return (bold && !hasBold) || (font.italic() && !hasItalic);
 }
 
 QFont withFamily(QFont font, const QString& family) {
@@ -184,6 +201,7 @@ ReportPageFormat::Face ReportPageFormat::faceFor(const QFont& font) {
         face.font = withFamily(font, kReportFallbackFamily);
     }
     face.font = withFallbackFamily(face.font);
+    face.synthesized = needsSynthesizedStyle(font, face.primary.familyName());
     face.primary.setPixelSize(pixels);
     face.fallback.setPixelSize(pixels);
     face.ascent = face.primary.ascent();
@@ -226,6 +244,13 @@ void ReportPageFormat::paint(QPainter& painter, const ReportPage& page) const {
 void ReportPageFormat::paintRun(QPainter& painter, const ReportPage& page, const ReportTextRun& run) const {
     const Face& face = faces_[run.font];
     const QStringView text = page.textOf(run);
+    if (face.synthesized) {
+        paintShaped(painter, text, run);
+        return;
+    }
+    if (paintPlain(painter, face, text, run)) {
+        return;
+    }
     Glyphs glyphs;
     double pen = 0;
     for (qsizetype at = 0; at < text.size();) {
@@ -275,6 +300,35 @@ void ReportPageFormat::paintRun(QPainter& painter, const ReportPage& page, const
                    static_cast<int>(end - first));
         first = end;
     }
+}
+
+bool ReportPageFormat::paintPlain(QPainter& painter, const Face& face, QStringView text,
+                                  const ReportTextRun& run) const {
+    for (const QChar c : text) {
+        const char16_t unit = c.unicode();
+        if (unit < 0x20 || (unit >= 0x7F && (unit < 0xA0 || c.isSurrogate() || !drawsGlyphByGlyph(unit)))) {
+            return false;
+        }
+    }
+    const int length = static_cast<int>(text.size());
+    QVarLengthArray<quint32, 256> indexes(length);
+    int count = length;
+    if (!face.primary.glyphIndexesForChars(text.data(), length, indexes.data(), &count) || count != length ||
+        std::find(indexes.begin(), indexes.end(), 0u) != indexes.end()) {
+        return false;
+    }
+    QVarLengthArray<QPointF, 256> positions(length);
+    face.primary.advancesForGlyphIndexes(indexes.constData(), positions.data(), length,
+                                         QRawFont::SeparateAdvances | QRawFont::UseDesignMetrics);
+    double pen = 0;
+    for (QPointF& position : positions) {
+        const double advance = position.x();
+        position = QPointF(pen, 0);
+        pen += advance;
+    }
+    drawGlyphs(painter, face.primary, face.font, QPointF(alignedLeft(run, body_, pen), run.y + face.ascent),
+               indexes.constData(), positions.constData(), length);
+    return true;
 }
 
 void ReportPageFormat::paintShaped(QPainter& painter, QStringView text, const ReportTextRun& run) const {

@@ -91,9 +91,13 @@ private:
         QRawFont fallback;   // for characters the primary face lacks
         double ascent = 0;
         double lineSpacing = 0;
+        // Bold or italic asked of a face that has no such style: only the
+        // text shaper makes it up (emboldened, slanted).
+        bool synthesized = false;
     };
     static Face faceFor(const QFont& font);
     void paintRun(QPainter& painter, const ReportPage& page, const ReportTextRun& run) const;
+    bool paintPlain(QPainter& painter, const Face& face, QStringView text, const ReportTextRun& run) const;
     void paintShaped(QPainter& painter, QStringView text, const ReportTextRun& run) const;
 
     QPageLayout layout_;
