@@ -28,11 +28,11 @@
 #include <memory>
 #include <optional>
 
+#include "BenchWindows.h"
 #include "printing/ReportEngine.h"
 #include "printing/ReportPreview.h"
 #include "printing/TextColumns.h"
 #include "shell/Application.h"
-#include "shell/Fonts.h"
 
 namespace tarnwell::bench {
 
@@ -102,18 +102,6 @@ public:
     QElapsedTimer clock;
     qint64 paintedAt = -1;
 };
-
-bool serveUntil(const std::function<bool()>& done, int limitMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > limitMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 // Starts a preview and gives the milliseconds to page 1 painted.
 std::optional<double> firstPage(ReportEngine& engine, ReportPreview& preview) {
@@ -196,17 +184,7 @@ int measure(const Options& options) {
 }  // namespace
 
 int runReportBench(const Options& options) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    static int argc = 1;
-    static char name[] = "tarnwell-bench";
-    static char* argv[] = {name, nullptr};
-    std::unique_ptr<Application> application;
-    if (QCoreApplication::instance() == nullptr) {
-        application = std::make_unique<Application>(argc, argv);
-    }
-    setUpFonts();
+    const std::unique_ptr<Application> application = startWindowedApplication();
     return measure(options);
 }
 

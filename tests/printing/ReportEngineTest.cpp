@@ -260,20 +260,9 @@ TEST(ReportProduction, aFailingDataRequestEndsTheProductionWithItsMessage) {
     EXPECT_THROW(all.engine.produceAll(none), ReportError);
 }
 
-class CancelAfter final : public Feedback {
-public:
-    explicit CancelAfter(int pages) : pages_(pages) {}
-    void setProgress(std::int64_t done) override { done_ = done; }
-    bool canceled() const override { return done_ >= pages_; }
-
-private:
-    std::int64_t pages_;
-    std::int64_t done_ = 0;
-};
-
 TEST(ReportProduction, producingEverythingAtOnceCountsPagesAndCanBeCanceled) {
     Listing listing(numberedLines(1000));
-    CancelAfter cancel(5);
+    test::CancelAfter cancel(5);
     EXPECT_THROW(listing.engine.produceAll(cancel), OperationCanceled);
     EXPECT_LE(listing.requests, 5 * kRowsUnderTitle + 1);
 }

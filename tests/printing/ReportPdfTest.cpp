@@ -8,9 +8,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <csignal>
-#include <sys/resource.h>
 
+#include "../support/FileSizeLimit.h"
 #include "../support/QtPrinters.h"
 #include "ReportTestSupport.h"
 #include "printing/ReportOutput.h"
@@ -196,17 +195,6 @@ TEST_F(ReportPdf, sheetsComeOutInTheirSizeAndOrientationOnFilesAndPrinters) {
     }
 }
 
-class CancelAt final : public Feedback {
-public:
-    explicit CancelAt(int page) : page_(page) {}
-    void setProgress(std::int64_t done) override { done_ = done; }
-    bool canceled() const override { return done_ >= page_; }
-
-private:
-    std::int64_t page_;
-    std::int64_t done_ = 0;
-};
-
 TEST_F(ReportPdf, aWriteThatFailsOrIsCanceledLeavesTheExistingFileAsItWas) {
     const QString existing = path("report.pdf");
     {
@@ -216,29 +204,18 @@ TEST_F(ReportPdf, aWriteThatFailsOrIsCanceledLeavesTheExistingFileAsItWas) {
     }
     Listing listing(test::numberedLines(2000));
 
-    // The file system refuses more than 4 KB (the fonts alone are more).
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    struct sigaction previousSignal {};
-    ::sigaction(SIGXFSZ, &ignore, &previousSignal);
-    struct rlimit previousLimit {};
-    ::getrlimit(RLIMIT_FSIZE, &previousLimit);
-    struct rlimit limit = previousLimit;
-    limit.rlim_cur = 4096;
-    ::setrlimit(RLIMIT_FSIZE, &limit);
     std::string message;
     try {
+        const test::FileSizeLimit limit(4096);  // the fonts alone are more
         listing.engine.writePdf(existing, none);
     } catch (const ReportError& error) {
         message = error.what();
     }
-    ::setrlimit(RLIMIT_FSIZE, &previousLimit);
-    ::sigaction(SIGXFSZ, &previousSignal, nullptr);
     EXPECT_EQ(message.rfind("無法儲存檔案 \"" + existing.toStdString() + "\": ", 0), 0u) << message;
     EXPECT_EQ(read(existing), QByteArray("old"));
     EXPECT_EQ(entries(), QStringList{"report.pdf"});
 
-    CancelAt cancel(3);
+    test::CancelAfter cancel(3);
     EXPECT_THROW(listing.engine.writePdf(existing, cancel), OperationCanceled);
     EXPECT_EQ(read(existing), QByteArray("old"));
     EXPECT_THROW(listing.engine.writePdf(path("new.pdf"), cancel), OperationCanceled);

@@ -86,6 +86,18 @@ inline QStringList textsOf(const ReportPage& page) {
     return texts;
 }
 
+// Asks to stop once the work has reported `units` done.
+class CancelAfter final : public Feedback {
+public:
+    explicit CancelAfter(std::int64_t units) : units_(units) {}
+    void setProgress(std::int64_t done) override { done_ = done; }
+    bool canceled() const override { return done_ >= units_; }
+
+private:
+    std::int64_t units_;
+    std::int64_t done_ = 0;
+};
+
 // Standard output of a command that must succeed (poppler's readers).
 inline QString outputOf(const QString& program, const QStringList& arguments) {
     QProcess process;
