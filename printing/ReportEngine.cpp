@@ -172,6 +172,8 @@ namespace {
 
 QString messageOf(const std::exception& error) { return QString::fromUtf8(error.what()); }
 
+QString unknownFailure() { return QStringLiteral("製作報表時發生不明的錯誤"); }
+
 }  // namespace
 
 ReportEngine::ReportEngine(QObject* parent) : QObject(parent) {
@@ -203,15 +205,22 @@ std::shared_ptr<ReportDocument> ReportEngine::preview() {
     auto document = std::make_shared<ReportDocument>(paginator->format());
     document_ = document;
     paginator_ = paginator;
-    if (previewHook_) {
-        previewHook_(*this, document);
-    }
     try {
+        if (previewHook_) {
+            previewHook_(*this, document);
+        }
         if (paginator_ == paginator && producePreviewPage()) {
             slices_.start();
         }
     } catch (const std::exception& error) {
-        endProduction(ReportDocument::State::Failed, messageOf(error));
+        if (paginator_ == paginator) {
+            endProduction(ReportDocument::State::Failed, messageOf(error));
+        }
+        throw;
+    } catch (...) {
+        if (paginator_ == paginator) {
+            endProduction(ReportDocument::State::Failed, unknownFailure());
+        }
         throw;
     }
     return document;
@@ -249,10 +258,16 @@ void ReportEngine::produceSlice() {
             }
         }
     } catch (const std::exception& error) {
-        const QString message = messageOf(error);
-        endProduction(ReportDocument::State::Failed, message);
-        emit productionFailed(message);
+        failProduction(messageOf(error));
+    } catch (...) {
+        // Nothing may leave a slice: the event loop would end the program.
+        failProduction(unknownFailure());
     }
+}
+
+void ReportEngine::failProduction(const QString& message) {
+    endProduction(ReportDocument::State::Failed, message);
+    emit productionFailed(message);
 }
 
 void ReportEngine::endProduction(ReportDocument::State state, const QString& failure) {
@@ -294,6 +309,9 @@ std::shared_ptr<ReportDocument> ReportEngine::produceAll(Feedback& feedback) {
         throw;
     } catch (const std::exception& error) {
         document->finish(ReportDocument::State::Failed, messageOf(error));
+        throw;
+    } catch (...) {
+        document->finish(ReportDocument::State::Failed, unknownFailure());
         throw;
     }
     document->finish(ReportDocument::State::Complete);

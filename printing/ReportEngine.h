@@ -81,6 +81,7 @@ private:
     bool producePreviewPage();
     void produceSlice();
     void endProduction(ReportDocument::State state, const QString& failure = {});
+    void failProduction(const QString& message);
 
     ReportDefinition definition_;
     DataRequest dataRequest_;
