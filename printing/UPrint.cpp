@@ -105,12 +105,13 @@ public:
         box.state = QStyle::State_Enabled |
                     (TfrmPrint::isChecked(index.data().toString()) ? QStyle::State_On : QStyle::State_Off);
         style->drawPrimitive(QStyle::PE_IndicatorCheckBox, &box, painter, widget);
-        if (option.state.testFlag(QStyle::State_HasFocus)) {
-            QStyleOptionFocusRect focus;
-            focus.rect = option.rect;
-            focus.palette = option.palette;
-            focus.state = QStyle::State_Enabled | QStyle::State_HasFocus;
-            style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, widget);
+        // The box covers the cell's highlight; a frame in its colour still
+        // shows which box the space bar toggles.
+        if (option.state.testFlag(QStyle::State_Selected)) {
+            painter->save();
+            painter->setPen(option.palette.color(QPalette::Highlight));
+            painter->drawRect(option.rect.adjusted(0, 0, -1, -1));
+            painter->restore();
         }
     }
 
