@@ -91,8 +91,7 @@ public:
     bool isEditing(const QModelIndex& index) const { return editor_ && editorIndex_ == index; }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        const int column = gridColumn(index);
-        if (column != TfrmPrint::ColPrint && column != TfrmPrint::ColBlank) {
+        if (!TfrmPrint::isCheckBoxColumn(gridColumn(index))) {
             QStyledItemDelegate::paint(painter, option, index);
             return;
         }
@@ -118,8 +117,10 @@ public:
     QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                           const QModelIndex& index) const override {
         QWidget* created = QStyledItemDelegate::createEditor(parent, option, index);
-        if (auto* line = qobject_cast<QLineEdit*>(created); line != nullptr && gridColumn(index) == TfrmPrint::ColWidth) {
-            line->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), line));
+        auto* line = qobject_cast<QLineEdit*>(created);
+        if (line != nullptr && gridColumn(index) == TfrmPrint::ColWidth) {
+            line->setValidator(
+                new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), line));
             line->installEventFilter(new DigitKeysOnly(line));
         }
         editor_ = created;
@@ -293,7 +294,10 @@ void TfrmPrint::FormShow() {
     ui->EdtTitle->setText(locale.toString(QDate::currentDate(), locale.dateFormat(QLocale::ShortFormat)));
 }
 
-void TfrmPrint::endReport() {}
+void TfrmPrint::endReport() {
+    // The preview area and the report window, which the preview and print
+    // buttons make, are ended here; without them there is nothing to end.
+}
 
 void TfrmPrint::SpeedButton4Click() { close(); }
 

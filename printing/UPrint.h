@@ -69,6 +69,8 @@ public:
     QString cell(int column, int row) const;
     void setCell(int column, int row, const QString& text);
     static bool isChecked(const QString& cellText) { return cellText == QLatin1String("1"); }
+    static bool isCheckBoxColumn(int column) { return column == ColPrint || column == ColBlank; }
+    static bool isEditColumn(int column) { return column == ColCaption || column == ColWidth; }
 
     // --- Settings the report reads --------------------------------------------------
     // "筆數:": 0 means every record.
@@ -137,8 +139,8 @@ private:
     void resetGrid();
     void connectHandlers();
     void placeOnScreen();
-    // Ends the report before the window goes: closes a preview that is shown
-    // and frees the report window. Nothing to end until the report is built.
+    // Ends the report before the window goes, whichever way it goes: closes a
+    // preview that is shown and frees the report window.
     void endReport();
 
     // The grid's check boxes and editing rules. `pressed` is the data cell
@@ -148,8 +150,6 @@ private:
     bool SGridFieldKeyDown(const QKeyEvent& event);
     void toggleCell(int column, int row);
     void openEditor(const QModelIndex& index);
-    static bool isCheckBoxColumn(int column) { return column == ColPrint || column == ColBlank; }
-    static bool isEditColumn(int column) { return column == ColCaption || column == ColWidth; }
 
     std::unique_ptr<Ui::TfrmPrint> ui;
     FieldGridDelegate* gridDelegate_ = nullptr;
