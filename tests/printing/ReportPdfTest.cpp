@@ -54,17 +54,21 @@ QStringList nonBlankLines(const QString& text) {
 struct Word {
     double x = 0;
     double y = 0;
+    double right = 0;
+    double bottom = 0;
     QString text;
 };
 
 // The words of `pdftotext -bbox` output, line by line from the top.
 QList<QList<Word>> wordsByLine(const QString& boxes) {
     static const QRegularExpression word(
-        QStringLiteral("<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\"[^>]*>([^<]*)</word>"));
+        QStringLiteral("<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\" xMax=\"([0-9.]+)\" "
+                       "yMax=\"([0-9.]+)\">([^<]*)</word>"));
     QList<QList<Word>> lines;
     for (auto it = word.globalMatch(boxes); it.hasNext();) {
         const QRegularExpressionMatch match = it.next();
-        const Word found{match.captured(1).toDouble(), match.captured(2).toDouble(), match.captured(3)};
+        const Word found{match.captured(1).toDouble(), match.captured(2).toDouble(), match.captured(3).toDouble(),
+                         match.captured(4).toDouble(), match.captured(5)};
         if (lines.isEmpty() || std::abs(lines.last().last().y - found.y) > 1) {
             lines.append(QList<Word>());
         }
@@ -105,7 +109,10 @@ TEST_F(ReportPdf, readersFindTheTextInItsColumnsWithItsFontsEmbedded) {
         line({QStringLiteral("編號"), QStringLiteral("姓名"), QStringLiteral("城市"), QStringLiteral("金額")});
     // A face whose outlines the PDF writer would mangle gives way to the
     // TrueType Ming face; the Kai face is TrueType and stays.
-    d.pageHeader.labels[0].font = QFont(QStringLiteral("MS Sans Serif"), 12);
+    // Bold that the face lacks is made up by the text shaper, sized alike.
+    QFont title(QStringLiteral("MS Sans Serif"), 12);
+    title.setBold(true);
+    d.pageHeader.labels[0].font = title;
     d.summary.labels[0].text = QStringLiteral("SELECT * FROM 客戶");
     d.summary.labels[0].font = QFont(QStringLiteral("標楷體"), 10);
     listing.engine.writePdf(path("list.pdf"), none);
@@ -129,6 +136,10 @@ TEST_F(ReportPdf, readersFindTheTextInItsColumnsWithItsFontsEmbedded) {
     const QList<QList<Word>> boxes = wordsByLine(outputOf(
         QStringLiteral("pdftotext"), {QStringLiteral("-bbox"), path("list.pdf"), QStringLiteral("-")}));
     ASSERT_EQ(boxes.size(), 6);
+    ASSERT_EQ(boxes.at(0).size(), 1);
+    const Word& caption = boxes.at(0).at(0);
+    EXPECT_NEAR((caption.x + caption.right) / 2, millimetresToPoints(210) / 2, 1.0) << "centred on the sheet";
+    EXPECT_NEAR(caption.bottom - caption.y, 12.5, 1.5) << "a 12-point title";
     const QList<Word>& header = boxes.at(1);
     ASSERT_EQ(header.size(), 4);
     const double left = header.at(0).x;
