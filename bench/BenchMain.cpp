@@ -12,6 +12,7 @@
 
 #include "BenchSupport.h"
 #include "DataLayerBench.h"
+#include "ReportBench.h"
 #include "UiBench.h"
 
 namespace {
@@ -29,6 +30,8 @@ const Mode kModes[] = {
      &tarnwell::bench::runDataLayerBench},
     {"--ui", "a query window: longest stall of the user interface, time to the first rows",
      &tarnwell::bench::runUiBench},
+    {"--report", "the report engine: first page in the preview, pages per second, memory, PDF",
+     &tarnwell::bench::runReportBench},
 };
 
 void usage() {
