@@ -13,6 +13,7 @@
 #include "BenchSupport.h"
 #include "DataLayerBench.h"
 #include "UiBench.h"
+#include "XlsxExportBench.h"
 
 namespace {
 
@@ -29,6 +30,8 @@ const Mode kModes[] = {
      &tarnwell::bench::runDataLayerBench},
     {"--ui", "a query window: longest stall of the user interface, time to the first rows",
      &tarnwell::bench::runUiBench},
+    {"--export", "the exports: rows per second and memory of the .xlsx export against libxlsxwriter alone",
+     &tarnwell::bench::runXlsxExportBench},
 };
 
 void usage() {

@@ -9,10 +9,10 @@
 #include <clocale>
 #include <cmath>
 #include <cstdio>
+#include <charconv>
 #include <cstring>
 #include <locale.h>
 #include <stdexcept>
-#include <tuple>
 
 #include <xlsxwriter.h>
 
@@ -128,9 +128,10 @@ int displayColumns(const QString& text) {
 XlsxSheet::XlsxSheet(QString path) : XlsxSheet(std::move(path), Options()) {}
 
 XlsxSheet::XlsxSheet(QString path, Options options) : path_(std::move(path)), options_(std::move(options)) {
-    // "1,234" is not 1234: no value text groups its digits, and a text that
-    // does is no number of ours.
-    options_.numberLocale.setNumberOptions(options_.numberLocale.numberOptions() | QLocale::RejectGroupSeparator);
+    const QString point = options_.numberLocale.decimalPoint();
+    const QString minus = options_.numberLocale.negativeSign();
+    decimalPoint_ = point.size() == 1 ? point[0] : QChar(u'.');
+    minusSign_ = minus.size() == 1 ? minus[0] : QChar(u'-');
     const QFileInfo target(path_);
     partPath_ = QFile::encodeName(target.absoluteFilePath() + QStringLiteral(".part")).toStdString();
     tempDir_ = QFile::encodeName(target.absolutePath()).toStdString();
@@ -313,11 +314,8 @@ void XlsxSheet::set(const CellArea& area, Property property, Setting setting) {
         // A range of one row belongs to the row being filled: its cells keep
         // the setting themselves and it is gone with the row.
         reachRow(area.firstRow);
-        if (pendingCells_.size() < static_cast<std::size_t>(area.lastColumn)) {
-            pendingCells_.resize(static_cast<std::size_t>(area.lastColumn));
-        }
         for (int column = area.firstColumn; column <= area.lastColumn; ++column) {
-            PendingCell& cell = pendingCells_[static_cast<std::size_t>(column - 1)];
+            PendingCell& cell = pendingCell(column);
             cell.touched = true;
             cell.settings[property] = setting;
         }
@@ -335,57 +333,125 @@ void XlsxSheet::set(const CellArea& area, Property property, Setting setting) {
     }
 }
 
-XlsxSheet::Settings XlsxSheet::resolved(int row, int column, const PendingCell* cell) const {
-    Settings out = cell != nullptr ? cell->settings : Settings{};
+XlsxSheet::PendingCell& XlsxSheet::pendingCell(int column) {
+    const auto count = static_cast<std::size_t>(column);
+    if (pendingCells_.size() < count) {
+        pendingCells_.resize(count);
+    }
+    pendingColumns_ = std::max(pendingColumns_, count);
+    return pendingCells_[count - 1];
+}
+
+XlsxSheet::Resolved XlsxSheet::resolved(int row, int column, const PendingCell* cell) const {
+    static const Setting unset;
+    Resolved out;
+    for (int p = 0; p < kPropertyCount; ++p) {
+        out[p] = cell != nullptr ? &cell->settings[p] : &unset;
+    }
     for (const RangeFormat& format : rangeFormats_) {
         if (!format.area.contains(row, column)) {
             continue;
         }
         for (int p = 0; p < kPropertyCount; ++p) {
-            if (format.settings[p].order > out[p].order) {
-                out[p] = format.settings[p];
+            if (format.settings[p].order > out[p]->order) {
+                out[p] = &format.settings[p];
             }
         }
     }
     return out;
 }
 
-lxw_format* XlsxSheet::formatFor(const Settings& settings) {
-    bool any = false;
-    for (const Setting& setting : settings) {
-        any = any || setting.order != 0;
-    }
-    if (!any) {
+bool XlsxSheet::FormatKey::matches(const Resolved& r) const {
+    const auto text = [](const Setting* s) { return s->order != 0 ? s->text : QString(); };
+    const auto number = [](const Setting* s) { return s->order != 0 ? s->number : 0.0; };
+    return fontSize == number(r[FontSize]) && alignment == static_cast<int>(number(r[Alignment])) &&
+           border == static_cast<int>(number(r[Border])) && fontName == text(r[FontName]) &&
+           numberFormat == text(r[NumberFormat]);
+}
+
+lxw_format* XlsxSheet::formatFor(const Resolved& settings) {
+    if (std::all_of(settings.begin(), settings.end(), [](const Setting* s) { return s->order == 0; })) {
         return nullptr;
     }
-    std::array<QString, 5> key{settings[FontName].text, QString::number(settings[FontSize].number),
-                               settings[NumberFormat].text, QString::number(settings[Alignment].number),
-                               QString::number(settings[Border].number)};
-    const auto found = formats_.find(key);
-    if (found != formats_.end()) {
-        return found->second;
+    // A sheet has few formats, and neighbouring cells mostly share one.
+    if (lastFormat_ < formats_.size() && formats_[lastFormat_].first.matches(settings)) {
+        return formats_[lastFormat_].second;
+    }
+    for (std::size_t i = 0; i < formats_.size(); ++i) {
+        if (formats_[i].first.matches(settings)) {
+            lastFormat_ = i;
+            return formats_[i].second;
+        }
     }
     lxw_format* format = workbook_add_format(workbook_);
     if (format == nullptr) {
         throw std::runtime_error("無法寫出試算表檔: 記憶體不足");
     }
-    if (settings[FontName].order != 0) {
-        format_set_font_name(format, settings[FontName].text.toUtf8().constData());
+    FormatKey key;
+    if (settings[FontName]->order != 0) {
+        key.fontName = settings[FontName]->text;
+        format_set_font_name(format, key.fontName.toUtf8().constData());
     }
-    if (settings[FontSize].order != 0) {
-        format_set_font_size(format, settings[FontSize].number);
+    if (settings[FontSize]->order != 0) {
+        key.fontSize = settings[FontSize]->number;
+        format_set_font_size(format, key.fontSize);
     }
-    if (settings[NumberFormat].order != 0) {
-        format_set_num_format(format, settings[NumberFormat].text.toUtf8().constData());
+    if (settings[NumberFormat]->order != 0) {
+        key.numberFormat = settings[NumberFormat]->text;
+        format_set_num_format(format, key.numberFormat.toUtf8().constData());
     }
-    if (settings[Alignment].order != 0) {
-        format_set_align(format, alignmentOf(static_cast<int>(settings[Alignment].number)));
+    if (settings[Alignment]->order != 0) {
+        key.alignment = static_cast<int>(settings[Alignment]->number);
+        format_set_align(format, alignmentOf(key.alignment));
     }
-    if (settings[Border].order != 0 && static_cast<int>(settings[Border].number) == xlContinuous) {
-        format_set_border(format, LXW_BORDER_THIN);
+    if (settings[Border]->order != 0) {
+        key.border = static_cast<int>(settings[Border]->number);
+        if (key.border == xlContinuous) {
+            format_set_border(format, LXW_BORDER_THIN);
+        }
     }
-    formats_.emplace(std::move(key), format);
+    formats_.emplace_back(std::move(key), format);
+    lastFormat_ = formats_.size() - 1;
     return format;
+}
+
+// A sign, digits with at most one decimal separator of the locale, and an
+// exponent: what a spreadsheet takes as a number when it is typed in. "1,234"
+// under a decimal point is no number (value texts never group their digits).
+bool XlsxSheet::readNumber(const QString& text, double& number) const {
+    char buffer[64];
+    std::size_t length = 0;
+    bool digits = false;
+    bool point = false;
+    bool exponent = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (length + 1 >= sizeof buffer) {
+            return false;
+        }
+        const QChar ch = text[i];
+        const bool signPlace = i == 0 || (exponent && (buffer[length - 1] == 'e'));
+        if (ch.unicode() >= u'0' && ch.unicode() <= u'9') {
+            buffer[length++] = static_cast<char>(ch.unicode());
+            digits = true;
+        } else if (ch == decimalPoint_ && !point && !exponent) {
+            buffer[length++] = '.';
+            point = true;
+        } else if ((ch == minusSign_ || ch == u'-') && signPlace) {
+            buffer[length++] = '-';
+        } else if (ch == u'+' && signPlace) {
+            // from_chars takes no plus sign.
+        } else if ((ch == u'e' || ch == u'E') && digits && !exponent) {
+            buffer[length++] = 'e';
+            exponent = true;
+        } else {
+            return false;
+        }
+    }
+    if (!digits || buffer[length - 1] == 'e' || buffer[length - 1] == '-') {
+        return false;
+    }
+    const auto [end, error] = std::from_chars(buffer, buffer + length, number);
+    return error == std::errc() && end == buffer + length && std::isfinite(number);
 }
 
 // --- Values ------------------------------------------------------------------------------
@@ -400,9 +466,7 @@ void XlsxSheet::merge(const CellArea& area) {
         return;
     }
     reachRow(area.firstRow);
-    if (pendingCells_.size() < static_cast<std::size_t>(area.lastColumn)) {
-        pendingCells_.resize(static_cast<std::size_t>(area.lastColumn));
-    }
+    pendingCell(area.lastColumn);
     pendingMerges_.push_back(area);
 }
 
@@ -419,11 +483,8 @@ void XlsxSheet::setValue(const CellArea& area, const QString& value) {
     }
     for (int row = area.firstRow; row <= area.lastRow; ++row) {
         reachRow(row);
-        if (pendingCells_.size() < static_cast<std::size_t>(area.lastColumn)) {
-            pendingCells_.resize(static_cast<std::size_t>(area.lastColumn));
-        }
         for (int column = area.firstColumn; column <= area.lastColumn; ++column) {
-            PendingCell& cell = pendingCells_[static_cast<std::size_t>(column - 1)];
+            PendingCell& cell = pendingCell(column);
             cell.touched = true;
             cell.shown = value;
             cell.kind = PendingCell::Kind::None;
@@ -432,15 +493,10 @@ void XlsxSheet::setValue(const CellArea& area, const QString& value) {
                 continue;
             }
             // The cell's format now decides, as when the text is typed in.
-            const Settings settings = resolved(row, column, &cell);
-            if (settings[NumberFormat].text != QLatin1String("@")) {
-                bool ok = false;
-                const double number = options_.numberLocale.toDouble(value, &ok);
-                if (ok && std::isfinite(number)) {
-                    cell.kind = PendingCell::Kind::Number;
-                    cell.number = number;
-                    continue;
-                }
+            const Setting* format = resolved(row, column, &cell)[NumberFormat];
+            if ((format->order == 0 || format->text != QLatin1String("@")) && readNumber(value, cell.number)) {
+                cell.kind = PendingCell::Kind::Number;
+                continue;
             }
             cell.kind = PendingCell::Kind::Text;
             cell.text = sheetText(value);
@@ -471,20 +527,20 @@ void XlsxSheet::writePendingRow() {
     const int row = pendingRow_;
     const auto libraryRow = static_cast<lxw_row_t>(row - 1);
     for (const CellArea& merged : pendingMerges_) {
-        const PendingCell& first = pendingCells_[static_cast<std::size_t>(merged.firstColumn - 1)];
+        const PendingCell& first = pendingCells_[static_cast<std::size_t>(merged.firstColumn - 1)];  // merge() made it
         lxw_format* format = formatFor(resolved(row, merged.firstColumn, &first));
         check(worksheet_merge_range(&ws, libraryRow, static_cast<lxw_col_t>(merged.firstColumn - 1), libraryRow,
                                     static_cast<lxw_col_t>(merged.lastColumn - 1), "", format),
               "merge_range");
     }
-    int lastColumn = static_cast<int>(pendingCells_.size());
+    int lastColumn = static_cast<int>(pendingColumns_);
     for (const RangeFormat& format : rangeFormats_) {
         if (format.area.lastRow < kMaxRows && format.area.contains(row, format.area.firstColumn)) {
             lastColumn = std::max(lastColumn, format.area.lastColumn);
         }
     }
     for (int column = 1; column <= lastColumn; ++column) {
-        const PendingCell* cell = column <= static_cast<int>(pendingCells_.size())
+        const PendingCell* cell = column <= static_cast<int>(pendingColumns_)
                                       ? &pendingCells_[static_cast<std::size_t>(column - 1)]
                                       : nullptr;
         if (cell != nullptr && !cell->touched) {
@@ -492,7 +548,17 @@ void XlsxSheet::writePendingRow() {
         }
         writeCell(row, column, cell);
     }
-    pendingCells_.clear();
+    for (std::size_t i = 0; i < pendingColumns_; ++i) {
+        PendingCell& cell = pendingCells_[i];
+        cell.touched = false;
+        cell.kind = PendingCell::Kind::None;
+        cell.text.clear();
+        cell.shown.clear();
+        for (Setting& setting : cell.settings) {
+            setting.order = 0;
+        }
+    }
+    pendingColumns_ = 0;
     pendingMerges_.clear();
 }
 
@@ -510,7 +576,7 @@ void XlsxSheet::writeBlankRows(int fromRow, int toRow) {
 }
 
 void XlsxSheet::writeCell(int row, int column, const PendingCell* cell) {
-    const Settings settings = resolved(row, column, cell);
+    const Resolved settings = resolved(row, column, cell);
     lxw_format* format = formatFor(settings);
     const auto r = static_cast<lxw_row_t>(row - 1);
     const auto c = static_cast<lxw_col_t>(column - 1);
@@ -540,17 +606,17 @@ void XlsxSheet::writeCell(int row, int column, const PendingCell* cell) {
 
 // --- Column widths -----------------------------------------------------------------------
 
-double XlsxSheet::widthOf(const QString& shown, const Settings& settings) const {
+double XlsxSheet::widthOf(const QString& shown, const Resolved& settings) const {
     if (shown.isEmpty()) {
         return 0;
     }
-    const double points = settings[FontSize].order != 0 ? settings[FontSize].number : kDefaultFontSize;
+    const double points = settings[FontSize]->order != 0 ? settings[FontSize]->number : kDefaultFontSize;
     // Widths count characters of the default font; a larger font needs more,
     // and a little room keeps the text off the cell's edges.
     return displayColumns(shown) * points / kDefaultFontSize + 1.0;
 }
 
-void XlsxSheet::noteWidth(int column, const QString& shown, const Settings& settings) {
+void XlsxSheet::noteWidth(int column, const QString& shown, const Resolved& settings) {
     const auto index = static_cast<std::size_t>(column - 1);
     if (contentWidths_.size() <= index) {
         contentWidths_.resize(index + 1, 0);
@@ -561,7 +627,7 @@ void XlsxSheet::noteWidth(int column, const QString& shown, const Settings& sett
 void XlsxSheet::autoFit(const CellArea& area) {
     sheet();
     std::vector<double> widths = contentWidths_;
-    for (std::size_t i = 0; i < pendingCells_.size(); ++i) {
+    for (std::size_t i = 0; i < pendingColumns_; ++i) {
         const PendingCell& cell = pendingCells_[i];
         const int column = static_cast<int>(i) + 1;
         const bool merged = std::any_of(pendingMerges_.begin(), pendingMerges_.end(),

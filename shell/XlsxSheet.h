@@ -89,6 +89,18 @@ private:
         double number = 0;
     };
     using Settings = std::array<Setting, kPropertyCount>;
+    // What a cell ends up with: for each property the setting that came last,
+    // pointing into the cell or a range (valid until the next call).
+    using Resolved = std::array<const Setting*, kPropertyCount>;
+    // A format of the library, by what it sets (unset: empty or 0).
+    struct FormatKey {
+        QString fontName;
+        double fontSize = 0;
+        QString numberFormat;
+        int alignment = 0;
+        int border = 0;
+        bool matches(const Resolved& resolved) const;
+    };
     struct RangeFormat {
         CellArea area;
         Settings settings;
@@ -110,10 +122,12 @@ private:
     void writePendingRow();
     void writeBlankRows(int fromRow, int toRow);
     void writeCell(int row, int column, const PendingCell* cell);
-    Settings resolved(int row, int column, const PendingCell* cell) const;
-    lxw_format* formatFor(const Settings& settings);
-    void noteWidth(int column, const QString& shown, const Settings& settings);
-    double widthOf(const QString& shown, const Settings& settings) const;
+    Resolved resolved(int row, int column, const PendingCell* cell) const;
+    PendingCell& pendingCell(int column);
+    lxw_format* formatFor(const Resolved& settings);
+    bool readNumber(const QString& text, double& number) const;
+    void noteWidth(int column, const QString& shown, const Resolved& settings);
+    double widthOf(const QString& shown, const Resolved& settings) const;
     void check(int error, const char* what) const;
     void discard() noexcept;
 
@@ -129,11 +143,17 @@ private:
 
     std::vector<RangeFormat> rangeFormats_;
     int pendingRow_ = 0;  // 0: none yet
-    std::vector<PendingCell> pendingCells_;  // by column - 1
+    // By column - 1; the first pendingColumns_ belong to the row, the rest are
+    // kept for the rows to come so that their buffers are not made anew.
+    std::vector<PendingCell> pendingCells_;
+    std::size_t pendingColumns_ = 0;
     std::vector<CellArea> pendingMerges_;
     int highestFormattedRow_ = 0;
 
-    std::map<std::array<QString, 5>, lxw_format*> formats_;
+    QChar decimalPoint_;
+    QChar minusSign_;
+    std::vector<std::pair<FormatKey, lxw_format*>> formats_;
+    std::size_t lastFormat_ = 0;
     std::vector<double> contentWidths_;  // by column - 1
     std::map<int, double> fittedWidths_;
 };
