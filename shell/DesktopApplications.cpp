@@ -318,7 +318,15 @@ void openWith(const DesktopApplication& application, const QString& file) {
         throw std::runtime_error(
             QStringLiteral("找不到 %1 的程式 %2，無法開啟 %3").arg(shownName, program, file).toStdString());
     }
-    if (!QProcess::startDetached(found, command, application.workingDirectory)) {
+    QProcess process;
+    process.setProgram(found);
+    process.setArguments(command);
+    process.setWorkingDirectory(application.workingDirectory);
+    // What the application prints is its own business, not our terminal's.
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(QProcess::nullDevice());
+    if (!process.startDetached()) {
         throw std::runtime_error(QStringLiteral("無法啟動 %1 開啟 %2").arg(shownName, file).toStdString());
     }
 }
