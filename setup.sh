@@ -16,7 +16,8 @@ jobs="$(nproc 2>/dev/null || echo 2)"
 
 # Build tools, Qt 6, the three database client libraries, the servers and
 # drivers the tests talk to, fonts for Traditional Chinese, and the X tools the
-# end-to-end tests use (Xvfb with a tint2 panel as the system tray).
+# end-to-end tests use (Xvfb with a tint2 panel as the system tray), and
+# poppler's readers, which check the report's PDF files.
 packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6svg6 qt6-gtk-platformtheme
@@ -28,6 +29,7 @@ packages=(
   libxlsxwriter-dev python3-openpyxl locales
   fonts-arphic-uming fonts-arphic-ukai fonts-noto-cjk fonts-urw-base35
   xvfb xauth x11-utils xdotool tint2
+  poppler-utils
 )
 
 install_missing() {

@@ -16,6 +16,8 @@
 
 #include <xlsxwriter.h>
 
+#include "printing/TextColumns.h"
+
 namespace tarnwell {
 
 namespace {
@@ -92,14 +94,6 @@ std::string sheetText(const QString& text) {
     return QString(text).replace(escapeStart, QStringLiteral("_x005F_")).toStdString();
 }
 
-bool isWide(char32_t c) {
-    return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0x303E) || (c >= 0x3041 && c <= 0x33FF) ||
-           (c >= 0x3400 && c <= 0x4DBF) || (c >= 0x4E00 && c <= 0x9FFF) || (c >= 0xA000 && c <= 0xA4CF) ||
-           (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) || (c >= 0xFE30 && c <= 0xFE4F) ||
-           (c >= 0xFF00 && c <= 0xFF60) || (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x1F300 && c <= 0x1F64F) ||
-           (c >= 0x1F900 && c <= 0x1F9FF) || (c >= 0x20000 && c <= 0x3FFFD);
-}
-
 lxw_format_alignments alignmentOf(int alignment) {
     switch (alignment) {
     case xlCenter: return LXW_ALIGN_CENTER;
@@ -110,20 +104,6 @@ lxw_format_alignments alignmentOf(int alignment) {
 }
 
 }  // namespace
-
-int displayColumns(const QString& text) {
-    int columns = 0;
-    const qsizetype size = text.size();
-    for (qsizetype i = 0; i < size; ++i) {
-        char32_t c = text[i].unicode();
-        if (QChar::isHighSurrogate(c) && i + 1 < size && text[i + 1].isLowSurrogate()) {
-            c = QChar::surrogateToUcs4(text[i].unicode(), text[i + 1].unicode());
-            ++i;
-        }
-        columns += isWide(c) ? 2 : 1;
-    }
-    return columns;
-}
 
 XlsxSheet::XlsxSheet(QString path) : XlsxSheet(std::move(path), Options()) {}
 

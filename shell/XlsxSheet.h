@@ -158,8 +158,4 @@ private:
     std::map<int, double> fittedWidths_;
 };
 
-// Columns a text takes on screen: two for an East Asian wide or full-width
-// character, one for any other.
-int displayColumns(const QString& text);
-
 }  // namespace tarnwell

@@ -13,12 +13,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
-#include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "../support/FileSizeLimit.h"
 #include "query/SqlFile.h"
 
 namespace tarnwell {
@@ -305,18 +304,11 @@ TEST_F(SqlFiles, aWriteThatFailsPartWayLeavesTheOldFile) {
     const QString file = write("kept.sql", "old");
     const QString big(64 * 1024, u'x');
 
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    struct sigaction previousSignal {};
-    ::sigaction(SIGXFSZ, &ignore, &previousSignal);
-    struct rlimit previousLimit {};
-    ::getrlimit(RLIMIT_FSIZE, &previousLimit);
-    struct rlimit limit = previousLimit;
-    limit.rlim_cur = 4096;
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-    const std::string message = saveFailure(file, big);
-    ::setrlimit(RLIMIT_FSIZE, &previousLimit);
-    ::sigaction(SIGXFSZ, &previousSignal, nullptr);
+    std::string message;
+    {
+        const test::FileSizeLimit limit(4096);
+        message = saveFailure(file, big);
+    }
 
     EXPECT_NE(message.find("無法儲存檔案"), std::string::npos) << message;
     EXPECT_TRUE(mentionsOneOf(message, {EFBIG})) << message;

@@ -220,14 +220,5 @@ TEST_F(XlsxSheetTest, theFileAppearsWholeOrNotAtAll) {
     EXPECT_EQ(filesLeft(), QStringList({"hidden.xlsx", "shown.xlsx"}));
 }
 
-TEST(DisplayColumns, wideCharactersCountTwo) {
-    EXPECT_EQ(displayColumns(""), 0);
-    EXPECT_EQ(displayColumns("abc"), 3);
-    EXPECT_EQ(displayColumns("標楷體"), 6);
-    EXPECT_EQ(displayColumns("ＡＢ１"), 6) << "full-width forms";
-    EXPECT_EQ(displayColumns(QString::fromUtf8("𠀀x")), 3) << "beyond the basic plane";
-    EXPECT_EQ(displayColumns("한글"), 4);
-}
-
 }  // namespace
 }  // namespace tarnwell::test

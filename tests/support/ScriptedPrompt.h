@@ -22,8 +22,9 @@ public:
         Kind kind;
         // The texts the program passed, in parameter order: message text;
         // question, its caption, its default button ("Yes" or "No");
-        // caption, label, initial text; caption, directory, file
-        // name, filter, default suffix; caption, start; font family.
+        // caption, label, initial text; caption, directory, file name,
+        // filter, default suffix; caption, start; font family and the whole
+        // start font (QFont::toString).
         QStringList texts;
     };
 
