@@ -28,7 +28,8 @@ namespace tarnwell {
 // autoFit() from every text written so far (a wide CJK character counts two).
 //
 // A text set as a value is written as a number when the cell's number format
-// is not text ("@") and the text reads as a number in `numberLocale`, as a
+// is not text ("@") and the text reads as a number (a sign, digits with
+// `numberLocale`'s decimal separator, an exponent; no digit groups), as a
 // spreadsheet does with what is typed into it; otherwise it stays the text it
 // was. Numbers are written in the file's own form whatever the process's C
 // locale.
