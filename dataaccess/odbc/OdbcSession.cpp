@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <string>
 
 #include "dataaccess/odbc/OdbcText.h"
 
@@ -23,6 +24,21 @@ bool wideCallsKeepText(SQLHANDLE connection) {
     return length == probe.length() && std::equal(translated, translated + length, probe.data());
 }
 
+// True for a driver whose wide text is whole but whose reported lengths are
+// not: MariaDB's (3.1.15) counts one UTF-16 unit too few for each of "Ø",
+// "Ù", "Ú" and "Û" in a value, so trusting the length would cut the value's
+// end. Its narrow calls give the same text correctly, as UTF-8 unless a data
+// source asks for another character set.
+bool wideLengthsFallShort(SQLHANDLE connection) {
+    SQLCHAR name[256] = {};
+    SQLSMALLINT length = 0;
+    if (!SQL_SUCCEEDED(SQLGetInfo(connection, SQL_DRIVER_NAME, name, sizeof name, &length))) {
+        return false;
+    }
+    const std::string driver(reinterpret_cast<const char*>(name));
+    return driver.find("maodbc") != std::string::npos;
+}
+
 }  // namespace
 
 Session::Session(const OdbcSettings& settings)
@@ -41,6 +57,7 @@ Session::Session(const OdbcSettings& settings)
     std::string connectionString = settings.connectionString;
     SQLRETURN rc = SQL_ERROR;
     {
+        const std::lock_guard lock(processStateMutex());
         const Utf8CharacterSetScope utf8;
         rc = SQLDriverConnect(connection_.get(), nullptr, reinterpret_cast<SQLCHAR*>(connectionString.data()), SQL_NTS,
                               nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
@@ -49,7 +66,8 @@ Session::Session(const OdbcSettings& settings)
         throw diagnosticError(SQL_HANDLE_DBC, connection_.get(), "the ODBC driver refused the connection");
     }
     connection_.markConnected();
-    textCalls_ = wideCallsKeepText(connection_.get()) ? TextCalls::Wide : TextCalls::Narrow;
+    const bool wide = wideCallsKeepText(connection_.get()) && !wideLengthsFallShort(connection_.get());
+    textCalls_ = wide ? TextCalls::Wide : TextCalls::Narrow;
 }
 
 void Session::cancel() noexcept {
