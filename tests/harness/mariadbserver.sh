@@ -57,25 +57,31 @@ CREATE DATABASE IF NOT EXISTS $database CHARACTER SET utf8mb4;
 CREATE USER IF NOT EXISTS '$user'@'%' IDENTIFIED BY '$password';
 GRANT ALL PRIVILEGES ON $database.* TO '$user'@'%';
 EOF
-  as_server_user mariadb-install-db --no-defaults --datadir="$data/db" --skip-test-db \
-    --auth-root-authentication-method=normal "${tuning[@]}" >"$state/install.log" 2>&1
+  # Temporary tables of its own too: nothing else in /tmp touches them.
+  as_server_user mkdir "$data/tmp"
+  if ! as_server_user mariadb-install-db --no-defaults --datadir="$data/db" --tmpdir="$data/tmp" --skip-test-db \
+      --auth-root-authentication-method=normal "${tuning[@]}" >"$state/install.log" 2>&1; then
+    echo "mariadbserver: the data directory could not be set up" >&2
+    cat "$state/install.log" >&2
+    exit 1
+  fi
 
   local port attempt tries runner
   for attempt in 1 2 3 4 5 6 7 8; do
     port=$(free_port)
     # Its own session, so that nothing meant for the harness's process group
     # reaches it.
-    setsid "${as_server[@]}" "$server" --no-defaults --datadir="$data/db" --socket="$data/mariadb.sock" --pid-file="$data/mariadb.pid" \
-      --port="$port" --bind-address=127.0.0.1 --skip-name-resolve --character-set-server=utf8mb4 \
-      --init-file="$data/init.sql" --log-error="$data/error.log" "${tuning[@]}" \
+    setsid "${as_server[@]}" "$server" --no-defaults --datadir="$data/db" --tmpdir="$data/tmp" \
+      --socket="$data/mariadb.sock" --pid-file="$data/mariadb.pid" --port="$port" --bind-address=127.0.0.1 \
+      --skip-name-resolve --character-set-server=utf8mb4 --init-file="$data/init.sql" --log-error="$data/error.log" "${tuning[@]}" \
       </dev/null >/dev/null 2>&1 &
     runner=$!
     for ((tries = 0; tries < 600; ++tries)); do
       answers "$port" && break 2
-      kill -0 "$runner" 2>/dev/null || break
+      process_alive "$runner" || break
       sleep 0.1
     done
-    if kill -0 "$runner" 2>/dev/null; then
+    if process_alive "$runner"; then
       echo "mariadbserver: the server did not answer within a minute" >&2
       kill -TERM "$(server_pid "$data")" 2>/dev/null || true
       break
@@ -110,10 +116,10 @@ stop() {
   if [[ -n "$pid" ]]; then
     kill -TERM "$pid"
     for ((tries = 0; tries < 600; ++tries)); do
-      kill -0 "$pid" 2>/dev/null || break
+      process_alive "$pid" || break
       sleep 0.1
     done
-    if kill -0 "$pid" 2>/dev/null; then
+    if process_alive "$pid"; then
       echo "mariadbserver: the server at $data did not stop" >&2
       exit 1
     fi

@@ -31,6 +31,15 @@ free_port() {
   echo "$port"
 }
 
+# True while the process runs; one that has ended but that its parent has not
+# reaped yet (a zombie, as servers whose parent is gone may stay a while) has
+# ended.
+process_alive() {
+  local state
+  state=$(sed -n 's/^State:[[:space:]]*\([A-Z]\).*/\1/p' "/proc/$1/status" 2>/dev/null || true)
+  [[ -n "$state" && "$state" != Z ]]
+}
+
 # A new directory for a server's files, owned by the user the server runs as.
 new_server_dir() {
   local dir
