@@ -35,12 +35,17 @@ std::string hexOf(std::string_view bytes) {
     return hex;
 }
 
-std::string odbcUnavailable(bool needsServer) {
+enum class OdbcServer { None, Postgres, MariaDb };
+
+std::string odbcUnavailable(OdbcServer server) {
     if (!useTestOdbcConfiguration()) {
         return "no unixODBC test configuration (run the tests through ctest)";
     }
-    if (needsServer && !testServer()) {
+    if (server == OdbcServer::Postgres && !testServer()) {
         return "no PostgreSQL test server (run the tests through ctest)";
+    }
+    if (server == OdbcServer::MariaDb && testMariaDbDataSource().empty()) {
+        return "no MariaDB test server with its ODBC driver (packages mariadb-server, odbc-mariadb)";
     }
     return {};
 }
@@ -65,7 +70,7 @@ BackendTarget odbcTarget(const std::vector<std::pair<std::string, std::string>>&
 BackendAdapter odbcSqliteAdapter() {
     BackendAdapter adapter;
     adapter.name = "OdbcSqlite";
-    adapter.unavailable = [] { return odbcUnavailable(false); };
+    adapter.unavailable = [] { return odbcUnavailable(OdbcServer::None); };
     adapter.makeTarget = [] {
         auto dir = std::make_shared<TempDir>();
         BackendTarget target = odbcTarget({{"DSN", "tarnwell_sqlite"}, {"Database", dir->file("odbc.db")}});
@@ -109,15 +114,21 @@ BackendAdapter odbcSqliteAdapter() {
     return adapter;
 }
 
-BackendTarget odbcPostgresTarget(std::optional<LoginFault> fault = std::nullopt) {
-    std::vector<std::pair<std::string, std::string>> keys = {{"DSN", "tarnwell_pg"}};
+// A server's data source through `keys`, with a login fault where asked;
+// `hostKey` is the driver's key for the server's host.
+BackendTarget odbcServerTarget(std::vector<std::pair<std::string, std::string>> keys, const std::string& hostKey,
+                               std::optional<LoginFault> fault) {
     if (fault == LoginFault::WrongPassword) {
         keys.emplace_back("PWD", "not-the-password");
     }
     if (fault == LoginFault::UnknownHost) {
-        keys.emplace_back("Servername", "no-such-host.invalid");
+        keys.emplace_back(hostKey, "no-such-host.invalid");
     }
     return odbcTarget(keys);
+}
+
+BackendTarget odbcPostgresTarget(std::optional<LoginFault> fault = std::nullopt) {
+    return odbcServerTarget({{"DSN", "tarnwell_pg"}}, "Servername", fault);
 }
 
 // The PostgreSQL driver reports uuid as SQL_GUID, money as a float named
@@ -125,7 +136,7 @@ BackendTarget odbcPostgresTarget(std::optional<LoginFault> fault = std::nullopt)
 BackendAdapter odbcPostgresAdapter() {
     BackendAdapter adapter;
     adapter.name = "OdbcPostgres";
-    adapter.unavailable = [] { return odbcUnavailable(true); };
+    adapter.unavailable = [] { return odbcUnavailable(OdbcServer::Postgres); };
     adapter.makeTarget = [] { return odbcPostgresTarget(); };
     adapter.faultyTarget = [](LoginFault fault) { return odbcPostgresTarget(fault); };
     adapter.kinds = {
@@ -175,30 +186,16 @@ BackendAdapter odbcPostgresAdapter() {
 BackendTarget odbcMariaDbTarget(std::optional<LoginFault> fault = std::nullopt) {
     // The suite writes standard SQL, where || joins text; MariaDB reads it as
     // OR unless told otherwise.
-    std::vector<std::pair<std::string, std::string>> keys = {
-        {"DSN", testMariaDbDataSource()}, {"InitStmt", "SET SESSION sql_mode = CONCAT(@@sql_mode, ',PIPES_AS_CONCAT')"}};
-    if (fault == LoginFault::WrongPassword) {
-        keys.emplace_back("PWD", "not-the-password");
-    }
-    if (fault == LoginFault::UnknownHost) {
-        keys.emplace_back("SERVER", "no-such-host.invalid");
-    }
-    return odbcTarget(keys);
+    return odbcServerTarget({{"DSN", testMariaDbDataSource()},
+                             {"InitStmt", "SET SESSION sql_mode = CONCAT(@@sql_mode, ',PIPES_AS_CONCAT')"}},
+                            "SERVER", fault);
 }
 
 // The MariaDB driver (3.1) reads every result whole when the statement runs.
 BackendAdapter odbcMariaDbAdapter() {
     BackendAdapter adapter;
     adapter.name = "OdbcMariaDb";
-    adapter.unavailable = []() -> std::string {
-        if (!useTestOdbcConfiguration()) {
-            return "no unixODBC test configuration (run the tests through ctest)";
-        }
-        if (testMariaDbDataSource().empty()) {
-            return "no MariaDB test server with its ODBC driver (packages mariadb-server, odbc-mariadb)";
-        }
-        return {};
-    };
+    adapter.unavailable = [] { return odbcUnavailable(OdbcServer::MariaDb); };
     adapter.makeTarget = [] { return odbcMariaDbTarget(); };
     adapter.faultyTarget = [](LoginFault fault) { return odbcMariaDbTarget(fault); };
     adapter.kinds = {

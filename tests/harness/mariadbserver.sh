@@ -10,12 +10,6 @@
 #   mariadbserver.sh stop STATE_DIR    stop that server and remove its directory
 set -euo pipefail
 
-action=${1:-}
-state=${2:-}
-if [[ -z "$action" || -z "$state" ]]; then
-  echo "usage: $0 start|stop STATE_DIR" >&2
-  exit 2
-fi
 . "$(dirname "${BASH_SOURCE[0]}")/serverlib.sh"
 
 server=$(command -v mariadbd || ls /usr/sbin/mariadbd 2>/dev/null || true)
@@ -128,8 +122,4 @@ stop() {
   echo "mariadbserver: stopped"
 }
 
-case "$action" in
-  start) start ;;
-  stop) stop ;;
-  *) echo "usage: $0 start|stop STATE_DIR" >&2; exit 2 ;;
-esac
+run_action "$@"

@@ -9,12 +9,6 @@
 #   pgserver.sh stop STATE_DIR    stop that server and remove its directory
 set -euo pipefail
 
-action=${1:-}
-state=${2:-}
-if [[ -z "$action" || -z "$state" ]]; then
-  echo "usage: $0 start|stop STATE_DIR" >&2
-  exit 2
-fi
 . "$(dirname "${BASH_SOURCE[0]}")/serverlib.sh"
 
 pgbin=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
@@ -88,8 +82,4 @@ stop() {
   echo "pgserver: stopped"
 }
 
-case "$action" in
-  start) start ;;
-  stop) stop ;;
-  *) echo "usage: $0 start|stop STATE_DIR" >&2; exit 2 ;;
-esac
+run_action "$@"

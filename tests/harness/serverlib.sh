@@ -54,3 +54,14 @@ new_server_dir() {
 driver_library() {
   dpkg -L "$1" 2>/dev/null | grep -E "/$2\$" | head -n 1
 }
+
+# Runs the script's start or stop function on the state directory named by
+# its arguments ("start|stop STATE_DIR"), which the functions find in $state.
+run_action() {
+  if [[ $# -ne 2 || ( "$1" != start && "$1" != stop ) ]]; then
+    echo "usage: $0 start|stop STATE_DIR" >&2
+    exit 2
+  fi
+  state=$2
+  "$1"
+}

@@ -15,12 +15,6 @@
 # --repeat repeats the fixture) leaves one server of each kind.
 set -euo pipefail
 
-action=${1:-}
-state=${2:-}
-if [[ -z "$action" || -z "$state" ]]; then
-  echo "usage: $0 start|stop STATE_DIR" >&2
-  exit 2
-fi
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 . "$here/serverlib.sh"
 
@@ -145,8 +139,4 @@ stop() {
   return "$failed"
 }
 
-case "$action" in
-  start) start ;;
-  stop) stop ;;
-  *) echo "usage: $0 start|stop STATE_DIR" >&2; exit 2 ;;
-esac
+run_action "$@"
