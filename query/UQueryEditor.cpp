@@ -19,6 +19,7 @@
 #include "dataaccess/FieldKind.h"
 #include "dataaccess/NoResultSetError.h"
 #include "dataaccess/SqlText.h"
+#include "printing/UPrint.h"
 #include "query/MemoText.h"
 #include "query/QueryEngine.h"
 #include "query/QueryWidgets.h"
@@ -205,6 +206,7 @@ void TfrmQueryEditor::connectHandlers() {
     connect(ui->ToolButton6, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton6Click);
     connect(ui->ToolButton7, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton7Click);
     connect(ui->ToolButton8, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton8Click);
+    connect(ui->ToolButton5, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton5Click);
     connect(ui->ToolButton10, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton10Click);
     connect(ui->ToolButton12, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton12Click);
     connect(ui->SpeedButton7, &QToolButton::clicked, this, &TfrmQueryEditor::SpeedButton7Click);
@@ -614,6 +616,14 @@ void TfrmQueryEditor::ToolButton10Click() { mainWindow_.OpenConnectionBrowser();
 void TfrmQueryEditor::ToolButton12Click() { mainWindow_.OpenQueryWindow(QueryWindowForm::QueryWindow); }
 
 void TfrmQueryEditor::SpeedButton7Click() { close(); }
+
+void TfrmQueryEditor::ToolButton5Click() {
+    db::ClientDataSet& result = engine_->CDS1;
+    if (!result.active() || result.isEmpty()) {
+        return;
+    }
+    showPrintWindow(result, *ui->MemSQL, *this);
+}
 
 // --- Result grid ----------------------------------------------------------------------
 

@@ -95,6 +95,7 @@ public:
     void ToolButton6Click();
     void ToolButton7Click();
     void ToolButton8Click();
+    void ToolButton5Click();
     void ToolButton10Click();
     void ToolButton12Click();
     void SpeedButton7Click();

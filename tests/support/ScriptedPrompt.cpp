@@ -132,7 +132,7 @@ std::optional<QString> ScriptedPrompt::directoryName(const QString& caption, con
 }
 
 std::optional<QFont> ScriptedPrompt::chooseFont(const QFont& initial) {
-    const auto step = take(Kind::Font, {initial.family()}, 0);
+    const auto step = take(Kind::Font, {initial.family(), initial.toString()}, 0);
     return step ? step->font : std::nullopt;
 }
 

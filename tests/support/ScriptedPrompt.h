@@ -22,7 +22,8 @@ public:
         Kind kind;
         // The texts the program passed, in parameter order: message text;
         // question; caption, label, initial text; caption, directory, file
-        // name, filter, default suffix; caption, start; font family.
+        // name, filter, default suffix; caption, start; font family and the
+        // whole start font (QFont::toString).
         QStringList texts;
     };
 
