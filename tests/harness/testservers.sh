@@ -107,7 +107,7 @@ start() {
     "$here/mariadbserver.sh" start "$state/mariadb" &
     mariadb=$!
   else
-    echo "testservers: MariaDB is not installed (packages mariadb-server, mariadb-client): its tests will not run" >&2
+    echo "testservers: MariaDB is not installed (packages mariadb-server, mariadb-client): its tests are skipped (under CI=true they fail)" >&2
   fi
   local failed=0
   wait "$pg" || failed=1
@@ -119,7 +119,10 @@ start() {
     exit 1
   fi
 
-  write_odbc_config
+  if ! write_odbc_config; then
+    stop >/dev/null
+    exit 1
+  fi
   {
     cat "$state/pg/env"
     if [[ -f "$state/mariadb/env" ]]; then
