@@ -24,7 +24,8 @@ packages=(
   libgl-dev libxkbcommon-dev
   libsqlite3-dev sqlite3
   libpq-dev postgresql postgresql-client
-  unixodbc unixodbc-dev libsqliteodbc odbc-postgresql
+  mariadb-server mariadb-client
+  unixodbc unixodbc-dev libsqliteodbc odbc-postgresql odbc-mariadb
   libgtest-dev
   libxlsxwriter-dev python3-openpyxl locales
   fonts-arphic-uming fonts-arphic-ukai fonts-noto-cjk fonts-urw-base35
