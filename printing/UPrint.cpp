@@ -638,7 +638,13 @@ void TfrmPrint::printListing() {
         return;
     }
     ProgressFeedback feedback(this, QStringLiteral("列印中: 第 %1 頁"));
-    report->QuickRep1().print(*printer, feedback);
+    // A file is written whole or not at all: a printer writing a PDF file
+    // would leave half of one behind when stopped.
+    if (printer->outputFormat() == QPrinter::PdfFormat && !printer->outputFileName().isEmpty()) {
+        report->QuickRep1().writePdf(printer->outputFileName(), feedback);
+    } else {
+        report->QuickRep1().print(*printer, feedback);
+    }
 }
 
 void TfrmPrint::SBtnPrintClick() {

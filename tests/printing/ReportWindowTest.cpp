@@ -468,7 +468,23 @@ TEST_F(ReportWindowTest, aLongReportIsMadeWhilePageOneIsShownAndStopsWhenReplace
     EXPECT_EQ(ended->state(), ReportDocument::State::Stopped);
     EXPECT_EQ(TfrmPrint::instance(), nullptr);
     EXPECT_EQ(TfrmReport::instance(), nullptr);
-    QCoreApplication::processEvents();
+}
+
+TEST_F(ReportWindowTest, theQueryWindowGoingAwayWhilePagesPrintStopsThePrintAndLeavesNoFile) {
+    runCustomers(20000);
+    EXPECT_TRUE(whilePrinting([&](TfrmPrint& print) {
+        tick(print, {{0, "5"}, {1, "10"}});
+        print.SedtRecordCount()->setValue(0);
+        // Due at the first events the print lets through, well before its
+        // 400 pages are out.
+        QTimer::singleShot(0, [&] { delete std::exchange(window, nullptr); });
+        printTo(print, pdf("gone.pdf"));
+        EXPECT_EQ(window, nullptr) << "the query window went while the pages printed";
+    }));
+    EXPECT_EQ(TfrmPrint::instance(), nullptr);
+    EXPECT_EQ(TfrmReport::instance(), nullptr);
+    EXPECT_FALSE(QFile::exists(pdf("gone.pdf")));
+    EXPECT_TRUE(prompter.messages().isEmpty());
 }
 
 }  // namespace
