@@ -605,8 +605,17 @@ ListingSettings TfrmPrint::listingSettings(const std::vector<ListingColumn>& col
     return settings;
 }
 
+void TfrmPrint::commitGridEdit() {
+    // The toolbar's buttons take no focus, so a cell being typed into still
+    // holds its old text until the editor's text is handed to it.
+    if (QWidget* editor = gridDelegate_->editor()) {
+        emit gridDelegate_->commitData(editor);
+    }
+}
+
 void TfrmPrint::SBtnPreViewClick() {
     closePreview();
+    commitGridEdit();
     if (!report_) {
         report_ = new TfrmReport();
         report_->setPreviewArea(ui->QRPreview1);

@@ -165,6 +165,7 @@ private:
     // preview that is shown and frees the report window.
     void endReport();
     void closePreview();
+    void commitGridEdit();
     // The ticked rows of the grid as printed columns; throws ReportError for
     // a width that is no integer or past the bound.
     std::vector<ListingColumn> listingColumns() const;

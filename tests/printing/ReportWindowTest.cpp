@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <map>
@@ -97,6 +98,14 @@ TEST_F(ReportWindowTest, linesAreCutAndPaddedInDisplayColumnsFromTheTickedRows) 
         print.setCell(Col::ColWidth, 9, QStringLiteral("not read"));  // not ticked
         print.setCell(Col::ColCaption, 1, QStringLiteral("code "));
         print.setCell(Col::ColCaption, 4, QStringLiteral("名稱欄位"));
+        // A width still being typed counts as typed.
+        QTableWidget& grid = *print.SGridField();
+        print.setCell(Col::ColWidth, 2, QStringLiteral("9"));
+        grid.setCurrentCell(1, Col::ColWidth - 1);
+        grid.edit(grid.currentIndex());
+        QLineEdit* typing = grid.viewport()->findChild<QLineEdit*>();
+        ASSERT_NE(typing, nullptr);
+        typing->setText(QStringLiteral("5"));
         const std::shared_ptr<ReportDocument> pages = preview(print);
         ASSERT_TRUE(pages);
         EXPECT_TRUE(prompter.calls().empty());
