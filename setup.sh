@@ -24,8 +24,10 @@ packages=(
   libgl-dev libxkbcommon-dev
   libsqlite3-dev sqlite3
   libpq-dev postgresql postgresql-client
-  unixodbc unixodbc-dev libsqliteodbc odbc-postgresql
+  mariadb-server mariadb-client
+  unixodbc unixodbc-dev libsqliteodbc odbc-postgresql odbc-mariadb
   libgtest-dev
+  libxlsxwriter-dev python3-openpyxl locales
   fonts-arphic-uming fonts-arphic-ukai fonts-noto-cjk fonts-urw-base35
   xvfb xauth x11-utils xdotool tint2
   poppler-utils
@@ -47,6 +49,28 @@ install_missing() {
   "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
+# The tests also write spreadsheets under a locale whose decimal separator is a
+# comma.
+test_locales=(de_DE.UTF-8)
+
+install_test_locales() {
+  local missing=()
+  for l in "${test_locales[@]}"; do
+    # locale -a lists de_DE.UTF-8 as de_DE.utf8.
+    locale -a 2>/dev/null | grep -qix "${l%.UTF-8}.utf8" || missing+=("$l")
+  done
+  if ((${#missing[@]} == 0)); then
+    return 0
+  fi
+  echo "setup: generating the locales ${missing[*]}"
+  local sudo=()
+  if [[ $(id -u) -ne 0 ]]; then sudo=(sudo); fi
+  for l in "${missing[@]}"; do
+    grep -qx "$l UTF-8" /etc/locale.gen || echo "$l UTF-8" | "${sudo[@]}" tee -a /etc/locale.gen >/dev/null
+  done
+  "${sudo[@]}" locale-gen
+}
+
 configure_and_build() {
   local dir=$1
   shift
@@ -62,6 +86,7 @@ run_tests() {
 case "${1:-}" in
   deps)
     install_missing
+    install_test_locales
     ;;
   build)
     configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -74,6 +99,7 @@ case "${1:-}" in
     ;;
   test)
     install_missing
+    install_test_locales
     configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
     run_tests build
     configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DTARNWELL_SANITIZE=address,undefined

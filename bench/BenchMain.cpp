@@ -14,6 +14,7 @@
 #include "DataLayerBench.h"
 #include "ReportBench.h"
 #include "UiBench.h"
+#include "XlsxExportBench.h"
 
 namespace {
 
@@ -32,6 +33,8 @@ const Mode kModes[] = {
      &tarnwell::bench::runUiBench},
     {"--report", "the report engine: first page in the preview, pages per second, memory, PDF",
      &tarnwell::bench::runReportBench},
+    {"--export", "the exports: rows per second and memory of the .xlsx export against libxlsxwriter alone",
+     &tarnwell::bench::runXlsxExportBench},
 };
 
 void usage() {

@@ -12,6 +12,7 @@
 #include <QShowEvent>
 #include <QSplitter>
 #include <QSplitterHandle>
+#include <array>
 
 #include "connections/UConnectEditor.h"
 #include "dataaccess/AdoConnection.h"
@@ -26,10 +27,12 @@
 #include "query/ResultGridModel.h"
 #include "query/SqlFile.h"
 #include "query/SqlFileBrowser.h"
+#include "query/SpreadsheetExport.h"
 #include "query/SqlStringForm.h"
 #include "query/UQueryThread.h"
 #include "query/UReplaceString.h"
 #include "shell/Application.h"
+#include "shell/ProgressFeedback.h"
 #include "shell/Prompt.h"
 #include "shell/UMain.h"
 #include "ui_UQueryEditor.h"
@@ -79,6 +82,22 @@ void setTextColour(QWidget& widget, const QColor& colour) {
 QString errorText(const std::exception& error) { return QString::fromUtf8(error.what()); }
 
 }  // namespace
+
+QString ColumnLetters(int column) {
+    static const std::array<QString, 26> kLetters = {
+        QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"), QStringLiteral("D"), QStringLiteral("E"),
+        QStringLiteral("F"), QStringLiteral("G"), QStringLiteral("H"), QStringLiteral("I"), QStringLiteral("J"),
+        QStringLiteral("K"), QStringLiteral("L"), QStringLiteral("M"), QStringLiteral("N"), QStringLiteral("O"),
+        QStringLiteral("P"), QStringLiteral("Q"), QStringLiteral("R"), QStringLiteral("S"), QStringLiteral("T"),
+        QStringLiteral("U"), QStringLiteral("V"), QStringLiteral("W"), QStringLiteral("X"), QStringLiteral("Y"),
+        QStringLiteral("Z")};
+    QString name;
+    // Base 26 with the digits 1 to 26: there is no zero digit.
+    for (int n = column; n > 0; n = (n - 1) / 26) {
+        name.prepend(kLetters[static_cast<std::size_t>((n - 1) % 26)]);
+    }
+    return name;
+}
 
 int& QueryEditorCount() {
     static int count = 0;
@@ -210,6 +229,7 @@ void TfrmQueryEditor::connectHandlers() {
     connect(ui->ToolButton10, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton10Click);
     connect(ui->ToolButton12, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton12Click);
     connect(ui->SpeedButton7, &QToolButton::clicked, this, &TfrmQueryEditor::SpeedButton7Click);
+    connect(ui->ToolButton3, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton3Click);
 
     connect(ui->ToolButton13, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton13Click);
     connect(ui->ToolButton14, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton14Click);
@@ -340,6 +360,7 @@ QAbstractButton* TfrmQueryEditor::SBtnQuery() const { return ui->SBtnQuery; }
 QAbstractButton* TfrmQueryEditor::ToolButton6() const { return ui->ToolButton6; }
 QAbstractButton* TfrmQueryEditor::ToolButton7() const { return ui->ToolButton7; }
 QAbstractButton* TfrmQueryEditor::ToolButton8() const { return ui->ToolButton8; }
+QAbstractButton* TfrmQueryEditor::ToolButton3() const { return ui->ToolButton3; }
 
 // --- Connection choice -------------------------------------------------------------
 
@@ -662,6 +683,13 @@ void TfrmQueryEditor::showRecordCount() {
 void TfrmQueryEditor::CDS1AfterScroll() {
     showRecordCount();
     gridModel_->dataSetScrolled();
+}
+
+// --- Spreadsheet export ------------------------------------------------------------------
+
+void TfrmQueryEditor::ToolButton3Click() {
+    ProgressFeedback feedback(this, QStringLiteral("轉存試算表: %1 筆"));
+    exportToSpreadsheet(gridModel_->dataSet(), feedback);
 }
 
 // --- Field list -------------------------------------------------------------------------

@@ -37,6 +37,10 @@ struct QueryWindowEngine;
 // window's database name ("BDE_SQL_" + the count after its creation) is new.
 int& QueryEditorCount();
 
+// The name of column `column` (from 1) in the spreadsheet's A1 style: "A" to
+// "Z", then "AA" on; empty below 1.
+QString ColumnLetters(int column);
+
 // A file dialog's memory: the name chosen in it last is offered next time.
 struct RememberedFileDialog {
     QString fileName;
@@ -83,6 +87,7 @@ public:
     QAbstractButton* ToolButton6() const;
     QAbstractButton* ToolButton7() const;
     QAbstractButton* ToolButton8() const;
+    QAbstractButton* ToolButton3() const;
 
     // --- Handlers -------------------------------------------------------------
     void CbxLinkTypeChange();
@@ -98,6 +103,7 @@ public:
     void ToolButton5Click();
     void ToolButton10Click();
     void ToolButton12Click();
+    void ToolButton3Click();
     void SpeedButton7Click();
     void SpeedButton2Click();
     void SpeedButton3Click();

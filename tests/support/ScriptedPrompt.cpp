@@ -113,8 +113,10 @@ std::optional<ScriptedPrompt::Step> ScriptedPrompt::take(Kind kind, QStringList 
 
 void ScriptedPrompt::showMessage(const QString& text) { take(Kind::Message, {text}, 0); }
 
-bool ScriptedPrompt::askYesNo(const QString& text) {
-    const auto step = take(Kind::YesNo, {text}, 0);
+bool ScriptedPrompt::askYesNo(const Question& question) {
+    const QString defaultButton =
+        question.defaultButton == Question::Button::No ? QStringLiteral("No") : QStringLiteral("Yes");
+    const auto step = take(Kind::YesNo, {question.text, question.caption, defaultButton}, 0);
     return step && step->yes;
 }
 
