@@ -19,8 +19,9 @@
 //                              the press to the last page
 //   report.mb_per_1000_pages   resident memory the produced pages add, per
 //                              1,000 pages (goal: under 16)
-//   report.pdf_pages_per_s     pages per second from the records into a PDF
-//                              file by the report window (goal: at least 200)
+//   report.pdf_pages_per_s     pages per second from pressing "列印", the print
+//                              dialog answered with a PDF file, to the file
+//                              written (goal: at least 200)
 //   report.pages               pages of the listing, for reference
 #include "ReportBench.h"
 
@@ -118,7 +119,7 @@ struct Figures {
     int pages = 0;
 };
 
-bool measureInPrintWindow(TfrmPrint& print, const Options& options, Figures& figures) {
+bool measureInPrintWindow(TfrmPrint& print, BenchPrompt& prompter, const Options& options, Figures& figures) {
     for (int field = 0; field < 6; ++field) {
         print.setCell(TfrmPrint::ColPrint, field + 1, QStringLiteral("1"));
         print.setCell(TfrmPrint::ColWidth, field + 1, QString::fromLatin1(kWidths[field]));
@@ -160,17 +161,17 @@ bool measureInPrintWindow(TfrmPrint& print, const Options& options, Figures& fig
         }
     }
 
-    // The report window as the last preview left it, into a file.
-    TfrmReport* report = TfrmReport::instance();
-    if (report == nullptr) {
-        return false;
-    }
+    // "列印", the print dialog answered with a PDF file.
     QTemporaryDir folder;
     const QString pdf = folder.filePath(QStringLiteral("report.pdf"));
-    NoFeedback none;
+    prompter.setPdfFile(pdf);
     clock.restart();
-    report->QuickRep1().writePdf(pdf, none);
-    figures.pdfPagesPerSecond = figures.pages / (static_cast<double>(clock.nsecsElapsed()) / 1e9);
+    print.SBtnPrint()->click();
+    const double pdfSeconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    if (!QFile::exists(pdf) || TfrmReport::instance() != nullptr) {
+        return false;
+    }
+    figures.pdfPagesPerSecond = figures.pages / pdfSeconds;
     note("PDF file: " + std::to_string(QFileInfo(pdf).size() / 1000) + " kB");
     return true;
 }
@@ -198,6 +199,7 @@ int measure(const Options& options) {
         }
         file.write(QByteArray("[") + kAlias + "]\nTYPE=SQLITE\nPATH=" + databaseFile.toUtf8() + "\n");
     }
+    BenchPrompt prompter;
     TfrmMain mainWindow(std::make_unique<db::Session>(db::SessionConfig{aliasFile.toStdString(), {}, false}));
     execute(mainWindow.Session1(), kTable);
     execute(mainWindow.Session1(), kRows);
@@ -225,12 +227,12 @@ int measure(const Options& options) {
     // The print window is modal: the measurement runs inside its loop.
     QTimer::singleShot(0, [&] {
         if (TfrmPrint* print = TfrmPrint::instance()) {
-            measured = measureInPrintWindow(*print, options, figures);
+            measured = measureInPrintWindow(*print, prompter, options, figures);
             print->SpeedButton4Click();
         }
     });
     window->ToolButton5Click();
-    if (!measured || figures.pages == 0) {
+    if (!measured || figures.pages == 0 || prompter.failed()) {
         note("tarnwell-bench --report: the report did not come out");
         return 1;
     }
