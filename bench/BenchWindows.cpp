@@ -2,6 +2,9 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QPrinter>
+
+#include "BenchSupport.h"
 
 #include "shell/Application.h"
 #include "shell/Fonts.h"
@@ -33,6 +36,26 @@ bool serveUntil(const std::function<bool()>& done, int limitMs) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
     }
     return true;
+}
+
+BenchPrompt::BenchPrompt(QStringList expectedMessages)
+    : expected_(std::move(expectedMessages)), installed_(*this) {}
+
+void BenchPrompt::showMessage(const QString& text) {
+    if (!expected_.contains(text)) {
+        failed_ = true;
+        note("the program said: " + text.toStdString());
+    }
+}
+
+std::unique_ptr<QPrinter> BenchPrompt::choosePrinter(const QPageLayout&, const QString&) {
+    if (pdfFile_.isEmpty()) {
+        return nullptr;
+    }
+    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    printer->setOutputFileName(pdfFile_);
+    return printer;
 }
 
 }  // namespace tarnwell::bench

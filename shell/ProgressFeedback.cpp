@@ -21,7 +21,7 @@ ProgressFeedback::ProgressFeedback(QWidget* parent, QString labelText, std::int6
     sinceEvents_.start();
 }
 
-ProgressFeedback::~ProgressFeedback() = default;
+ProgressFeedback::~ProgressFeedback() { delete dialog_.data(); }
 
 void ProgressFeedback::setProgress(std::int64_t done) {
     done_ = done;
@@ -46,12 +46,12 @@ bool ProgressFeedback::canceled() const {
 }
 
 QProgressDialog* ProgressFeedback::dialog() const {
-    return dialog_.get();
+    return dialog_.data();
 }
 
 void ProgressFeedback::showDialog() {
     QWidget* owner = parent_ ? parent_->window() : nullptr;
-    dialog_ = std::make_unique<QProgressDialog>(owner);
+    dialog_ = new QProgressDialog(owner);
     dialog_->setObjectName(QStringLiteral("progressDialog"));
     dialog_->setWindowTitle(QCoreApplication::applicationName());
     dialog_->setWindowModality(Qt::ApplicationModal);
@@ -60,7 +60,7 @@ void ProgressFeedback::showDialog() {
     dialog_->setMinimumDuration(0);
     dialog_->setCancelButtonText(QStringLiteral("取消"));
     dialog_->setRange(0, total_ > 0 ? 1000 : 0);
-    QObject::connect(dialog_.get(), &QProgressDialog::canceled, dialog_.get(),
+    QObject::connect(dialog_.data(), &QProgressDialog::canceled, dialog_.data(),
                      [this] { canceled_ = true; });
     updateDialog();
     dialog_->show();

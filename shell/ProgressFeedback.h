@@ -3,7 +3,6 @@
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QString>
-#include <memory>
 
 #include "shell/Feedback.h"
 
@@ -47,7 +46,9 @@ private:
     std::int64_t done_ = 0;
     QElapsedTimer started_;
     QElapsedTimer sinceEvents_;
-    std::unique_ptr<QProgressDialog> dialog_;
+    // Owned here, and by its window too: the window may go first (and take
+    // the dialog with it) while the work is still unwinding.
+    QPointer<QProgressDialog> dialog_;
     bool canceled_ = false;
 };
 
