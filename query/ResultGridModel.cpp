@@ -97,7 +97,7 @@ Qt::ItemFlags ResultGridModel::flags(const QModelIndex& index) const {
 }
 
 bool ResultGridModel::canFetchMore(const QModelIndex& parent) const {
-    return !parent.isValid() && dataSet_.active() && !dataSet_.allFetched();
+    return !parent.isValid() && !fetchingHeld_ && dataSet_.active() && !dataSet_.allFetched();
 }
 
 void ResultGridModel::fetchMore(const QModelIndex& parent) {

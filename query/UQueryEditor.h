@@ -29,6 +29,7 @@ class Query;
 }  // namespace db
 
 class PanelStatusBar;
+class ProgressFeedback;
 class ResultGridModel;
 class TfrmMain;
 struct QueryWindowEngine;
@@ -112,6 +113,8 @@ public:
     void ToolButton16Click();
     void ToolButton17Click();
     void ToolButton19Click();
+    void ToolButton2Click();
+    void ToolButton4Click();
     void FileListBox1DblClick();
     void FileListBox2DblClick();
     void TabSQLShow();
@@ -145,6 +148,9 @@ private:
     void setHistoryPosition(int position);
     void changeStyle(WindowStyle style);
     void loadIntoMemo(const QString& path);
+    // The text exports' common part: the result written with `separator`, a
+    // progress dialog over the window, the grid following the walk.
+    void exportResult(const QString& path, const QString& separator);
     // Runs a command; an error it raises goes to the general error handler.
     static void reportingErrors(const std::function<void()>& command);
 
@@ -160,6 +166,12 @@ private:
     bool bdeRunInProgress_ = false;
     bool changingStyle_ = false;
     bool formShown_ = false;
+    // While an export walks the result: its feedback, whether the dataset
+    // moved since the grid last caught up, and whether the window was asked
+    // to close meanwhile (it closes once the export has unwound).
+    ProgressFeedback* exportFeedback_ = nullptr;
+    bool scrolledDuringExport_ = false;
+    bool closeAfterExport_ = false;
 };
 
 }  // namespace tarnwell

@@ -3,7 +3,6 @@
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QString>
-#include <memory>
 
 #include "shell/Feedback.h"
 
@@ -30,6 +29,14 @@ public:
 
     void setProgress(std::int64_t done) override;
     bool canceled() const override;
+    // Asks the work to stop, as the cancel button does.
+    void cancel() { canceled_ = true; }
+
+    // Asks every work in progress under a ProgressFeedback to stop; true when
+    // there was any. Such work is somewhere down the stack of the caller's
+    // event handling and ends only once control returns to it, so whatever it
+    // uses (its window, the program) must stay until then.
+    static bool cancelAllWork();
 
     // The dialog once it is shown, else null (tests press its button).
     QProgressDialog* dialog() const;
@@ -42,12 +49,15 @@ private:
     void updateDialog();
 
     QPointer<QWidget> parent_;
+    bool watchesWindow_ = false;
     QString labelText_;
     std::int64_t total_ = 0;
     std::int64_t done_ = 0;
     QElapsedTimer started_;
     QElapsedTimer sinceEvents_;
-    std::unique_ptr<QProgressDialog> dialog_;
+    // Owned here, but a child of the window: should the window go first, it
+    // takes the dialog with it.
+    QPointer<QProgressDialog> dialog_;
     bool canceled_ = false;
 };
 
