@@ -15,7 +15,8 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 jobs="$(nproc 2>/dev/null || echo 2)"
 
 # Build tools, Qt 6, the three database client libraries, the servers and
-# drivers the tests talk to, fonts for Traditional Chinese, and the X tools the
+# drivers the tests talk to, fonts for Traditional Chinese, the locale data
+# for the Big5 locale the tests write files under, and the X tools the
 # end-to-end tests use (Xvfb with a tint2 panel as the system tray).
 packages=(
   build-essential cmake pkg-config
@@ -26,6 +27,7 @@ packages=(
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql
   libgtest-dev
   fonts-arphic-uming fonts-arphic-ukai fonts-noto-cjk fonts-urw-base35
+  locales
   xvfb xauth x11-utils xdotool tint2
 )
 
@@ -45,6 +47,23 @@ install_missing() {
   "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
+# Traditional Chinese in Big5, the encoding of files from older systems: the
+# tests write and read files under this locale.
+generate_big5_locale() {
+  if locale -a 2>/dev/null | grep -qix 'zh_TW\.big5'; then
+    return 0
+  fi
+  echo "setup: generating the zh_TW.BIG5 locale"
+  local sudo=()
+  if [[ $(id -u) -ne 0 ]]; then sudo=(sudo); fi
+  if grep -qE '^# *zh_TW BIG5$' /etc/locale.gen; then
+    "${sudo[@]}" sed -i -E 's/^# *(zh_TW BIG5)$/\1/' /etc/locale.gen
+  elif ! grep -qE '^zh_TW BIG5$' /etc/locale.gen; then
+    echo 'zh_TW BIG5' | "${sudo[@]}" tee -a /etc/locale.gen >/dev/null
+  fi
+  "${sudo[@]}" locale-gen
+}
+
 configure_and_build() {
   local dir=$1
   shift
@@ -60,6 +79,7 @@ run_tests() {
 case "${1:-}" in
   deps)
     install_missing
+    generate_big5_locale
     ;;
   build)
     configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -72,6 +92,7 @@ case "${1:-}" in
     ;;
   test)
     install_missing
+    generate_big5_locale
     configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
     run_tests build
     configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DTARNWELL_SANITIZE=address,undefined

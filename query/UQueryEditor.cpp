@@ -120,7 +120,9 @@ TfrmQueryEditor::TfrmQueryEditor(TfrmMain& mainWindow)
 }
 
 TfrmQueryEditor::~TfrmQueryEditor() {
-    // Nothing of the engine may call back into the window from here on.
+    // Nothing of the engine may call back into the window from here on, and
+    // the grid, as it lets go of its model, must not fetch for it.
+    gridModel_->setFetchingHeld(true);
     ui->DBGrid->setModel(nullptr);
     gridModel_->detach();
     engine_->CDS1.setAfterScroll({});
