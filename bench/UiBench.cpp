@@ -16,6 +16,8 @@
 //   ui.sleep_run_ms, ui.large_run_ms   wall time of each run, for reference
 #include "UiBench.h"
 
+#include "BenchWindows.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
@@ -39,7 +41,6 @@
 #include "query/ResultGridModel.h"
 #include "query/UQueryEditor.h"
 #include "shell/Application.h"
-#include "shell/Fonts.h"
 #include "shell/QueryWindowLists.h"
 #include "shell/UMain.h"
 
@@ -100,18 +101,6 @@ private:
     qint64 longest_ = 0;
     bool armed_ = false;
 };
-
-bool serveUntil(const std::function<bool()>& done, int limitMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > limitMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
-    }
-    return true;
-}
 
 struct Measurement {
     double firstRowsMs = -1;
@@ -190,17 +179,7 @@ int runUiBench(const Options& options) {
         std::fprintf(stderr, "tarnwell-bench --ui: needs --pg CONNINFO, a PostgreSQL server to run on\n");
         return 2;
     }
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    static int argc = 1;
-    static char name[] = "tarnwell-bench";
-    static char* argv[] = {name, nullptr};
-    std::unique_ptr<Application> application;
-    if (QCoreApplication::instance() == nullptr) {
-        application = std::make_unique<Application>(argc, argv);
-    }
-    setUpFonts();
+    const std::unique_ptr<Application> application = startApplication();
     return measure(server);
 }
 

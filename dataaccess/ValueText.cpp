@@ -190,7 +190,8 @@ ValueFormatter::ValueFormatter(const QLocale& locale)
     : locale_(locale),
       dateFormat_(locale.dateFormat(QLocale::ShortFormat)),
       timeFormat_(timeFormatWithoutZone(locale.timeFormat(QLocale::LongFormat))),
-      decimalPoint_(locale.decimalPoint()) {}
+      decimalPoint_(locale.decimalPoint()),
+      pointIsDot_(decimalPoint_ == QStringLiteral(".")) {}
 
 QString ValueFormatter::dateText(std::string_view bytes) const {
     const QDate date = bytes.size() == 10 ? parseDate(bytes) : QDate();
@@ -241,7 +242,7 @@ QString ValueFormatter::dateTimeText(std::string_view bytes) const {
 
 QString ValueFormatter::numberText(std::string_view bytes) const {
     QString text = asStored(bytes);
-    if (isNumberText(bytes) && decimalPoint_ != QStringLiteral(".")) {
+    if (!pointIsDot_ && isNumberText(bytes)) {
         text.replace(u'.', decimalPoint_);
     }
     return text;
@@ -271,6 +272,24 @@ QString ValueFormatter::text(FieldKind kind, const RowStore::Cell& cell) const {
             return asStored(bytes);
         default:
             return isBinaryKind(kind) ? binaryText(bytes) : asStored(bytes);
+    }
+}
+
+bool ValueFormatter::showsAsStored(FieldKind kind) const noexcept {
+    switch (kind) {
+        case FieldKind::Date:
+        case FieldKind::Time:
+        case FieldKind::DateTime:
+        case FieldKind::TimeStamp:
+        case FieldKind::Boolean:
+            return false;
+        case FieldKind::Float:
+        case FieldKind::BCD:
+        case FieldKind::FMTBcd:
+        case FieldKind::Currency:
+            return pointIsDot_;
+        default:
+            return !isBinaryKind(kind);
     }
 }
 

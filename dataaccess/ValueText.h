@@ -36,6 +36,10 @@ public:
     explicit ValueFormatter(const QLocale& locale = QLocale::system());
 
     QString text(FieldKind kind, const RowStore::Cell& cell) const;
+    // True when text() gives every value of `kind` as its bytes read as UTF-8
+    // and nothing more, so that a writer of UTF-8 may take the bytes as they
+    // are (where they are valid UTF-8).
+    bool showsAsStored(FieldKind kind) const noexcept;
 
     const QLocale& locale() const noexcept { return locale_; }
     // The Qt date and time formats in use (the time format already without
@@ -53,6 +57,7 @@ private:
     QString dateFormat_;
     QString timeFormat_;
     QString decimalPoint_;
+    bool pointIsDot_ = true;
 };
 
 // A locale's long time format made fit to show a time of day: the time zone

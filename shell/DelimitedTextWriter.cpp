@@ -15,85 +15,96 @@ qsizetype characterNumber(QStringView text, qsizetype at) {
     return text.first(at).toUcs4().size() + 1;
 }
 
+// Every CR LF, then every tab, becomes one blank; in one pass, as neither
+// replacement can make a place for the other.
+template <typename Char, typename Out>
+void blankLineBreaksAndTabs(const Char* in, const Char* end, Out&& put) {
+    for (; in < end; ++in) {
+        if (*in == Char('\r') && in + 1 < end && in[1] == Char('\n')) {
+            put(Char(' '));
+            ++in;
+        } else if (*in == Char('\t')) {
+            put(Char(' '));
+        } else {
+            put(*in);
+        }
+    }
+}
+
+template <typename Char>
+const Char* firstLineBreakOrTab(const Char* in, const Char* end) {
+    while (in < end && *in != Char('\r') && *in != Char('\t')) {
+        ++in;
+    }
+    return in;
+}
+
 }  // namespace
 
 DelimitedTextWriter::DelimitedTextWriter(const QString& path, const QString& separator,
                                          const QByteArray& encoding)
-    : path_(path), separator_(separator), encoder_(encoding) {
+    : path_(path), encoder_(encoding) {
     if (!encoder_.isValid()) {
         throw saveError(path, QStringLiteral("系統不支援 %1 編碼").arg(QString::fromLatin1(encoding)));
     }
-    QByteArray ignored;
-    if (const qsizetype at = encoder_.append(separator_, ignored); at >= 0) {
+    if (const qsizetype at = encoder_.append(separator, separator_); at >= 0) {
         throw saveError(path, QStringLiteral("分隔符號的 %1 無法以 %2 編碼儲存")
-                                  .arg(describeCharacter(separator_, at), encoder_.name()));
+                                  .arg(describeCharacter(separator, at), encoder_.name()));
     }
     file_.emplace(path);
-    buffer_.reserve(kBlockBytes + 4096);
+    buffer_.reserve(kBlockBytes + 64 * 1024);
 }
 
-void DelimitedTextWriter::beginLine() {
-    line_.resize(0);
-    fieldStarts_.clear();
-}
-
-void DelimitedTextWriter::addField(QStringView text) {
-    if (!fieldStarts_.empty()) {
-        line_ += separator_;
-    }
-    fieldStarts_.push_back(line_.size());
-    line_ += text;
-}
-
-void DelimitedTextWriter::addValue(QStringView text) {
-    addField(text);
-    // The separator is written as given: only the value's own text changes.
-    const qsizetype start = fieldStarts_.back();
-    const qsizetype end = line_.size();
-    QChar* chars = line_.data();
-    qsizetype first = start;
-    while (first < end && chars[first] != u'\r' && chars[first] != u'\t') {
-        ++first;
-    }
-    qsizetype out = first;
-    for (qsizetype in = first; in < end; ++in) {
-        const QChar c = chars[in];
-        if (c == u'\r' && in + 1 < end && chars[in + 1] == u'\n') {
-            chars[out++] = u' ';
-            ++in;
-        } else if (c == u'\t') {
-            chars[out++] = u' ';
-        } else {
-            chars[out++] = c;
+void DelimitedTextWriter::addText(QString text, Line line, std::size_t field) {
+    if (line == Line::Record) {
+        const QChar* begin = text.constData();
+        const QChar* end = begin + text.size();
+        const QChar* first = firstLineBreakOrTab(begin, end);
+        if (first != end) {
+            QChar* out = text.data() + (first - begin);
+            blankLineBreaksAndTabs(text.constData() + (first - begin), text.constData() + text.size(),
+                                   [&out](QChar c) { *out++ = c; });
+            text.truncate(out - text.constData());
         }
     }
-    line_.truncate(out);
+    if (const qsizetype at = encoder_.append(text, buffer_); at >= 0) {
+        refuseCharacter(line, field, text, at);
+    }
 }
 
-void DelimitedTextWriter::endLine(Line line) {
-    line_ += QLatin1String("\r\n");
-    if (const qsizetype at = encoder_.append(line_, buffer_); at >= 0) {
-        refuseCharacter(line, at);
+// Text that is its own bytes in UTF-8 goes to a UTF-8 file as it is, but for
+// the two replacements; false, with nothing added, for bytes that are not
+// valid UTF-8 (the formatter's text then shows what stands for them).
+bool DelimitedTextWriter::addStoredText(std::string_view utf8) {
+    if (!QByteArrayView(utf8.data(), static_cast<qsizetype>(utf8.size())).isValidUtf8()) {
+        return false;
     }
+    const char* begin = utf8.data();
+    const char* end = begin + utf8.size();
+    const char* first = firstLineBreakOrTab(begin, end);
+    buffer_.append(begin, first - begin);
+    if (first != end) {
+        blankLineBreaksAndTabs(first, end, [this](char c) { buffer_.append(c); });
+    }
+    return true;
+}
+
+void DelimitedTextWriter::endLine() {
+    buffer_.append("\r\n", 2);
     if (buffer_.size() >= kBlockBytes) {
         flush();
     }
 }
 
-void DelimitedTextWriter::refuseCharacter(Line line, qsizetype at) const {
-    std::size_t field = 0;
-    while (field + 1 < fieldStarts_.size() && fieldStarts_[field + 1] <= at) {
-        ++field;
-    }
-    const qsizetype start = fieldStarts_.empty() ? 0 : fieldStarts_[field];
+void DelimitedTextWriter::refuseCharacter(Line line, std::size_t field, QStringView text, qsizetype at) const {
     const QString name = names_.value(static_cast<qsizetype>(field), QString::number(field + 1));
     const QString where = line == Line::Header
                               ? QStringLiteral("標題列的欄位 %1").arg(name)
                               : QStringLiteral("第 %1 筆資料的欄位 %2").arg(records_).arg(name);
     throw saveError(path_, QStringLiteral("%1 第 %2 個字 %3 無法以 %4 編碼儲存")
                                .arg(where)
-                               .arg(characterNumber(QStringView(line_).sliced(start), at - start))
-                               .arg(describeCharacter(line_, at), encoder_.name()));
+                               .arg(characterNumber(text, at))
+                               .arg(describeCharacter(text, at), encoder_.name()));
 }
 
 void DelimitedTextWriter::flush() {
@@ -103,27 +114,34 @@ void DelimitedTextWriter::flush() {
 
 void DelimitedTextWriter::writeHeader(const QStringList& displayNames) {
     names_ = displayNames;
-    beginLine();
-    for (const QString& name : displayNames) {
-        addField(name);
+    for (qsizetype field = 0; field < displayNames.size(); ++field) {
+        if (field > 0) {
+            buffer_ += separator_;
+        }
+        addText(displayNames.at(field), Line::Header, static_cast<std::size_t>(field));
     }
-    endLine(Line::Header);
+    endLine();
 }
 
 void DelimitedTextWriter::writeRecord(const db::RowStore& rows, std::size_t row,
                                       const std::vector<db::Column>& columns,
                                       const db::ValueFormatter& formatter) {
     ++records_;
-    beginLine();
-    for (std::size_t column = 0; column < columns.size(); ++column) {
-        const db::RowStore::Cell cell = rows.cell(row, column);
-        if (cell.isNull) {
-            addField({});
-        } else {
-            addValue(formatter.text(columns[column].kind, cell));
+    for (std::size_t field = 0; field < columns.size(); ++field) {
+        if (field > 0) {
+            buffer_ += separator_;
         }
+        const db::RowStore::Cell cell = rows.cell(row, field);
+        if (cell.isNull) {
+            continue;
+        }
+        const db::FieldKind kind = columns[field].kind;
+        if (encoder_.isUtf8() && formatter.showsAsStored(kind) && addStoredText(cell.bytes)) {
+            continue;
+        }
+        addText(formatter.text(kind, cell), Line::Record, field);
     }
-    endLine(Line::Record);
+    endLine();
 }
 
 void DelimitedTextWriter::commit() {

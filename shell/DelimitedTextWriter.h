@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "dataaccess/Column.h"
@@ -60,20 +61,17 @@ public:
 private:
     enum class Line { Header, Record };
 
-    void beginLine();
-    void addField(QStringView text);
-    void addValue(QStringView text);
-    void endLine(Line line);
-    [[noreturn]] void refuseCharacter(Line line, qsizetype at) const;
+    void addText(QString text, Line line, std::size_t field);
+    bool addStoredText(std::string_view utf8);
+    void endLine();
+    [[noreturn]] void refuseCharacter(Line line, std::size_t field, QStringView text, qsizetype at) const;
     void flush();
 
     QString path_;
-    QString separator_;
     StrictEncoder encoder_;
+    QByteArray separator_;
     std::optional<AtomicFile> file_;
     QStringList names_;
-    QString line_;
-    std::vector<qsizetype> fieldStarts_;
     QByteArray buffer_;
     std::int64_t records_ = 0;
 };

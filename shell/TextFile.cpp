@@ -21,7 +21,7 @@ QString codeOf(char32_t code) {
     return QStringLiteral("U+") + hex.rightJustified(4, u'0');
 }
 
-bool isUtf8(const QByteArray& encoding) {
+bool namesUtf8(const QByteArray& encoding) {
     return QStringConverter::encodingForName(encoding.constData()) == QStringConverter::Utf8;
 }
 
@@ -86,12 +86,12 @@ QString describeCharacter(QStringView text, qsizetype at) {
 // --- StrictEncoder -------------------------------------------------------------
 
 StrictEncoder::StrictEncoder(const QByteArray& encoding)
-    : encoder_(isUtf8(encoding) ? QStringEncoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless)
+    : encoder_(namesUtf8(encoding) ? QStringEncoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless)
                                 : QStringEncoder(encoding.constData(), QStringConverter::Flag::Stateless)),
       decoder_(encoding.constData(),
                QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom),
       name_(QString::fromLatin1(encoder_.name() ? encoder_.name() : encoding.constData())),
-      utf8_(isUtf8(encoding)) {}
+      utf8_(namesUtf8(encoding)) {}
 
 qsizetype StrictEncoder::append(QStringView text, QByteArray& out) {
     return utf8_ ? appendUtf8(text, out) : appendRoundTrip(text, out);

@@ -45,6 +45,7 @@ public:
     explicit StrictEncoder(const QByteArray& encoding);
 
     bool isValid() const { return encoder_.isValid(); }
+    bool isUtf8() const { return utf8_; }
     // The encoding's name for messages.
     QString name() const { return name_; }
 

@@ -137,17 +137,20 @@ TEST_F(TextExportTest, csvHoldsTheHeaderThenARecordALineEachEndingInCrLf) {
 
 TEST_F(TextExportTest, valuesAreTheGridsTextWithCrLfAndTabsBlankedAndNothingQuoted) {
     execute(kLocal,
-            "CREATE TABLE v (a TEXT, b TEXT, amount NUMERIC(10,2), day DATE, e TEXT);"
-            "INSERT INTO v VALUES ('x' || char(13, 10) || 'y', 'p' || char(9) || 'q', 1.5, '2024-03-05', NULL);"
-            "INSERT INTO v VALUES ('cr' || char(13) || 'only', 'lf' || char(10) || 'only', NULL, NULL, 'a,b');"
-            "INSERT INTO v VALUES (char(13, 13, 10), char(13, 10, 9), NULL, NULL, ' padded ')");
+            "CREATE TABLE v (a TEXT, b TEXT, amount NUMERIC(10,2), day DATE, e TEXT, f TEXT);"
+            "INSERT INTO v VALUES ('x' || char(13, 10) || 'y', 'p' || char(9) || 'q', 1.5, '2024-03-05', NULL, NULL);"
+            "INSERT INTO v VALUES ('cr' || char(13) || 'only', 'lf' || char(10) || 'only', NULL, NULL, 'a,b', NULL);"
+            "INSERT INTO v VALUES (char(13, 13, 10), char(13, 10, 9), NULL, NULL, ' padded ', "
+            "CAST(X'41FF42' AS TEXT))");
     run(*window, QStringLiteral("SELECT * FROM v"));
     exportCsv(QStringLiteral("values.CSV"));
-    const QString expected = QStringLiteral("a,b,amount,day,e\r\n") +
-                             QStringLiteral("x y,p q,%1,%2,\r\n").arg(gridText(0, 2), gridText(0, 3)) +
-                             QStringLiteral("cr\ronly,lf\nonly,,,a,b\r\n") +
-                             QStringLiteral("\r ,  ,,, padded \r\n");
-    EXPECT_EQ(QString::fromUtf8(bytesOf("values.CSV")), expected);
+    // Bytes that are not UTF-8 come out as the grid shows them.
+    EXPECT_EQ(gridText(2, 5), QStringLiteral("A\uFFFDB"));
+    const QString expected = QStringLiteral("a,b,amount,day,e,f\r\n") +
+                             QStringLiteral("x y,p q,%1,%2,,\r\n").arg(gridText(0, 2), gridText(0, 3)) +
+                             QStringLiteral("cr\ronly,lf\nonly,,,a,b,\r\n") +
+                             QStringLiteral("\r ,  ,,, padded ,A\uFFFDB\r\n");
+    EXPECT_EQ(bytesOf("values.CSV"), expected.toUtf8());
     EXPECT_FALSE(gridText(0, 2).isEmpty());
     EXPECT_FALSE(gridText(0, 3).isEmpty());
 }
@@ -229,8 +232,12 @@ TEST_F(TextExportTest, aPostgresBackendEndedMidWalkLeavesNoShortFile) {
     keep(QStringLiteral("kept.CSV"), "old\r\n");
     exportCsv(QStringLiteral("kept.CSV"), true);
     ASSERT_EQ(prompter.messages().size(), 1) << "reported once";
-    EXPECT_TRUE(prompter.messages().at(0).contains(QStringLiteral("terminating connection")))
-        << prompter.messages().at(0).toStdString();
+    // libpq's words, depending on whether the server's last message arrived
+    // before the connection went.
+    const QString message = prompter.messages().at(0);
+    EXPECT_TRUE(message.contains(QStringLiteral("terminating connection")) ||
+                message.contains(QStringLiteral("server closed the connection")))
+        << message.toStdString();
     EXPECT_GT(window->CDS1().recordCount(), 10u) << "the rows that came are kept in the grid";
     EXPECT_LT(window->CDS1().recordCount(), 5000000u);
     EXPECT_EQ(bytesOf("kept.CSV"), QByteArray("old\r\n"));

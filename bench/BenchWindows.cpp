@@ -1,0 +1,95 @@
+#include "BenchWindows.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <fstream>
+#include <stdexcept>
+
+#include "dataaccess/Session.h"
+#include "query/MemoText.h"
+#include "query/UQueryEditor.h"
+#include "shell/Application.h"
+#include "shell/Fonts.h"
+#include "shell/QueryWindowLists.h"
+#include "shell/UMain.h"
+
+namespace tarnwell::bench {
+
+std::unique_ptr<Application> startApplication() {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    static int argc = 1;
+    static char name[] = "tarnwell-bench";
+    static char* argv[] = {name, nullptr};
+    std::unique_ptr<Application> application;
+    if (QCoreApplication::instance() == nullptr) {
+        application = std::make_unique<Application>(argc, argv);
+    }
+    setUpFonts();
+    return application;
+}
+
+bool serveUntil(const std::function<bool()>& done, int limitMs) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > limitMs) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+    }
+    return true;
+}
+
+namespace {
+
+QString valueOf(const Params& params, const std::string& key) {
+    for (const auto& [name, value] : params) {
+        if (name == key) {
+            return QString::fromStdString(value);
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+AliasQueryWindow::AliasQueryWindow(const ScratchDirectory& scratch, const std::string& name,
+                                   const std::string& driver, const Params& params) {
+    const std::string aliasFile = scratch.file(name + "-window.conf");
+    std::ofstream out(aliasFile);
+    out << "[" << name << "]\nTYPE=" << driver << "\n";
+    for (const auto& [key, value] : params) {
+        out << key << "=" << value << "\n";
+    }
+    out.close();
+    main_ = std::make_unique<TfrmMain>(std::make_unique<db::Session>(db::SessionConfig{aliasFile, {}, false}));
+    main_->AddConnectedBDE(QString::fromStdString(name), QString(), QString(), valueOf(params, "USER NAME"),
+                           valueOf(params, "PASSWORD"));
+    main_->OpenQueryWindow(QueryWindowForm::QueryWindow);
+    window_ = qobject_cast<TfrmQueryEditor*>(openQueryWindows().value(0));
+    if (window_ == nullptr) {
+        throw std::runtime_error("no query window opened");
+    }
+    window_->CbxLinkType()->setCurrentIndex(window_->CbxLinkType()->findText(QStringLiteral("BDE")));
+    window_->CbxLinkTypeChange();  // connects, as a user's pick of the kind does
+}
+
+AliasQueryWindow::~AliasQueryWindow() {
+    window_->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void AliasQueryWindow::run(const QString& sql) {
+    setMemoText(*window_->MemSQL(), sql);
+    window_->SBtnQuery()->click();
+    if (!serveUntil([this] { return !window_->runInProgress() && window_->queryThread() == nullptr; },
+                    600000)) {
+        throw std::runtime_error("the statement did not end");
+    }
+}
+
+}  // namespace tarnwell::bench

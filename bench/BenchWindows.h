@@ -1,0 +1,79 @@
+#pragma once
+
+// What the modes that drive real windows share: the application object on
+// the offscreen platform, serving its events until something holds, a prompt
+// that answers the windows' dialogs at once, and a query window logged into
+// an alias of its own.
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "BenchSupport.h"
+#include "shell/Prompt.h"
+
+namespace tarnwell {
+class Application;
+class TfrmMain;
+class TfrmQueryEditor;
+}  // namespace tarnwell
+
+namespace tarnwell::bench {
+
+// The application object, offscreen unless QT_QPA_PLATFORM says otherwise,
+// with the program's fonts; null when one exists already.
+std::unique_ptr<Application> startApplication();
+
+// Serves events until `done` holds or `limitMs` passed; whether it held.
+bool serveUntil(const std::function<bool()>& done, int limitMs);
+
+// Answers every dialog at once, for as long as it lives: save dialogs with the
+// file named last, input boxes with their preset text, questions with yes.
+// Message boxes are kept (a window reports its failures through them).
+class BenchPrompt final : public Prompt {
+public:
+    BenchPrompt() : installed_(*this) {}
+
+    void saveAs(const QString& path) { savePath_ = path; }
+    const QStringList& messages() const { return messages_; }
+
+    void showMessage(const QString& text) override { messages_ << text; }
+    bool askYesNo(const QString&) override { return true; }
+    std::optional<QString> inputText(const QString&, const QString&, const QString& initial) override {
+        return initial;
+    }
+    std::optional<QString> openFileName(const FileRequest&) override { return std::nullopt; }
+    std::optional<QString> saveFileName(const FileRequest&) override { return savePath_; }
+    std::optional<QString> directoryName(const QString&, const QString&) override { return std::nullopt; }
+    std::optional<QFont> chooseFont(const QFont&) override { return std::nullopt; }
+
+private:
+    QString savePath_;
+    QStringList messages_;
+    PromptOverride installed_;
+};
+
+// A main window whose session knows one alias, [name] of type `driver` with
+// `params`, logged into and registered, and a query window on it.
+class AliasQueryWindow {
+public:
+    AliasQueryWindow(const ScratchDirectory& scratch, const std::string& name, const std::string& driver,
+                     const Params& params);
+    ~AliasQueryWindow();
+    AliasQueryWindow(const AliasQueryWindow&) = delete;
+    AliasQueryWindow& operator=(const AliasQueryWindow&) = delete;
+
+    TfrmQueryEditor& window() const { return *window_; }
+
+    // Runs `sql` as the run button does and serves events until the run
+    // ended. Throws std::runtime_error when it does not end in time.
+    void run(const QString& sql);
+
+private:
+    std::unique_ptr<TfrmMain> main_;
+    TfrmQueryEditor* window_ = nullptr;
+};
+
+}  // namespace tarnwell::bench
