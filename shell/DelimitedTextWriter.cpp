@@ -2,6 +2,8 @@
 
 #include "dataaccess/ClientDataSet.h"
 
+#include <cstring>
+
 namespace tarnwell {
 
 namespace {
@@ -52,7 +54,22 @@ DelimitedTextWriter::DelimitedTextWriter(const QString& path, const QString& sep
                                   .arg(describeCharacter(separator, at), encoder_.name()));
     }
     file_.emplace(path);
-    buffer_.reserve(kBlockBytes + 64 * 1024);
+    block_.resize(kBlockBytes + 64 * 1024);
+}
+
+char* DelimitedTextWriter::room(qsizetype bytes) {
+    if (used_ + bytes > block_.size()) {
+        flush();
+        if (bytes > block_.size()) {
+            block_.resize(bytes);
+        }
+    }
+    return block_.data() + used_;
+}
+
+void DelimitedTextWriter::addBytes(QByteArrayView bytes) {
+    std::memcpy(room(bytes.size()), bytes.data(), static_cast<std::size_t>(bytes.size()));
+    used_ += bytes.size();
 }
 
 void DelimitedTextWriter::addText(QString text, Line line, std::size_t field) {
@@ -67,9 +84,11 @@ void DelimitedTextWriter::addText(QString text, Line line, std::size_t field) {
             text.truncate(out - text.constData());
         }
     }
-    if (const qsizetype at = encoder_.append(text, buffer_); at >= 0) {
+    char* out = room(encoder_.maxBytes(text.size()));
+    if (const qsizetype at = encoder_.write(text, out); at >= 0) {
         refuseCharacter(line, field, text, at);
     }
+    used_ = out - block_.data();
 }
 
 // Text that is its own bytes in UTF-8 goes to a UTF-8 file as it is, but for
@@ -81,17 +100,20 @@ bool DelimitedTextWriter::addStoredText(std::string_view utf8) {
     }
     const char* begin = utf8.data();
     const char* end = begin + utf8.size();
+    char* out = room(static_cast<qsizetype>(utf8.size()));
     const char* first = firstLineBreakOrTab(begin, end);
-    buffer_.append(begin, first - begin);
+    std::memcpy(out, begin, static_cast<std::size_t>(first - begin));
+    out += first - begin;
     if (first != end) {
-        blankLineBreaksAndTabs(first, end, [this](char c) { buffer_.append(c); });
+        blankLineBreaksAndTabs(first, end, [&out](char c) { *out++ = c; });
     }
+    used_ = out - block_.data();
     return true;
 }
 
 void DelimitedTextWriter::endLine() {
-    buffer_.append("\r\n", 2);
-    if (buffer_.size() >= kBlockBytes) {
+    addBytes("\r\n");
+    if (used_ >= kBlockBytes) {
         flush();
     }
 }
@@ -108,15 +130,15 @@ void DelimitedTextWriter::refuseCharacter(Line line, std::size_t field, QStringV
 }
 
 void DelimitedTextWriter::flush() {
-    file_->write(buffer_);
-    buffer_.resize(0);
+    file_->write(QByteArrayView(block_.constData(), used_));
+    used_ = 0;
 }
 
 void DelimitedTextWriter::writeHeader(const QStringList& displayNames) {
     names_ = displayNames;
     for (qsizetype field = 0; field < displayNames.size(); ++field) {
         if (field > 0) {
-            buffer_ += separator_;
+            addBytes(separator_);
         }
         addText(displayNames.at(field), Line::Header, static_cast<std::size_t>(field));
     }
@@ -127,11 +149,13 @@ void DelimitedTextWriter::writeRecord(const db::RowStore& rows, std::size_t row,
                                       const std::vector<db::Column>& columns,
                                       const db::ValueFormatter& formatter) {
     ++records_;
+    cells_.resize(rows.columnCount());
+    rows.cells(row, cells_.data());
     for (std::size_t field = 0; field < columns.size(); ++field) {
         if (field > 0) {
-            buffer_ += separator_;
+            addBytes(separator_);
         }
-        const db::RowStore::Cell cell = rows.cell(row, field);
+        const db::RowStore::Cell& cell = cells_[field];
         if (cell.isNull) {
             continue;
         }

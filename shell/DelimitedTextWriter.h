@@ -63,7 +63,11 @@ private:
 
     void addText(QString text, Line line, std::size_t field);
     bool addStoredText(std::string_view utf8);
+    void addBytes(QByteArrayView bytes);
     void endLine();
+    // Room for `bytes` more bytes at the end of the block, which goes to the
+    // file first when they would not fit.
+    char* room(qsizetype bytes);
     [[noreturn]] void refuseCharacter(Line line, std::size_t field, QStringView text, qsizetype at) const;
     void flush();
 
@@ -72,7 +76,9 @@ private:
     QByteArray separator_;
     std::optional<AtomicFile> file_;
     QStringList names_;
-    QByteArray buffer_;
+    QByteArray block_;
+    qsizetype used_ = 0;
+    std::vector<db::RowStore::Cell> cells_;
     std::int64_t records_ = 0;
 };
 

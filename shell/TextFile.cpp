@@ -94,20 +94,26 @@ StrictEncoder::StrictEncoder(const QByteArray& encoding)
       utf8_(namesUtf8(encoding)) {}
 
 qsizetype StrictEncoder::append(QStringView text, QByteArray& out) {
-    return utf8_ ? appendUtf8(text, out) : appendRoundTrip(text, out);
+    const qsizetype before = out.size();
+    out.resize(before + maxBytes(text.size()));
+    char* end = out.data() + before;
+    const qsizetype at = write(text, end);
+    out.truncate(at < 0 ? end - out.constData() : before);
+    return at;
+}
+
+qsizetype StrictEncoder::write(QStringView text, char*& out) {
+    return utf8_ ? writeUtf8(text, out) : writeRoundTrip(text, out);
 }
 
 // UTF-8 holds every character; only half a surrogate pair cannot be written.
-qsizetype StrictEncoder::appendUtf8(QStringView text, QByteArray& out) {
-    const qsizetype before = out.size();
-    out.resize(before + encoder_.requiredSpace(text.size()));
-    char* end = encoder_.appendToBuffer(out.data() + before, text);
+qsizetype StrictEncoder::writeUtf8(QStringView text, char*& out) {
+    char* end = encoder_.appendToBuffer(out, text);
     if (!encoder_.hasError()) {
-        out.truncate(end - out.constData());
+        out = end;
         return -1;
     }
     encoder_.resetState();
-    out.truncate(before);
     for (qsizetype at = 0; at < text.size(); ++at) {
         const QChar c = text.at(at);
         if (c.isHighSurrogate() && at + 1 < text.size() && text.at(at + 1).isLowSurrogate()) {
@@ -119,11 +125,12 @@ qsizetype StrictEncoder::appendUtf8(QStringView text, QByteArray& out) {
     return 0;
 }
 
-qsizetype StrictEncoder::appendRoundTrip(QStringView text, QByteArray& out) {
+qsizetype StrictEncoder::writeRoundTrip(QStringView text, char*& out) {
     const QByteArray bytes = encoder_(text);
     const QString back = decoder_(bytes);
     if (!encoder_.hasError() && !decoder_.hasError() && back == text) {
-        out += bytes;
+        std::memcpy(out, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+        out += bytes.size();
         return -1;
     }
     encoder_.resetState();

@@ -53,9 +53,14 @@ public:
     // it was, the position in `text` of the first character not held.
     qsizetype append(QStringView text, QByteArray& out);
 
+    // The same into memory the caller holds: at most maxBytes(text.size())
+    // bytes from `out` on, which then points past them.
+    qsizetype write(QStringView text, char*& out);
+    qsizetype maxBytes(qsizetype length) const { return encoder_.requiredSpace(length); }
+
 private:
-    qsizetype appendUtf8(QStringView text, QByteArray& out);
-    qsizetype appendRoundTrip(QStringView text, QByteArray& out);
+    qsizetype writeUtf8(QStringView text, char*& out);
+    qsizetype writeRoundTrip(QStringView text, char*& out);
 
     QStringEncoder encoder_;
     QStringDecoder decoder_;
