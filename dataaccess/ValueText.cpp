@@ -2,6 +2,7 @@
 
 #include <QDate>
 #include <QTime>
+#include <QVarLengthArray>
 
 namespace tarnwell::db {
 
@@ -194,7 +195,10 @@ QString quotedText(const QString& format, qsizetype& at) {
     return text;
 }
 
-void appendNumber(QString& out, int value, int width) {
+// A value's text is put together here and handed to its QString at once.
+using TextBuffer = QVarLengthArray<char16_t, 96>;
+
+void appendNumber(TextBuffer& out, int value, int width) {
     char16_t digits[8];
     int count = 0;
     do {
@@ -202,11 +206,15 @@ void appendNumber(QString& out, int value, int width) {
         value /= 10;
     } while (value > 0 && count < 8);
     for (int pad = count; pad < width; ++pad) {
-        out += u'0';
+        out.append(u'0');
     }
     while (count > 0) {
-        out += QChar(digits[--count]);
+        out.append(digits[--count]);
     }
+}
+
+void appendText(TextBuffer& out, const QString& text) {
+    out.append(reinterpret_cast<const char16_t*>(text.utf16()), text.size());
 }
 
 }  // namespace
@@ -310,7 +318,8 @@ void CompiledDateTimeFormat::append(QString& out, QDate date) const { appendPart
 
 void CompiledDateTimeFormat::append(QString& out, QTime time) const { appendParts(out, QDate(), time); }
 
-void CompiledDateTimeFormat::appendParts(QString& out, QDate date, QTime time) const {
+void CompiledDateTimeFormat::appendParts(QString& text, QDate date, QTime time) const {
+    TextBuffer out;
     // QDate works out each part from its day number anew: once is enough.
     int year = 0;
     int month = 0;
@@ -323,15 +332,15 @@ void CompiledDateTimeFormat::appendParts(QString& out, QDate date, QTime time) c
     const int hour = twelveHour_ ? hour12 : time.hour();
     for (const Piece& piece : pieces_) {
         switch (piece.part) {
-            case Part::Literal: out += piece.literal; break;
+            case Part::Literal: appendText(out, piece.literal); break;
             case Part::Day: appendNumber(out, day, 1); break;
             case Part::Day2: appendNumber(out, day, 2); break;
-            case Part::DayShort: out += dayShort_[date.dayOfWeek() - 1]; break;
-            case Part::DayLong: out += dayLong_[date.dayOfWeek() - 1]; break;
+            case Part::DayShort: appendText(out, dayShort_[date.dayOfWeek() - 1]); break;
+            case Part::DayLong: appendText(out, dayLong_[date.dayOfWeek() - 1]); break;
             case Part::Month: appendNumber(out, month, 1); break;
             case Part::Month2: appendNumber(out, month, 2); break;
-            case Part::MonthShort: out += monthShort_[month - 1]; break;
-            case Part::MonthLong: out += monthLong_[month - 1]; break;
+            case Part::MonthShort: appendText(out, monthShort_[month - 1]); break;
+            case Part::MonthLong: appendText(out, monthLong_[month - 1]); break;
             case Part::Year2: appendNumber(out, year % 100, 2); break;
             case Part::Year4: appendNumber(out, year, 4); break;
             case Part::Hour: appendNumber(out, hour, 1); break;
@@ -342,10 +351,11 @@ void CompiledDateTimeFormat::appendParts(QString& out, QDate date, QTime time) c
             case Part::Minute2: appendNumber(out, time.minute(), 2); break;
             case Part::Second: appendNumber(out, time.second(), 1); break;
             case Part::Second2: appendNumber(out, time.second(), 2); break;
-            case Part::AmPmUpper: out += time.hour() < 12 ? amUpper_ : pmUpper_; break;
-            case Part::AmPmLower: out += time.hour() < 12 ? amLower_ : pmLower_; break;
+            case Part::AmPmUpper: appendText(out, time.hour() < 12 ? amUpper_ : pmUpper_); break;
+            case Part::AmPmLower: appendText(out, time.hour() < 12 ? amLower_ : pmLower_); break;
         }
     }
+    text.append(QStringView(out.constData(), out.size()));
 }
 
 // --- ValueFormatter ----------------------------------------------------------------
