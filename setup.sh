@@ -16,19 +16,22 @@ jobs="$(nproc 2>/dev/null || echo 2)"
 
 # Build tools, Qt 6, the three database client libraries, the servers and
 # drivers the tests talk to, fonts for Traditional Chinese, the locale data
-# for the Big5 locale the tests write files under, and the X tools the
-# end-to-end tests use (Xvfb with a tint2 panel as the system tray).
+# for the locales the tests write files under, and the X tools the
+# end-to-end tests use (Xvfb with a tint2 panel as the system tray), and
+# poppler's readers, which check the report's PDF files.
 packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6svg6 qt6-gtk-platformtheme
   libgl-dev libxkbcommon-dev
   libsqlite3-dev sqlite3
   libpq-dev postgresql postgresql-client
-  unixodbc unixodbc-dev libsqliteodbc odbc-postgresql
+  mariadb-server mariadb-client
+  unixodbc unixodbc-dev libsqliteodbc odbc-postgresql odbc-mariadb
   libgtest-dev
+  libxlsxwriter-dev python3-openpyxl locales
   fonts-arphic-uming fonts-arphic-ukai fonts-noto-cjk fonts-urw-base35
-  locales
   xvfb xauth x11-utils xdotool tint2
+  poppler-utils
 )
 
 install_missing() {
@@ -47,20 +50,30 @@ install_missing() {
   "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-# Traditional Chinese in Big5, the encoding of files from older systems: the
-# tests write and read files under this locale.
-generate_big5_locale() {
-  if locale -a 2>/dev/null | grep -qix 'zh_TW\.big5'; then
+# The tests also write files under these locales, each a line of
+# /etc/locale.gen: spreadsheets where the decimal separator is a comma, and
+# text in Traditional Chinese Big5, the encoding of files from older systems.
+test_locales=("de_DE.UTF-8 UTF-8" "zh_TW BIG5")
+
+install_test_locales() {
+  local missing=()
+  local entry name charset
+  for entry in "${test_locales[@]}"; do
+    name=${entry% *}
+    charset=${entry#* }
+    charset=${charset,,}
+    # locale -a lists them as de_DE.utf8 and zh_TW.big5.
+    locale -a 2>/dev/null | grep -qix "${name%%.*}\.${charset//-/}" || missing+=("$entry")
+  done
+  if ((${#missing[@]} == 0)); then
     return 0
   fi
-  echo "setup: generating the zh_TW.BIG5 locale"
+  echo "setup: generating the locales ${missing[*]}"
   local sudo=()
   if [[ $(id -u) -ne 0 ]]; then sudo=(sudo); fi
-  if grep -qE '^# *zh_TW BIG5$' /etc/locale.gen; then
-    "${sudo[@]}" sed -i -E 's/^# *(zh_TW BIG5)$/\1/' /etc/locale.gen
-  elif ! grep -qE '^zh_TW BIG5$' /etc/locale.gen; then
-    echo 'zh_TW BIG5' | "${sudo[@]}" tee -a /etc/locale.gen >/dev/null
-  fi
+  for entry in "${missing[@]}"; do
+    grep -qx "$entry" /etc/locale.gen || echo "$entry" | "${sudo[@]}" tee -a /etc/locale.gen >/dev/null
+  done
   "${sudo[@]}" locale-gen
 }
 
@@ -79,7 +92,7 @@ run_tests() {
 case "${1:-}" in
   deps)
     install_missing
-    generate_big5_locale
+    install_test_locales
     ;;
   build)
     configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -92,7 +105,7 @@ case "${1:-}" in
     ;;
   test)
     install_missing
-    generate_big5_locale
+    install_test_locales
     configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
     run_tests build
     configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DTARNWELL_SANITIZE=address,undefined

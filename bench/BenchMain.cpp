@@ -13,6 +13,7 @@
 #include "BenchSupport.h"
 #include "DataLayerBench.h"
 #include "ExportBench.h"
+#include "ReportBench.h"
 #include "UiBench.h"
 
 namespace {
@@ -30,7 +31,9 @@ const Mode kModes[] = {
      &tarnwell::bench::runDataLayerBench},
     {"--ui", "a query window: longest stall of the user interface, time to the first rows",
      &tarnwell::bench::runUiBench},
-    {"--export", "a query window's exports of 1,000,000 rows against sqlite3 and psql; memory an export takes",
+    {"--report", "the report engine: first page in the preview, pages per second, memory, PDF",
+     &tarnwell::bench::runReportBench},
+    {"--export", "the exports: CSV against sqlite3 and psql, .xlsx against libxlsxwriter; rows/s, memory",
      &tarnwell::bench::runExportBench},
 };
 

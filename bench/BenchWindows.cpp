@@ -17,7 +17,7 @@
 
 namespace tarnwell::bench {
 
-std::unique_ptr<Application> startApplication() {
+std::unique_ptr<Application> startWindowedApplication() {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }

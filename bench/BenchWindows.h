@@ -22,11 +22,12 @@ class TfrmQueryEditor;
 
 namespace tarnwell::bench {
 
-// The application object, offscreen unless QT_QPA_PLATFORM says otherwise,
-// with the program's fonts; null when one exists already.
-std::unique_ptr<Application> startApplication();
+// The application object for the modes that make windows: on the offscreen
+// platform unless the caller chose another, with the program's fonts. Null
+// when one exists already.
+std::unique_ptr<Application> startWindowedApplication();
 
-// Serves events until `done` holds or `limitMs` passed; whether it held.
+// Serves the event loop until `done` holds; false when `limitMs` passed first.
 bool serveUntil(const std::function<bool()>& done, int limitMs);
 
 // Answers every dialog at once, for as long as it lives: save dialogs with the
@@ -40,7 +41,7 @@ public:
     const QStringList& messages() const { return messages_; }
 
     void showMessage(const QString& text) override { messages_ << text; }
-    bool askYesNo(const QString&) override { return true; }
+    bool askYesNo(const Question&) override { return true; }
     std::optional<QString> inputText(const QString&, const QString&, const QString& initial) override {
         return initial;
     }

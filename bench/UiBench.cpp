@@ -16,8 +16,6 @@
 //   ui.sleep_run_ms, ui.large_run_ms   wall time of each run, for reference
 #include "UiBench.h"
 
-#include "BenchWindows.h"
-
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
@@ -36,6 +34,7 @@
 
 #include <libpq-fe.h>
 
+#include "BenchWindows.h"
 #include "dataaccess/Session.h"
 #include "query/MemoText.h"
 #include "query/ResultGridModel.h"
@@ -179,7 +178,7 @@ int runUiBench(const Options& options) {
         std::fprintf(stderr, "tarnwell-bench --ui: needs --pg CONNINFO, a PostgreSQL server to run on\n");
         return 2;
     }
-    const std::unique_ptr<Application> application = startApplication();
+    const std::unique_ptr<Application> application = startWindowedApplication();
     return measure(server);
 }
 

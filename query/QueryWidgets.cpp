@@ -1,6 +1,8 @@
 #include "query/QueryWidgets.h"
 
 #include <QLineEdit>
+#include <algorithm>
+#include <limits>
 
 namespace tarnwell {
 
@@ -42,10 +44,16 @@ SpinEdit::SpinEdit(QWidget* parent) : QSpinBox(parent) {
     setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
 }
 
+void SpinEdit::setUnbounded() {
+    unbounded_ = true;
+    setRange(std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
+    lineEdit()->setMaxLength(static_cast<int>(QString::number(std::numeric_limits<int>::min()).size()));
+}
+
 int SpinEdit::Value() const { return valueFromText(lineEdit()->text()); }
 
 QValidator::State SpinEdit::validate(QString& input, int& /*pos*/) const {
-    if (input.size() > kSpinEditMaxLength) {
+    if (input.size() > lineEdit()->maxLength()) {
         return QValidator::Invalid;
     }
     bool ok = false;
@@ -58,7 +66,7 @@ int SpinEdit::valueFromText(const QString& text) const {
     bool ok = false;
     const long long typed = text.trimmed().toLongLong(&ok);
     if (!ok) {
-        return minimum();
+        return unbounded_ ? 0 : minimum();
     }
     return static_cast<int>(std::clamp<long long>(typed, minimum(), maximum()));
 }

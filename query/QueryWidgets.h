@@ -28,6 +28,10 @@ class SpinEdit : public QSpinBox {
 public:
     explicit SpinEdit(QWidget* parent = nullptr);
 
+    // Takes any integer, as long as its text is; text that is not an integer
+    // then reads as 0.
+    void setUnbounded();
+
     // The value the text stands for now, by the rule above.
     int Value() const;
     using QAbstractSpinBox::lineEdit;
@@ -36,6 +40,9 @@ protected:
     QValidator::State validate(QString& input, int& pos) const override;
     int valueFromText(const QString& text) const override;
     void fixup(QString& input) const override;
+
+private:
+    bool unbounded_ = false;
 };
 
 // A status bar of panels with fixed widths, each showing one text.

@@ -14,6 +14,7 @@
 #include <QSplitter>
 #include <QSplitterHandle>
 #include <QTimer>
+#include <array>
 
 #include "connections/UConnectEditor.h"
 #include "dataaccess/AdoConnection.h"
@@ -21,12 +22,14 @@
 #include "dataaccess/FieldKind.h"
 #include "dataaccess/NoResultSetError.h"
 #include "dataaccess/SqlText.h"
+#include "printing/UPrint.h"
 #include "query/MemoText.h"
 #include "query/QueryEngine.h"
 #include "query/QueryWidgets.h"
 #include "query/ResultGridModel.h"
 #include "query/SqlFile.h"
 #include "query/SqlFileBrowser.h"
+#include "query/SpreadsheetExport.h"
 #include "query/SqlStringForm.h"
 #include "query/UQueryThread.h"
 #include "query/UReplaceString.h"
@@ -94,6 +97,22 @@ Prompt::FileRequest exportFileRequest(const QString& extension, const QString& p
 constexpr int kGridFollowsEveryMs = 100;
 
 }  // namespace
+
+QString ColumnLetters(int column) {
+    static const std::array<QString, 26> kLetters = {
+        QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"), QStringLiteral("D"), QStringLiteral("E"),
+        QStringLiteral("F"), QStringLiteral("G"), QStringLiteral("H"), QStringLiteral("I"), QStringLiteral("J"),
+        QStringLiteral("K"), QStringLiteral("L"), QStringLiteral("M"), QStringLiteral("N"), QStringLiteral("O"),
+        QStringLiteral("P"), QStringLiteral("Q"), QStringLiteral("R"), QStringLiteral("S"), QStringLiteral("T"),
+        QStringLiteral("U"), QStringLiteral("V"), QStringLiteral("W"), QStringLiteral("X"), QStringLiteral("Y"),
+        QStringLiteral("Z")};
+    QString name;
+    // Base 26 with the digits 1 to 26: there is no zero digit.
+    for (int n = column; n > 0; n = (n - 1) / 26) {
+        name.prepend(kLetters[static_cast<std::size_t>((n - 1) % 26)]);
+    }
+    return name;
+}
 
 int& QueryEditorCount() {
     static int count = 0;
@@ -223,9 +242,11 @@ void TfrmQueryEditor::connectHandlers() {
     connect(ui->ToolButton6, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton6Click);
     connect(ui->ToolButton7, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton7Click);
     connect(ui->ToolButton8, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton8Click);
+    connect(ui->ToolButton5, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton5Click);
     connect(ui->ToolButton10, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton10Click);
     connect(ui->ToolButton12, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton12Click);
     connect(ui->SpeedButton7, &QToolButton::clicked, this, &TfrmQueryEditor::SpeedButton7Click);
+    connect(ui->ToolButton3, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton3Click);
 
     connect(ui->ToolButton13, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton13Click);
     connect(ui->ToolButton14, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton14Click);
@@ -366,6 +387,7 @@ QAbstractButton* TfrmQueryEditor::SBtnQuery() const { return ui->SBtnQuery; }
 QAbstractButton* TfrmQueryEditor::ToolButton6() const { return ui->ToolButton6; }
 QAbstractButton* TfrmQueryEditor::ToolButton7() const { return ui->ToolButton7; }
 QAbstractButton* TfrmQueryEditor::ToolButton8() const { return ui->ToolButton8; }
+QAbstractButton* TfrmQueryEditor::ToolButton3() const { return ui->ToolButton3; }
 
 // --- Connection choice -------------------------------------------------------------
 
@@ -643,6 +665,14 @@ void TfrmQueryEditor::ToolButton12Click() { mainWindow_.OpenQueryWindow(QueryWin
 
 void TfrmQueryEditor::SpeedButton7Click() { close(); }
 
+void TfrmQueryEditor::ToolButton5Click() {
+    db::ClientDataSet& result = engine_->CDS1;
+    if (!result.active() || result.isEmpty()) {
+        return;
+    }
+    showPrintWindow(result, *ui->MemSQL, *this);
+}
+
 // --- Result grid ----------------------------------------------------------------------
 
 void TfrmQueryEditor::reportingErrors(const std::function<void()>& command) {
@@ -686,6 +716,13 @@ void TfrmQueryEditor::CDS1AfterScroll() {
     }
     showRecordCount();
     gridModel_->dataSetScrolled();
+}
+
+// --- Spreadsheet export ------------------------------------------------------------------
+
+void TfrmQueryEditor::ToolButton3Click() {
+    walkResult(QStringLiteral("轉存試算表: %1 筆"), 0,
+               [this](ProgressFeedback& feedback) { exportToSpreadsheet(gridModel_->dataSet(), feedback); });
 }
 
 // --- Field list -------------------------------------------------------------------------
@@ -792,16 +829,25 @@ void TfrmQueryEditor::ToolButton4Click() {
 
 void TfrmQueryEditor::exportResult(const QString& path, const QString& separator) {
     db::ClientDataSet& dataSet = gridModel_->dataSet();
-    reportingErrors([&] {
-        // The run's thread owns the query until it hands the result over:
-        // the dataset stays closed meanwhile, as for the grid's buttons.
-        if (bdeRunInProgress_) {
-            throw db::DbError("Cannot perform this operation on a closed dataset");
-        }
-        ProgressFeedback feedback(this, QStringLiteral("轉存中... 已寫入 %1 筆資料"),
-                                  dataSet.active() && dataSet.allFetched()
-                                      ? static_cast<std::int64_t>(dataSet.recordCount())
-                                      : 0);
+    const std::int64_t total =
+        dataSet.active() && dataSet.allFetched() ? static_cast<std::int64_t>(dataSet.recordCount()) : 0;
+    walkResult(QStringLiteral("轉存中... 已寫入 %1 筆資料"), total, [&](ProgressFeedback& feedback) {
+        reportingErrors([&] {
+            // The run's thread owns the query until it hands the result
+            // over: the dataset stays closed meanwhile, as for the grid's
+            // buttons.
+            if (bdeRunInProgress_) {
+                throw db::DbError("Cannot perform this operation on a closed dataset");
+            }
+            TfrmMain::SaveDataSetAsText(dataSet, path, separator, feedback);
+        });
+    });
+}
+
+void TfrmQueryEditor::walkResult(const QString& labelText, std::int64_t total,
+                                 const std::function<void(ProgressFeedback&)>& work) {
+    {
+        ProgressFeedback feedback(this, labelText, total);
         QTimer gridFollows;
         gridFollows.setInterval(kGridFollowsEveryMs);
         connect(&gridFollows, &QTimer::timeout, this, [this] {
@@ -824,8 +870,8 @@ void TfrmQueryEditor::exportResult(const QString& path, const QString& separator
                 CDS1AfterScroll();
             }
         });
-        TfrmMain::SaveDataSetAsText(dataSet, path, separator, feedback);
-    });
+        work(feedback);
+    }
     if (closeAfterExport_) {
         closeAfterExport_ = false;
         close();

@@ -38,6 +38,10 @@ struct QueryWindowEngine;
 // window's database name ("BDE_SQL_" + the count after its creation) is new.
 int& QueryEditorCount();
 
+// The name of column `column` (from 1) in the spreadsheet's A1 style: "A" to
+// "Z", then "AA" on; empty below 1.
+QString ColumnLetters(int column);
+
 // A file dialog's memory: the name chosen in it last is offered next time.
 struct RememberedFileDialog {
     QString fileName;
@@ -84,6 +88,7 @@ public:
     QAbstractButton* ToolButton6() const;
     QAbstractButton* ToolButton7() const;
     QAbstractButton* ToolButton8() const;
+    QAbstractButton* ToolButton3() const;
 
     // --- Handlers -------------------------------------------------------------
     void CbxLinkTypeChange();
@@ -96,8 +101,10 @@ public:
     void ToolButton6Click();
     void ToolButton7Click();
     void ToolButton8Click();
+    void ToolButton5Click();
     void ToolButton10Click();
     void ToolButton12Click();
+    void ToolButton3Click();
     void SpeedButton7Click();
     void SpeedButton2Click();
     void SpeedButton3Click();
@@ -148,9 +155,14 @@ private:
     void setHistoryPosition(int position);
     void changeStyle(WindowStyle style);
     void loadIntoMemo(const QString& path);
-    // The text exports' common part: the result written with `separator`, a
-    // progress dialog over the window, the grid following the walk.
+    // The text exports' common part: the result written with `separator`.
     void exportResult(const QString& path, const QString& separator);
+    // Work that walks the result (the exports): a progress dialog over the
+    // window, the grid catching up with the walk now and then instead of
+    // following every record, and a close of the window meanwhile put off
+    // until the work has unwound.
+    void walkResult(const QString& labelText, std::int64_t total,
+                    const std::function<void(ProgressFeedback&)>& work);
     // Runs a command; an error it raises goes to the general error handler.
     static void reportingErrors(const std::function<void()>& command);
 

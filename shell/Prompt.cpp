@@ -19,9 +19,14 @@ public:
         box.exec();
     }
 
-    bool askYesNo(const QString& text) override {
-        return QMessageBox::question(QApplication::activeWindow(), QApplication::applicationName(),
-                                     text, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+    bool askYesNo(const Question& question) override {
+        QMessageBox box(QMessageBox::NoIcon,
+                        question.caption.isEmpty() ? QApplication::applicationName() : question.caption,
+                        question.text, QMessageBox::Yes | QMessageBox::No, QApplication::activeWindow());
+        box.setDefaultButton(question.defaultButton == Question::Button::No ? QMessageBox::No : QMessageBox::Yes);
+        // Closing the box with Escape or its title bar answers No.
+        box.setEscapeButton(QMessageBox::No);
+        return box.exec() == QMessageBox::Yes;
     }
 
     std::optional<QString> inputText(const QString& caption, const QString& label,

@@ -19,12 +19,20 @@ public:
         QString defaultSuffix;  // appended to a name typed without one ("SQL")
     };
 
+    // A question with Yes and No buttons and no icon.
+    struct Question {
+        enum class Button { Yes, No };
+        QString caption;  // the box's title; empty: the application's name
+        QString text;
+        Button defaultButton = Button::Yes;
+    };
+
     virtual ~Prompt() = default;
 
     // A message box with an OK button only.
     virtual void showMessage(const QString& text) = 0;
     // A question answered yes (true) or no (false).
-    virtual bool askYesNo(const QString& text) = 0;
+    virtual bool askYesNo(const Question& question) = 0;
     // An input box; nullopt when cancelled.
     virtual std::optional<QString> inputText(const QString& caption, const QString& label,
                                              const QString& initial) = 0;

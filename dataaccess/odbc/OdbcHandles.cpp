@@ -72,11 +72,17 @@ bool readNarrowRecord(SQLSMALLINT handleType, SQLHANDLE handle, SQLSMALLINT reco
 
 }  // namespace
 
+std::mutex& processStateMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
 void ConnectionHandle::disconnect() noexcept {
     if (!connected_) {
         return;
     }
     connected_ = false;
+    const std::lock_guard lock(processStateMutex());
     if (!SQL_SUCCEEDED(SQLDisconnect(handle_.get()))) {
         // A transaction still open refuses the disconnect (25000): end it.
         SQLEndTran(SQL_HANDLE_DBC, handle_.get(), SQL_ROLLBACK);

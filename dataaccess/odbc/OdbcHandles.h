@@ -6,6 +6,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -75,6 +76,15 @@ private:
     Handle<SQL_HANDLE_DBC> handle_;
     bool connected_ = false;
 };
+
+// Held around the driver calls that may change what the whole process shares.
+// Drivers are free to do so while they connect or disconnect: the
+// PostgreSQL driver sets the process's locale (setlocale) in every connect,
+// which two threads must never do at once, and the driver manager loads and
+// unloads driver libraries there. Which driver a connection string reaches
+// is only known once it is connected, so every driver's connects and
+// disconnects take turns; statements and fetches run in parallel.
+std::mutex& processStateMutex();
 
 // An environment that asks for ODBC 3 behaviour (SQLSTATEs, date types).
 EnvironmentHandle allocateEnvironment();

@@ -5,6 +5,7 @@
 // backend.
 
 #include <mutex>
+#include <string>
 
 #include "dataaccess/odbc/OdbcConnection.h"
 #include "dataaccess/odbc/OdbcHandles.h"
@@ -23,6 +24,9 @@ namespace tarnwell::db::odbc {
 // with UTF-8 bytes instead, which is what they store. Which kind a driver is
 // shows in a round trip through SQLNativeSqlW right after connecting.
 //
+// The MariaDB driver reports text lengths that fall short through the wide
+// calls, so it gets the narrow calls too (see OdbcSession.cpp).
+//
 // Cancelling knows two levels: a piece of work (one execute() or fetch()) and,
 // within it, the driver call that may take long (SQLExecDirect, SQLFetch).
 // cancel() marks the work as cancelled, so it ends with an error at its next
@@ -30,6 +34,9 @@ namespace tarnwell::db::odbc {
 // statement of a driver call in progress. The statement handle is only ever
 // given to SQLCancel while a driver call on it is registered, and the owner
 // unregisters it (which waits for a SQLCancel under way) before freeing it.
+// The MariaDB driver's SQLCancel is unsafe while the call runs on another
+// thread: for it the session asks the server itself, through a connection of
+// its own, to stop the statement of this session (KILL QUERY).
 class Session {
 public:
     explicit Session(const OdbcSettings& settings);
@@ -74,7 +81,9 @@ public:
 private:
     EnvironmentHandle environment_;
     ConnectionHandle connection_;
+    OdbcSettings settings_;
     TextCalls textCalls_ = TextCalls::Wide;
+    std::string stopStatementSql_;  // run on another connection to cancel, "" for SQLCancel
 
     mutable std::mutex mutex_;
     bool working_ = false;

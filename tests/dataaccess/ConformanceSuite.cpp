@@ -329,24 +329,30 @@ TEST_P(ConnectionConformance, BinaryDataControlCharactersAndAMegabyteSurviveByte
     }
 }
 
-TEST_P(ConnectionConformance, ChineseNamesAndTextSurviveEveryEngine) {
+TEST_P(ConnectionConformance, ChineseAndAccentedNamesAndTextSurviveEveryEngine) {
     const std::string name = table("cjk");
     const std::string text = "臺灣繁體中文測試：𠀋（擴充字）";
+    // Two-byte letters that a driver once counted one character short each.
+    const std::string accented = "Último Pau-De-Arara ØÙÚÛ";
     {
         auto connection = connect();
         connection->execute("DROP TABLE IF EXISTS " + name);
-        connection->execute("CREATE TABLE " + name + " (編號 INTEGER, 名稱 VARCHAR(40))");
-        connection->execute("INSERT INTO " + name + " VALUES (1, " + sqlText(text) + "), (2, '其他')");
+        connection->execute("CREATE TABLE " + name + " (編號 INTEGER, 名稱 VARCHAR(40), Último VARCHAR(40))");
+        connection->execute("INSERT INTO " + name + " VALUES (1, " + sqlText(text) + ", " + sqlText(accented) +
+                            "), (2, '其他', 'Û')");
     }
     for (const Engine engine : kEngines) {
         SCOPED_TRACE(engineName(engine));
         EngineClient client(target(), engine);
         const ClientDataSet& data =
-            client.open("SELECT 名稱, 編號 FROM " + name + " WHERE 名稱 = " + sqlText(text));
+            client.open("SELECT 名稱, 編號, Último FROM " + name + " WHERE 名稱 = " + sqlText(text));
         ASSERT_EQ(data.recordCount(), 1u);
         EXPECT_EQ(data.field(0).fieldName, "名稱");
         EXPECT_EQ(data.field(1).fieldName, "編號");
+        EXPECT_EQ(data.field(2).fieldName, "Último");
         EXPECT_EQ(data.text(0, 0).toStdString(), text);
+        EXPECT_EQ(data.text(0, 2).toStdString(), accented);
+        EXPECT_EQ(client.scalar("SELECT Último FROM " + name + " WHERE 編號 = 2"), "Û");
         const std::string message = errorOf([&] { client.openQuery("SELECT 不存在的欄位 FROM " + name); });
         EXPECT_TRUE(contains(message, "不存在的欄位")) << message;
     }
@@ -480,11 +486,14 @@ TEST_P(ConnectionConformance, LeavingAResultEarlyLetsTheNextStatementRun) {
             10);
         EXPECT_EQ(data.recordCount(), 10u);
         EXPECT_FALSE(data.allFetched());
-        EXPECT_EQ(client.execute("UPDATE " + name + " SET label = 'next' WHERE n = 2"), 1);
+        // A new value each time: some engines count only the rows whose
+        // value changed.
+        const std::string label = engine == Engine::Alias ? "next 1" : "next 2";
+        EXPECT_EQ(client.execute("UPDATE " + name + " SET label = '" + label + "' WHERE n = 2"), 1);
         EXPECT_FALSE(client.query().active()) << "the query ran another statement";
         EXPECT_THROW(data.fetchMore(), DbError) << "the earlier result is gone";
         EXPECT_EQ(data.recordCount(), 10u) << "its rows fetched so far stay";
-        EXPECT_EQ(client.scalar("SELECT label FROM " + name + " WHERE n = 2"), "next");
+        EXPECT_EQ(client.scalar("SELECT label FROM " + name + " WHERE n = 2"), label);
     }
 }
 
@@ -681,18 +690,44 @@ TEST_P(ServerConformance, WrongPasswordAndUnknownHostGiveTheEnginesWords) {
 }
 
 TEST_P(ServerConformance, AServerGoneMidFetchKeepsTheRowsReadAndSaysWhy) {
+    // Rows enough that no driver reads ahead to the end, unless it reads the
+    // whole result anyway.
+    const int count = adapter().resultArrivesWhole ? 1000 : 5000000;
+    const auto saysSessionEnded = [&](const std::string& message) {
+        for (const std::string& fragment : adapter().sessionEndedFragments) {
+            if (contains(message, fragment)) {
+                return true;
+            }
+        }
+        return false;
+    };
     for (const Engine engine : kEngines) {
         SCOPED_TRACE(engineName(engine));
         EngineClient client(target(), engine);
         const std::string id = client.scalar(adapter().sessionIdSql);
-        ClientDataSet& data =
-            client.open("SELECT g, repeat('x', 100) FROM generate_series(1, 5000000) g", 100);
+        ClientDataSet& data = client.open(adapter().numberedRowsSql(count), 100);
         ASSERT_EQ(data.recordCount(), 100u);
 
         std::string endSession = adapter().endSessionSql;
         endSession.replace(endSession.find("{id}"), 4, id);
-        EXPECT_EQ(scalar(*connect(), endSession), "1");
+        {
+            auto other = connect();
+            auto ended = other->execute(endSession);
+            if (ended->hasResultSet()) {
+                db::RowStore rows(ended->columns().size());
+                ended->fetch(rows, 1);
+                EXPECT_EQ(cellText(rows, 0, 0), "1") << "the session was not ended";
+            }
+        }
 
+        if (adapter().resultArrivesWhole) {
+            while (data.fetchMore() > 0) {
+            }
+            EXPECT_EQ(data.recordCount(), static_cast<std::size_t>(count)) << "the rows held were lost";
+            const std::string after = errorOf([&] { client.openQuery("SELECT 1"); });
+            EXPECT_TRUE(saysSessionEnded(after)) << after;
+            continue;
+        }
         std::string message;
         try {
             while (data.fetchMore() > 0) {
@@ -701,14 +736,10 @@ TEST_P(ServerConformance, AServerGoneMidFetchKeepsTheRowsReadAndSaysWhy) {
         } catch (const DbError& error) {
             message = error.what();
         }
-        bool said = false;
-        for (const std::string& fragment : adapter().sessionEndedFragments) {
-            said = said || contains(message, fragment);
-        }
-        EXPECT_TRUE(said) << message;
+        EXPECT_TRUE(saysSessionEnded(message)) << message;
         const std::size_t held = data.recordCount();
         EXPECT_GE(held, 100u);
-        EXPECT_LT(held, 5000000u);
+        EXPECT_LT(held, static_cast<std::size_t>(count));
         EXPECT_EQ(cellText(data.rows(), held - 1, 0), std::to_string(held)) << "every row kept is whole";
         EXPECT_TRUE(data.active());
         data.first();

@@ -81,9 +81,16 @@ struct BackendAdapter {
     // one of them).
     std::vector<std::string> sessionEndedFragments;
     // SQL giving the id of this session's server process, and SQL ending the
-    // session of the process "{id}" from another session.
+    // session of the process "{id}" from another session (a result, if it
+    // gives one, is true).
     std::string sessionIdSql;
     std::string endSessionSql;
+    // SQL whose result is `count` rows: the numbers from 1 up, and a text of
+    // 100 characters.
+    std::function<std::string(int count)> numberedRowsSql;
+    // The driver reads a whole result while the statement runs, so a server
+    // that goes away later takes no rows with it.
+    bool resultArrivesWhole = false;
 
     // Text stored byte for byte only (StoredBytesConformance): an SQL
     // expression whose value is TEXT holding the bytes A4 A4 FF 00 41 (Big5

@@ -35,12 +35,17 @@ std::string hexOf(std::string_view bytes) {
     return hex;
 }
 
-std::string odbcUnavailable(bool needsServer) {
+enum class OdbcServer { None, Postgres, MariaDb };
+
+std::string odbcUnavailable(OdbcServer server) {
     if (!useTestOdbcConfiguration()) {
         return "no unixODBC test configuration (run the tests through ctest)";
     }
-    if (needsServer && !testServer()) {
+    if (server == OdbcServer::Postgres && !testServer()) {
         return "no PostgreSQL test server (run the tests through ctest)";
+    }
+    if (server == OdbcServer::MariaDb && testMariaDbDataSource().empty()) {
+        return "no MariaDB test server with its ODBC driver (packages mariadb-server, odbc-mariadb)";
     }
     return {};
 }
@@ -65,7 +70,7 @@ BackendTarget odbcTarget(const std::vector<std::pair<std::string, std::string>>&
 BackendAdapter odbcSqliteAdapter() {
     BackendAdapter adapter;
     adapter.name = "OdbcSqlite";
-    adapter.unavailable = [] { return odbcUnavailable(false); };
+    adapter.unavailable = [] { return odbcUnavailable(OdbcServer::None); };
     adapter.makeTarget = [] {
         auto dir = std::make_shared<TempDir>();
         BackendTarget target = odbcTarget({{"DSN", "tarnwell_sqlite"}, {"Database", dir->file("odbc.db")}});
@@ -109,15 +114,21 @@ BackendAdapter odbcSqliteAdapter() {
     return adapter;
 }
 
-BackendTarget odbcPostgresTarget(std::optional<LoginFault> fault = std::nullopt) {
-    std::vector<std::pair<std::string, std::string>> keys = {{"DSN", "tarnwell_pg"}};
+// A server's data source through `keys`, with a login fault where asked;
+// `hostKey` is the driver's key for the server's host.
+BackendTarget odbcServerTarget(std::vector<std::pair<std::string, std::string>> keys, const std::string& hostKey,
+                               std::optional<LoginFault> fault) {
     if (fault == LoginFault::WrongPassword) {
         keys.emplace_back("PWD", "not-the-password");
     }
     if (fault == LoginFault::UnknownHost) {
-        keys.emplace_back("Servername", "no-such-host.invalid");
+        keys.emplace_back(hostKey, "no-such-host.invalid");
     }
     return odbcTarget(keys);
+}
+
+BackendTarget odbcPostgresTarget(std::optional<LoginFault> fault = std::nullopt) {
+    return odbcServerTarget({{"DSN", "tarnwell_pg"}}, "Servername", fault);
 }
 
 // The PostgreSQL driver reports uuid as SQL_GUID, money as a float named
@@ -125,7 +136,7 @@ BackendTarget odbcPostgresTarget(std::optional<LoginFault> fault = std::nullopt)
 BackendAdapter odbcPostgresAdapter() {
     BackendAdapter adapter;
     adapter.name = "OdbcPostgres";
-    adapter.unavailable = [] { return odbcUnavailable(true); };
+    adapter.unavailable = [] { return odbcUnavailable(OdbcServer::Postgres); };
     adapter.makeTarget = [] { return odbcPostgresTarget(); };
     adapter.faultyTarget = [](LoginFault fault) { return odbcPostgresTarget(fault); };
     adapter.kinds = {
@@ -166,6 +177,67 @@ BackendAdapter odbcPostgresAdapter() {
                                      "server closed the connection unexpectedly"};
     adapter.sessionIdSql = "SELECT pg_backend_pid()";
     adapter.endSessionSql = "SELECT pg_terminate_backend({id})";
+    adapter.numberedRowsSql = [](int count) {
+        return "SELECT g, repeat('x', 100) FROM generate_series(1, " + std::to_string(count) + ") g";
+    };
+    return adapter;
+}
+
+BackendTarget odbcMariaDbTarget(std::optional<LoginFault> fault = std::nullopt) {
+    // The suite writes standard SQL, where || joins text; MariaDB reads it as
+    // OR unless told otherwise.
+    return odbcServerTarget({{"DSN", testMariaDbDataSource()},
+                             {"InitStmt", "SET SESSION sql_mode = CONCAT(@@sql_mode, ',PIPES_AS_CONCAT')"}},
+                            "SERVER", fault);
+}
+
+// The MariaDB driver (3.1) reads every result whole when the statement runs.
+BackendAdapter odbcMariaDbAdapter() {
+    BackendAdapter adapter;
+    adapter.name = "OdbcMariaDb";
+    adapter.unavailable = [] { return odbcUnavailable(OdbcServer::MariaDb); };
+    adapter.makeTarget = [] { return odbcMariaDbTarget(); };
+    adapter.faultyTarget = [](LoginFault fault) { return odbcMariaDbTarget(fault); };
+    adapter.kinds = {
+        {"integer", FieldKind::Integer, 0, "-42", "-42"},
+        {"smallint", FieldKind::Smallint, 0, "7", "7"},
+        {"bigint", FieldKind::LargeInt, 0, "9007199254740993", "9007199254740993"},
+        {"double", FieldKind::Float, 0, "1e300", "1e+300"},
+        {"double", FieldKind::Float, 0, "1e10", "10000000000"},
+        {"double", FieldKind::Float, 0, "0.1e0 + 0.2e0", "0.30000000000000004"},
+        {"float", FieldKind::Float, 0, "2.5", "2.5"},
+        {"decimal(10,2)", FieldKind::BCD, 2, "-123.45", "-123.45", 10},
+        {"decimal(20,4)", FieldKind::FMTBcd, 4, "98765432109876.5432", "98765432109876.5432", 20},
+        {"char(10)", FieldKind::FixedChar, 10, "'ab'", "ab"},
+        {"varchar(20)", FieldKind::String, 20, "'one\r\ntwo\tthree'", "one\r\ntwo\tthree"},
+        {"text", FieldKind::Memo, 0, "'繁體中文'", "繁體中文"},
+        {"longtext", FieldKind::Memo, 0, "'Último Pau-De-Arara'", "Último Pau-De-Arara"},
+        {"blob", FieldKind::Blob, 0, "x'0102'", "\x01\x02"},
+        {"varbinary(8)", FieldKind::VarBytes, 8, "x'03'", "\x03"},
+        {"date", FieldKind::Date, 0, "'2024-02-29'", "2024-02-29"},
+        {"time(1)", FieldKind::Time, 0, "'13:14:15.5'", "13:14:15.5"},
+        {"datetime(2)", FieldKind::DateTime, 0, "'2024-02-29 13:14:15.25'", "2024-02-29 13:14:15.25"},
+        {"datetime", FieldKind::DateTime, 0, "'2024-02-29 13:14:15'", "2024-02-29 13:14:15"},
+        {"boolean", FieldKind::Smallint, 0, "true", "1"},
+        {"uuid", FieldKind::FixedChar, 36, "'6f9619ff-8b86-d011-b42d-00c04fc964ff'", "6f9619ff-8b86-d011-b42d-00c04fc964ff"},
+    };
+    adapter.textType = "longtext";
+    adapter.binaryType = "longblob";
+    adapter.binaryLiteral = [](std::string_view bytes) { return bytes.empty() ? std::string("''") : "x'" + hexOf(bytes) + "'"; };
+    adapter.longRunningSql = "SELECT SLEEP(30)";
+    adapter.syntaxErrorFragment = "You have an error in your SQL syntax";
+    adapter.syntaxErrorState = "42000";
+    adapter.cancelFragment = "Query execution was interrupted";
+    adapter.wrongPasswordFragment = "Access denied for user 'tarnwell'";
+    adapter.unknownHostFragment = "Unknown server host 'no-such-host.invalid'";
+    adapter.sessionEndedFragments = {"Lost connection", "server has gone away", "Connection was killed",
+                                     "Broken pipe"};
+    adapter.sessionIdSql = "SELECT CONNECTION_ID()";
+    adapter.endSessionSql = "KILL {id}";
+    adapter.numberedRowsSql = [](int count) {
+        return "SELECT seq, repeat('x', 100) FROM seq_1_to_" + std::to_string(count);
+    };
+    adapter.resultArrivesWhole = true;
     return adapter;
 }
 
@@ -174,6 +246,9 @@ INSTANTIATE_TEST_SUITE_P(OdbcSqlite, StoredBytesConformance, ::testing::Values(o
 INSTANTIATE_TEST_SUITE_P(OdbcPostgres, ConnectionConformance, ::testing::Values(odbcPostgresAdapter()),
                          adapterName);
 INSTANTIATE_TEST_SUITE_P(OdbcPostgres, ServerConformance, ::testing::Values(odbcPostgresAdapter()), adapterName);
+INSTANTIATE_TEST_SUITE_P(OdbcMariaDb, ConnectionConformance, ::testing::Values(odbcMariaDbAdapter()),
+                         adapterName);
+INSTANTIATE_TEST_SUITE_P(OdbcMariaDb, ServerConformance, ::testing::Values(odbcMariaDbAdapter()), adapterName);
 
 TEST(OdbcConnection, AResultLeftEarlyTakesTheDriversServerCursorWithIt) {
     TARNWELL_REQUIRE_ODBC();

@@ -112,6 +112,9 @@ BackendAdapter postgresAdapter() {
                                      "server closed the connection unexpectedly"};
     adapter.sessionIdSql = "SELECT pg_backend_pid()";
     adapter.endSessionSql = "SELECT pg_terminate_backend({id})";
+    adapter.numberedRowsSql = [](int count) {
+        return "SELECT g, repeat('x', 100) FROM generate_series(1, " + std::to_string(count) + ") g";
+    };
     return adapter;
 }
 

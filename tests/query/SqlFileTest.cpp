@@ -237,7 +237,7 @@ TEST_F(SqlFiles, aWriteThatFailsPartWayLeavesTheOldFile) {
 
     std::string message;
     {
-        FileSizeLimit limit(4096);
+        const FileSizeLimit limit(4096);
         message = saveFailure(file, big);
     }
 

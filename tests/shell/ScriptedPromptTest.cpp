@@ -18,13 +18,14 @@ TEST(ScriptedPromptTest, AnswersInOrderAndRecordsEveryCall) {
     scripted.answerFont(QFont("細明體"));
 
     prompt().showMessage("尚未建立連結");
-    EXPECT_TRUE(prompt().askYesNo("匯出?"));
+    EXPECT_TRUE(prompt().askYesNo({"轉存", "匯出?", Prompt::Question::Button::No}));
     EXPECT_EQ(prompt().inputText("標題", "列數", "10"), QString("42"));
     EXPECT_EQ(prompt().saveFileName({"存檔", "/tmp", "a.SQL", "*.SQL (*.SQL)", "SQL"}), std::nullopt);
     EXPECT_EQ(prompt().chooseFont(QFont("Arial"))->family(), "細明體");
 
     EXPECT_TRUE(scripted.scriptUsedUp());
     ASSERT_EQ(scripted.calls().size(), 5u);
+    EXPECT_EQ(scripted.calls()[1].texts, QStringList({"匯出?", "轉存", "No"}));
     EXPECT_EQ(scripted.calls()[2].kind, ScriptedPrompt::Kind::Input);
     EXPECT_EQ(scripted.calls()[2].texts, QStringList({"標題", "列數", "10"}));
     EXPECT_EQ(scripted.calls()[3].texts, QStringList({"存檔", "/tmp", "a.SQL", "*.SQL (*.SQL)", "SQL"}));

@@ -11,13 +11,12 @@
 #include <clocale>
 #include <fcntl.h>
 #include <linux/fs.h>
-#include <signal.h>
 #include <string>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "support/FileSizeLimit.h"
 #include "support/TestEnvironment.h"
 
 namespace tarnwell::test {
@@ -72,31 +71,6 @@ private:
         GTEST_SKIP() << "running as root on a file system without the immutable flag: " \
                         "nothing here can refuse a write";                               \
     }
-
-// A limit on the size of any file the process writes: a write beyond it
-// fails part way with EFBIG, as one on a full disc does.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        struct sigaction ignore {};
-        ignore.sa_handler = SIG_IGN;
-        ::sigaction(SIGXFSZ, &ignore, &previousSignal_);
-        ::getrlimit(RLIMIT_FSIZE, &previousLimit_);
-        struct rlimit limit = previousLimit_;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        ::setrlimit(RLIMIT_FSIZE, &previousLimit_);
-        ::sigaction(SIGXFSZ, &previousSignal_, nullptr);
-    }
-    FileSizeLimit(const FileSizeLimit&) = delete;
-    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-
-private:
-    struct sigaction previousSignal_ {};
-    struct rlimit previousLimit_ {};
-};
 
 // Switches LC_CTYPE (what the locale's text encoding follows) for one test
 // and back.

@@ -105,8 +105,10 @@ std::optional<ScriptedPrompt::Step> ScriptedPrompt::take(Kind kind, QStringList 
 
 void ScriptedPrompt::showMessage(const QString& text) { take(Kind::Message, {text}, 0); }
 
-bool ScriptedPrompt::askYesNo(const QString& text) {
-    const auto step = take(Kind::YesNo, {text}, 0);
+bool ScriptedPrompt::askYesNo(const Question& question) {
+    const QString defaultButton =
+        question.defaultButton == Question::Button::No ? QStringLiteral("No") : QStringLiteral("Yes");
+    const auto step = take(Kind::YesNo, {question.text, question.caption, defaultButton}, 0);
     return step && step->yes;
 }
 
@@ -132,7 +134,7 @@ std::optional<QString> ScriptedPrompt::directoryName(const QString& caption, con
 }
 
 std::optional<QFont> ScriptedPrompt::chooseFont(const QFont& initial) {
-    const auto step = take(Kind::Font, {initial.family()}, 0);
+    const auto step = take(Kind::Font, {initial.family(), initial.toString()}, 0);
     return step ? step->font : std::nullopt;
 }
 

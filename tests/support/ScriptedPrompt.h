@@ -21,8 +21,10 @@ public:
     struct Call {
         Kind kind;
         // The texts the program passed, in parameter order: message text;
-        // question; caption, label, initial text; caption, directory, file
-        // name, filter, default suffix; caption, start; font family.
+        // question, its caption, its default button ("Yes" or "No");
+        // caption, label, initial text; caption, directory, file name,
+        // filter, default suffix; caption, start; font family and the whole
+        // start font (QFont::toString).
         QStringList texts;
     };
 
@@ -48,7 +50,7 @@ public:
     bool scriptUsedUp() const { return script_.empty(); }
 
     void showMessage(const QString& text) override;
-    bool askYesNo(const QString& text) override;
+    bool askYesNo(const Question& question) override;
     std::optional<QString> inputText(const QString& caption, const QString& label,
                                      const QString& initial) override;
     std::optional<QString> openFileName(const FileRequest& request) override;

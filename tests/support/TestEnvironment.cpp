@@ -66,6 +66,8 @@ bool useTestOdbcConfiguration() {
     return true;
 }
 
+std::string testMariaDbDataSource() { return stateValue("TARNWELL_TEST_MARIADB_DSN"); }
+
 bool underCi() {
     const char* ci = std::getenv("CI");
     return ci != nullptr && std::string(ci) == "true";

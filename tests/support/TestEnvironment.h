@@ -27,6 +27,11 @@ const std::optional<TestServer>& testServer();
 // "tarnwell_sqlite" and "tarnwell_pg"); false when there is none.
 bool useTestOdbcConfiguration();
 
+// The data source of the throw-away MariaDB server in that configuration
+// (tests/harness/mariadbserver.sh), or "" when the run has none (MariaDB or
+// its ODBC driver is not installed).
+std::string testMariaDbDataSource();
+
 // True when running under CI=true, where a missing server or driver is a
 // failure rather than a reason to skip.
 bool underCi();

@@ -1,0 +1,549 @@
+#include "printing/UPrint.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDate>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QRegularExpressionValidator>
+#include <QScreen>
+#include <QShowEvent>
+#include <QStyledItemDelegate>
+
+#include "connections/FormFont.h"
+#include "dataaccess/ClientDataSet.h"
+#include "query/QueryWidgets.h"
+#include "shell/Prompt.h"
+#include "shell/WindowStyle.h"
+#include "ui_UPrint.h"
+
+namespace tarnwell {
+
+namespace {
+
+constexpr QSize kWindowSize(621, 445);
+constexpr int kRowHeight = 18;
+constexpr int kRecordCountAtStart = 50;
+// Widths of the grid's columns 0 to 6, the fixed one first.
+constexpr int kColumnWidths[TfrmPrint::ColumnCount] = {25, 18, 160, 160, 30, 18, 30};
+const char* const kCaptions[TfrmPrint::ColumnCount] = {"", "印", "欄位", "列印名稱", "長度", "空", "對齊"};
+
+QPointer<TfrmPrint>& printWindowReference() {
+    static QPointer<TfrmPrint> reference;
+    return reference;
+}
+
+// The grid's columns 1 to 6 are the table's columns 0 to 5; its column 0 is
+// the table's row headers and its row 0 the column headers, which stay in
+// place when the table scrolls, as fixed cells do.
+int tableColumn(int gridColumn) { return gridColumn - 1; }
+int gridColumn(const QModelIndex& index) { return index.column() + 1; }
+
+// A character typed, Backspace included, rather than a key that moves or a
+// shortcut (copy, paste, select all).
+bool isTyped(const QKeyEvent& event) {
+    if (event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) {
+        return false;
+    }
+    const QString text = event.text();
+    return event.key() == Qt::Key_Backspace || (!text.isEmpty() && text.at(0).isPrint());
+}
+
+bool isDigit(const QKeyEvent& event) {
+    const QString text = event.text();
+    return text.size() == 1 && text.at(0) >= QLatin1Char('0') && text.at(0) <= QLatin1Char('9');
+}
+
+// Only digits are typed into "長度"; Backspace goes with the rest. Delete and
+// cutting still empty the cell, and the validator keeps pasted text out.
+class DigitKeysOnly : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::KeyPress) {
+            const auto& key = static_cast<const QKeyEvent&>(*event);
+            if (isTyped(key) && !isDigit(key)) {
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+}  // namespace
+
+// Paints the cells of "印" and "空" as check boxes over the whole cell, so
+// their text is never seen, and makes the editors of "列印名稱" and "長度".
+class FieldGridDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    // The editor open now and the cell it edits, if any.
+    QWidget* editor() const { return editor_.data(); }
+    bool isEditing(const QModelIndex& index) const { return editor_ && editorIndex_ == index; }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        if (!TfrmPrint::isCheckBoxColumn(gridColumn(index))) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        const QWidget* widget = option.widget;
+        QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+        painter->fillRect(option.rect, option.palette.base());
+        QStyleOptionButton box;
+        box.rect = option.rect;
+        box.palette = option.palette;
+        box.state = QStyle::State_Enabled |
+                    (TfrmPrint::isChecked(index.data().toString()) ? QStyle::State_On : QStyle::State_Off);
+        style->drawPrimitive(QStyle::PE_IndicatorCheckBox, &box, painter, widget);
+        // The box covers the cell's highlight; a frame in its colour still
+        // shows which box the space bar toggles.
+        if (option.state.testFlag(QStyle::State_Selected)) {
+            painter->save();
+            painter->setPen(option.palette.color(QPalette::Highlight));
+            painter->drawRect(option.rect.adjusted(0, 0, -1, -1));
+            painter->restore();
+        }
+    }
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override {
+        QWidget* created = QStyledItemDelegate::createEditor(parent, option, index);
+        auto* line = qobject_cast<QLineEdit*>(created);
+        if (line != nullptr && gridColumn(index) == TfrmPrint::ColWidth) {
+            line->setValidator(
+                new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), line));
+            line->installEventFilter(new DigitKeysOnly(line));
+        }
+        editor_ = created;
+        editorIndex_ = index;
+        return created;
+    }
+
+    void destroyEditor(QWidget* editor, const QModelIndex& index) const override {
+        if (editor_ == editor) {
+            editor_ = nullptr;
+            editorIndex_ = QPersistentModelIndex();
+        }
+        QStyledItemDelegate::destroyEditor(editor, index);
+    }
+
+private:
+    mutable QPointer<QWidget> editor_;
+    mutable QPersistentModelIndex editorIndex_;
+};
+
+TfrmPrint::TfrmPrint(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TfrmPrint>()) {
+    ui->setupUi(this);
+    // No system menu, so no close, minimise or maximise button: "結束" is the
+    // way out.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFormFont(*this, pixelFont("細明體", 13));
+    resize(kWindowSize);
+
+    ui->SedtRecordCount->setUnbounded();
+    ui->SedtRecordCount->setValue(kRecordCountAtStart);
+    setUpGrid();
+    connectHandlers();
+    printWindowReference() = this;
+}
+
+TfrmPrint::~TfrmPrint() {
+    endReport();
+    if (printWindowReference() == this) {
+        printWindowReference() = nullptr;
+    }
+}
+
+TfrmPrint* TfrmPrint::instance() { return printWindowReference().data(); }
+
+void TfrmPrint::setUpGrid() {
+    QTableWidget& grid = *ui->SGridField;
+    grid.setColumnCount(ColumnCount - 1);
+    gridDelegate_ = new FieldGridDelegate(&grid);
+    grid.setItemDelegate(gridDelegate_);
+
+    QHeaderView& captions = *grid.horizontalHeader();
+    captions.setSectionResizeMode(QHeaderView::Fixed);
+    captions.setMinimumSectionSize(1);
+    captions.setFixedHeight(kRowHeight);
+    captions.setSectionsClickable(false);
+    captions.setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    QHeaderView& numbers = *grid.verticalHeader();
+    numbers.setSectionResizeMode(QHeaderView::Fixed);
+    numbers.setMinimumSectionSize(1);
+    numbers.setDefaultSectionSize(kRowHeight);
+    numbers.setFixedWidth(kColumnWidths[ColNumber]);
+    numbers.setSectionsClickable(false);
+    numbers.setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    for (int column = ColPrint; column < ColumnCount; ++column) {
+        grid.setColumnWidth(tableColumn(column), kColumnWidths[column]);
+    }
+
+    // Presses on cells, captions and row numbers, and the grid's keys, follow
+    // the rules below rather than the table's own selection and editing.
+    grid.installEventFilter(this);
+    grid.viewport()->installEventFilter(this);
+    captions.viewport()->installEventFilter(this);
+    numbers.viewport()->installEventFilter(this);
+    resetGrid();
+}
+
+void TfrmPrint::resetGrid() {
+    QTableWidget& grid = *ui->SGridField;
+    grid.clearContents();
+    grid.setRowCount(0);
+    grid.setRowCount(1);
+    for (int column = ColPrint; column < ColumnCount; ++column) {
+        grid.setHorizontalHeaderItem(tableColumn(column), new QTableWidgetItem(QString::fromUtf8(kCaptions[column])));
+    }
+    for (int column = ColNumber; column < ColumnCount; ++column) {
+        setCell(column, 1, QString());
+    }
+}
+
+void TfrmPrint::connectHandlers() {
+    connect(ui->SbtnCheckAll, &QToolButton::clicked, this, &TfrmPrint::SbtnCheckAllClick);
+    connect(ui->SbtnDisCheckAll, &QToolButton::clicked, this, &TfrmPrint::SbtnDisCheckAllClick);
+    connect(ui->ChkTitle, &QCheckBox::clicked, this, &TfrmPrint::ChkTitleClick);
+    connect(ui->SpeedButton5, &QToolButton::clicked, this, &TfrmPrint::SpeedButton5Click);
+    connect(ui->SpeedButton1, &QToolButton::clicked, this, &TfrmPrint::SpeedButton1Click);
+    connect(ui->SpeedButton2, &QToolButton::clicked, this, &TfrmPrint::SpeedButton2Click);
+    connect(ui->SpeedButton4, &QToolButton::clicked, this, &TfrmPrint::SpeedButton4Click);
+}
+
+// --- The source ------------------------------------------------------------------------
+
+void TfrmPrint::setSource(db::ClientDataSet* dataSet, QPlainTextEdit* sqlMemo, QObject* keeper) {
+    if (sourceKeeper_) {
+        disconnect(sourceKeeper_, &QObject::destroyed, this, nullptr);
+    }
+    sourceDataSet_ = dataSet;
+    sourceKeeper_ = keeper;
+    sourceSQLMemo_ = sqlMemo;
+    if (keeper != nullptr) {
+        // A widget announces its going before its children go, and this
+        // window may be one of them.
+        connect(keeper, &QObject::destroyed, this, [this] {
+            sourceDataSet_ = nullptr;
+            sourceKeeper_ = nullptr;
+        });
+    }
+}
+
+db::ClientDataSet* TfrmPrint::SourceDataSet() const { return sourceKeeper_ ? sourceDataSet_ : nullptr; }
+
+QPlainTextEdit* TfrmPrint::SourceSQLMemo() const { return sourceSQLMemo_.data(); }
+
+// --- Showing and closing -------------------------------------------------------------------
+
+void TfrmPrint::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (event->spontaneous()) {
+        return;
+    }
+    if (!placed_) {
+        placed_ = true;
+        placeOnScreen();
+    }
+    FormShow();
+}
+
+void TfrmPrint::placeOnScreen() {
+    setWindowSize(*this, kWindowSize);
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void TfrmPrint::FormShow() {
+    resetGrid();
+    if (const db::ClientDataSet* dataSet = SourceDataSet()) {
+        QTableWidget& grid = *ui->SGridField;
+        const std::vector<db::Field>& fields = dataSet->fields();
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            if (!cell(ColNumber, gridRowCount() - 1).trimmed().isEmpty()) {
+                grid.setRowCount(grid.rowCount() + 1);
+                for (int column = ColNumber; column < ColumnCount; ++column) {
+                    setCell(column, gridRowCount() - 1, QString());
+                }
+            }
+            const int row = gridRowCount() - 1;
+            const QString name = QString::fromStdString(fields[i].fieldName);
+            setCell(ColNumber, row, QString::number(i + 1));
+            setCell(ColPrint, row, QStringLiteral("0"));
+            setCell(ColField, row, name);
+            setCell(ColCaption, row, name);
+            setCell(ColWidth, row, QString::number(fields[i].displayWidth));
+        }
+    }
+    ui->SGridField->setCurrentCell(0, tableColumn(ColPrint));
+    ui->LabPage->clear();
+    const QLocale locale = QLocale::system();
+    ui->EdtTitle->setText(locale.toString(QDate::currentDate(), locale.dateFormat(QLocale::ShortFormat)));
+}
+
+void TfrmPrint::endReport() {
+    // The preview area and the report window, which the preview and print
+    // buttons make, are ended here; without them there is nothing to end.
+}
+
+void TfrmPrint::SpeedButton4Click() { close(); }
+
+void TfrmPrint::closeEvent(QCloseEvent* event) {
+    endReport();
+    QDialog::closeEvent(event);
+}
+
+void TfrmPrint::keyPressEvent(QKeyEvent* event) {
+    // Escape would reject the dialog and lose every setting without "結束".
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+// --- The field grid ----------------------------------------------------------------------------
+
+int TfrmPrint::gridRowCount() const { return ui->SGridField->rowCount() + 1; }
+
+QString TfrmPrint::cell(int column, int row) const {
+    const QTableWidget& grid = *ui->SGridField;
+    const QTableWidgetItem* item = nullptr;
+    if (row == 0) {
+        item = column > ColNumber ? grid.horizontalHeaderItem(tableColumn(column)) : nullptr;
+    } else if (column == ColNumber) {
+        item = grid.verticalHeaderItem(row - 1);
+    } else {
+        item = grid.item(row - 1, tableColumn(column));
+    }
+    return item != nullptr ? item->text() : QString();
+}
+
+void TfrmPrint::setCell(int column, int row, const QString& text) {
+    QTableWidget& grid = *ui->SGridField;
+    if (row < 0 || row >= gridRowCount() || column < 0 || column >= ColumnCount) {
+        return;
+    }
+    if (row == 0) {
+        if (column > ColNumber) {
+            grid.setHorizontalHeaderItem(tableColumn(column), new QTableWidgetItem(text));
+        }
+        return;
+    }
+    if (column == ColNumber) {
+        grid.setVerticalHeaderItem(row - 1, new QTableWidgetItem(text));
+        return;
+    }
+    if (QTableWidgetItem* item = grid.item(row - 1, tableColumn(column))) {
+        item->setText(text);
+        return;
+    }
+    auto* item = new QTableWidgetItem(text);
+    Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    if (isEditColumn(column)) {
+        flags |= Qt::ItemIsEditable;
+    }
+    item->setFlags(flags);
+    grid.setItem(row - 1, tableColumn(column), item);
+}
+
+void TfrmPrint::toggleCell(int column, int row) {
+    setCell(column, row, isChecked(cell(column, row)) ? QStringLiteral("0") : QStringLiteral("1"));
+}
+
+void TfrmPrint::openEditor(const QModelIndex& index) {
+    if (gridDelegate_->isEditing(index)) {
+        gridDelegate_->editor()->setFocus();
+        return;
+    }
+    ui->SGridField->edit(index);
+}
+
+bool TfrmPrint::eventFilter(QObject* watched, QEvent* event) {
+    QTableWidget& grid = *ui->SGridField;
+    const bool onCells = watched == grid.viewport();
+    const bool onFixedCells =
+        watched == grid.horizontalHeader()->viewport() || watched == grid.verticalHeader()->viewport();
+    if (onCells || onFixedCells) {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick: {
+            // A double click arrives as a press, a release and a double click:
+            // two presses, which leave a box as it was.
+            const auto& mouse = static_cast<const QMouseEvent&>(*event);
+            SGridFieldMouseDown(mouse.button(),
+                                onCells ? grid.indexAt(mouse.position().toPoint()) : QModelIndex());
+            return true;
+        }
+        // Editing opens only where a press or a key asks for it, so a release
+        // has nothing to switch off; dragging selects nothing.
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseMove:
+            return true;
+        default:
+            break;
+        }
+    } else if (watched == &grid && event->type() == QEvent::KeyPress) {
+        if (SGridFieldKeyDown(static_cast<const QKeyEvent&>(*event))) {
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TfrmPrint::SGridFieldMouseDown(Qt::MouseButton button, const QModelIndex& pressed) {
+    QTableWidget& grid = *ui->SGridField;
+    const QWidget* focused = QApplication::focusWidget();
+    if (focused != &grid && !grid.isAncestorOf(focused)) {
+        grid.setFocus(Qt::MouseFocusReason);
+    }
+    if (button == Qt::LeftButton && pressed.isValid()) {
+        grid.setCurrentIndex(pressed);
+    }
+    const QModelIndex current = grid.currentIndex();
+    if (!current.isValid()) {
+        return;
+    }
+    const int column = gridColumn(current);
+    if (isCheckBoxColumn(column)) {
+        toggleCell(column, current.row() + 1);
+    } else if (isEditColumn(column)) {
+        openEditor(current);
+    }
+}
+
+bool TfrmPrint::SGridFieldKeyDown(const QKeyEvent& event) {
+    QTableWidget& grid = *ui->SGridField;
+    const QModelIndex current = grid.currentIndex();
+    const int column = current.isValid() ? gridColumn(current) : ColNumber;
+    if (isCheckBoxColumn(column) && event.key() == Qt::Key_Space) {
+        toggleCell(column, current.row() + 1);
+        return true;
+    }
+    if (isEditColumn(column) &&
+        (isTyped(event) || event.key() == Qt::Key_F2 || event.key() == Qt::Key_Return ||
+         event.key() == Qt::Key_Enter)) {
+        openEditor(current);
+        // The key that opened the editor is its first key, as typing into a
+        // cell replaces what it held.
+        if (QWidget* editor = gridDelegate_->editor(); editor != nullptr && isTyped(event)) {
+            QKeyEvent typed(event.type(), event.key(), event.modifiers(), event.text(), event.isAutoRepeat(),
+                            event.count());
+            QCoreApplication::sendEvent(editor, &typed);
+        }
+        return true;
+    }
+    // Elsewhere typing changes nothing, and moves nowhere either.
+    return isTyped(event);
+}
+
+// --- Buttons ------------------------------------------------------------------------------------
+
+void TfrmPrint::SbtnCheckAllClick() {
+    for (int row = 1; row < gridRowCount(); ++row) {
+        setCell(ColPrint, row, QStringLiteral("1"));
+    }
+}
+
+void TfrmPrint::SbtnDisCheckAllClick() {
+    for (int row = 1; row < gridRowCount(); ++row) {
+        setCell(ColPrint, row, QStringLiteral("0"));
+    }
+}
+
+void TfrmPrint::ChkTitleClick() {
+    const bool on = ui->ChkTitle->isChecked();
+    ui->EdtTitle->setEnabled(on);
+    ui->SpeedButton1->setEnabled(on);
+}
+
+void TfrmPrint::SpeedButton5Click() {
+    if (const std::optional<QFont> font = prompt().chooseFont(ui->EdtDetail->font())) {
+        ui->EdtDetail->setFont(*font);
+    }
+}
+
+void TfrmPrint::SpeedButton1Click() {
+    if (const std::optional<QFont> font = prompt().chooseFont(ui->EdtTitle->font())) {
+        ui->LabTitleFont->setFont(*font);
+    }
+}
+
+void TfrmPrint::SpeedButton2Click() {
+    if (const std::optional<QFont> font = prompt().chooseFont(ui->EdtTitle->font())) {
+        ui->LabSQLFont->setFont(*font);
+    }
+}
+
+// --- Settings and controls -------------------------------------------------------------------------
+
+int TfrmPrint::recordLimit() const { return ui->SedtRecordCount->Value(); }
+bool TfrmPrint::printTitle() const { return ui->ChkTitle->isChecked(); }
+QString TfrmPrint::title() const { return ui->EdtTitle->text(); }
+QFont TfrmPrint::titleFont() const { return ui->LabTitleFont->font(); }
+QFont TfrmPrint::detailFont() const { return ui->EdtDetail->font(); }
+QFont TfrmPrint::sqlFont() const { return ui->LabSQLFont->font(); }
+int TfrmPrint::paperLength() const { return ui->SEdtPLength->Value(); }
+int TfrmPrint::paperWidth() const { return ui->SEdtPWidth->Value(); }
+bool TfrmPrint::portrait() const { return ui->RbP1->isChecked(); }
+
+QTableWidget* TfrmPrint::SGridField() const { return ui->SGridField; }
+QCheckBox* TfrmPrint::ChkData() const { return ui->ChkData; }
+QCheckBox* TfrmPrint::ChkSQL() const { return ui->ChkSQL; }
+QCheckBox* TfrmPrint::ChkTitle() const { return ui->ChkTitle; }
+QLineEdit* TfrmPrint::EdtTitle() const { return ui->EdtTitle; }
+QLineEdit* TfrmPrint::EdtDetail() const { return ui->EdtDetail; }
+QLabel* TfrmPrint::LabSQLFont() const { return ui->LabSQLFont; }
+QLabel* TfrmPrint::LabTitleFont() const { return ui->LabTitleFont; }
+SpinEdit* TfrmPrint::SedtRecordCount() const { return ui->SedtRecordCount; }
+SpinEdit* TfrmPrint::SEdtPLength() const { return ui->SEdtPLength; }
+SpinEdit* TfrmPrint::SEdtPWidth() const { return ui->SEdtPWidth; }
+QRadioButton* TfrmPrint::RbP1() const { return ui->RbP1; }
+QRadioButton* TfrmPrint::RbP2() const { return ui->RbP2; }
+QAbstractButton* TfrmPrint::SbtnCheckAll() const { return ui->SbtnCheckAll; }
+QAbstractButton* TfrmPrint::SbtnDisCheckAll() const { return ui->SbtnDisCheckAll; }
+QAbstractButton* TfrmPrint::SpeedButton1() const { return ui->SpeedButton1; }
+QAbstractButton* TfrmPrint::SpeedButton2() const { return ui->SpeedButton2; }
+QAbstractButton* TfrmPrint::SpeedButton4() const { return ui->SpeedButton4; }
+QAbstractButton* TfrmPrint::SpeedButton5() const { return ui->SpeedButton5; }
+QAbstractButton* TfrmPrint::SBtnPreView() const { return ui->SBtnPreView; }
+QAbstractButton* TfrmPrint::SBtnPrint() const { return ui->SBtnPrint; }
+QAbstractButton* TfrmPrint::SBtnZoomIn() const { return ui->SBtnZoomIn; }
+QAbstractButton* TfrmPrint::SBtnZoomOut() const { return ui->SBtnZoomOut; }
+QAbstractButton* TfrmPrint::SBtnZoom() const { return ui->SBtnZoom; }
+QAbstractButton* TfrmPrint::SBtnPriorPage() const { return ui->SBtnPriorPage; }
+QAbstractButton* TfrmPrint::SBtnNextPage() const { return ui->SBtnNextPage; }
+QLabel* TfrmPrint::LabPage() const { return ui->LabPage; }
+QWidget* TfrmPrint::PreviewArea() const { return ui->PreviewArea; }
+
+// --- The print button ------------------------------------------------------------------------------------
+
+void showPrintWindow(db::ClientDataSet& dataSet, QPlainTextEdit& sqlMemo, QWidget& keeper) {
+    if (TfrmPrint* shown = TfrmPrint::instance(); shown != nullptr && shown->isVisible()) {
+        shown->raise();
+        shown->activateWindow();
+        return;
+    }
+    QPointer<TfrmPrint> window = TfrmPrint::instance();
+    if (!window) {
+        window = new TfrmPrint(&keeper);
+    }
+    window->setSource(&dataSet, &sqlMemo, &keeper);
+    window->exec();
+    delete window.data();
+}
+
+}  // namespace tarnwell

@@ -1,0 +1,168 @@
+#pragma once
+
+#include <QDialog>
+#include <QFont>
+#include <QPointer>
+#include <memory>
+
+class QAbstractButton;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QModelIndex;
+class QPlainTextEdit;
+class QRadioButton;
+class QTableWidget;
+
+namespace Ui {
+class TfrmPrint;
+}
+
+namespace tarnwell {
+
+namespace db {
+class ClientDataSet;
+}
+
+class SpinEdit;
+class FieldGridDelegate;
+
+// The print window: which fields of a query window's result go on paper, under
+// which header and in how many characters, with the title, fonts, record limit
+// and paper of the report, and the preview of that report below.
+//
+// At most one exists. It is shown modally and freed when it closes ("結束");
+// every setting lives in its controls and goes with it.
+class TfrmPrint : public QDialog {
+    Q_OBJECT
+public:
+    // The columns of the field grid `SGridField`.
+    enum FieldColumn {
+        ColNumber = 0,  // the fixed column: 1, 2, ... (the grid's row headers)
+        ColPrint = 1,   // "印": "1" prints the field
+        ColField = 2,   // "欄位": the field name
+        ColCaption = 3, // "列印名稱": the column header text
+        ColWidth = 4,   // "長度": the column width, digits only
+        ColBlank = 5,   // "空": a check box the report does not read
+        ColAlign = 6,   // "對齊": stays empty
+        ColumnCount = 7
+    };
+
+    explicit TfrmPrint(QWidget* parent = nullptr);
+    ~TfrmPrint() override;
+
+    // The window while it exists, else null.
+    static TfrmPrint* instance();
+
+    // --- What the query window hands over -------------------------------------
+    // Neither is owned. The dataset belongs to `keeper` (its query window)
+    // and reads as null from the moment the keeper starts going.
+    void setSource(db::ClientDataSet* dataSet, QPlainTextEdit* sqlMemo, QObject* keeper);
+    db::ClientDataSet* SourceDataSet() const;
+    QPlainTextEdit* SourceSQLMemo() const;
+
+    // --- The field grid in its own numbering -------------------------------------
+    // Row 0 holds the captions, row r the field r - 1; column 0 the row
+    // numbers. Every cell holds text; a check-box cell is checked when its
+    // text is exactly "1".
+    int gridRowCount() const;
+    QString cell(int column, int row) const;
+    void setCell(int column, int row, const QString& text);
+    static bool isChecked(const QString& cellText) { return cellText == QLatin1String("1"); }
+    static bool isCheckBoxColumn(int column) { return column == ColPrint || column == ColBlank; }
+    static bool isEditColumn(int column) { return column == ColCaption || column == ColWidth; }
+
+    // --- Settings the report reads --------------------------------------------------
+    // "筆數:": 0 means every record.
+    int recordLimit() const;
+    bool printTitle() const;
+    QString title() const;
+    QFont titleFont() const;   // shown by "中文Font" of "標題"
+    QFont detailFont() const;  // shown by "字形123" of "資料"
+    QFont sqlFont() const;     // shown by "中文Font" of "SQL語法"
+    // Paper length (height) and width in millimetres, as entered.
+    int paperLength() const;
+    int paperWidth() const;
+    bool portrait() const;
+
+    // --- Controls ---------------------------------------------------------------------
+    QTableWidget* SGridField() const;
+    QCheckBox* ChkData() const;
+    QCheckBox* ChkSQL() const;
+    QCheckBox* ChkTitle() const;
+    QLineEdit* EdtTitle() const;
+    QLineEdit* EdtDetail() const;
+    QLabel* LabSQLFont() const;
+    QLabel* LabTitleFont() const;
+    SpinEdit* SedtRecordCount() const;
+    SpinEdit* SEdtPLength() const;
+    SpinEdit* SEdtPWidth() const;
+    QRadioButton* RbP1() const;
+    QRadioButton* RbP2() const;
+    QAbstractButton* SbtnCheckAll() const;
+    QAbstractButton* SbtnDisCheckAll() const;
+    QAbstractButton* SpeedButton1() const;
+    QAbstractButton* SpeedButton2() const;
+    QAbstractButton* SpeedButton4() const;
+    QAbstractButton* SpeedButton5() const;
+    // The preview toolbar and the page label at its right end.
+    QAbstractButton* SBtnPreView() const;
+    QAbstractButton* SBtnPrint() const;
+    QAbstractButton* SBtnZoomIn() const;
+    QAbstractButton* SBtnZoomOut() const;
+    QAbstractButton* SBtnZoom() const;
+    QAbstractButton* SBtnPriorPage() const;
+    QAbstractButton* SBtnNextPage() const;
+    QLabel* LabPage() const;
+    // Where the report's preview goes: an empty frame with a layout of no
+    // margins that the preview widget fills.
+    QWidget* PreviewArea() const;
+
+    // --- Handlers -------------------------------------------------------------------------
+    void SbtnCheckAllClick();
+    void SbtnDisCheckAllClick();
+    void ChkTitleClick();
+    void SpeedButton5Click();
+    void SpeedButton1Click();
+    void SpeedButton2Click();
+    void SpeedButton4Click();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormShow();
+    void setUpGrid();
+    void resetGrid();
+    void connectHandlers();
+    void placeOnScreen();
+    // Ends the report before the window goes, whichever way it goes: closes a
+    // preview that is shown and frees the report window.
+    void endReport();
+
+    // The grid's check boxes and editing rules. `pressed` is the data cell
+    // under the mouse, invalid on a caption, a row number or blank space.
+    void SGridFieldMouseDown(Qt::MouseButton button, const QModelIndex& pressed);
+    // True when the key was dealt with here and goes no further.
+    bool SGridFieldKeyDown(const QKeyEvent& event);
+    void toggleCell(int column, int row);
+    void openEditor(const QModelIndex& index);
+
+    std::unique_ptr<Ui::TfrmPrint> ui;
+    FieldGridDelegate* gridDelegate_ = nullptr;
+    db::ClientDataSet* sourceDataSet_ = nullptr;
+    QPointer<QObject> sourceKeeper_;
+    QPointer<QPlainTextEdit> sourceSQLMemo_;
+    bool placed_ = false;
+};
+
+// What the query window's print button does with a result that has records:
+// makes the print window when there is none, hands it the result and the SQL
+// editor, shows it modally and frees it when it closes, so every request gets
+// a fresh window. A print window already up is only brought forward.
+void showPrintWindow(db::ClientDataSet& dataSet, QPlainTextEdit& sqlMemo, QWidget& keeper);
+
+}  // namespace tarnwell
