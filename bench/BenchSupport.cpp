@@ -18,6 +18,7 @@
 
 #include "dataaccess/Connection.h"
 #include "dataaccess/RowStore.h"
+#include "dataaccess/sqlite/SqliteConnection.h"
 
 extern char** environ;
 
@@ -140,6 +141,27 @@ ScratchDirectory::ScratchDirectory() {
 ScratchDirectory::~ScratchDirectory() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
+}
+
+std::string writeAliasFile(const ScratchDirectory& scratch, const std::string& name, const std::string& driver,
+                           const Params& params) {
+    const std::string path = scratch.file(name + ".conf");
+    std::ofstream out(path);
+    out << "[" << name << "]\nTYPE=" << driver << "\n";
+    for (const auto& [key, value] : params) {
+        out << key << "=" << value << "\n";
+    }
+    return path;
+}
+
+void makeSqliteFile(const std::string& path, const std::vector<std::string>& statements) {
+    db::SqliteSettings settings;
+    settings.path = path;
+    settings.createIfMissing = true;
+    auto connection = db::openSqlite(settings);
+    for (const std::string& statement : statements) {
+        connection->execute(statement);
+    }
 }
 
 Params aliasParamsOf(const std::string& conninfo) {

@@ -85,6 +85,15 @@ private:
 // Alias parameters, in file order.
 using Params = std::vector<std::pair<std::string, std::string>>;
 
+// Writes an alias file of one alias, [name] of type `driver` with `params`,
+// into `scratch`; its path.
+std::string writeAliasFile(const ScratchDirectory& scratch, const std::string& name, const std::string& driver,
+                           const Params& params);
+
+// Makes the SQLite file `path` and runs `statements` in it, one after the
+// other (a table and its rows, typically).
+void makeSqliteFile(const std::string& path, const std::vector<std::string>& statements);
+
 // The PostgreSQL alias parameters (SERVER NAME, PORT, ...) of a libpq
 // connection string. Throws std::runtime_error when it does not parse.
 Params aliasParamsOf(const std::string& conninfo);

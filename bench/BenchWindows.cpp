@@ -4,7 +4,6 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <fstream>
 #include <stdexcept>
 
 #include "dataaccess/Session.h"
@@ -59,13 +58,7 @@ QString valueOf(const Params& params, const std::string& key) {
 
 AliasQueryWindow::AliasQueryWindow(const ScratchDirectory& scratch, const std::string& name,
                                    const std::string& driver, const Params& params) {
-    const std::string aliasFile = scratch.file(name + "-window.conf");
-    std::ofstream out(aliasFile);
-    out << "[" << name << "]\nTYPE=" << driver << "\n";
-    for (const auto& [key, value] : params) {
-        out << key << "=" << value << "\n";
-    }
-    out.close();
+    const std::string aliasFile = writeAliasFile(scratch, name, driver, params);
     main_ = std::make_unique<TfrmMain>(std::make_unique<db::Session>(db::SessionConfig{aliasFile, {}, false}));
     main_->AddConnectedBDE(QString::fromStdString(name), QString(), QString(), valueOf(params, "USER NAME"),
                            valueOf(params, "PASSWORD"));

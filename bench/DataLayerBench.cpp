@@ -1,6 +1,5 @@
 #include "DataLayerBench.h"
 
-#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <utility>
@@ -11,7 +10,6 @@
 #include "dataaccess/Query.h"
 #include "dataaccess/Session.h"
 #include "dataaccess/postgres/PgConnection.h"
-#include "dataaccess/sqlite/SqliteConnection.h"
 
 namespace tarnwell::bench {
 
@@ -29,13 +27,7 @@ class AliasClient {
 public:
     AliasClient(const ScratchDirectory& scratch, const std::string& name, const std::string& driver,
                 const Params& params) {
-        const std::string aliasFile = scratch.file(name + ".conf");
-        std::ofstream out(aliasFile);
-        out << "[" << name << "]\nTYPE=" << driver << "\n";
-        for (const auto& [key, value] : params) {
-            out << key << "=" << value << "\n";
-        }
-        out.close();
+        const std::string aliasFile = writeAliasFile(scratch, name, driver, params);
         session_ = std::make_unique<db::Session>(db::SessionConfig{aliasFile, "", false});
         database_ = std::make_unique<db::Database>(*session_, "BDE_SQL_1");
         database_->setAliasName(name);
@@ -203,18 +195,13 @@ void runPostgres(const Options& options, const ScratchDirectory& scratch) {
 
 void createSqliteTable(const std::string& path) {
     note("creating an SQLite table of " + std::to_string(kSqliteRows) + " rows in " + path);
-    db::SqliteSettings settings;
-    settings.path = path;
-    settings.createIfMissing = true;
-    auto connection = db::openSqlite(settings);
-    connection->execute(
-        "CREATE TABLE t (id INTEGER, label VARCHAR(40), amount NUMERIC(12,2), stamp TIMESTAMP, flag BOOLEAN)");
-    connection->execute(
-        "INSERT INTO t WITH RECURSIVE g(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM g WHERE n < " +
-        std::to_string(kSqliteRows) +
-        ") SELECT n, substr(printf('%08x', n * 2654435761 % 4294967296) || "
-        "'abcdefghijklmnopqrstuvwxyz0123456789', 1, 20 + n % 21), "
-        "(n * 137) % 100000000 / 100.0, datetime(1577836800 + n * 17, 'unixepoch'), n % 3 = 0 FROM g");
+    makeSqliteFile(
+        path, {"CREATE TABLE t (id INTEGER, label VARCHAR(40), amount NUMERIC(12,2), stamp TIMESTAMP, flag BOOLEAN)",
+               "INSERT INTO t WITH RECURSIVE g(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM g WHERE n < " +
+                   std::to_string(kSqliteRows) +
+                   ") SELECT n, substr(printf('%08x', n * 2654435761 % 4294967296) || "
+                   "'abcdefghijklmnopqrstuvwxyz0123456789', 1, 20 + n % 21), "
+                   "(n * 137) % 100000000 / 100.0, datetime(1577836800 + n * 17, 'unixepoch'), n % 3 = 0 FROM g"});
 }
 
 void runSqlite(const Options& options, const ScratchDirectory& scratch) {

@@ -38,7 +38,6 @@
 #include "XlsxExportBench.h"
 #include "dataaccess/ClientDataSet.h"
 #include "dataaccess/postgres/PgConnection.h"
-#include "dataaccess/sqlite/SqliteConnection.h"
 #include "query/UQueryEditor.h"
 #include "shell/Application.h"
 
@@ -88,23 +87,19 @@ std::string chineseCity(const std::string& n) {
 
 void createSqliteTable(const std::string& path, long long rows) {
     note("creating an SQLite table of " + std::to_string(rows) + " rows in " + path);
-    db::SqliteSettings settings;
-    settings.path = path;
-    settings.createIfMissing = true;
-    auto connection = db::openSqlite(settings);
-    connection->execute(
-        "CREATE TABLE t (id INTEGER, qty INTEGER, amount NUMERIC(12,2), rate NUMERIC(8,4), city VARCHAR(20), "
-        "label VARCHAR(40), day DATE, stamp TIMESTAMP, note VARCHAR(60), code VARCHAR(8))");
-    connection->execute(
-        "INSERT INTO t WITH RECURSIVE g(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM g WHERE n < " +
-        std::to_string(rows) +
-        ") SELECT n, CASE WHEN n % 7 = 0 THEN NULL ELSE n % 1000 END, (n * 137) % 100000000 / 100.0, "
-        "(n % 10000) / 10000.0, " +
-        chineseCity("n") +
-        ", substr(printf('%08x', n * 2654435761 % 4294967296) || 'abcdefghijklmnopqrstuvwxyz0123456789', 1, "
-        "20 + n % 21), date('2020-01-01', '+' || (n % 3650) || ' days'), datetime(1577836800 + n * 17, "
-        "'unixepoch'), CASE WHEN n % 3 = 0 THEN NULL ELSE '備註 note ' || n END, printf('C%05d', n % 100000) "
-        "FROM g");
+    makeSqliteFile(
+        path,
+        {"CREATE TABLE t (id INTEGER, qty INTEGER, amount NUMERIC(12,2), rate NUMERIC(8,4), city VARCHAR(20), "
+         "label VARCHAR(40), day DATE, stamp TIMESTAMP, note VARCHAR(60), code VARCHAR(8))",
+         "INSERT INTO t WITH RECURSIVE g(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM g WHERE n < " +
+             std::to_string(rows) +
+             ") SELECT n, CASE WHEN n % 7 = 0 THEN NULL ELSE n % 1000 END, (n * 137) % 100000000 / 100.0, "
+             "(n % 10000) / 10000.0, " +
+             chineseCity("n") +
+             ", substr(printf('%08x', n * 2654435761 % 4294967296) || 'abcdefghijklmnopqrstuvwxyz0123456789', 1, "
+             "20 + n % 21), date('2020-01-01', '+' || (n % 3650) || ' days'), datetime(1577836800 + n * 17, "
+             "'unixepoch'), CASE WHEN n % 3 = 0 THEN NULL ELSE '備註 note ' || n END, printf('C%05d', n % 100000) "
+             "FROM g"});
 }
 
 void ensurePgTable(const std::string& conninfo, const std::string& table, long long rows) {
