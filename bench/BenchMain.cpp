@@ -31,7 +31,7 @@ const Mode kModes[] = {
      &tarnwell::bench::runDataLayerBench},
     {"--ui", "a query window: longest stall of the user interface, time to the first rows",
      &tarnwell::bench::runUiBench},
-    {"--report", "the report engine: first page in the preview, pages per second, memory, PDF",
+    {"--report", "a report through the print window: first page in the preview, pages per second, memory, PDF",
      &tarnwell::bench::runReportBench},
     {"--export", "the exports: CSV against sqlite3 and psql, .xlsx against libxlsxwriter; rows/s, memory",
      &tarnwell::bench::runExportBench},

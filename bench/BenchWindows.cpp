@@ -4,7 +4,10 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QPrinter>
 #include <stdexcept>
+
+#include "BenchSupport.h"
 
 #include "dataaccess/Session.h"
 #include "query/MemoText.h"
@@ -41,6 +44,30 @@ bool serveUntil(const std::function<bool()>& done, int limitMs) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
     }
     return true;
+}
+
+BenchPrompt::BenchPrompt(QStringList expectedMessages)
+    : expected_(std::move(expectedMessages)), installed_(*this) {}
+
+void BenchPrompt::showMessage(const QString& text) {
+    if (!expected_.contains(text)) {
+        failed_ = true;
+        note("the program said: " + text.toStdString());
+    }
+}
+
+std::optional<QString> BenchPrompt::saveFileName(const FileRequest&) {
+    return saveFile_.isEmpty() ? std::nullopt : std::optional<QString>(saveFile_);
+}
+
+std::unique_ptr<QPrinter> BenchPrompt::choosePrinter(const QPageLayout&, const QString&) {
+    if (pdfFile_.isEmpty()) {
+        return nullptr;
+    }
+    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    printer->setOutputFileName(pdfFile_);
+    return printer;
 }
 
 namespace {

@@ -9,7 +9,6 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
-#include <optional>
 
 #include "BenchSupport.h"
 #include "shell/Prompt.h"
@@ -30,29 +29,33 @@ std::unique_ptr<Application> startWindowedApplication();
 // Serves the event loop until `done` holds; false when `limitMs` passed first.
 bool serveUntil(const std::function<bool()>& done, int limitMs);
 
-// Answers every dialog at once, for as long as it lives: save dialogs with the
-// file named last, input boxes with their preset text, questions with yes.
-// Message boxes are kept (a window reports its failures through them).
+// Answers the program's dialogs in a benchmark: a message other than the ones
+// expected goes to standard error and counts as a failure, a question is
+// answered yes, the print dialog picks a PDF file (when one is set), and every
+// save dialog gives the file set with saveAs() (when one is set), and every
+// other dialog is cancelled.
 class BenchPrompt final : public Prompt {
 public:
-    BenchPrompt() : installed_(*this) {}
+    explicit BenchPrompt(QStringList expectedMessages = {});
 
-    void saveAs(const QString& path) { savePath_ = path; }
-    const QStringList& messages() const { return messages_; }
+    void setPdfFile(QString path) { pdfFile_ = std::move(path); }
+    void saveAs(QString path) { saveFile_ = std::move(path); }
+    bool failed() const { return failed_; }
 
-    void showMessage(const QString& text) override { messages_ << text; }
+    void showMessage(const QString& text) override;
     bool askYesNo(const Question&) override { return true; }
-    std::optional<QString> inputText(const QString&, const QString&, const QString& initial) override {
-        return initial;
-    }
-    std::optional<QString> openFileName(const FileRequest&) override { return std::nullopt; }
-    std::optional<QString> saveFileName(const FileRequest&) override { return savePath_; }
-    std::optional<QString> directoryName(const QString&, const QString&) override { return std::nullopt; }
-    std::optional<QFont> chooseFont(const QFont&) override { return std::nullopt; }
+    std::optional<QString> inputText(const QString&, const QString&, const QString&) override { return {}; }
+    std::optional<QString> openFileName(const FileRequest&) override { return {}; }
+    std::optional<QString> saveFileName(const FileRequest&) override;
+    std::optional<QString> directoryName(const QString&, const QString&) override { return {}; }
+    std::optional<QFont> chooseFont(const QFont&) override { return {}; }
+    std::unique_ptr<QPrinter> choosePrinter(const QPageLayout& layout, const QString& documentName) override;
 
 private:
-    QString savePath_;
-    QStringList messages_;
+    QStringList expected_;
+    QString pdfFile_;
+    QString saveFile_;
+    bool failed_ = false;
     PromptOverride installed_;
 };
 

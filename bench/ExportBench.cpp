@@ -134,8 +134,8 @@ double runAndExport(AliasQueryWindow& client, BenchPrompt& prompt, const Exporte
     client.run(QString::fromStdString(sql));
     exporter.start(client.window());
     const double seconds = secondsSince(start);
-    if (!prompt.messages().isEmpty()) {
-        throw std::runtime_error(prompt.messages().last().toStdString());
+    if (prompt.failed()) {
+        throw std::runtime_error("the export failed");
     }
     if (client.window().CDS1().recordCount() != static_cast<std::size_t>(rows)) {
         throw std::runtime_error("the export walked " + std::to_string(client.window().CDS1().recordCount()) +
@@ -188,8 +188,8 @@ void measureMemory(const Source& source, const Exporter& exporter, const Scratch
     const double before = residentMegabytes();
     exporter.start(client.window());
     const double peak = peakResidentMegabytes();
-    if (!prompt.messages().isEmpty()) {
-        throw std::runtime_error(prompt.messages().last().toStdString());
+    if (prompt.failed()) {
+        throw std::runtime_error("the export failed");
     }
     report(std::string(exporter.memoryFigure) + "_" + std::to_string(rows), peak - before, "MB");
 }

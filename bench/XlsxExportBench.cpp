@@ -11,6 +11,7 @@
 
 #include <xlsxwriter.h>
 
+#include "BenchWindows.h"
 #include "dataaccess/ClientDataSet.h"
 #include "dataaccess/Database.h"
 #include "dataaccess/FieldKind.h"
@@ -74,25 +75,6 @@ private:
     std::unique_ptr<db::Query> query_;
     db::DataSetProvider provider_;
     db::ClientDataSet dataSet_;
-};
-
-// The export's one message ("存檔完成") and any error go to standard error.
-class NotingPrompt final : public Prompt {
-public:
-    void showMessage(const QString& text) override {
-        if (text != QStringLiteral("存檔完成")) {
-            failed = true;
-            note("the export said: " + text.toStdString());
-        }
-    }
-    bool askYesNo(const Question&) override { return true; }
-    std::optional<QString> inputText(const QString&, const QString&, const QString&) override { return {}; }
-    std::optional<QString> openFileName(const FileRequest&) override { return {}; }
-    std::optional<QString> saveFileName(const FileRequest&) override { return {}; }
-    std::optional<QString> directoryName(const QString&, const QString&) override { return {}; }
-    std::optional<QFont> chooseFont(const QFont&) override { return {}; }
-
-    bool failed = false;
 };
 
 // Every workbook goes to the same file, written anew each time.
@@ -221,8 +203,7 @@ double statusMegabytes(const char* key) {
 }
 
 void measureExtraMemory(const QTemporaryDir& scratch, const std::string& database, int rows) {
-    NotingPrompt prompter;
-    PromptOverride silent(prompter);
+    BenchPrompt prompter({QStringLiteral("存檔完成")});
     FileServer server(scratch.filePath("rss.xlsx"));
     SpreadsheetServerOverride toFile(server);
     FetchedResult result(scratch, database, "SELECT * FROM t LIMIT " + std::to_string(rows));
@@ -232,7 +213,7 @@ void measureExtraMemory(const QTemporaryDir& scratch, const std::string& databas
     exportSeconds(result.dataSet());
     const double peak = statusMegabytes("VmHWM");
     report("export.xlsx_extra_rss_mb_at_" + std::to_string(rows), peak - before, "MB");
-    if (prompter.failed) {
+    if (prompter.failed()) {
         throw std::runtime_error("the export failed");
     }
 }
@@ -249,8 +230,7 @@ int runXlsxExportBench(const Options& options) {
     createTable(database);
     int failures = 0;
     failures += runInFreshProcess([&] {
-        NotingPrompt prompter;
-        PromptOverride silent(prompter);
+        BenchPrompt prompter({QStringLiteral("存檔完成")});
         FileServer server(scratch.filePath("export.xlsx"));
         SpreadsheetServerOverride toFile(server);
         FetchedResult result(scratch, database, "SELECT * FROM t");
@@ -263,7 +243,7 @@ int runXlsxExportBench(const Options& options) {
             ours.push_back(exportSeconds(result.dataSet()));
             theirs.push_back(librarySeconds(values, path));
         }
-        if (prompter.failed) {
+        if (prompter.failed()) {
             throw std::runtime_error("the export failed");
         }
         const double tarnwell = median(ours);

@@ -11,14 +11,21 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QPrinter>
 #include <QRegularExpressionValidator>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QShowEvent>
 #include <QStyledItemDelegate>
 
 #include "connections/FormFont.h"
 #include "dataaccess/ClientDataSet.h"
+#include "printing/ReportListing.h"
+#include "printing/ReportPreview.h"
+#include "printing/UReport.h"
 #include "query/QueryWidgets.h"
+#include "shell/Application.h"
+#include "shell/ProgressFeedback.h"
 #include "shell/Prompt.h"
 #include "shell/WindowStyle.h"
 #include "ui_UPrint.h"
@@ -33,6 +40,11 @@ constexpr int kRecordCountAtStart = 50;
 // Widths of the grid's columns 0 to 6, the fixed one first.
 constexpr int kColumnWidths[TfrmPrint::ColumnCount] = {25, 18, 160, 160, 30, 18, 30};
 const char* const kCaptions[TfrmPrint::ColumnCount] = {"", "印", "欄位", "列印名稱", "長度", "空", "對齊"};
+// The print flag's place: the preview button's tag.
+const char* const kTag = "tag";
+constexpr int kZoomStep = 20;
+constexpr int kZoomInBelow = 500;
+constexpr int kZoomOutAbove = 20;
 
 QPointer<TfrmPrint>& printWindowReference() {
     static QPointer<TfrmPrint> reference;
@@ -77,6 +89,65 @@ protected:
         return QObject::eventFilter(watched, event);
     }
 };
+
+// The records of the print window's source dataset, read by position: the
+// report never moves the query window's current record (nor its grid), so the
+// result is on the record it was on whenever the report ends, however it
+// ends. A dataset that goes away, or is closed or run again, has no more
+// records.
+class DataSetRecords final : public ListingRecords {
+public:
+    explicit DataSetRecords(const TfrmPrint& window) : window_(&window) {}
+
+    void first() override {
+        row_ = 0;
+        db::ClientDataSet* dataSet = source();
+        run_ = dataSet != nullptr && dataSet->active() ? dataSet->bookmark() : db::Bookmark{};
+    }
+
+    bool atEnd() override {
+        db::ClientDataSet* dataSet = source();
+        if (dataSet == nullptr || !dataSet->active() || !dataSet->bookmarkValid(run_)) {
+            return true;
+        }
+        while (row_ >= dataSet->recordCount()) {
+            if (dataSet->allFetched() || dataSet->fetchMore() == 0) {
+                return row_ >= dataSet->recordCount();
+            }
+        }
+        return false;
+    }
+
+    QString value(int field) override {
+        const db::ClientDataSet* dataSet = source();
+        if (dataSet == nullptr || field < 0 || static_cast<std::size_t>(field) >= dataSet->fieldCount() ||
+            row_ >= dataSet->recordCount()) {
+            return {};
+        }
+        return dataSet->text(row_, static_cast<std::size_t>(field));
+    }
+
+    void next() override { ++row_; }
+
+private:
+    db::ClientDataSet* source() const { return window_ ? window_->SourceDataSet() : nullptr; }
+
+    QPointer<const TfrmPrint> window_;
+    db::Bookmark run_;
+    std::size_t row_ = 0;
+};
+
+// Runs a command of the preview toolbar: what it throws goes to the general
+// error handler, and a print the user cancelled ends without a word.
+template <typename Command>
+void reportingErrors(Command&& command) {
+    try {
+        command();
+    } catch (const OperationCanceled&) {
+    } catch (const std::exception& error) {
+        reportUnhandledError(error);
+    }
+}
 
 }  // namespace
 
@@ -219,6 +290,14 @@ void TfrmPrint::connectHandlers() {
     connect(ui->SpeedButton1, &QToolButton::clicked, this, &TfrmPrint::SpeedButton1Click);
     connect(ui->SpeedButton2, &QToolButton::clicked, this, &TfrmPrint::SpeedButton2Click);
     connect(ui->SpeedButton4, &QToolButton::clicked, this, &TfrmPrint::SpeedButton4Click);
+    connect(ui->SBtnPreView, &QToolButton::clicked, this, [this] { reportingErrors([this] { SBtnPreViewClick(); }); });
+    connect(ui->SBtnPrint, &QToolButton::clicked, this, [this] { reportingErrors([this] { SBtnPrintClick(); }); });
+    connect(ui->SBtnZoomIn, &QToolButton::clicked, this, &TfrmPrint::SBtnZoomInClick);
+    connect(ui->SBtnZoomOut, &QToolButton::clicked, this, &TfrmPrint::SBtnZoomOutClick);
+    connect(ui->SBtnZoom, &QToolButton::clicked, this, &TfrmPrint::SBtnZoomClick);
+    connect(ui->SBtnPriorPage, &QToolButton::clicked, this, &TfrmPrint::SBtnPriorPageClick);
+    connect(ui->SBtnNextPage, &QToolButton::clicked, this, &TfrmPrint::SBtnNextPageClick);
+    connect(ui->QRPreview1, &ReportPreview::pageReady, this, &TfrmPrint::QRPreview1PageAvailable);
 }
 
 // --- The source ------------------------------------------------------------------------
@@ -295,8 +374,15 @@ void TfrmPrint::FormShow() {
 }
 
 void TfrmPrint::endReport() {
-    // The preview area and the report window, which the preview and print
-    // buttons make, are ended here; without them there is nothing to end.
+    closePreview();
+    delete report_.data();
+}
+
+void TfrmPrint::closePreview() {
+    if (report_) {
+        report_->QuickRep1().closePreview();
+    }
+    ui->QRPreview1->detach();
 }
 
 void TfrmPrint::SpeedButton4Click() { close(); }
@@ -488,6 +574,133 @@ void TfrmPrint::SpeedButton2Click() {
     }
 }
 
+// --- The report ------------------------------------------------------------------------------------------
+
+int TfrmPrint::printFlag() const { return ui->SBtnPreView->property(kTag).toInt(); }
+
+std::vector<ListingColumn> TfrmPrint::listingColumns() const {
+    std::vector<ListingColumn> columns;
+    for (int row = 1; row < gridRowCount(); ++row) {
+        if (isChecked(cell(ColPrint, row))) {
+            columns.push_back({cell(ColCaption, row), listingColumnWidth(cell(ColWidth, row), cell(ColField, row)),
+                               row - 1});
+        }
+    }
+    return columns;
+}
+
+ListingSettings TfrmPrint::listingSettings(const std::vector<ListingColumn>& columns) const {
+    ListingSettings settings;
+    settings.paperLengthMm = paperLength();
+    settings.paperWidthMm = paperWidth();
+    settings.portrait = portrait();
+    settings.printTitle = printTitle();
+    settings.title = title();
+    settings.titleFont = titleFont();
+    settings.detailFont = detailFont();
+    settings.headerLine = listingHeaderLine(columns);
+    settings.printSql = ui->ChkSQL->isChecked();
+    settings.sql = SourceSQLMemo() != nullptr ? SourceSQLMemo()->toPlainText() : QString();
+    settings.sqlFont = sqlFont();
+    return settings;
+}
+
+void TfrmPrint::commitGridEdit() {
+    // The toolbar's buttons take no focus, so a cell being typed into still
+    // holds its old text until the editor's text is handed to it.
+    if (QWidget* editor = gridDelegate_->editor()) {
+        emit gridDelegate_->commitData(editor);
+    }
+}
+
+void TfrmPrint::SBtnPreViewClick() {
+    closePreview();
+    commitGridEdit();
+    if (!report_) {
+        report_ = new TfrmReport();
+        report_->setPreviewArea(ui->QRPreview1);
+        connect(&report_->QuickRep1(), &ReportEngine::productionFailed, this,
+                [](const QString& message) { reportUnhandledError(ReportError(message)); });
+    }
+    const std::vector<ListingColumn> columns = listingColumns();
+    applyListingSettings(report_->bands(), listingSettings(columns));
+    checkReportDefinition(report_->QuickRep1().definition());
+    report_->setRecords(std::make_unique<DataSetRecords>(*this), columns, recordLimit());
+    if (printFlag() == 1) {
+        printListing();
+    } else {
+        report_->QuickRep1().preview();
+    }
+}
+
+void TfrmPrint::printListing() {
+    // The print frees the report window whatever happens, and holds it until
+    // the print returns, even when this window goes meanwhile (the program
+    // ending while the pages print): nothing here is touched after that.
+    const std::unique_ptr<TfrmReport> report(report_.data());
+    report_ = nullptr;
+    const ReportDefinition& definition = report->QuickRep1().definition();
+    const QString documentName =
+        definition.documentTitle.isEmpty() ? QCoreApplication::applicationName() : definition.documentTitle;
+    const std::unique_ptr<QPrinter> printer = prompt().choosePrinter(definition.page.pageLayout(), documentName);
+    if (!printer) {
+        return;
+    }
+    ProgressFeedback feedback(this, QStringLiteral("列印中: 第 %1 頁"));
+    // A file is written whole or not at all: a printer writing a PDF file
+    // would leave half of one behind when stopped.
+    if (printer->outputFormat() == QPrinter::PdfFormat && !printer->outputFileName().isEmpty()) {
+        report->QuickRep1().writePdf(printer->outputFileName(), feedback);
+    } else {
+        report->QuickRep1().print(*printer, feedback);
+    }
+}
+
+void TfrmPrint::SBtnPrintClick() {
+    QPointer<QAbstractButton> flag = ui->SBtnPreView;
+    flag->setProperty(kTag, 1);
+    const auto lower = qScopeGuard([flag] {
+        if (flag) {
+            flag->setProperty(kTag, 0);
+        }
+    });
+    SBtnPreViewClick();
+}
+
+void TfrmPrint::SBtnZoomInClick() {
+    if (ui->QRPreview1->zoom() < kZoomInBelow) {
+        ui->QRPreview1->setZoom(ui->QRPreview1->zoom() + kZoomStep);
+    }
+}
+
+void TfrmPrint::SBtnZoomOutClick() {
+    if (ui->QRPreview1->zoom() > kZoomOutAbove) {
+        ui->QRPreview1->setZoom(ui->QRPreview1->zoom() - kZoomStep);
+    }
+}
+
+void TfrmPrint::SBtnZoomClick() { ui->QRPreview1->setZoom(100); }
+
+void TfrmPrint::SBtnPriorPageClick() {
+    if (ui->QRPreview1->document()) {
+        ui->QRPreview1->setCurrentPage(ui->QRPreview1->currentPage() - 1);
+        showPageLabel();
+    }
+}
+
+void TfrmPrint::SBtnNextPageClick() {
+    if (ui->QRPreview1->document()) {
+        ui->QRPreview1->setCurrentPage(ui->QRPreview1->currentPage() + 1);
+        showPageLabel();
+    }
+}
+
+void TfrmPrint::QRPreview1PageAvailable(int) { showPageLabel(); }
+
+void TfrmPrint::showPageLabel() {
+    ui->LabPage->setText(QStringLiteral("頁數: %1/%2").arg(ui->QRPreview1->currentPage()).arg(ui->QRPreview1->pageCount()));
+}
+
 // --- Settings and controls -------------------------------------------------------------------------
 
 int TfrmPrint::recordLimit() const { return ui->SedtRecordCount->Value(); }
@@ -528,6 +741,7 @@ QAbstractButton* TfrmPrint::SBtnPriorPage() const { return ui->SBtnPriorPage; }
 QAbstractButton* TfrmPrint::SBtnNextPage() const { return ui->SBtnNextPage; }
 QLabel* TfrmPrint::LabPage() const { return ui->LabPage; }
 QWidget* TfrmPrint::PreviewArea() const { return ui->PreviewArea; }
+ReportPreview* TfrmPrint::QRPreview1() const { return ui->QRPreview1; }
 
 // --- The print button ------------------------------------------------------------------------------------
 

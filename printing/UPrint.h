@@ -4,6 +4,7 @@
 #include <QFont>
 #include <QPointer>
 #include <memory>
+#include <vector>
 
 class QAbstractButton;
 class QCheckBox;
@@ -26,13 +27,19 @@ class ClientDataSet;
 
 class SpinEdit;
 class FieldGridDelegate;
+class ReportPreview;
+class TfrmReport;
+struct ListingColumn;
+struct ListingSettings;
 
 // The print window: which fields of a query window's result go on paper, under
 // which header and in how many characters, with the title, fonts, record limit
 // and paper of the report, and the preview of that report below.
 //
 // At most one exists. It is shown modally and freed when it closes ("結束");
-// every setting lives in its controls and goes with it.
+// every setting lives in its controls and goes with it. The report itself is
+// kept by a report window (TfrmReport) that this window makes on the first
+// preview or print and frees after a print and when it closes.
 class TfrmPrint : public QDialog {
     Q_OBJECT
 public:
@@ -114,9 +121,13 @@ public:
     QAbstractButton* SBtnPriorPage() const;
     QAbstractButton* SBtnNextPage() const;
     QLabel* LabPage() const;
-    // Where the report's preview goes: an empty frame with a layout of no
-    // margins that the preview widget fills.
+    // Where the report's preview goes: a frame with a layout of no margins
+    // that the preview widget `QRPreview1` fills.
     QWidget* PreviewArea() const;
+    ReportPreview* QRPreview1() const;
+    // The print flag: the preview button's tag, 1 only while "列印" builds
+    // the report.
+    int printFlag() const;
 
     // --- Handlers -------------------------------------------------------------------------
     void SbtnCheckAllClick();
@@ -126,6 +137,17 @@ public:
     void SpeedButton1Click();
     void SpeedButton2Click();
     void SpeedButton4Click();
+    // The preview toolbar. "預覽" builds the report (and prints it when the
+    // print flag is set); an error it meets propagates to the caller (the
+    // button's click shows it through the general error handler).
+    void SBtnPreViewClick();
+    void SBtnPrintClick();
+    void SBtnZoomInClick();
+    void SBtnZoomOutClick();
+    void SBtnZoomClick();
+    void SBtnPriorPageClick();
+    void SBtnNextPageClick();
+    void QRPreview1PageAvailable(int pageCount);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -142,6 +164,14 @@ private:
     // Ends the report before the window goes, whichever way it goes: closes a
     // preview that is shown and frees the report window.
     void endReport();
+    void closePreview();
+    void commitGridEdit();
+    // The ticked rows of the grid as printed columns; throws ReportError for
+    // a width that is no integer or past the bound.
+    std::vector<ListingColumn> listingColumns() const;
+    ListingSettings listingSettings(const std::vector<ListingColumn>& columns) const;
+    void printListing();
+    void showPageLabel();
 
     // The grid's check boxes and editing rules. `pressed` is the data cell
     // under the mouse, invalid on a caption, a row number or blank space.
@@ -156,6 +186,8 @@ private:
     db::ClientDataSet* sourceDataSet_ = nullptr;
     QPointer<QObject> sourceKeeper_;
     QPointer<QPlainTextEdit> sourceSQLMemo_;
+    // Not a child: a print in progress keeps it while this window may go.
+    QPointer<TfrmReport> report_;
     bool placed_ = false;
 };
 

@@ -55,8 +55,8 @@ private:
     std::int64_t done_ = 0;
     QElapsedTimer started_;
     QElapsedTimer sinceEvents_;
-    // Owned here, but a child of the window: should the window go first, it
-    // takes the dialog with it.
+    // Owned here, and by its window too: the window may go first (and take
+    // the dialog with it) while the work is still unwinding.
     QPointer<QProgressDialog> dialog_;
     bool canceled_ = false;
 };

@@ -5,6 +5,9 @@
 #include <QFontDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPageLayout>
+#include <QPrintDialog>
+#include <QPrinter>
 
 namespace tarnwell {
 
@@ -54,6 +57,22 @@ public:
         bool ok = false;
         QFont font = QFontDialog::getFont(&ok, initial, QApplication::activeWindow());
         return ok ? std::optional<QFont>(font) : std::nullopt;
+    }
+
+    std::unique_ptr<QPrinter> choosePrinter(const QPageLayout& layout, const QString& documentName) override {
+        auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        printer->setPageLayout(layout);
+        printer->setDocName(documentName);
+        QPrintDialog dialog(printer.get(), QApplication::activeWindow());
+        // The pages are made while they print, so there is no range to pick
+        // from, nor a selection.
+        dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
+        dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
+        dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
+        if (dialog.exec() != QDialog::Accepted) {
+            return nullptr;
+        }
+        return printer;
     }
 
 private:

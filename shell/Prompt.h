@@ -2,7 +2,11 @@
 
 #include <QFont>
 #include <QString>
+#include <memory>
 #include <optional>
+
+class QPageLayout;
+class QPrinter;
 
 namespace tarnwell {
 
@@ -42,6 +46,12 @@ public:
     virtual std::optional<QString> directoryName(const QString& caption, const QString& start) = 0;
     // The font dialog; nullopt when cancelled.
     virtual std::optional<QFont> chooseFont(const QFont& initial) = 0;
+
+    // The print dialog, starting on the sheet of `layout`, where the user picks
+    // a printer (CUPS, or a PDF file) and its settings; the printer as set up
+    // there, null when cancelled. A printer can be neither copied nor moved,
+    // hence the pointer.
+    virtual std::unique_ptr<QPrinter> choosePrinter(const QPageLayout& layout, const QString& documentName) = 0;
 };
 
 // The prompt the program uses now: the real dialogs unless a test installed

@@ -1,7 +1,7 @@
 // The print window as the query window's print button opens it over a real
 // SQLite result: what it lists, how its check boxes and cells answer presses
 // and keys, and its title, fonts and settings.
-#include "query/QueryWindowFixture.h"
+#include "PrintWindowFixture.h"
 
 #include <QCheckBox>
 #include <QClipboard>
@@ -14,7 +14,6 @@
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QTest>
-#include <QTimer>
 #include <QToolButton>
 #include <QWindow>
 
@@ -26,41 +25,8 @@ namespace {
 
 using Col = TfrmPrint::FieldColumn;
 
-class PrintWindowTest : public QueryWindowTest {
+class PrintWindowTest : public PrintWindowFixture {
 protected:
-    void SetUp() override {
-        QueryWindowTest::SetUp();
-        registerLocal();
-        window = openWindowOn("BDE", "LOCAL");
-        ASSERT_NE(window, nullptr);
-    }
-
-    // Presses the print button; while the print window is up (it is modal),
-    // runs `body` on it and then ends it with "結束". Whether a window came up.
-    bool whilePrinting(const std::function<void(TfrmPrint&)>& body) {
-        bool shown = false;
-        QTimer timer;
-        timer.setSingleShot(true);
-        QObject::connect(&timer, &QTimer::timeout, [&] {
-            QPointer<TfrmPrint> print = TfrmPrint::instance();
-            if (!print) {
-                return;
-            }
-            shown = true;
-            body(*print);
-            if (print) {
-                print->SpeedButton4Click();
-            }
-            if (print && print->isVisible()) {
-                ADD_FAILURE() << "\"結束\" left the print window up";
-                print->done(QDialog::Rejected);
-            }
-        });
-        timer.start(0);
-        child<QToolButton>(*window, "ToolButton5")->click();
-        return shown;
-    }
-
     static QPoint cellCentre(const TfrmPrint& print, int column, int row) {
         const QTableWidget& grid = *print.SGridField();
         return grid.visualItemRect(grid.item(row - 1, column - 1)).center();
@@ -131,8 +97,6 @@ protected:
         }
         return texts;
     }
-
-    TfrmQueryEditor* window = nullptr;
 };
 
 TEST_F(PrintWindowTest, noResultOrNoRowsOpensNothingAndSaysNothing) {

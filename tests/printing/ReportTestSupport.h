@@ -7,9 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <QFont>
+#include <QList>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSizeF>
 #include <QString>
 #include <QStringList>
+#include <cmath>
 
 #include "printing/ReportEngine.h"
 
@@ -110,5 +114,49 @@ inline QString outputOf(const QString& program, const QStringList& arguments) {
     }
     return QString::fromUtf8(process.readAllStandardOutput());
 }
+
+// PDF files read back by poppler's readers.
+
+inline QSizeF pageSizeInPoints(const QString& pdf) {
+    const QString info = outputOf(QStringLiteral("pdfinfo"), {pdf});
+    const QRegularExpression size(QStringLiteral("Page size:\\s+([0-9.]+) x ([0-9.]+) pts"));
+    const QRegularExpressionMatch match = size.match(info);
+    EXPECT_TRUE(match.hasMatch()) << info.toStdString();
+    return QSizeF(match.captured(1).toDouble(), match.captured(2).toDouble());
+}
+
+inline QStringList nonBlankLines(const QString& text) {
+    QStringList lines = text.split(u'\n');
+    lines.removeIf([](const QString& line) { return line.trimmed().isEmpty(); });
+    return lines;
+}
+
+struct Word {
+    double x = 0;
+    double y = 0;
+    double right = 0;
+    double bottom = 0;
+    QString text;
+};
+
+// The words of `pdftotext -bbox` output, line by line from the top.
+inline QList<QList<Word>> wordsByLine(const QString& boxes) {
+    static const QRegularExpression word(
+        QStringLiteral("<word xMin=\"([0-9.]+)\" yMin=\"([0-9.]+)\" xMax=\"([0-9.]+)\" "
+                       "yMax=\"([0-9.]+)\">([^<]*)</word>"));
+    QList<QList<Word>> lines;
+    for (auto it = word.globalMatch(boxes); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        const Word found{match.captured(1).toDouble(), match.captured(2).toDouble(), match.captured(3).toDouble(),
+                         match.captured(4).toDouble(), match.captured(5)};
+        if (lines.isEmpty() || std::abs(lines.last().last().y - found.y) > 1) {
+            lines.append(QList<Word>());
+        }
+        lines.last().append(found);
+    }
+    return lines;
+}
+
+inline double millimetresToPoints(double mm) { return mm * 72.0 / 25.4; }
 
 }  // namespace tarnwell::test

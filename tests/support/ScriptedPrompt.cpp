@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QPageLayout>
+#include <QPrinter>
+
 namespace tarnwell::test {
 
 const char* kindName(ScriptedPrompt::Kind kind) {
@@ -13,6 +16,7 @@ const char* kindName(ScriptedPrompt::Kind kind) {
     case ScriptedPrompt::Kind::SaveFile: return "save-file dialog";
     case ScriptedPrompt::Kind::Directory: return "directory dialog";
     case ScriptedPrompt::Kind::Font: return "font dialog";
+    case ScriptedPrompt::Kind::Printer: return "print dialog";
     }
     return "?";
 }
@@ -68,6 +72,10 @@ void ScriptedPrompt::answerDirectory(std::optional<QString> path, std::optional<
 
 void ScriptedPrompt::answerFont(std::optional<QFont> font) {
     queue(Kind::Font, std::nullopt).font = std::move(font);
+}
+
+void ScriptedPrompt::answerPrinter(std::optional<QString> pdfFile) {
+    queue(Kind::Printer, std::nullopt).text = std::move(pdfFile);
 }
 
 QStringList ScriptedPrompt::messages() const {
@@ -136,6 +144,21 @@ std::optional<QString> ScriptedPrompt::directoryName(const QString& caption, con
 std::optional<QFont> ScriptedPrompt::chooseFont(const QFont& initial) {
     const auto step = take(Kind::Font, {initial.family(), initial.toString()}, 0);
     return step ? step->font : std::nullopt;
+}
+
+std::unique_ptr<QPrinter> ScriptedPrompt::choosePrinter(const QPageLayout& layout, const QString& documentName) {
+    const QSizeF sheet = layout.pageSize().size(QPageSize::Millimeter);
+    const QString size = QString::number(qRound(sheet.width())) + u'x' + QString::number(qRound(sheet.height()));
+    const QString orientation =
+        layout.orientation() == QPageLayout::Landscape ? QStringLiteral("landscape") : QStringLiteral("portrait");
+    const auto step = take(Kind::Printer, {documentName, size, orientation}, 0);
+    if (!step || !step->text) {
+        return nullptr;
+    }
+    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    printer->setOutputFileName(*step->text);
+    return printer;
 }
 
 }  // namespace tarnwell::test

@@ -16,7 +16,7 @@ namespace tarnwell::test {
 // on script steps left unused when it goes away). Installed for its lifetime.
 class ScriptedPrompt final : public Prompt {
 public:
-    enum class Kind { Message, YesNo, Input, OpenFile, SaveFile, Directory, Font };
+    enum class Kind { Message, YesNo, Input, OpenFile, SaveFile, Directory, Font, Printer };
 
     struct Call {
         Kind kind;
@@ -24,7 +24,9 @@ public:
         // question, its caption, its default button ("Yes" or "No");
         // caption, label, initial text; caption, directory, file name,
         // filter, default suffix; caption, start; font family and the whole
-        // start font (QFont::toString).
+        // start font (QFont::toString); the print dialog's document name, its
+        // sheet's width and length in millimetres ("210x297") and orientation
+        // ("portrait" or "landscape").
         QStringList texts;
     };
 
@@ -43,6 +45,9 @@ public:
     void answerSaveFile(std::optional<QString> path, std::optional<QString> expectedCaption = std::nullopt);
     void answerDirectory(std::optional<QString> path, std::optional<QString> expectedCaption = std::nullopt);
     void answerFont(std::optional<QFont> font);
+    // The print dialog: a printer writing a PDF file at `pdfFile` (no CUPS
+    // printer needed), or cancelled when nullopt.
+    void answerPrinter(std::optional<QString> pdfFile);
 
     const std::vector<Call>& calls() const { return calls_; }
     // The texts of all message boxes shown, in order.
@@ -57,6 +62,7 @@ public:
     std::optional<QString> saveFileName(const FileRequest& request) override;
     std::optional<QString> directoryName(const QString& caption, const QString& start) override;
     std::optional<QFont> chooseFont(const QFont& initial) override;
+    std::unique_ptr<QPrinter> choosePrinter(const QPageLayout& layout, const QString& documentName) override;
 
 private:
     struct Step {

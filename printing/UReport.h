@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+#include <memory>
+
+#include "printing/ReportEngine.h"
+#include "printing/ReportListing.h"
+
+namespace tarnwell {
+
+class ReportPreview;
+
+// The report window: never shown, it holds the report `QuickRep1` of a
+// result's text listing, with its bands and labels, and answers the engine's
+// requests for the records' lines. The print window sets it up for every
+// preview or print; nothing in it knows the print window.
+//
+// At most one exists; its destruction clears the reference to it.
+class TfrmReport : public QWidget {
+    Q_OBJECT
+public:
+    explicit TfrmReport(QWidget* parent = nullptr);
+    ~TfrmReport() override;
+
+    // The window while it exists, else null.
+    static TfrmReport* instance();
+
+    ReportEngine& QuickRep1() { return QuickRep1_; }
+    ReportBand& PageHeaderBand1() { return *bands_.pageHeader; }
+    ReportLabel& QLabTitle() { return *bands_.title; }
+    ReportBand& ColumnHeaderBand1() { return *bands_.columnHeader; }
+    ReportLabel& QLabFieldName() { return *bands_.fieldNames; }
+    ReportBand& DetailBand1() { return *bands_.detail; }
+    ReportLabel& QLabData() { return *bands_.data; }
+    ReportBand& SummaryBand1() { return *bands_.summary; }
+    ReportLabel& QRTxtSQL() { return *bands_.sql; }
+    const ListingBands& bands() const { return bands_; }
+
+    // What the next runs print: the records, the columns of their lines and
+    // the record limit ("筆數:", 0 for all).
+    void setRecords(std::unique_ptr<ListingRecords> records, std::vector<ListingColumn> columns, int limit);
+    // The delivered-record counter of the run in progress.
+    int deliveredRecords() const { return feed_.delivered(); }
+    // Where previews are shown.
+    void setPreviewArea(ReportPreview* preview) { previewArea_ = preview; }
+
+    static QString PadColumn(const QString& text, const QString& fill, QChar side, int width) {
+        return padColumn(text, fill, side, width);
+    }
+
+    // The engine's hooks.
+    void QuickRep1NeedData(ReportEngine& report, bool& moreData);
+    void QuickRep1Preview(ReportEngine& report, const std::shared_ptr<ReportDocument>& pages);
+    void QuickRep1BeforePrint(ReportEngine& report);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void FormClose();
+    void FormDestroy();
+
+    ReportEngine QuickRep1_;
+    ListingBands bands_;
+    ListingFeed feed_;
+    QPointer<ReportPreview> previewArea_;
+};
+
+}  // namespace tarnwell
