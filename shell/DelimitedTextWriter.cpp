@@ -123,10 +123,10 @@ void DelimitedTextWriter::refuseCharacter(Line line, std::size_t field, QStringV
     const QString where = line == Line::Header
                               ? QStringLiteral("標題列的欄位 %1").arg(name)
                               : QStringLiteral("第 %1 筆資料的欄位 %2").arg(records_).arg(name);
+    // In one pass: a field name may hold "%1" itself.
     throw saveError(path_, QStringLiteral("%1 第 %2 個字 %3 無法以 %4 編碼儲存")
-                               .arg(where)
-                               .arg(characterNumber(text, at))
-                               .arg(describeCharacter(text, at), encoder_.name()));
+                               .arg(where, QString::number(characterNumber(text, at)),
+                                    describeCharacter(text, at), encoder_.name()));
 }
 
 void DelimitedTextWriter::flush() {
