@@ -14,6 +14,7 @@
 namespace tarnwell::db {
 class AdoConnection;
 class AdoQuery;
+class ClientDataSet;
 class Database;
 }  // namespace tarnwell::db
 
@@ -28,6 +29,8 @@ class TfrmMain;
 }
 
 namespace tarnwell {
+
+class Feedback;
 
 // The ways a query window is opened; they differ in title, in what happens
 // when nothing is registered and in where the window lives.
@@ -85,6 +88,14 @@ public:
     // Restores the program's visible windows and raises them; a hidden main
     // window stays hidden. A second start asks for this.
     void bringApplicationForward();
+
+    // The delimited text export of a result (DelimitedTextWriter.h): `dataSet`
+    // from its first record to its last into the file `path`, values joined
+    // by `separator`. Raises the dataset's or the file's error; nothing of the
+    // main window is used.
+    static void SaveDataSetAsText(db::ClientDataSet& dataSet, const QString& path, const QString& separator);
+    static void SaveDataSetAsText(db::ClientDataSet& dataSet, const QString& path, const QString& separator,
+                                  Feedback& feedback);
 
     // --- What other windows read or set -------------------------------------
     QAction* MainLinker() const;
