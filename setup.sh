@@ -15,7 +15,8 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 jobs="$(nproc 2>/dev/null || echo 2)"
 
 # Build tools, Qt 6, the three database client libraries, the servers and
-# drivers the tests talk to, fonts for Traditional Chinese, and the X tools the
+# drivers the tests talk to, fonts for Traditional Chinese, the locale data
+# for the locales the tests write files under, and the X tools the
 # end-to-end tests use (Xvfb with a tint2 panel as the system tray), and
 # poppler's readers, which check the report's PDF files.
 packages=(
@@ -49,15 +50,20 @@ install_missing() {
   "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-# The tests also write spreadsheets under a locale whose decimal separator is a
-# comma.
-test_locales=(de_DE.UTF-8)
+# The tests also write files under these locales, each a line of
+# /etc/locale.gen: spreadsheets where the decimal separator is a comma, and
+# text in Traditional Chinese Big5, the encoding of files from older systems.
+test_locales=("de_DE.UTF-8 UTF-8" "zh_TW BIG5")
 
 install_test_locales() {
   local missing=()
-  for l in "${test_locales[@]}"; do
-    # locale -a lists de_DE.UTF-8 as de_DE.utf8.
-    locale -a 2>/dev/null | grep -qix "${l%.UTF-8}.utf8" || missing+=("$l")
+  local entry name charset
+  for entry in "${test_locales[@]}"; do
+    name=${entry% *}
+    charset=${entry#* }
+    charset=${charset,,}
+    # locale -a lists them as de_DE.utf8 and zh_TW.big5.
+    locale -a 2>/dev/null | grep -qix "${name%%.*}\.${charset//-/}" || missing+=("$entry")
   done
   if ((${#missing[@]} == 0)); then
     return 0
@@ -65,8 +71,8 @@ install_test_locales() {
   echo "setup: generating the locales ${missing[*]}"
   local sudo=()
   if [[ $(id -u) -ne 0 ]]; then sudo=(sudo); fi
-  for l in "${missing[@]}"; do
-    grep -qx "$l UTF-8" /etc/locale.gen || echo "$l UTF-8" | "${sudo[@]}" tee -a /etc/locale.gen >/dev/null
+  for entry in "${missing[@]}"; do
+    grep -qx "$entry" /etc/locale.gen || echo "$entry" | "${sudo[@]}" tee -a /etc/locale.gen >/dev/null
   done
   "${sudo[@]}" locale-gen
 }

@@ -12,9 +12,9 @@
 
 #include "BenchSupport.h"
 #include "DataLayerBench.h"
+#include "ExportBench.h"
 #include "ReportBench.h"
 #include "UiBench.h"
-#include "XlsxExportBench.h"
 
 namespace {
 
@@ -33,8 +33,8 @@ const Mode kModes[] = {
      &tarnwell::bench::runUiBench},
     {"--report", "a report through the print window: first page in the preview, pages per second, memory, PDF",
      &tarnwell::bench::runReportBench},
-    {"--export", "the exports: rows per second and memory of the .xlsx export against libxlsxwriter alone",
-     &tarnwell::bench::runXlsxExportBench},
+    {"--export", "the exports: CSV against sqlite3 and psql, .xlsx against libxlsxwriter; rows/s, memory",
+     &tarnwell::bench::runExportBench},
 };
 
 void usage() {
@@ -45,7 +45,7 @@ void usage() {
     std::fprintf(stderr,
                  "  --pg CONNINFO     PostgreSQL server for the pg.* figures (libpq connection string)\n"
                  "  --rows N          rows of the PostgreSQL table (default 10000000; made when missing)\n"
-                 "  --walk-rows N     rows walked into the dataset (default 1000000)\n"
+                 "  --walk-rows N     rows walked into the dataset, or exported (default 1000000)\n"
                  "  --repetitions N   timed runs per figure, the median reported (default 5)\n");
 }
 

@@ -1,7 +1,9 @@
 #include "BenchSupport.h"
 
 #include <fcntl.h>
+#include <libpq-fe.h>
 #include <spawn.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,8 +11,14 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <memory>
 #include <stdexcept>
+
+#include "dataaccess/Connection.h"
+#include "dataaccess/RowStore.h"
+#include "dataaccess/sqlite/SqliteConnection.h"
 
 extern char** environ;
 
@@ -33,15 +41,30 @@ double median(std::vector<double> values) {
     return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-double residentMegabytes() {
+namespace {
+
+double statusMegabytes(const std::string& key) {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::stod(line.substr(6)) * 1024 / 1e6;
+        if (line.rfind(key, 0) == 0) {
+            return std::stod(line.substr(key.size())) * 1024 / 1e6;
         }
     }
     return -1;
+}
+
+}  // namespace
+
+double residentMegabytes() { return statusMegabytes("VmRSS:"); }
+
+double peakResidentMegabytes() { return statusMegabytes("VmHWM:"); }
+
+bool resetPeakResident() {
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    clear.flush();
+    return static_cast<bool>(clear);
 }
 
 void report(std::string_view name, double value, std::string_view unit) {
@@ -56,7 +79,7 @@ void note(const std::string& text) {
     std::fprintf(stderr, "tarnwell-bench: %s\n", text.c_str());
 }
 
-double timeCommand(const std::vector<std::string>& argv) {
+double timeCommand(const std::vector<std::string>& argv, const std::string& output) {
     std::vector<char*> args;
     for (const std::string& arg : argv) {
         args.push_back(const_cast<char*>(arg.c_str()));
@@ -64,7 +87,7 @@ double timeCommand(const std::vector<std::string>& argv) {
     args.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const Clock::time_point start = Clock::now();
     pid_t pid = -1;
     const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
@@ -105,6 +128,83 @@ int runInFreshProcess(const std::function<void()>& part) {
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
+ScratchDirectory::ScratchDirectory() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tarnwell-bench-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot make a temporary directory");
+    }
+    path_ = pattern;
+}
+
+ScratchDirectory::~ScratchDirectory() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::string writeAliasFile(const ScratchDirectory& scratch, const std::string& name, const std::string& driver,
+                           const Params& params) {
+    const std::string path = scratch.file(name + ".conf");
+    std::ofstream out(path);
+    out << "[" << name << "]\nTYPE=" << driver << "\n";
+    for (const auto& [key, value] : params) {
+        out << key << "=" << value << "\n";
+    }
+    return path;
+}
+
+void makeSqliteFile(const std::string& path, const std::vector<std::string>& statements) {
+    db::SqliteSettings settings;
+    settings.path = path;
+    settings.createIfMissing = true;
+    auto connection = db::openSqlite(settings);
+    for (const std::string& statement : statements) {
+        connection->execute(statement);
+    }
+}
+
+Params aliasParamsOf(const std::string& conninfo) {
+    char* error = nullptr;
+    std::unique_ptr<PQconninfoOption, decltype(&PQconninfoFree)> options(PQconninfoParse(conninfo.c_str(), &error),
+                                                                          &PQconninfoFree);
+    if (!options) {
+        std::string message = error != nullptr ? error : "cannot read the connection string";
+        PQfreemem(error);
+        throw std::runtime_error(message);
+    }
+    const std::pair<const char*, const char*> names[] = {
+        {"host", "SERVER NAME"}, {"port", "PORT"},         {"dbname", "DATABASE NAME"},
+        {"user", "USER NAME"},   {"password", "PASSWORD"},
+    };
+    Params params;
+    for (const PQconninfoOption* option = options.get(); option->keyword != nullptr; ++option) {
+        for (const auto& [keyword, parameter] : names) {
+            if (option->val != nullptr && std::string(option->keyword) == keyword) {
+                params.emplace_back(parameter, option->val);
+            }
+        }
+    }
+    return params;
+}
+
+void ensureServerTable(db::Connection& connection, const std::string& table, const std::string& select,
+                       const std::string& what) {
+    auto exists = connection.execute("SELECT 1 FROM pg_class WHERE relname = '" + table + "' AND relkind = 'r'");
+    db::RowStore found(1);
+    exists->fetch(found, 1);
+    exists.reset();
+    if (found.rowCount() == 1) {
+        note("using the table " + table);
+        return;
+    }
+    note("creating the table " + table + " (" + what + "; this takes a while once)");
+    const Clock::time_point start = Clock::now();
+    connection.execute("DROP TABLE IF EXISTS " + table + "_building");
+    connection.execute("CREATE TABLE " + table + "_building AS " + select);
+    connection.execute("VACUUM ANALYZE " + table + "_building");
+    connection.execute("ALTER TABLE " + table + "_building RENAME TO " + table);
+    note("table made in " + std::to_string(secondsSince(start)) + " s");
 }
 
 }  // namespace tarnwell::bench

@@ -8,7 +8,12 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+namespace tarnwell::db {
+class Connection;
+}
 
 namespace tarnwell::bench {
 
@@ -28,6 +33,12 @@ double median(std::vector<double> values);
 
 // The process's resident set (VmRSS) in megabytes (10^6 bytes).
 double residentMegabytes();
+// The largest resident set since the process started or since the last
+// resetPeakResident() (VmHWM), in megabytes.
+double peakResidentMegabytes();
+// Starts the peak over from the resident set of now; false when the kernel
+// does not allow it.
+bool resetPeakResident();
 
 // Prints "name value unit" on standard output at once.
 void report(std::string_view name, double value, std::string_view unit);
@@ -35,10 +46,10 @@ void report(std::string_view name, double value, std::string_view unit);
 // Progress and notes for the person watching, on standard error.
 void note(const std::string& text);
 
-// Runs a program (looked up in PATH) with its standard output thrown away and
-// gives the wall-clock seconds until it ended. Throws std::runtime_error when
-// it cannot start or ends with a failure.
-double timeCommand(const std::vector<std::string>& argv);
+// Runs a program (looked up in PATH) with its standard output going to
+// `output` (thrown away by default) and gives the wall-clock seconds until it
+// ended. Throws std::runtime_error when it cannot start or ends with a failure.
+double timeCommand(const std::vector<std::string>& argv, const std::string& output = "/dev/null");
 
 // Runs `part` in a child process of its own and gives its exit code (0 when
 // it returned, 1 when it threw, after a note). Each part then starts from a
@@ -56,5 +67,42 @@ double medianOf(int runs, Action&& action) {
     }
     return median(values);
 }
+
+// A directory of the run's own, removed at the end.
+class ScratchDirectory {
+public:
+    ScratchDirectory();
+    ~ScratchDirectory();
+    ScratchDirectory(const ScratchDirectory&) = delete;
+    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Alias parameters, in file order.
+using Params = std::vector<std::pair<std::string, std::string>>;
+
+// Writes an alias file of one alias, [name] of type `driver` with `params`,
+// into `scratch`; its path.
+std::string writeAliasFile(const ScratchDirectory& scratch, const std::string& name, const std::string& driver,
+                           const Params& params);
+
+// Makes the SQLite file `path` and runs `statements` in it, one after the
+// other (a table and its rows, typically).
+void makeSqliteFile(const std::string& path, const std::vector<std::string>& statements);
+
+// The PostgreSQL alias parameters (SERVER NAME, PORT, ...) of a libpq
+// connection string. Throws std::runtime_error when it does not parse.
+Params aliasParamsOf(const std::string& conninfo);
+
+// The server table `table` as `select` makes it, made unless a complete one is
+// there: it is built under another name and renamed when whole, so an
+// interrupted build is never taken for a finished table. `what` describes it
+// for the note.
+void ensureServerTable(db::Connection& connection, const std::string& table, const std::string& select,
+                       const std::string& what);
 
 }  // namespace tarnwell::bench

@@ -1,13 +1,21 @@
 #include "BenchWindows.h"
 
+#include <QAbstractButton>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QPrinter>
+#include <stdexcept>
 
 #include "BenchSupport.h"
 
+#include "dataaccess/Session.h"
+#include "query/MemoText.h"
+#include "query/UQueryEditor.h"
 #include "shell/Application.h"
 #include "shell/Fonts.h"
+#include "shell/UMain.h"
+#include "shell/Workspace.h"
 
 namespace tarnwell::bench {
 
@@ -48,6 +56,10 @@ void BenchPrompt::showMessage(const QString& text) {
     }
 }
 
+std::optional<QString> BenchPrompt::saveFileName(const FileRequest&) {
+    return saveFile_.isEmpty() ? std::nullopt : std::optional<QString>(saveFile_);
+}
+
 std::unique_ptr<QPrinter> BenchPrompt::choosePrinter(const QPageLayout&, const QString&) {
     if (pdfFile_.isEmpty()) {
         return nullptr;
@@ -56,6 +68,48 @@ std::unique_ptr<QPrinter> BenchPrompt::choosePrinter(const QPageLayout&, const Q
     printer->setOutputFormat(QPrinter::PdfFormat);
     printer->setOutputFileName(pdfFile_);
     return printer;
+}
+
+namespace {
+
+QString valueOf(const Params& params, const std::string& key) {
+    for (const auto& [name, value] : params) {
+        if (name == key) {
+            return QString::fromStdString(value);
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+AliasQueryWindow::AliasQueryWindow(const ScratchDirectory& scratch, const std::string& name,
+                                   const std::string& driver, const Params& params) {
+    const std::string aliasFile = writeAliasFile(scratch, name, driver, params);
+    workspace_ = std::make_unique<Workspace>(std::make_unique<db::Session>(db::SessionConfig{aliasFile, {}, false}));
+    main_ = std::make_unique<TfrmMain>(*workspace_);
+    main_->AddConnectedBDE(QString::fromStdString(name), QString(), QString(), valueOf(params, "USER NAME"),
+                           valueOf(params, "PASSWORD"));
+    window_ = main_->OpenQueryWindow(QueryWindowForm::QueryWindow);
+    if (window_ == nullptr) {
+        throw std::runtime_error("no query window opened");
+    }
+    window_->CbxLinkType()->setCurrentIndex(window_->CbxLinkType()->findText(QStringLiteral("BDE")));
+    window_->CbxLinkTypeChange();  // connects, as a user's pick of the kind does
+}
+
+AliasQueryWindow::~AliasQueryWindow() {
+    window_->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void AliasQueryWindow::run(const QString& sql) {
+    setMemoText(*window_->MemSQL(), sql);
+    window_->SBtnQuery()->click();
+    if (!serveUntil([this] { return !window_->runInProgress() && window_->queryThread() == nullptr; },
+                    600000)) {
+        throw std::runtime_error("the statement did not end");
+    }
 }
 
 }  // namespace tarnwell::bench

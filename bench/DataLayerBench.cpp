@@ -1,10 +1,5 @@
 #include "DataLayerBench.h"
 
-#include <libpq-fe.h>
-#include <stdlib.h>
-
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <stdexcept>
 #include <utility>
@@ -15,7 +10,6 @@
 #include "dataaccess/Query.h"
 #include "dataaccess/Session.h"
 #include "dataaccess/postgres/PgConnection.h"
-#include "dataaccess/sqlite/SqliteConnection.h"
 
 namespace tarnwell::bench {
 
@@ -26,31 +20,6 @@ constexpr int kPacketRecords = 100;
 constexpr long long kSqliteRows = 1'000'000;
 constexpr long long kSmallRows = 1'000;
 
-using Params = std::vector<std::pair<std::string, std::string>>;
-
-// A directory of the run's own, removed at the end.
-class ScratchDirectory {
-public:
-    ScratchDirectory() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tarnwell-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("cannot make a temporary directory");
-        }
-        path_ = pattern;
-    }
-    ~ScratchDirectory() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    ScratchDirectory(const ScratchDirectory&) = delete;
-    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
-
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
 // What a query window holds on the alias engine: a session whose one alias
 // reaches the bench database, its database, its query, and the provider and
 // client dataset that the query feeds.
@@ -58,13 +27,7 @@ class AliasClient {
 public:
     AliasClient(const ScratchDirectory& scratch, const std::string& name, const std::string& driver,
                 const Params& params) {
-        const std::string aliasFile = scratch.file(name + ".conf");
-        std::ofstream out(aliasFile);
-        out << "[" << name << "]\nTYPE=" << driver << "\n";
-        for (const auto& [key, value] : params) {
-            out << key << "=" << value << "\n";
-        }
-        out.close();
+        const std::string aliasFile = writeAliasFile(scratch, name, driver, params);
         session_ = std::make_unique<db::Session>(db::SessionConfig{aliasFile, "", false});
         database_ = std::make_unique<db::Database>(*session_, "BDE_SQL_1");
         database_->setAliasName(name);
@@ -169,59 +132,18 @@ void reportWalk(const std::string& prefix, const Walk& walk, const std::string& 
 
 // --- PostgreSQL --------------------------------------------------------------
 
-Params aliasParamsOf(const std::string& conninfo) {
-    char* error = nullptr;
-    std::unique_ptr<PQconninfoOption, decltype(&PQconninfoFree)> options(PQconninfoParse(conninfo.c_str(), &error),
-                                                                          &PQconninfoFree);
-    if (!options) {
-        std::string message = error != nullptr ? error : "cannot read the connection string";
-        PQfreemem(error);
-        throw std::runtime_error(message);
-    }
-    const std::pair<const char*, const char*> names[] = {
-        {"host", "SERVER NAME"}, {"port", "PORT"},         {"dbname", "DATABASE NAME"},
-        {"user", "USER NAME"},   {"password", "PASSWORD"},
-    };
-    Params params;
-    for (const PQconninfoOption* option = options.get(); option->keyword != nullptr; ++option) {
-        for (const auto& [keyword, parameter] : names) {
-            if (option->val != nullptr && std::string(option->keyword) == keyword) {
-                params.emplace_back(parameter, option->val);
-            }
-        }
-    }
-    return params;
-}
-
 std::string pgTableName(long long rows) { return "tarnwell_bench_" + std::to_string(rows); }
 
-// The table of `rows` rows, made unless a complete one is there: it is built
-// under another name and renamed when whole, so an interrupted build is
-// never taken for a finished table.
 void ensurePgTable(db::Connection& connection, long long rows) {
-    const std::string table = pgTableName(rows);
-    auto exists = connection.execute("SELECT 1 FROM pg_class WHERE relname = '" + table + "' AND relkind = 'r'");
-    db::RowStore found(1);
-    exists->fetch(found, 1);
-    exists.reset();
-    if (found.rowCount() == 1) {
-        note("using the table " + table);
-        return;
-    }
-    note("creating the table " + table + " (" + std::to_string(rows) + " rows; this takes a while once)");
-    const Clock::time_point start = Clock::now();
-    connection.execute("DROP TABLE IF EXISTS " + table + "_building");
-    connection.execute("CREATE TABLE " + table +
-                       "_building AS SELECT g AS id, "
-                       "substr(repeat(md5(g::text), 2), 1, 20 + g % 21) AS label, "
-                       "((g::bigint * 137) % 100000000 / 100.0)::numeric(12,2) AS amount, "
-                       "timestamp '2020-01-01' + g * interval '17 seconds' AS stamp, "
-                       "g % 3 = 0 AS flag "
-                       "FROM generate_series(1, " +
-                       std::to_string(rows) + ") g");
-    connection.execute("VACUUM ANALYZE " + table + "_building");
-    connection.execute("ALTER TABLE " + table + "_building RENAME TO " + table);
-    note("table made in " + std::to_string(secondsSince(start)) + " s");
+    ensureServerTable(connection, pgTableName(rows),
+                      "SELECT g AS id, "
+                      "substr(repeat(md5(g::text), 2), 1, 20 + g % 21) AS label, "
+                      "((g::bigint * 137) % 100000000 / 100.0)::numeric(12,2) AS amount, "
+                      "timestamp '2020-01-01' + g * interval '17 seconds' AS stamp, "
+                      "g % 3 = 0 AS flag "
+                      "FROM generate_series(1, " +
+                          std::to_string(rows) + ") g",
+                      std::to_string(rows) + " rows");
 }
 
 void runPostgres(const Options& options, const ScratchDirectory& scratch) {
@@ -273,18 +195,13 @@ void runPostgres(const Options& options, const ScratchDirectory& scratch) {
 
 void createSqliteTable(const std::string& path) {
     note("creating an SQLite table of " + std::to_string(kSqliteRows) + " rows in " + path);
-    db::SqliteSettings settings;
-    settings.path = path;
-    settings.createIfMissing = true;
-    auto connection = db::openSqlite(settings);
-    connection->execute(
-        "CREATE TABLE t (id INTEGER, label VARCHAR(40), amount NUMERIC(12,2), stamp TIMESTAMP, flag BOOLEAN)");
-    connection->execute(
-        "INSERT INTO t WITH RECURSIVE g(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM g WHERE n < " +
-        std::to_string(kSqliteRows) +
-        ") SELECT n, substr(printf('%08x', n * 2654435761 % 4294967296) || "
-        "'abcdefghijklmnopqrstuvwxyz0123456789', 1, 20 + n % 21), "
-        "(n * 137) % 100000000 / 100.0, datetime(1577836800 + n * 17, 'unixepoch'), n % 3 = 0 FROM g");
+    makeSqliteFile(
+        path, {"CREATE TABLE t (id INTEGER, label VARCHAR(40), amount NUMERIC(12,2), stamp TIMESTAMP, flag BOOLEAN)",
+               "INSERT INTO t WITH RECURSIVE g(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM g WHERE n < " +
+                   std::to_string(kSqliteRows) +
+                   ") SELECT n, substr(printf('%08x', n * 2654435761 % 4294967296) || "
+                   "'abcdefghijklmnopqrstuvwxyz0123456789', 1, 20 + n % 21), "
+                   "(n * 137) % 100000000 / 100.0, datetime(1577836800 + n * 17, 'unixepoch'), n % 3 = 0 FROM g"});
 }
 
 void runSqlite(const Options& options, const ScratchDirectory& scratch) {

@@ -96,6 +96,7 @@ std::size_t ClientDataSet::fetchPacket(std::size_t wanted, bool notify) {
     try {
         fetched = source.fetch(rows_, wanted);
     } catch (...) {
+        fetchFailed_ = true;
         // Rows that came before the failure are kept and shown.
         if (notify) {
             notifyAppended(before);
@@ -160,6 +161,7 @@ void ClientDataSet::open() {
     buildFields();
     rows_.reset(columns_.size());
     allFetched_ = false;
+    fetchFailed_ = false;
     current_ = 0;
     generation_ = nextGeneration();
     try {
@@ -305,6 +307,7 @@ void ClientDataSet::refresh() {
     }
     rows_ = std::move(fresh);
     allFetched_ = all;
+    fetchFailed_ = false;
     const std::size_t count = rows_.rowCount();
     current_ = count == 0 ? 0 : std::min(current_, count - 1);
     bof_ = current_ == 0;

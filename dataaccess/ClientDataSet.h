@@ -125,6 +125,9 @@ public:
     // number of rows it brought (0 when closed or all are in).
     std::size_t fetchMore();
     bool allFetched() const noexcept { return !active_ || allFetched_; }
+    // True once a fetch of this opening failed: no further rows can come
+    // (fetching throws again), until the dataset is opened or refreshed.
+    bool fetchFailed() const noexcept { return active_ && fetchFailed_; }
 
     std::size_t fieldCount() const noexcept { return fields_.size(); }
     const Field& field(std::size_t index) const { return fields_.at(index); }
@@ -171,6 +174,7 @@ private:
     int packetRecords_ = kAllRecords;
     bool active_ = false;
     bool allFetched_ = false;
+    bool fetchFailed_ = false;
     bool bof_ = true;
     bool eof_ = true;
     std::size_t current_ = 0;

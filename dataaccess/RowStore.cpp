@@ -166,6 +166,24 @@ RowStore::Cell RowStore::cell(std::size_t row, std::size_t column) const {
     }
 }
 
+void RowStore::cells(std::size_t row, Cell* out) const {
+    if (row >= rowIndex_.size()) {
+        throw std::out_of_range("RowStore: no such row");
+    }
+    const std::uint64_t entry = rowIndex_[row];
+    const char* p = blocks_[entry >> kOffsetBits].data.get() + (entry & kOffsetMask);
+    for (std::size_t c = 0; c < columnCount_; ++c) {
+        const std::uint64_t header = readVarint(p);
+        if (header & 1u) {
+            out[c] = Cell{};
+            continue;
+        }
+        const auto length = static_cast<std::size_t>(header >> 1);
+        out[c] = Cell{false, std::string_view(p, length)};
+        p += length;
+    }
+}
+
 void RowStore::clear() noexcept {
     rowIndex_.clear();
     if (blocks_.size() > 1) {

@@ -41,6 +41,9 @@ public:
     void discardRow() noexcept;
 
     Cell cell(std::size_t row, std::size_t column) const;
+    // Every cell of row `row` at once, into `out` (columnCount() of them):
+    // for whoever reads whole rows, one pass instead of one per cell.
+    void cells(std::size_t row, Cell* out) const;
 
     // Drops every row; keeps the column count and one block for reuse.
     void clear() noexcept;

@@ -1,14 +1,52 @@
 #pragma once
 
+#include <QDate>
 #include <QLocale>
 #include <QString>
+#include <QTime>
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
 
 #include "dataaccess/FieldKind.h"
 #include "dataaccess/RowStore.h"
 
 namespace tarnwell::db {
+
+// A locale's date or time format made ready once, so that each value costs no
+// reading of the format and no questions to the locale: the same text as
+// QLocale::toString(), for the formats it can make (digits 0 to 9, no time
+// zone or fraction); compile() gives nothing for any other.
+class CompiledDateTimeFormat {
+public:
+    enum class For { Date, Time };
+
+    static std::optional<CompiledDateTimeFormat> compile(const QString& format, For what, const QLocale& locale);
+
+    void append(QString& out, QDate date) const;
+    void append(QString& out, QTime time) const;
+
+private:
+    enum class Part : std::uint8_t {
+        Literal, Day, Day2, DayShort, DayLong, Month, Month2, MonthShort, MonthLong, Year2, Year4,
+        Hour, Hour2, Hour24, Hour24_2, Minute, Minute2, Second, Second2, AmPmUpper, AmPmLower,
+    };
+    struct Piece {
+        Part part;
+        QString literal;
+    };
+
+    void appendParts(QString& out, QDate date, QTime time) const;
+
+    std::vector<Piece> pieces_;
+    std::array<QString, 12> monthShort_, monthLong_;
+    std::array<QString, 7> dayShort_, dayLong_;
+    QString amUpper_, pmUpper_, amLower_, pmLower_;
+    bool twelveHour_ = false;
+};
 
 // Turns a cell's canonical text (see Column.h) into the text users see, in
 // the conventions of one locale:
@@ -36,6 +74,10 @@ public:
     explicit ValueFormatter(const QLocale& locale = QLocale::system());
 
     QString text(FieldKind kind, const RowStore::Cell& cell) const;
+    // True when text() gives every value of `kind` as its bytes read as UTF-8
+    // and nothing more, so that a writer of UTF-8 may take the bytes as they
+    // are (where they are valid UTF-8).
+    bool showsAsStored(FieldKind kind) const noexcept;
 
     const QLocale& locale() const noexcept { return locale_; }
     // The Qt date and time formats in use (the time format already without
@@ -48,11 +90,16 @@ private:
     QString timeText(std::string_view bytes) const;
     QString dateTimeText(std::string_view bytes) const;
     QString numberText(std::string_view bytes) const;
+    QString formatted(QDate date) const;
+    void appendFormatted(QString& out, QTime time) const;
 
     QLocale locale_;
     QString dateFormat_;
     QString timeFormat_;
     QString decimalPoint_;
+    bool pointIsDot_ = true;
+    std::optional<CompiledDateTimeFormat> compiledDate_;
+    std::optional<CompiledDateTimeFormat> compiledTime_;
 };
 
 // A locale's long time format made fit to show a time of day: the time zone

@@ -97,7 +97,10 @@ Qt::ItemFlags ResultGridModel::flags(const QModelIndex& index) const {
 }
 
 bool ResultGridModel::canFetchMore(const QModelIndex& parent) const {
-    return !parent.isValid() && dataSet_.active() && !dataSet_.allFetched();
+    // After a failed fetch the grid stops asking: each ask would only show
+    // the same error again.
+    return !parent.isValid() && !fetchingHeld_ && dataSet_.active() && !dataSet_.allFetched() &&
+           !dataSet_.fetchFailed();
 }
 
 void ResultGridModel::fetchMore(const QModelIndex& parent) {

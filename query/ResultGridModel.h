@@ -26,6 +26,10 @@ public:
 
     db::ClientDataSet& dataSet() const { return dataSet_; }
 
+    // While held, the model asks the dataset for no further rows (someone
+    // else is fetching them).
+    void setFetchingHeld(bool held) { fetchingHeld_ = held; }
+
     // To be called after every move of the dataset's current row (its one
     // after-scroll listener belongs to the window, which passes it on).
     void dataSetScrolled();
@@ -51,6 +55,7 @@ private:
     int knownColumns_ = 0;
     int currentRow_ = -1;
     bool attached_ = true;
+    bool fetchingHeld_ = false;
 };
 
 }  // namespace tarnwell

@@ -2,22 +2,14 @@
 
 #include <QByteArray>
 #include <QString>
-#include <stdexcept>
 
 #include "shell/Prompt.h"
+#include "shell/TextFile.h"
 
 namespace tarnwell {
 
-// A SQL file that could not be read or written. what() is the whole message
-// (UTF-8), ready for the general error handler to show.
-class SqlFileError : public std::runtime_error {
-public:
-    explicit SqlFileError(const QString& message);
-};
-
-// The encoding the locale uses for text files ("UTF-8", "Big5", ...). A plain
-// ASCII locale counts as UTF-8, as it does for Qt itself.
-QByteArray localeTextEncoding();
+// A SQL file that could not be read or written.
+using SqlFileError = TextFileError;
 
 // The whole file as memo text. The bytes are read in `encoding`; a file that
 // is not valid in it is read as Big5 (CP950), so files from older systems

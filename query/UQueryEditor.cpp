@@ -9,10 +9,12 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QScopeGuard>
 #include <QShortcut>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QSplitterHandle>
+#include <QTimer>
 #include <array>
 
 #include "dataaccess/AdoConnection.h"
@@ -33,6 +35,8 @@
 #include "shell/ProgressFeedback.h"
 #include "shell/Prompt.h"
 #include "shell/QueryWindowLists.h"
+// For SaveDataSetAsText, the main window's own operation; nothing else of it.
+#include "shell/UMain.h"
 #include "shell/Workspace.h"
 #include "ui_UQueryEditor.h"
 
@@ -79,6 +83,19 @@ void setTextColour(QWidget& widget, const QColor& colour) {
 }
 
 QString errorText(const std::exception& error) { return QString::fromUtf8(error.what()); }
+
+// The save dialog of an export: "*.CSV" or "*.TXT" shown and matched, the
+// extension added to a name typed without one, `previousFile` offered again.
+Prompt::FileRequest exportFileRequest(const QString& extension, const QString& previousFile) {
+    Prompt::FileRequest request;
+    request.fileName = previousFile;
+    request.filter = QStringLiteral("*.%1 (*.%1 *.%2)").arg(extension, extension.toLower());
+    request.defaultSuffix = extension;
+    return request;
+}
+
+// How often the grid catches up with an export's walk.
+constexpr int kGridFollowsEveryMs = 100;
 
 }  // namespace
 
@@ -127,10 +144,12 @@ TfrmQueryEditor::TfrmQueryEditor(Workspace& workspace, QMdiArea& home)
 
 TfrmQueryEditor::~TfrmQueryEditor() {
     // Nothing of the run or the engine may call back into the window from
-    // here on.
+    // here on, and the grid, as it lets go of its model, must not fetch for
+    // it.
     if (queryThread_) {
         queryThread_->abandon();
     }
+    gridModel_->setFetchingHeld(true);
     ui->DBGrid->setModel(nullptr);
     gridModel_->detach();
     engine_->CDS1.setAfterScroll({});
@@ -239,6 +258,8 @@ void TfrmQueryEditor::connectHandlers() {
     connect(ui->ToolButton16, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton16Click);
     connect(ui->ToolButton17, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton17Click);
     connect(ui->ToolButton19, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton19Click);
+    connect(ui->ToolButton2, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton2Click);
+    connect(ui->ToolButton4, &QToolButton::clicked, this, &TfrmQueryEditor::ToolButton4Click);
     ui->FileListBox1->viewport()->installEventFilter(this);
     ui->FileListBox2->viewport()->installEventFilter(this);
     connect(ui->Page1, &QTabWidget::currentChanged, this, [this] {
@@ -327,6 +348,14 @@ void TfrmQueryEditor::FormShow() {
 }
 
 void TfrmQueryEditor::closeEvent(QCloseEvent* event) {
+    // An export in progress walks this window's result further down the
+    // stack: it is cancelled, and the window closes once it has unwound.
+    if (exportFeedback_ != nullptr) {
+        exportFeedback_->cancel();
+        closeAfterExport_ = true;
+        event->ignore();
+        return;
+    }
     // FormClose: the window frees itself (WA_DeleteOnClose); an MDI frame
     // around it goes with it.
     event->accept();
@@ -685,6 +714,12 @@ void TfrmQueryEditor::showRecordCount() {
 }
 
 void TfrmQueryEditor::CDS1AfterScroll() {
+    // An export moves the dataset through every record: the grid catches up
+    // now and then instead (exportResult).
+    if (exportFeedback_ != nullptr) {
+        scrolledDuringExport_ = true;
+        return;
+    }
     showRecordCount();
     gridModel_->dataSetScrolled();
 }
@@ -692,8 +727,8 @@ void TfrmQueryEditor::CDS1AfterScroll() {
 // --- Spreadsheet export ------------------------------------------------------------------
 
 void TfrmQueryEditor::ToolButton3Click() {
-    ProgressFeedback feedback(this, QStringLiteral("轉存試算表: %1 筆"));
-    exportToSpreadsheet(gridModel_->dataSet(), feedback);
+    walkResult(QStringLiteral("轉存試算表: %1 筆"), 0,
+               [this](ProgressFeedback& feedback) { exportToSpreadsheet(gridModel_->dataSet(), feedback); });
 }
 
 // --- Field list -------------------------------------------------------------------------
@@ -770,6 +805,82 @@ void TfrmQueryEditor::ToolButton19Click() {
         const int total = ui->SplitterSQL->width();
         ui->SplitterSQL->setSizes({std::max(0, total - kSideListWidth - ui->SplitterSQL->handleWidth()),
                                    kSideListWidth});
+    }
+}
+
+// --- Delimited text exports ------------------------------------------------------------
+
+void TfrmQueryEditor::ToolButton2Click() {
+    const std::optional<QString> path =
+        prompt().saveFileName(exportFileRequest(QStringLiteral("CSV"), saveDialog1_.fileName));
+    if (!path) {
+        return;
+    }
+    saveDialog1_.fileName = *path;
+    exportResult(*path, QStringLiteral(","));
+}
+
+void TfrmQueryEditor::ToolButton4Click() {
+    const QString comma = QStringLiteral(",");
+    const QString separator =
+        prompt().inputText(QStringLiteral("有分隔符號文字檔"), QStringLiteral("清輸入分隔符號"), comma).value_or(comma);
+    const std::optional<QString> path =
+        prompt().saveFileName(exportFileRequest(QStringLiteral("TXT"), saveDialog1_.fileName));
+    if (!path) {
+        return;
+    }
+    saveDialog1_.fileName = *path;
+    exportResult(*path, separator);
+}
+
+void TfrmQueryEditor::exportResult(const QString& path, const QString& separator) {
+    db::ClientDataSet& dataSet = gridModel_->dataSet();
+    const std::int64_t total =
+        dataSet.active() && dataSet.allFetched() ? static_cast<std::int64_t>(dataSet.recordCount()) : 0;
+    walkResult(QStringLiteral("轉存中... 已寫入 %1 筆資料"), total, [&](ProgressFeedback& feedback) {
+        reportingErrors([&] {
+            // The run's thread owns the query until it hands the result
+            // over: the dataset stays closed meanwhile, as for the grid's
+            // buttons.
+            if (bdeRunInProgress_) {
+                throw db::DbError("Cannot perform this operation on a closed dataset");
+            }
+            TfrmMain::SaveDataSetAsText(dataSet, path, separator, feedback);
+        });
+    });
+}
+
+void TfrmQueryEditor::walkResult(const QString& labelText, std::int64_t total,
+                                 const std::function<void(ProgressFeedback&)>& work) {
+    {
+        ProgressFeedback feedback(this, labelText, total);
+        QTimer gridFollows;
+        gridFollows.setInterval(kGridFollowsEveryMs);
+        connect(&gridFollows, &QTimer::timeout, this, [this] {
+            if (scrolledDuringExport_) {
+                scrolledDuringExport_ = false;
+                showRecordCount();
+                gridModel_->dataSetScrolled();
+            }
+        });
+        // The grid would fetch ahead of the walk; a failure would then be
+        // reported twice.
+        gridModel_->setFetchingHeld(true);
+        exportFeedback_ = &feedback;
+        gridFollows.start();
+        const auto walkEnded = qScopeGuard([this] {
+            exportFeedback_ = nullptr;
+            gridModel_->setFetchingHeld(false);
+            if (scrolledDuringExport_) {
+                scrolledDuringExport_ = false;
+                CDS1AfterScroll();
+            }
+        });
+        work(feedback);
+    }
+    if (closeAfterExport_) {
+        closeAfterExport_ = false;
+        close();
     }
 }
 

@@ -30,6 +30,7 @@ class Query;
 }  // namespace db
 
 class PanelStatusBar;
+class ProgressFeedback;
 class ResultGridModel;
 class Workspace;
 struct QueryWindowEngine;
@@ -122,6 +123,8 @@ public:
     void ToolButton16Click();
     void ToolButton17Click();
     void ToolButton19Click();
+    void ToolButton2Click();
+    void ToolButton4Click();
     void FileListBox1DblClick();
     void FileListBox2DblClick();
     void TabSQLShow();
@@ -173,6 +176,14 @@ private:
     void setHistoryPosition(int position);
     void changeStyle(WindowStyle style);
     void loadIntoMemo(const QString& path);
+    // The text exports' common part: the result written with `separator`.
+    void exportResult(const QString& path, const QString& separator);
+    // Work that walks the result (the exports): a progress dialog over the
+    // window, the grid catching up with the walk now and then instead of
+    // following every record, and a close of the window meanwhile put off
+    // until the work has unwound.
+    void walkResult(const QString& labelText, std::int64_t total,
+                    const std::function<void(ProgressFeedback&)>& work);
     // Runs a command; an error it raises goes to the general error handler.
     static void reportingErrors(const std::function<void()>& command);
 
@@ -189,6 +200,12 @@ private:
     bool bdeRunInProgress_ = false;
     bool changingStyle_ = false;
     bool formShown_ = false;
+    // While an export walks the result: its feedback, whether the dataset
+    // moved since the grid last caught up, and whether the window was asked
+    // to close meanwhile (it closes once the export has unwound).
+    ProgressFeedback* exportFeedback_ = nullptr;
+    bool scrolledDuringExport_ = false;
+    bool closeAfterExport_ = false;
 };
 
 }  // namespace tarnwell

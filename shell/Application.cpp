@@ -3,6 +3,7 @@
 #include <QIcon>
 #include <exception>
 
+#include "shell/Feedback.h"
 #include "shell/Prompt.h"
 
 // The resources live in a static library; nothing would pull them in.
@@ -28,6 +29,10 @@ bool Application::notify(QObject* receiver, QEvent* event) {
 }
 
 void reportUnhandledError(const std::exception& error) {
+    // The user asked for the stop and knows of it.
+    if (dynamic_cast<const OperationCanceled*>(&error) != nullptr) {
+        return;
+    }
     prompt().showMessage(QString::fromUtf8(error.what()));
 }
 

@@ -4,6 +4,7 @@
 #include <QProgressDialog>
 #include <QWidget>
 #include <algorithm>
+#include <vector>
 
 namespace tarnwell {
 
@@ -13,15 +14,31 @@ namespace {
 // enough that a walk of millions of records does not spend its time here.
 constexpr int kEventsEveryMs = 40;
 
+std::vector<ProgressFeedback*>& workInProgress() {
+    static std::vector<ProgressFeedback*> running;
+    return running;
+}
+
 }  // namespace
 
 ProgressFeedback::ProgressFeedback(QWidget* parent, QString labelText, std::int64_t total)
-    : parent_(parent), labelText_(std::move(labelText)), total_(total) {
+    : parent_(parent), watchesWindow_(parent != nullptr), labelText_(std::move(labelText)), total_(total) {
     started_.start();
     sinceEvents_.start();
+    workInProgress().push_back(this);
 }
 
-ProgressFeedback::~ProgressFeedback() { delete dialog_.data(); }
+ProgressFeedback::~ProgressFeedback() {
+    std::erase(workInProgress(), this);
+    delete dialog_.data();
+}
+
+bool ProgressFeedback::cancelAllWork() {
+    for (ProgressFeedback* work : workInProgress()) {
+        work->cancel();
+    }
+    return !workInProgress().empty();
+}
 
 void ProgressFeedback::setProgress(std::int64_t done) {
     done_ = done;
@@ -29,7 +46,7 @@ void ProgressFeedback::setProgress(std::int64_t done) {
         return;
     }
     sinceEvents_.restart();
-    if (!dialog_ && started_.elapsed() >= kShowAfterMs) {
+    if (!dialog_ && !canceled() && started_.elapsed() >= kShowAfterMs) {
         showDialog();
     }
     if (dialog_) {
@@ -42,7 +59,7 @@ void ProgressFeedback::setProgress(std::int64_t done) {
 
 bool ProgressFeedback::canceled() const {
     // A window that went away takes its work with it.
-    return canceled_ || parent_.isNull();
+    return canceled_ || (watchesWindow_ && parent_.isNull());
 }
 
 QProgressDialog* ProgressFeedback::dialog() const {

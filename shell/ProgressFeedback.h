@@ -29,6 +29,14 @@ public:
 
     void setProgress(std::int64_t done) override;
     bool canceled() const override;
+    // Asks the work to stop, as the cancel button does.
+    void cancel() { canceled_ = true; }
+
+    // Asks every work in progress under a ProgressFeedback to stop; true when
+    // there was any. Such work is somewhere down the stack of the caller's
+    // event handling and ends only once control returns to it, so whatever it
+    // uses (its window, the program) must stay until then.
+    static bool cancelAllWork();
 
     // The dialog once it is shown, else null (tests press its button).
     QProgressDialog* dialog() const;
@@ -41,6 +49,7 @@ private:
     void updateDialog();
 
     QPointer<QWidget> parent_;
+    bool watchesWindow_ = false;
     QString labelText_;
     std::int64_t total_ = 0;
     std::int64_t done_ = 0;

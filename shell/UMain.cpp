@@ -13,12 +13,15 @@
 #include <QShowEvent>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolButton>
 
 #include "connections/AdoConEd.h"
 #include "connections/UConnectEditor.h"
 #include "connections/UParmViewer.h"
 #include "query/UQueryEditor.h"
+#include "shell/DelimitedTextWriter.h"
+#include "shell/ProgressFeedback.h"
 #include "shell/Prompt.h"
 #include "shell/WindowStyle.h"
 #include "ui_UMain.h"
@@ -224,6 +227,14 @@ void TfrmMain::bringApplicationForward() {
 }
 
 void TfrmMain::exitProgram(ExitForm form) {
+    // Work with a progress dialog (an export) is below us on the stack and
+    // still uses its window: it is cancelled, and the exit waits for it to
+    // unwind.
+    if (ProgressFeedback::cancelAllWork()) {
+        constexpr int kRetryMs = 20;
+        QTimer::singleShot(kRetryMs, this, [this, form] { exitProgram(form); });
+        return;
+    }
     if (form == ExitForm::MainMenu && connectionBrowser) {
         delete connectionBrowser.data();
     }
@@ -236,6 +247,18 @@ void TfrmMain::exitProgram(ExitForm form) {
     trayIcon_->hide();
     QCoreApplication::processEvents();
     QCoreApplication::exit(0);
+}
+
+// --- Delimited text export -----------------------------------------------------
+
+void TfrmMain::SaveDataSetAsText(db::ClientDataSet& dataSet, const QString& path, const QString& separator) {
+    NoFeedback nobody;
+    SaveDataSetAsText(dataSet, path, separator, nobody);
+}
+
+void TfrmMain::SaveDataSetAsText(db::ClientDataSet& dataSet, const QString& path, const QString& separator,
+                                 Feedback& feedback) {
+    writeDataSetAsText(dataSet, path, separator, feedback);
 }
 
 // --- Connection registry -----------------------------------------------------

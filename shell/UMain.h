@@ -14,6 +14,7 @@
 namespace tarnwell::db {
 class AdoConnection;
 class AdoQuery;
+class ClientDataSet;
 class Database;
 class Session;
 }  // namespace tarnwell::db
@@ -30,6 +31,7 @@ class TfrmMain;
 
 namespace tarnwell {
 
+class Feedback;
 class TfrmConnectEditor;
 class TfrmQueryEditor;
 
@@ -93,6 +95,14 @@ public:
     // Restores the program's visible windows and raises them; a hidden main
     // window stays hidden. A second start asks for this.
     void bringApplicationForward();
+
+    // The delimited text export of a result (DelimitedTextWriter.h): `dataSet`
+    // from its first record to its last into the file `path`, values joined
+    // by `separator`. Raises the dataset's or the file's error; nothing of the
+    // main window is used.
+    static void SaveDataSetAsText(db::ClientDataSet& dataSet, const QString& path, const QString& separator);
+    static void SaveDataSetAsText(db::ClientDataSet& dataSet, const QString& path, const QString& separator,
+                                  Feedback& feedback);
 
     // --- What other windows read or set -------------------------------------
     QAction* MainLinker() const;

@@ -31,6 +31,15 @@ TEST(RowStore, KeepsNullsEmptyTextAndBinaryApart) {
     EXPECT_EQ(textOf(rows, 0, 3), "中文");
     EXPECT_THROW(rows.cell(1, 0), std::out_of_range);
     EXPECT_THROW(rows.cell(0, 4), std::out_of_range);
+
+    // The whole row at once gives the same cells.
+    RowStore::Cell all[4];
+    rows.cells(0, all);
+    for (std::size_t column = 0; column < 4; ++column) {
+        EXPECT_EQ(all[column].isNull, rows.cell(0, column).isNull) << column;
+        EXPECT_EQ(all[column].bytes, rows.cell(0, column).bytes) << column;
+    }
+    EXPECT_THROW(rows.cells(1, all), std::out_of_range);
 }
 
 TEST(RowStore, RowsSurviveCrossingBlocksAndHugeValues) {

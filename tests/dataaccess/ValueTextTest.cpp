@@ -84,5 +84,46 @@ TEST(ValueText, TimeZonePartsLeaveTheLongTimeFormat) {
         << "quoted letters are text, not format";
 }
 
+// Dates and times are formatted without asking QLocale for each value; the
+// text must be QLocale's all the same, in every locale's own formats.
+TEST(ValueText, DatesAndTimesReadAsQLocaleWritesThem) {
+    const QLocale locales[] = {
+        QLocale::c(),
+        QLocale(QLocale::Chinese, QLocale::TraditionalChineseScript, QLocale::Taiwan),
+        QLocale(QLocale::Chinese, QLocale::SimplifiedChineseScript, QLocale::China),
+        QLocale(QLocale::English, QLocale::UnitedStates),
+        QLocale(QLocale::English, QLocale::UnitedKingdom),
+        QLocale(QLocale::German, QLocale::Germany),
+        QLocale(QLocale::French, QLocale::France),
+        QLocale(QLocale::Japanese, QLocale::Japan),
+        QLocale(QLocale::Korean, QLocale::SouthKorea),
+        QLocale(QLocale::Arabic, QLocale::Egypt),
+        QLocale(QLocale::Hindi, QLocale::India),
+        QLocale(QLocale::Finnish, QLocale::Finland),
+    };
+    for (const QLocale& locale : locales) {
+        const ValueFormatter formatter(locale);
+        const std::string name = locale.name().toStdString();
+        for (QDate date(1999, 12, 25); date < QDate(2001, 1, 8); date = date.addDays(1)) {
+            const std::string canonical = date.toString(Qt::ISODate).toStdString();
+            const QString expected = locale.toString(date, formatter.dateFormat());
+            ASSERT_EQ(formatter.text(FieldKind::Date, RowStore::Cell{false, canonical}), expected)
+                << name << " " << canonical;
+        }
+        for (int second = 0; second < 24 * 3600; second += 37) {
+            const QTime time = QTime(0, 0).addSecs(second);
+            const std::string canonical = time.toString(Qt::ISODate).toStdString();
+            const QString expected = locale.toString(time, formatter.timeFormat());
+            ASSERT_EQ(formatter.text(FieldKind::Time, RowStore::Cell{false, canonical}), expected)
+                << name << " " << canonical;
+        }
+        EXPECT_EQ(shown(formatter, FieldKind::DateTime, "0987-06-05 00:30:00"),
+                  (locale.toString(QDate(987, 6, 5), formatter.dateFormat()) + u' ' +
+                   locale.toString(QTime(0, 30), formatter.timeFormat()))
+                      .toStdString())
+            << name;
+    }
+}
+
 }  // namespace
 }  // namespace tarnwell::test

@@ -8,20 +8,18 @@
 #include <QTemporaryDir>
 
 #include <cerrno>
-#include <clocale>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include "../support/FileSizeLimit.h"
 #include "query/SqlFile.h"
+#include "support/FileConditions.h"
 
 namespace tarnwell {
 namespace {
+
+using test::CharacterLocale;
+using test::FileSizeLimit;
+using test::Unwritable;
 
 class SqlFiles : public ::testing::Test {
 protected:
@@ -73,22 +71,6 @@ TEST_F(SqlFiles, loadingReadsTheLocaleEncodingAndFallsBackToBig5) {
     // A Big5 character whose second byte is "\" or "|" stays one character.
     EXPECT_EQ(loadSqlFile(write("trail.sql", "\xa5\x5c\xa6\x7c"), "UTF-8"), QStringLiteral("功帆"));
 }
-
-// Switches LC_CTYPE for one test and back.
-class CharacterLocale {
-public:
-    explicit CharacterLocale(const char* name) : before_(std::setlocale(LC_CTYPE, nullptr)) {
-        active_ = std::setlocale(LC_CTYPE, name) != nullptr;
-    }
-    ~CharacterLocale() { std::setlocale(LC_CTYPE, before_.c_str()); }
-    CharacterLocale(const CharacterLocale&) = delete;
-    CharacterLocale& operator=(const CharacterLocale&) = delete;
-    bool active() const { return active_; }
-
-private:
-    std::string before_;
-    bool active_ = false;
-};
 
 TEST_F(SqlFiles, theDefaultEncodingIsTheLocales) {
     {
@@ -190,57 +172,6 @@ TEST_F(SqlFiles, textTheEncodingCannotHoldIsRefusedNotSubstituted) {
     EXPECT_EQ(read(file), QByteArray("old"));
 }
 
-// Makes a file or folder unwritable for whoever runs the test. Permission
-// bits do not stop root, so for root the immutable flag is set as well.
-class Unwritable {
-public:
-    explicit Unwritable(const QString& target) : target_(QFile::encodeName(target)) {
-        struct stat info {};
-        ::stat(target_.constData(), &info);
-        mode_ = info.st_mode & 07777;
-        ::chmod(target_.constData(), mode_ & ~0222);
-        if (::geteuid() == 0) {
-            immutable_ = setImmutable(true);
-        }
-    }
-    ~Unwritable() {
-        if (immutable_) {
-            setImmutable(false);
-        }
-        ::chmod(target_.constData(), mode_);
-    }
-    Unwritable(const Unwritable&) = delete;
-    Unwritable& operator=(const Unwritable&) = delete;
-
-    bool holds() const { return ::geteuid() != 0 || immutable_; }
-
-private:
-    bool setImmutable(bool on) {
-        const int fd = ::open(target_.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) {
-            return false;
-        }
-        int flags = 0;
-        bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-        if (done) {
-            flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-            done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-        }
-        ::close(fd);
-        return done;
-    }
-
-    QByteArray target_;
-    mode_t mode_ = 0;
-    bool immutable_ = false;
-};
-
-#define REQUIRE_UNWRITABLE(guard)                                                         \
-    if (!(guard).holds()) {                                                               \
-        GTEST_SKIP() << "running as root on a file system without the immutable flag: " \
-                        "nothing here can refuse a write";                               \
-    }
-
 std::string saveFailure(const QString& file, const QString& text) {
     try {
         saveSqlFile(file, text, "UTF-8");
@@ -306,7 +237,7 @@ TEST_F(SqlFiles, aWriteThatFailsPartWayLeavesTheOldFile) {
 
     std::string message;
     {
-        const test::FileSizeLimit limit(4096);
+        const FileSizeLimit limit(4096);
         message = saveFailure(file, big);
     }
 

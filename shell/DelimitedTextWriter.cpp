@@ -1,0 +1,195 @@
+#include "shell/DelimitedTextWriter.h"
+
+#include "dataaccess/ClientDataSet.h"
+
+#include <cstring>
+
+namespace tarnwell {
+
+namespace {
+
+// Bytes gathered before they go to the file: large enough that writing costs
+// little per line, small enough not to count beside the result itself.
+constexpr qsizetype kBlockBytes = 256 * 1024;
+
+// Characters (not UTF-16 units) from 1 up to position `at`.
+qsizetype characterNumber(QStringView text, qsizetype at) {
+    return text.first(at).toUcs4().size() + 1;
+}
+
+// Every CR LF, then every tab, becomes one blank; in one pass, as neither
+// replacement can make a place for the other.
+template <typename Char, typename Out>
+void blankLineBreaksAndTabs(const Char* in, const Char* end, Out&& put) {
+    for (; in < end; ++in) {
+        if (*in == Char('\r') && in + 1 < end && in[1] == Char('\n')) {
+            put(Char(' '));
+            ++in;
+        } else if (*in == Char('\t')) {
+            put(Char(' '));
+        } else {
+            put(*in);
+        }
+    }
+}
+
+template <typename Char>
+const Char* firstLineBreakOrTab(const Char* in, const Char* end) {
+    while (in < end && *in != Char('\r') && *in != Char('\t')) {
+        ++in;
+    }
+    return in;
+}
+
+}  // namespace
+
+DelimitedTextWriter::DelimitedTextWriter(const QString& path, const QString& separator,
+                                         const QByteArray& encoding)
+    : path_(path), encoder_(encoding) {
+    if (!encoder_.isValid()) {
+        throw saveError(path, QStringLiteral("系統不支援 %1 編碼").arg(QString::fromLatin1(encoding)));
+    }
+    if (const qsizetype at = encoder_.append(separator, separator_); at >= 0) {
+        throw saveError(path, QStringLiteral("分隔符號的 %1 無法以 %2 編碼儲存")
+                                  .arg(describeCharacter(separator, at), encoder_.name()));
+    }
+    file_.emplace(path);
+    block_.resize(kBlockBytes + 64 * 1024);
+}
+
+char* DelimitedTextWriter::room(qsizetype bytes) {
+    if (used_ + bytes > block_.size()) {
+        flush();
+        if (bytes > block_.size()) {
+            block_.resize(bytes);
+        }
+    }
+    return block_.data() + used_;
+}
+
+void DelimitedTextWriter::addBytes(QByteArrayView bytes) {
+    std::memcpy(room(bytes.size()), bytes.data(), static_cast<std::size_t>(bytes.size()));
+    used_ += bytes.size();
+}
+
+void DelimitedTextWriter::addText(QString text, Line line, std::size_t field) {
+    if (line == Line::Record) {
+        const QChar* begin = text.constData();
+        const QChar* end = begin + text.size();
+        const QChar* first = firstLineBreakOrTab(begin, end);
+        if (first != end) {
+            QChar* out = text.data() + (first - begin);
+            blankLineBreaksAndTabs(text.constData() + (first - begin), text.constData() + text.size(),
+                                   [&out](QChar c) { *out++ = c; });
+            text.truncate(out - text.constData());
+        }
+    }
+    char* out = room(encoder_.maxBytes(text.size()));
+    if (const qsizetype at = encoder_.write(text, out); at >= 0) {
+        refuseCharacter(line, field, text, at);
+    }
+    used_ = out - block_.data();
+}
+
+// Text that is its own bytes in UTF-8 goes to a UTF-8 file as it is, but for
+// the two replacements; false, with nothing added, for bytes that are not
+// valid UTF-8 (the formatter's text then shows what stands for them).
+bool DelimitedTextWriter::addStoredText(std::string_view utf8) {
+    if (!QByteArrayView(utf8.data(), static_cast<qsizetype>(utf8.size())).isValidUtf8()) {
+        return false;
+    }
+    const char* begin = utf8.data();
+    const char* end = begin + utf8.size();
+    char* out = room(static_cast<qsizetype>(utf8.size()));
+    const char* first = firstLineBreakOrTab(begin, end);
+    std::memcpy(out, begin, static_cast<std::size_t>(first - begin));
+    out += first - begin;
+    if (first != end) {
+        blankLineBreaksAndTabs(first, end, [&out](char c) { *out++ = c; });
+    }
+    used_ = out - block_.data();
+    return true;
+}
+
+void DelimitedTextWriter::endLine() {
+    addBytes("\r\n");
+    if (used_ >= kBlockBytes) {
+        flush();
+    }
+}
+
+void DelimitedTextWriter::refuseCharacter(Line line, std::size_t field, QStringView text, qsizetype at) const {
+    const QString name = names_.value(static_cast<qsizetype>(field), QString::number(field + 1));
+    const QString where = line == Line::Header
+                              ? QStringLiteral("標題列的欄位 %1").arg(name)
+                              : QStringLiteral("第 %1 筆資料的欄位 %2").arg(records_).arg(name);
+    // In one pass: a field name may hold "%1" itself.
+    throw saveError(path_, QStringLiteral("%1 第 %2 個字 %3 無法以 %4 編碼儲存")
+                               .arg(where, QString::number(characterNumber(text, at)),
+                                    describeCharacter(text, at), encoder_.name()));
+}
+
+void DelimitedTextWriter::flush() {
+    file_->write(QByteArrayView(block_.constData(), used_));
+    used_ = 0;
+}
+
+void DelimitedTextWriter::writeHeader(const QStringList& displayNames) {
+    names_ = displayNames;
+    for (qsizetype field = 0; field < displayNames.size(); ++field) {
+        if (field > 0) {
+            addBytes(separator_);
+        }
+        addText(displayNames.at(field), Line::Header, static_cast<std::size_t>(field));
+    }
+    endLine();
+}
+
+void DelimitedTextWriter::writeRecord(const db::RowStore& rows, std::size_t row,
+                                      const std::vector<db::Column>& columns,
+                                      const db::ValueFormatter& formatter) {
+    ++records_;
+    cells_.resize(rows.columnCount());
+    rows.cells(row, cells_.data());
+    for (std::size_t field = 0; field < columns.size(); ++field) {
+        if (field > 0) {
+            addBytes(separator_);
+        }
+        const db::RowStore::Cell& cell = cells_[field];
+        if (cell.isNull) {
+            continue;
+        }
+        const db::FieldKind kind = columns[field].kind;
+        if (encoder_.isUtf8() && formatter.showsAsStored(kind) && addStoredText(cell.bytes)) {
+            continue;
+        }
+        addText(formatter.text(kind, cell), Line::Record, field);
+    }
+    endLine();
+}
+
+void DelimitedTextWriter::commit() {
+    flush();
+    file_->commit();
+}
+
+void writeDataSetAsText(db::ClientDataSet& dataSet, const QString& path, const QString& separator,
+                        Feedback& feedback, const QByteArray& encoding) {
+    dataSet.setActive(true);
+    dataSet.first();
+    DelimitedTextWriter writer(path, separator, encoding);
+    QStringList names;
+    for (const db::Field& field : dataSet.fields()) {
+        names << QString::fromStdString(field.displayName);
+    }
+    writer.writeHeader(names);
+    while (!dataSet.eof()) {
+        writer.writeRecord(dataSet.rows(), dataSet.currentRow(), dataSet.columns(), dataSet.valueFormatter());
+        feedback.setProgress(writer.recordsWritten());
+        feedback.throwIfCanceled();
+        dataSet.next();
+    }
+    writer.commit();
+}
+
+}  // namespace tarnwell

@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QByteArray>
+#include <QSaveFile>
+#include <QString>
+#include <QStringDecoder>
+#include <QStringEncoder>
+#include <QStringView>
+#include <stdexcept>
+
+namespace tarnwell {
+
+// What the program writes for people to open elsewhere (SQL files, exports)
+// shares these: the locale's encoding, a refusal of characters it cannot hold,
+// replacement of the target in one step, and the messages for failures.
+
+// A text file that could not be read or written. what() is the whole message
+// (UTF-8), ready for the general error handler to show.
+class TextFileError : public std::runtime_error {
+public:
+    explicit TextFileError(const QString& message);
+};
+
+// The encoding the locale uses for text files ("UTF-8", "BIG5", ...). A plain
+// ASCII locale counts as UTF-8, as it does for Qt itself.
+QByteArray localeTextEncoding();
+
+// The system's own text for an errno value, in the locale's language.
+QString systemMessage(int code);
+
+// "無法儲存檔案 "<path>": <reason>"
+TextFileError saveError(const QString& path, const QString& reason);
+// "無法開啟檔案 "<path>": <reason>"
+TextFileError openError(const QString& path, const QString& reason);
+
+// A character for a message: "中" (U+4E2D), or only its code when it cannot be
+// shown (a control character, half a surrogate pair).
+QString describeCharacter(QStringView text, qsizetype at);
+
+// Encodes text in one encoding and refuses what that encoding cannot hold:
+// whatever would not come back unchanged when read again (substitutes such as
+// "?", look-alike mappings, half a surrogate pair).
+class StrictEncoder {
+public:
+    explicit StrictEncoder(const QByteArray& encoding);
+
+    bool isValid() const { return encoder_.isValid(); }
+    bool isUtf8() const { return utf8_; }
+    // The encoding's name for messages.
+    QString name() const { return name_; }
+
+    // Appends the bytes of `text` to `out` and gives -1; or, leaving `out` as
+    // it was, the position in `text` of the first character not held.
+    qsizetype append(QStringView text, QByteArray& out);
+
+    // The same into memory the caller holds: at most maxBytes(text.size())
+    // bytes from `out` on, which then points past them.
+    qsizetype write(QStringView text, char*& out);
+    qsizetype maxBytes(qsizetype length) const { return encoder_.requiredSpace(length); }
+
+private:
+    qsizetype writeUtf8(QStringView text, char*& out);
+    qsizetype writeRoundTrip(QStringView text, char*& out);
+
+    QStringEncoder encoder_;
+    QStringDecoder decoder_;
+    QString name_;
+    bool utf8_ = false;
+};
+
+// A file written to a temporary file beside its target, which replaces the
+// target only on commit(): until then, and whenever writing fails or stops,
+// an existing file keeps every byte it had and nothing else is left behind.
+//
+// An existing target is replaced only if it is a plain file that we may
+// write: saving fails where writing it in place would. Failures throw
+// TextFileError with the system's reason.
+class AtomicFile {
+public:
+    explicit AtomicFile(const QString& path);
+    ~AtomicFile();
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+
+    void write(QByteArrayView bytes);
+    void commit();
+
+    const QString& path() const { return path_; }
+
+private:
+    QString path_;
+    QSaveFile file_;
+    bool committed_ = false;
+};
+
+}  // namespace tarnwell
