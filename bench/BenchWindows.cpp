@@ -14,8 +14,8 @@
 #include "query/UQueryEditor.h"
 #include "shell/Application.h"
 #include "shell/Fonts.h"
-#include "shell/QueryWindowLists.h"
 #include "shell/UMain.h"
+#include "shell/Workspace.h"
 
 namespace tarnwell::bench {
 
@@ -86,11 +86,11 @@ QString valueOf(const Params& params, const std::string& key) {
 AliasQueryWindow::AliasQueryWindow(const ScratchDirectory& scratch, const std::string& name,
                                    const std::string& driver, const Params& params) {
     const std::string aliasFile = writeAliasFile(scratch, name, driver, params);
-    main_ = std::make_unique<TfrmMain>(std::make_unique<db::Session>(db::SessionConfig{aliasFile, {}, false}));
+    workspace_ = std::make_unique<Workspace>(std::make_unique<db::Session>(db::SessionConfig{aliasFile, {}, false}));
+    main_ = std::make_unique<TfrmMain>(*workspace_);
     main_->AddConnectedBDE(QString::fromStdString(name), QString(), QString(), valueOf(params, "USER NAME"),
                            valueOf(params, "PASSWORD"));
-    main_->OpenQueryWindow(QueryWindowForm::QueryWindow);
-    window_ = qobject_cast<TfrmQueryEditor*>(openQueryWindows().value(0));
+    window_ = main_->OpenQueryWindow(QueryWindowForm::QueryWindow);
     if (window_ == nullptr) {
         throw std::runtime_error("no query window opened");
     }

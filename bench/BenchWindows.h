@@ -17,6 +17,7 @@ namespace tarnwell {
 class Application;
 class TfrmMain;
 class TfrmQueryEditor;
+class Workspace;
 }  // namespace tarnwell
 
 namespace tarnwell::bench {
@@ -59,7 +60,7 @@ private:
     PromptOverride installed_;
 };
 
-// A main window whose session knows one alias, [name] of type `driver` with
+// A workspace and main window whose session knows one alias, [name] of type `driver` with
 // `params`, logged into and registered, and a query window on it.
 class AliasQueryWindow {
 public:
@@ -76,6 +77,7 @@ public:
     void run(const QString& sql);
 
 private:
+    std::unique_ptr<Workspace> workspace_;
     std::unique_ptr<TfrmMain> main_;
     TfrmQueryEditor* window_ = nullptr;
 };

@@ -52,8 +52,8 @@
 #include "query/QueryWidgets.h"
 #include "query/UQueryEditor.h"
 #include "shell/Application.h"
-#include "shell/QueryWindowLists.h"
 #include "shell/UMain.h"
+#include "shell/Workspace.h"
 
 namespace tarnwell::bench {
 
@@ -200,12 +200,12 @@ int measure(const Options& options) {
         file.write(QByteArray("[") + kAlias + "]\nTYPE=SQLITE\nPATH=" + databaseFile.toUtf8() + "\n");
     }
     BenchPrompt prompter;
-    TfrmMain mainWindow(std::make_unique<db::Session>(db::SessionConfig{aliasFile.toStdString(), {}, false}));
-    execute(mainWindow.Session1(), kTable);
-    execute(mainWindow.Session1(), kRows);
+    Workspace workspace(std::make_unique<db::Session>(db::SessionConfig{aliasFile.toStdString(), {}, false}));
+    TfrmMain mainWindow(workspace);
+    execute(workspace.Session1(), kTable);
+    execute(workspace.Session1(), kRows);
     mainWindow.AddConnectedBDE(QString::fromLatin1(kAlias), {}, {}, {}, {});
-    mainWindow.OpenQueryWindow(QueryWindowForm::QueryWindow);
-    auto* window = qobject_cast<TfrmQueryEditor*>(openQueryWindows().value(0));
+    TfrmQueryEditor* window = mainWindow.OpenQueryWindow(QueryWindowForm::QueryWindow);
     if (window == nullptr) {
         note("no query window");
         return 1;

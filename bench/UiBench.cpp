@@ -40,8 +40,8 @@
 #include "query/ResultGridModel.h"
 #include "query/UQueryEditor.h"
 #include "shell/Application.h"
-#include "shell/QueryWindowLists.h"
 #include "shell/UMain.h"
+#include "shell/Workspace.h"
 
 namespace tarnwell::bench {
 
@@ -140,12 +140,12 @@ int measure(const std::map<QString, QString>& server) {
             << "\nPORT=" << valueOr(server, "port", "5432")
             << "\nDATABASE NAME=" << valueOr(server, "dbname", "postgres") << "\n";
     }
-    TfrmMain mainWindow(std::make_unique<db::Session>(db::SessionConfig{aliasFile.toStdString(), {}, false}));
+    Workspace workspace(std::make_unique<db::Session>(db::SessionConfig{aliasFile.toStdString(), {}, false}));
+    TfrmMain mainWindow(workspace);
     mainWindow.AddConnectedBDE(QStringLiteral("BENCHPG"), QString(), QString(),
                                valueOr(server, "user", ""),
                                valueOr(server, "password", ""));
-    mainWindow.OpenQueryWindow(QueryWindowForm::QueryWindow);
-    auto* window = qobject_cast<TfrmQueryEditor*>(openQueryWindows().value(0));
+    TfrmQueryEditor* window = mainWindow.OpenQueryWindow(QueryWindowForm::QueryWindow);
     if (window == nullptr) {
         std::fprintf(stderr, "tarnwell-bench: no query window\n");
         return 1;

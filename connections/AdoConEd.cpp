@@ -7,16 +7,21 @@
 #include <QPalette>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTabWidget>
 #include <QTreeWidget>
 #include <algorithm>
 
 #include "connections/ConnectionHelp.h"
 #include "connections/DataLinkDialog.h"
+#include "connections/UConnectEditor.h"
 #include "dataaccess/AdoConnection.h"
+#include "dataaccess/ConnectionString.h"
+#include "dataaccess/DbError.h"
 #include "dataaccess/DataLink.h"
 #include "dataaccess/Paths.h"
+#include "shell/ConnectionRegistry.h"
 #include "shell/Prompt.h"
-#include "shell/UMain.h"
+#include "shell/Workspace.h"
 #include "ui_AdoConEd.h"
 
 namespace tarnwell {
@@ -32,39 +37,23 @@ constexpr int kIndexPicture = 2;
 constexpr int kProviderPicture = 7;
 constexpr int kDataSourcePicture = 8;
 
-// A path as a connection-string value: quoted only where the engine would
-// otherwise cut it (";", quotes, blanks at its ends).
-QString connectionStringValue(const QString& value) {
-    const bool plain = !value.contains(QLatin1Char(';')) && !value.startsWith(QLatin1Char('"')) &&
-                       !value.startsWith(QLatin1Char('\'')) && value.trimmed() == value;
-    if (plain) {
-        return value;
-    }
-    QString doubled = value;
-    doubled.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + doubled + QLatin1Char('"');
-}
-
+// The file text after "FILE NAME=": a path that had to be quoted (written
+// by dataLinkFileConnectionString) is read back through the engine's reader;
+// anything else is shown as it stands.
 QString unquotedValue(const QString& value) {
-    if (value.size() >= 2 && value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"'))) {
-        QString inner = value.mid(1, value.size() - 2);
-        inner.replace(QStringLiteral("\"\""), QStringLiteral("\""));
-        return inner;
+    try {
+        const db::ConnectionString read = db::ConnectionString::parse("FILE NAME=" + value.toStdString());
+        if (read.entries().size() == 1) {
+            return QString::fromStdString(read.value("FILE NAME"));
+        }
+    } catch (const db::DbError&) {
     }
     return value;
 }
 
-QIcon adoPicture(int index) {
-    const TfrmMain* main = frmMain();
-    if (main == nullptr || index >= main->ImageADO().size()) {
-        return {};
-    }
-    return main->ImageADO().at(index);
-}
-
-QTreeWidgetItem* addNode(QTreeWidgetItem* item, const QString& text, int picture) {
+QTreeWidgetItem* addNode(QTreeWidgetItem* item, const QString& text, const QList<QIcon>& pictures, int picture) {
     item->setText(0, text);
-    item->setIcon(0, adoPicture(picture));
+    item->setIcon(0, pictures.value(picture));
     return item;
 }
 
@@ -113,7 +102,10 @@ QString dataLinkFileConnectionString(const QString& fileText) {
     const QString path = fileText.contains(QLatin1Char('/'))
                              ? fileText
                              : dataLinkFolderPath() + QLatin1Char('/') + fileText;
-    return kFileNameKey + connectionStringValue(path);
+    // Quoted where the engine's reader would otherwise cut the path.
+    db::ConnectionString entry;
+    entry.set("FILE NAME", path.toStdString());
+    return QString::fromStdString(entry.text());
 }
 
 std::optional<QString> dataLinkFileShownFor(const QString& connectionString) {
@@ -272,30 +264,72 @@ bool EditConnectionString(db::AdoConnection& connection, const QString& ownerNam
     return true;
 }
 
+// --- The new-connection command ------------------------------------------------
+
+void newAdoConnection(Workspace& workspace, TfrmConnectEditor& browser, QWidget& owner) {
+    browser.Page_Con()->setCurrentIndex(0);
+
+    db::AdoConnection& connection = workspace.ADOCon1();
+    connection.resetToNewConnectionDefaults();
+    if (!EditConnectionString(connection, owner.objectName(), QStringLiteral("ADOCon1"), &owner)) {
+        return;
+    }
+    if (QString::fromStdString(connection.connectionString()).trimmed().isEmpty()) {
+        return;
+    }
+
+    // Synchronous: the connection timeout bounds the wait.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    bool opened = false;
+    try {
+        connection.open();
+        opened = true;
+    } catch (const std::exception&) {
+        connection.close();
+    }
+    QApplication::restoreOverrideCursor();
+    if (!opened) {
+        prompt().showMessage(QStringLiteral("資料來源連結失敗"));
+        return;
+    }
+
+    // What the engine completed, not what the dialog gave.
+    const QString connectionString = QString::fromStdString(connection.connectionString());
+    const QString provider = ConnectionStringValue(connectionString, QStringLiteral("Provider="));
+    const QString dataSource = ConnectionStringValue(connectionString, QStringLiteral("Data Source="));
+    ConnectionRegistry& registry = workspace.registry();
+    if (const std::optional<int> position = registry.addAdo({connectionString, provider, dataSource})) {
+        fileAdoConnection(*browser.TrvADO(), workspace.ImageADO(), provider, dataSource,
+                          QString::fromStdString(connection.provider()), *position);
+    }
+    registry.RefreshConnectAliases();
+    browser.EdtConnectDB()->setText(dataSource);
+}
+
 // --- The ADO tree -------------------------------------------------------------
 
-QTreeWidgetItem* AddAdoTreeNode(QTreeWidget& tree, const QString& provider, const QString& dataSource,
-                                const QString& reportedProvider) {
+QTreeWidgetItem* AddAdoTreeNode(QTreeWidget& tree, const QList<QIcon>& pictures, const QString& provider,
+                                const QString& dataSource, const QString& reportedProvider) {
     QTreeWidgetItem* providerNode = providerNodeFor(tree, provider, reportedProvider);
     if (providerNode == nullptr) {
-        providerNode = addNode(new QTreeWidgetItem(&tree), reportedProvider, kProviderPicture);
+        providerNode = addNode(new QTreeWidgetItem(&tree), reportedProvider, pictures, kProviderPicture);
     }
     if (childWithText(*providerNode, dataSource) != nullptr) {
         return nullptr;
     }
-    return addNode(new QTreeWidgetItem(providerNode), dataSource, kDataSourcePicture);
+    return addNode(new QTreeWidgetItem(providerNode), dataSource, pictures, kDataSourcePicture);
 }
 
-QTreeWidgetItem* fileAdoConnection(QTreeWidget& tree, const QString& provider, const QString& dataSource,
-                                   const QString& reportedProvider, int position) {
-    QTreeWidgetItem* dataSourceNode = AddAdoTreeNode(tree, provider, dataSource, reportedProvider);
+QTreeWidgetItem* fileAdoConnection(QTreeWidget& tree, const QList<QIcon>& pictures, const QString& provider,
+                                   const QString& dataSource, const QString& reportedProvider, int position) {
+    QTreeWidgetItem* dataSourceNode = AddAdoTreeNode(tree, pictures, provider, dataSource, reportedProvider);
     if (dataSourceNode == nullptr) {
         // The provider node lists the data source already (two providers
         // that share their first seven characters): the entry goes with it.
         dataSourceNode = childWithText(*providerNodeFor(tree, provider, reportedProvider), dataSource);
     }
     QTreeWidgetItem* indexNode = addNode(new QTreeWidgetItem(dataSourceNode),
-                                         QStringLiteral("Index:%1").arg(position), kIndexPicture);
+                                         QStringLiteral("Index:%1").arg(position), pictures, kIndexPicture);
     // The new entry in sight.
     for (QTreeWidgetItem* node = dataSourceNode; node != nullptr; node = node->parent()) {
         node->setExpanded(true);

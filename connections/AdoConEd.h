@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDialog>
+#include <QIcon>
+#include <QList>
 #include <QString>
 #include <memory>
 #include <optional>
@@ -22,6 +24,9 @@ namespace tarnwell {
 namespace db {
 class AdoConnection;
 }
+
+class TfrmConnectEditor;
+class Workspace;
 
 // The connection-string dialog: the string is either typed (or built with
 // the data-link dialog) or taken from a data link file, which is named by
@@ -73,6 +78,15 @@ private:
 bool EditConnectionString(db::AdoConnection& connection, const QString& ownerName,
                           const QString& objectName, QWidget* parent = nullptr);
 
+// The new-connection command: the browser turns to its ADO page; the
+// workspace's ADOCon1 is reset and given the string the connection-string
+// dialog ends with (titled after `owner`, which owns the dialog); it opens,
+// and the connection it completed is registered, filed in the browser's ADO
+// tree and shown in its EdtConnectDB. The query windows refill their lists
+// after every open, whether or not it registered anything. A connection that
+// fails to open is reported and leaves everything else as it was.
+void newAdoConnection(Workspace& workspace, TfrmConnectEditor& browser, QWidget& owner);
+
 // --- Data link file names ----------------------------------------------------
 // Paths here use "/"; a name without "/" is a bare name in the data-link
 // folder.
@@ -89,21 +103,22 @@ std::optional<QString> dataLinkFileShownFor(const QString& connectionString);
 
 // --- The ADO tree -------------------------------------------------------------
 // Level 0: providers (picture 7), level 1: their data sources (picture 8),
-// level 2: "Index:<n>" for the n-th registry entry (picture 2). Providers
-// whose names agree in their first seven characters share the node of the
-// one filed first.
+// level 2: "Index:<n>" for the n-th registry entry (picture 2), the pictures
+// taken from `pictures` (the workspace's ImageADO). Providers whose names
+// agree in their first seven characters share the node of the one filed
+// first.
 
 // The data-source node under which a new registry entry is filed, added with
 // its provider node as needed, or none when the provider node found already
 // lists the data source. A provider without a node gets one named after
 // `reportedProvider`, the name the open connection reports.
-QTreeWidgetItem* AddAdoTreeNode(QTreeWidget& tree, const QString& provider, const QString& dataSource,
-                                const QString& reportedProvider);
+QTreeWidgetItem* AddAdoTreeNode(QTreeWidget& tree, const QList<QIcon>& pictures, const QString& provider,
+                                const QString& dataSource, const QString& reportedProvider);
 
 // Files registry entry `position` in the tree: its "Index:" node goes under
 // the data-source node that AddAdoTreeNode gives, or under the data-source
 // node already listed when it gives none. Returns the "Index:" node.
-QTreeWidgetItem* fileAdoConnection(QTreeWidget& tree, const QString& provider, const QString& dataSource,
-                                   const QString& reportedProvider, int position);
+QTreeWidgetItem* fileAdoConnection(QTreeWidget& tree, const QList<QIcon>& pictures, const QString& provider,
+                                   const QString& dataSource, const QString& reportedProvider, int position);
 
 }  // namespace tarnwell

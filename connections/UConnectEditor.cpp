@@ -1,15 +1,14 @@
 #include "connections/UConnectEditor.h"
 
-#include <QAction>
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
+#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPointer>
-#include <QStatusBar>
 #include <QTreeWidgetItem>
 
 #include "connections/FormFont.h"
@@ -19,7 +18,7 @@
 #include "dataaccess/Session.h"
 #include "shell/Application.h"
 #include "shell/Prompt.h"
-#include "shell/UMain.h"
+#include "shell/Workspace.h"
 #include "ui_UConnectEditor.h"
 
 namespace tarnwell {
@@ -77,8 +76,14 @@ int nodeLevel(const QTreeWidgetItem& node) {
     return level;
 }
 
-TfrmConnectEditor::TfrmConnectEditor(TfrmMain& mainWindow)
-    : QWidget(&mainWindow, Qt::Window), ui(std::make_unique<Ui::TfrmConnectEditor>()), mainWindow_(mainWindow) {
+TfrmConnectEditor::TfrmConnectEditor(Workspace& workspace, QMdiArea& home, const QWidget& coolBar,
+                                     const QWidget& statusBar)
+    : QWidget(home.window(), Qt::Window),
+      ui(std::make_unique<Ui::TfrmConnectEditor>()),
+      workspace_(workspace),
+      home_(home),
+      coolBar_(coolBar),
+      statusBar_(statusBar) {
     ui->setupUi(this);
     setUpFontsAndPictures();
     ui->Panel1->installEventFilter(this);
@@ -96,15 +101,15 @@ TfrmConnectEditor::~TfrmConnectEditor() {
 
 TfrmConnectEditor* TfrmConnectEditor::instance() { return browserReference().data(); }
 
-TfrmConnectEditor& TfrmConnectEditor::obtain(TfrmMain& mainWindow) {
+TfrmConnectEditor& TfrmConnectEditor::obtain(Workspace& workspace, QMdiArea& home, const QWidget& coolBar,
+                                             const QWidget& statusBar) {
     if (TfrmConnectEditor* browser = instance()) {
         return *browser;
     }
-    auto* browser = new TfrmConnectEditor(mainWindow);
+    auto* browser = new TfrmConnectEditor(workspace, home, coolBar, statusBar);
     const QSize laidOut = browser->size();
-    setWindowStyle(*browser, WindowStyle::MdiChild, mainWindow);
+    setWindowStyle(*browser, WindowStyle::MdiChild, home);
     setWindowRect(*browser, QRect(QPoint(0, 0), laidOut));
-    mainWindow.connectionBrowser = browser;
     return *browser;
 }
 
@@ -162,7 +167,7 @@ void TfrmConnectEditor::connectCommands() {
 // --- Showing and placing -------------------------------------------------------
 
 void TfrmConnectEditor::OpenConnectionBrowser() {
-    present(mainWindow_.isVisible() ? WindowStyle::MdiChild : WindowStyle::Normal);
+    present(home_.window()->isVisible() ? WindowStyle::MdiChild : WindowStyle::Normal);
 }
 
 void TfrmConnectEditor::showInItsStyle() { present(std::nullopt); }
@@ -171,9 +176,9 @@ void TfrmConnectEditor::SpeedButton1Click() { present(WindowStyle::MdiChild); }
 
 void TfrmConnectEditor::SpeedButton2Click() { present(WindowStyle::Normal); }
 
-void TfrmConnectEditor::SpeedButton3Click() { mainWindow_.ToolButton1Click(); }
+void TfrmConnectEditor::SpeedButton3Click() { emit newConnectionRequested(); }
 
-void TfrmConnectEditor::SpeedButton5Click() { mainWindow_.OpenQueryWindow(QueryWindowForm::Tray); }
+void TfrmConnectEditor::SpeedButton5Click() { emit queryWindowRequested(); }
 
 bool TfrmConnectEditor::isShownInItsStyle() const {
     if (const QMdiSubWindow* frame = mdiSubWindowOf(*this)) {
@@ -186,7 +191,7 @@ void TfrmConnectEditor::present(std::optional<WindowStyle> style) {
     const bool wasShown = isShownInItsStyle();
     const WindowStyle before = windowStyle(*this);
     if (style) {
-        setWindowStyle(*this, *style, mainWindow_);
+        setWindowStyle(*this, *style, home_);
     }
     const bool docked = windowStyle(*this) == WindowStyle::MdiChild;
     (docked ? ui->SpeedButton1 : ui->SpeedButton2)->setChecked(true);
@@ -214,11 +219,11 @@ void TfrmConnectEditor::resetPlace() {
 void TfrmConnectEditor::PlaceConnectionBrowser() {
     // The bars have their laid-out heights only once the main window's layout
     // ran, which a main window never shown has not done yet.
-    if (QLayout* layout = mainWindow_.layout()) {
+    QWidget& mainWindow = *home_.window();
+    if (QLayout* layout = mainWindow.layout()) {
         layout->activate();
     }
-    const int height = mainWindow_.frameGeometry().height() - mainWindow_.CoolBar1()->height() -
-                       mainWindow_.StatusBar1()->height() - 50;
+    const int height = mainWindow.frameGeometry().height() - coolBar_.height() - statusBar_.height() - 50;
     setWindowRect(*this, QRect(0, 0, windowSize(*this).width(), height));
     fitConnectionEdit();
 }
@@ -253,9 +258,9 @@ void TfrmConnectEditor::closeEvent(QCloseEvent* event) {
     event->ignore();
     windowFrame(*this).hide();
     hide();
-    setWindowStyle(*this, WindowStyle::Normal, mainWindow_);
+    setWindowStyle(*this, WindowStyle::Normal, home_);
     ui->SpeedButton2->setChecked(true);
-    mainWindow_.MainLinker()->setChecked(false);
+    emit hiddenByClose();
 }
 
 // --- The alias tree ---------------------------------------------------------------
@@ -265,10 +270,10 @@ void TfrmConnectEditor::TabBdeShow() {
     if (tree.topLevelItemCount() > 0) {
         return;
     }
-    const QList<QIcon>& pictures = mainWindow_.ImageBDE();
+    const QList<QIcon>& pictures = workspace_.ImageBDE();
     auto* root = new QTreeWidgetItem(&tree, {QStringLiteral("BDE")});
     root->setIcon(0, pictures.at(kPictureNode));
-    for (const std::string& name : mainWindow_.Session1().aliasNames()) {
+    for (const std::string& name : workspace_.Session1().aliasNames()) {
         auto* alias = new QTreeWidgetItem(root, {fromUtf8(name)});
         alias->setIcon(0, pictures.at(kPictureAlias));
         auto* placeholder = new QTreeWidgetItem(alias, {kNotConnected});
@@ -301,8 +306,8 @@ void TfrmConnectEditor::loginToAlias(QTreeWidgetItem& node) {
         return;
     }
     const QString aliasName = node.text(0);
-    db::Database& testConnection = mainWindow_.BDE_DB();
-    db::Session& session = mainWindow_.Session1();
+    db::Database& testConnection = workspace_.BDE_DB();
+    db::Session& session = workspace_.Session1();
 
     testConnection.close();
     testConnection.setParams(session.aliasParams(aliasName.toStdString()));
@@ -333,16 +338,16 @@ void TfrmConnectEditor::loginToAlias(QTreeWidgetItem& node) {
     ui->EdtConnectDB->setText(aliasName);
 
     const db::ParamList& params = testConnection.params();
-    const QIcon& nodePicture = mainWindow_.ImageBDE().at(kPictureNode);
+    const QIcon& nodePicture = workspace_.ImageBDE().at(kPictureNode);
     auto* userNode = new QTreeWidgetItem(&node, {QStringLiteral("USER NAME=") + fromUtf8(params.value("USER NAME"))});
     userNode->setIcon(0, nodePicture);
     auto* passwordNode = new QTreeWidgetItem(&node, {QStringLiteral("PASSWORD=") + fromUtf8(params.value("PASSWORD"))});
     passwordNode->setIcon(0, nodePicture);
     delete node.takeChild(0);
 
-    mainWindow_.AddConnectedBDE(ui->EdtConnectDB->text(), fromUtf8(params.value("SERVER NAME")),
-                                fromUtf8(params.value("DATABASE NAME")), fromUtf8(params.value("USER NAME")),
-                                fromUtf8(params.value("PASSWORD")));
+    workspace_.registry().addBde({ui->EdtConnectDB->text(), fromUtf8(params.value("SERVER NAME")),
+                                  fromUtf8(params.value("DATABASE NAME")), fromUtf8(params.value("USER NAME")),
+                                  fromUtf8(params.value("PASSWORD"))});
 
     // The viewer shows the selected alias; the test connection goes back to
     // that alias's parameters. Without a selected alias there is none to load.
@@ -355,7 +360,7 @@ void TfrmConnectEditor::loginToAlias(QTreeWidgetItem& node) {
     }
 
     ui->TrvBDE->setCurrentItem(&node);
-    node.setIcon(0, mainWindow_.ImageBDE().at(kPictureLoggedIn));
+    node.setIcon(0, workspace_.ImageBDE().at(kPictureLoggedIn));
 }
 
 QTreeWidgetItem* TfrmConnectEditor::selectedNode() const {
@@ -380,7 +385,7 @@ void TfrmConnectEditor::TrvBDEClickReportingErrors() {
 }
 
 void TfrmConnectEditor::pointTestConnectionAt(const QTreeWidgetItem& alias) {
-    db::Database& testConnection = mainWindow_.BDE_DB();
+    db::Database& testConnection = workspace_.BDE_DB();
     const db::ParamList previousParams = testConnection.params();
     const std::string previousAlias = testConnection.aliasName();
     const std::string aliasName = alias.text(0).toStdString();
@@ -388,7 +393,7 @@ void TfrmConnectEditor::pointTestConnectionAt(const QTreeWidgetItem& alias) {
         testConnection.close();
         testConnection.setAliasName({});
         testConnection.setDriverName({});
-        testConnection.setParams(mainWindow_.Session1().aliasParams(aliasName));
+        testConnection.setParams(workspace_.Session1().aliasParams(aliasName));
         testConnection.setAliasName(aliasName);
         // As the login does: the configured user name gives way, both login
         // lines go at the end (a configured password stays in front).

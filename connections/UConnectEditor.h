@@ -7,6 +7,7 @@
 #include "shell/WindowStyle.h"
 
 class QLineEdit;
+class QMdiArea;
 class QTabWidget;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -18,23 +19,28 @@ class TfrmConnectEditor;
 
 namespace tarnwell {
 
-class TfrmMain;
+class Workspace;
 
 // The connection browser: the tree of aliases on its BDE page, the tree of
 // connection-string connections on its ADO page, and the current connection
 // in EdtConnectDB, from which new query windows are preset. At most one
 // exists; it is made on demand and lives until exit (closing only hides it).
+//
+// It docks in `home`, the main window's MDI area, and takes its height from
+// the main window less the bars `coolBar` and `statusBar` of that window. The
+// commands it starts that belong to the main window go out as signals.
 class TfrmConnectEditor : public QWidget {
     Q_OBJECT
 public:
-    explicit TfrmConnectEditor(TfrmMain& mainWindow);
+    TfrmConnectEditor(Workspace& workspace, QMdiArea& home, const QWidget& coolBar, const QWidget& statusBar);
     ~TfrmConnectEditor() override;
 
     // The browser while it exists, else null.
     static TfrmConnectEditor* instance();
     // The browser, made when absent: a child of the main window's MDI area,
     // not yet shown.
-    static TfrmConnectEditor& obtain(TfrmMain& mainWindow);
+    static TfrmConnectEditor& obtain(Workspace& workspace, QMdiArea& home, const QWidget& coolBar,
+                                     const QWidget& statusBar);
 
     QLineEdit* EdtConnectDB() const;
     // Page 0 "ADO", page 1 "BDE".
@@ -81,6 +87,14 @@ public:
     // Text of the only child of an alias not logged into.
     static const QString kNotConnected;
 
+signals:
+    // SpeedButton3: the new-connection command.
+    void newConnectionRequested();
+    // SpeedButton5: a new query window, as the tray opens it.
+    void queryWindowRequested();
+    // Closing put the browser away: the main menu's check mark goes.
+    void hiddenByClose();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -100,7 +114,10 @@ private:
     void pointTestConnectionAt(const QTreeWidgetItem& alias);
 
     std::unique_ptr<Ui::TfrmConnectEditor> ui;
-    TfrmMain& mainWindow_;
+    Workspace& workspace_;
+    QMdiArea& home_;
+    const QWidget& coolBar_;
+    const QWidget& statusBar_;
     bool loginPending_ = false;
 };
 

@@ -1,8 +1,8 @@
 #include "connections/UParmViewer.h"
 
-#include <QAction>
 #include <QCloseEvent>
 #include <QHeaderView>
+#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPointer>
 #include <QShowEvent>
@@ -12,8 +12,8 @@
 #include "connections/UConnectEditor.h"
 #include "dataaccess/Database.h"
 #include "dataaccess/Session.h"
-#include "shell/UMain.h"
 #include "shell/WindowStyle.h"
+#include "shell/Workspace.h"
 #include "ui_UParmViewer.h"
 
 namespace tarnwell {
@@ -31,8 +31,8 @@ QString fromUtf8(const std::string& text) { return QString::fromStdString(text);
 
 }  // namespace
 
-TfrmParmViewer::TfrmParmViewer(TfrmMain& mainWindow)
-    : QWidget(&mainWindow, Qt::Window), ui(std::make_unique<Ui::TfrmParmViewer>()), mainWindow_(mainWindow) {
+TfrmParmViewer::TfrmParmViewer(Workspace& workspace, QMdiArea& home)
+    : QWidget(home.window(), Qt::Window), ui(std::make_unique<Ui::TfrmParmViewer>()), workspace_(workspace) {
     ui->setupUi(this);
     setFormFont(*this, pixelFont("細明體", 13));
     setUpGrid();
@@ -47,11 +47,11 @@ TfrmParmViewer::~TfrmParmViewer() {
 
 TfrmParmViewer* TfrmParmViewer::instance() { return viewerReference().data(); }
 
-TfrmParmViewer& TfrmParmViewer::showViewer(TfrmMain& mainWindow) {
+TfrmParmViewer& TfrmParmViewer::showViewer(Workspace& workspace, QMdiArea& home) {
     TfrmParmViewer* viewer = instance();
     if (viewer == nullptr) {
-        viewer = new TfrmParmViewer(mainWindow);
-        setWindowStyle(*viewer, WindowStyle::MdiChild, mainWindow);
+        viewer = new TfrmParmViewer(workspace, home);
+        setWindowStyle(*viewer, WindowStyle::MdiChild, home);
         windowFrame(*viewer).showMaximized();
     }
     showWindow(*viewer);
@@ -109,13 +109,13 @@ void TfrmParmViewer::ShowAliasParams(const QTreeWidgetItem& alias) {
         return;
     }
     const std::string name = alias.text(0).toStdString();
-    db::Database& testConnection = mainWindow_.BDE_DB();
+    db::Database& testConnection = workspace_.BDE_DB();
     testConnection.close();
-    testConnection.setParams(mainWindow_.Session1().aliasParams(name));
+    testConnection.setParams(workspace_.Session1().aliasParams(name));
 
     resetGrid();
     setCell(0, 1, QStringLiteral("TYPE"));
-    setCell(1, 1, fromUtf8(mainWindow_.Session1().aliasDriverName(name)));
+    setCell(1, 1, fromUtf8(workspace_.Session1().aliasDriverName(name)));
     const db::ParamList& params = testConnection.params();
     for (std::size_t i = 0; i < params.size(); ++i) {
         const int row = static_cast<int>(i) + 2;
@@ -139,7 +139,7 @@ void TfrmParmViewer::showEvent(QShowEvent* event) {
 
 void TfrmParmViewer::closeEvent(QCloseEvent* event) {
     event->accept();
-    mainWindow_.MainParmes()->setChecked(false);
+    emit closed();
     // Gone for everyone from here on, though Qt frees it only once the close
     // has run its course: the frame that sent the close is still in use.
     if (viewerReference() == this) {

@@ -3,6 +3,7 @@
 #include <QWidget>
 #include <memory>
 
+class QMdiArea;
 class QTableWidget;
 class QTabWidget;
 class QTreeWidgetItem;
@@ -13,22 +14,22 @@ class TfrmParmViewer;
 
 namespace tarnwell {
 
-class TfrmMain;
+class Workspace;
 
 // The parameter viewer: the driver and the parameters of the alias selected
-// in the connection browser's tree, in a maximised child of the main window.
-// At most one exists; closing it destroys it.
+// in the connection browser's tree, in a maximised child of the main window's
+// MDI area `home`. At most one exists; closing it destroys it.
 class TfrmParmViewer : public QWidget {
     Q_OBJECT
 public:
-    explicit TfrmParmViewer(TfrmMain& mainWindow);
+    TfrmParmViewer(Workspace& workspace, QMdiArea& home);
     ~TfrmParmViewer() override;
 
     // The viewer while it exists, else null.
     static TfrmParmViewer* instance();
-    // The viewer, made as a maximised child of the main window when absent,
-    // and shown.
-    static TfrmParmViewer& showViewer(TfrmMain& mainWindow);
+    // The viewer, made as a maximised child of the MDI area when absent, and
+    // shown.
+    static TfrmParmViewer& showViewer(Workspace& workspace, QMdiArea& home);
 
     // Loads the driver and the parameters of `alias` (a node under the tree's
     // root) unless it is the alias shown already. Closes the test connection
@@ -45,6 +46,10 @@ public:
     // Position of the shown alias among the aliases of the tree; -1 for none.
     int shownAliasPosition() const { return shownAlias_; }
 
+signals:
+    // The viewer is closing: the main menu's check mark goes.
+    void closed();
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -55,7 +60,7 @@ private:
     void setCell(int column, int row, const QString& text);
 
     std::unique_ptr<Ui::TfrmParmViewer> ui;
-    TfrmMain& mainWindow_;
+    Workspace& workspace_;
     int shownAlias_ = -1;
     bool shownOnce_ = false;
 };

@@ -6,20 +6,17 @@
 #include <condition_variable>
 #include <thread>
 
+#include "dataaccess/Backend.h"
 #include "dataaccess/DataLink.h"
 #include "dataaccess/DbError.h"
-#include "dataaccess/NoResultSetError.h"
 #include "dataaccess/ParamList.h"
 #include "dataaccess/Paths.h"
+#include "dataaccess/TextTools.h"
 #include "dataaccess/odbc/OdbcConnection.h"
-#include "dataaccess/postgres/PgConnection.h"
-#include "dataaccess/sqlite/SqliteConnection.h"
 
 namespace tarnwell::db {
 
 namespace {
-
-constexpr std::size_t kDrainBatch = 256;
 
 // Stops a statement that runs longer than the command timeout.
 class StatementTimer {
@@ -70,54 +67,6 @@ DbError timeoutError(int seconds) {
                    std::to_string(seconds) + " seconds and was stopped");
 }
 
-// The ODBC connection-string value of a key ("DSN", "DATABASE"), braces
-// understood; "" when absent.
-std::string odbcAttribute(std::string_view text, std::string_view key) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto eq = text.find('=', i);
-        if (eq == std::string_view::npos) {
-            break;
-        }
-        std::string_view name = text.substr(i, eq - i);
-        while (!name.empty() && (name.front() == ' ' || name.front() == ';')) {
-            name.remove_prefix(1);
-        }
-        while (!name.empty() && name.back() == ' ') {
-            name.remove_suffix(1);
-        }
-        std::size_t j = eq + 1;
-        std::string value;
-        if (j < text.size() && text[j] == '{') {
-            ++j;
-            while (j < text.size()) {
-                if (text[j] == '}') {
-                    if (j + 1 < text.size() && text[j + 1] == '}') {
-                        value += '}';
-                        j += 2;
-                        continue;
-                    }
-                    ++j;
-                    break;
-                }
-                value += text[j++];
-            }
-            while (j < text.size() && text[j] != ';') {
-                ++j;
-            }
-        } else {
-            const auto end = text.find(';', j);
-            value = std::string(text.substr(j, end == std::string_view::npos ? std::string_view::npos : end - j));
-            j = end == std::string_view::npos ? text.size() : end;
-        }
-        if (equalsIgnoringCase(name, key)) {
-            return value;
-        }
-        i = j + 1;
-    }
-    return {};
-}
-
 struct PgTarget {
     std::string host;
     std::string port;
@@ -160,14 +109,6 @@ PgTarget parsePgDataSource(const std::string& dataSource) {
         }
     }
     return target;
-}
-
-int timeoutOf(const ConnectionString& settings, int fallback) {
-    const std::string text = settings.value("Connect Timeout");
-    int seconds = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
-    return text.empty() || ec != std::errc() || end != text.data() + text.size() || seconds < 0 ? fallback
-                                                                                                : seconds;
 }
 
 // The connection string with a "FILE NAME=" indirection replaced by the data
@@ -258,65 +199,46 @@ void AdoConnection::open() {
         throw DbError("Unknown provider \"" + named + "\" (known: SQLite.1, PostgreSQL.1, ODBC.1)");
     }
     std::string dataSource = settings.value("Data Source");
-    const int timeout = timeoutOf(settings, connectionTimeout_);
-
-    std::unique_ptr<Connection> connection;
+    BackendSettings backend;
+    backend.connectTimeoutSeconds = secondsOr(settings.value("Connect Timeout"), connectionTimeout_);
+    backend.user = settings.value("User ID");
+    backend.password = settings.value("Password");
     if (provider == kProviderSqlite) {
         if (dataSource.empty()) {
             throw DbError("The connection string names no Data Source (the SQLite database file)");
         }
-        SqliteSettings sqlite;
-        sqlite.path = expandHome(dataSource);
-        sqlite.readOnly = mode_ == ConnectMode::Read || equalsIgnoringCase(settings.value("Mode"), "Read");
-        connection = openSqlite(sqlite);
+        backend.kind = BackendKind::Sqlite;
+        backend.path = dataSource;
+        backend.readOnly = mode_ == ConnectMode::Read || equalsIgnoringCase(settings.value("Mode"), "Read");
     } else if (provider == kProviderPostgres) {
         if (dataSource.empty()) {
             throw DbError("The connection string names no Data Source (host[:port]/database)");
         }
         const PgTarget target = parsePgDataSource(dataSource);
-        PgSettings pg;
-        pg.host = target.host;
-        pg.port = target.port;
-        pg.database = settings.contains("Initial Catalog") ? settings.value("Initial Catalog") : target.database;
-        if (pg.database.empty()) {
-            pg.database = defaultDatabase_;
+        backend.kind = BackendKind::Postgres;
+        backend.host = target.host;
+        backend.port = target.port;
+        backend.database = settings.contains("Initial Catalog") ? settings.value("Initial Catalog") : target.database;
+        if (backend.database.empty()) {
+            backend.database = defaultDatabase_;
         }
-        pg.user = settings.value("User ID");
-        pg.password = settings.value("Password");
-        pg.connectTimeoutSeconds = timeout;
-        connection = openPostgres(pg);
     } else {
+        backend.kind = BackendKind::Odbc;
         const std::string extended = settings.value("Extended Properties");
-        std::string odbc;
         if (!extended.empty()) {
-            odbc = extended;
-            if (dataSource.empty()) {
-                dataSource = odbcAttribute(extended, "DSN");
-            }
-            if (dataSource.empty()) {
-                dataSource = odbcAttribute(extended, "DATABASE");
-            }
-            if (dataSource.empty()) {
-                dataSource = odbcAttribute(extended, "DRIVER");
+            backend.odbcConnectionString = extended;
+            for (const char* key : {"DSN", "DATABASE", "DRIVER"}) {
+                if (dataSource.empty()) {
+                    dataSource = odbcConnectionStringValue(extended, key);
+                }
             }
         } else if (!dataSource.empty()) {
-            odbc = "DSN=" + odbcConnectionValue(dataSource);
+            backend.odbcConnectionString = "DSN=" + odbcConnectionValue(dataSource);
         } else {
             throw DbError("The connection string names no Data Source (a DSN) and no Extended Properties");
         }
-        const std::string user = settings.value("User ID");
-        const std::string password = settings.value("Password");
-        if (!user.empty() && odbcAttribute(odbc, "UID").empty()) {
-            odbc += ";UID=" + odbcConnectionValue(user);
-        }
-        if (!password.empty() && odbcAttribute(odbc, "PWD").empty()) {
-            odbc += ";PWD=" + odbcConnectionValue(password);
-        }
-        OdbcSettings settingsOdbc;
-        settingsOdbc.connectionString = odbc;
-        settingsOdbc.loginTimeoutSeconds = timeout;
-        connection = openOdbc(settingsOdbc);
     }
+    std::unique_ptr<Connection> connection = openBackend(backend);
 
     ConnectionString completed;
     completed.set("Provider", provider);
@@ -377,9 +299,16 @@ void AdoQuery::release() noexcept {
 
 void AdoQuery::close() { release(); }
 
-void AdoQuery::open() { run(true); }
+bool AdoQuery::openResult() { return runSql(true); }
 
-void AdoQuery::execSql() { run(false); }
+void AdoQuery::execSql() { runSql(false); }
+
+std::string AdoQuery::noResultSetReason() const {
+    if (recordsDropped_) {
+        return "The statement ran without returning records (execute option 8, execute without records, is set)";
+    }
+    return Statement::noResultSetReason();
+}
 
 std::unique_ptr<Cursor> AdoQuery::execute() {
     if (!connection_.connected()) {
@@ -404,32 +333,20 @@ std::unique_ptr<Cursor> AdoQuery::execute() {
     return cursor;
 }
 
-void AdoQuery::run(bool wantRows) {
+bool AdoQuery::runSql(bool wantRows) {
     release();
     rowsAffected_ = -1;
+    recordsDropped_ = false;
     std::unique_ptr<Cursor> cursor = execute();
     if (!cursor->hasResultSet()) {
         rowsAffected_ = cursor->rowsAffected();
-        if (wantRows) {
-            throw NoResultSetError(rowsAffected_);
-        }
-        return;
+        return false;
     }
     const bool withoutRecords = (executeOptions_ & ExecuteNoRecords) != 0;
     if (!wantRows || withoutRecords) {
-        std::int64_t returned = 0;
-        RowStore scratch(cursor->columns().size());
-        while (!cursor->atEnd()) {
-            scratch.clear();
-            returned += static_cast<std::int64_t>(cursor->fetch(scratch, kDrainBatch));
-        }
-        rowsAffected_ = returned;
-        if (wantRows) {
-            throw NoResultSetError(returned,
-                                   "The statement ran without returning records (execute option 8, "
-                                   "execute without records, is set)");
-        }
-        return;
+        rowsAffected_ = readToEnd(*cursor);
+        recordsDropped_ = wantRows;
+        return false;
     }
     columns_ = cursor->columns();
     cursor_ = std::move(cursor);
@@ -438,6 +355,7 @@ void AdoQuery::run(bool wantRows) {
     atEnd_ = cursor_->atEnd();
     active_ = true;
     ++runId_;
+    return true;
 }
 
 std::size_t AdoQuery::fetch(RowStore& rows, std::size_t maxRows) {

@@ -8,7 +8,7 @@
 
 #include "dataaccess/Connection.h"
 #include "dataaccess/ConnectionString.h"
-#include "dataaccess/RowSource.h"
+#include "dataaccess/Statement.h"
 
 namespace tarnwell::db {
 
@@ -46,7 +46,8 @@ enum class ConnectMode : int {
 //                 names the database instead; User ID, Password.
 //   ODBC.1        Data Source = a DSN, or Extended Properties = a whole ODBC
 //                 connection string ("DRIVER={...};DATABASE=..."); User ID
-//                 and Password become UID and PWD.
+//                 and Password become UID and PWD (unless the ODBC string
+//                 gives those).
 // "FILE NAME=<path>" reads the connection string from a data link file
 // (DataLink.h); other keys given beside it win over the file's.
 //
@@ -140,9 +141,10 @@ private:
 // open() expects a result set and throws NoResultSetError (the statement has
 // run) when there is none; with the execute option "execute without records"
 // (8) set it runs the statement, drops any rows, and throws NoResultSetError
-// too. execSql() runs a statement for its effect. The result of open() stops
+// too (openResult() says so instead). execSql() runs a statement for its
+// effect. The result of open() stops
 // after maxRecords rows (0: no limit); the statement is then stopped.
-class AdoQuery : public RowSource {
+class AdoQuery : public Statement {
 public:
     enum ExecuteOption : unsigned {
         AsyncExecute = 1,
@@ -167,27 +169,31 @@ public:
     void setCacheSize(int rows) noexcept { cacheSize_ = rows; }
     int maxRecords() const noexcept { return maxRecords_; }
     void setMaxRecords(int rows) noexcept { maxRecords_ = rows; }
-    const std::string& sql() const noexcept { return sql_; }
-    void setSql(std::string sql) { sql_ = std::move(sql); }
 
-    void open();
-    void execSql();
-    void close();
-    std::int64_t rowsAffected() const noexcept { return rowsAffected_; }
-    void cancel() noexcept { connection_.cancel(); }
+    // Statement
+    const std::string& sql() const noexcept override { return sql_; }
+    void setSql(std::string sql) override { sql_ = std::move(sql); }
+    bool openResult() override;
+    void execSql() override;
+    void close() override;
+    std::int64_t rowsAffected() const noexcept override { return rowsAffected_; }
+    void cancel() noexcept override { connection_.cancel(); }
 
     // RowSource
     bool active() const override { return active_; }
     const std::vector<Column>& columns() const override { return columns_; }
     std::size_t fetch(RowStore& rows, std::size_t maxRows) override;
     bool atEnd() const override { return atEnd_; }
-    void rerun() override { open(); }
     std::uint64_t runId() const override { return runId_; }
+
+protected:
+    std::string noResultSetReason() const override;
 
 private:
     friend class AdoConnection;
 
-    void run(bool wantRows);
+    // True when a result set is open.
+    bool runSql(bool wantRows);
     std::unique_ptr<Cursor> execute();
     void release() noexcept;
 
@@ -202,6 +208,7 @@ private:
     std::size_t delivered_ = 0;
     std::size_t limit_ = 0;  // maxRecords as it was at open(); 0: none
     std::int64_t rowsAffected_ = -1;
+    bool recordsDropped_ = false;  // by "execute without records"
     bool active_ = false;
     bool atEnd_ = true;
     std::uint64_t runId_ = 0;

@@ -7,37 +7,17 @@
 #include <sstream>
 
 #include "dataaccess/Paths.h"
+#include "dataaccess/TextTools.h"
 
 namespace tarnwell::db {
 
 namespace {
-
-std::string_view trim(std::string_view text) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; };
-    while (!text.empty() && blank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && blank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
 
 std::string_view unquote(std::string_view value) {
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
         return value.substr(1, value.size() - 2);
     }
     return value;
-}
-
-std::string upperAscii(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return out;
 }
 
 bool knownDriver(std::string_view driver) {
@@ -59,7 +39,7 @@ public:
             const std::string_view line =
                 text.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
             ++lineNumber;
-            parseLine(trim(line), lineNumber);
+            parseLine(trimBlanks(line), lineNumber);
             if (end == std::string_view::npos) {
                 break;
             }
@@ -89,8 +69,8 @@ private:
             problem(number, "not a \"KEY=value\" line, an \"[ALIAS]\" line or a comment; skipped");
             return;
         }
-        const std::string_view key = trim(line.substr(0, eq));
-        const std::string_view value = unquote(trim(line.substr(eq + 1)));
+        const std::string_view key = trimBlanks(line.substr(0, eq));
+        const std::string_view value = unquote(trimBlanks(line.substr(eq + 1)));
         if (key.empty()) {
             problem(number, "a parameter without a name; skipped");
             return;
@@ -122,8 +102,9 @@ private:
     void startSection(std::string_view line, int number) {
         finishSection();
         const auto close = line.find(']');
-        const std::string_view name = close == std::string_view::npos ? std::string_view() : trim(line.substr(1, close - 1));
-        if (close == std::string_view::npos || !trim(line.substr(close + 1)).empty()) {
+        const std::string_view name =
+            close == std::string_view::npos ? std::string_view() : trimBlanks(line.substr(1, close - 1));
+        if (close == std::string_view::npos || !trimBlanks(line.substr(close + 1)).empty()) {
             problem(number, "broken section line " + std::string(line) + "; the section is skipped");
             state_ = State::SkippingSection;
             return;

@@ -84,9 +84,6 @@ public:
     int packetRecords() const noexcept { return packetRecords_; }
     void setPacketRecords(int rows) noexcept { packetRecords_ = rows; }
 
-    int tag() const noexcept { return tag_; }
-    void setTag(int tag) noexcept { tag_ = tag; }
-
     // Takes the columns of the provider's opened source and fetches the first
     // packet at once. Throws DbError when there is no provider, no source or
     // no open result ("Missing data provider or data packet"), or when the
@@ -175,7 +172,6 @@ private:
     RowSource* source_ = nullptr;
     std::uint64_t sourceRun_ = 0;
     int packetRecords_ = kAllRecords;
-    int tag_ = 0;
     bool active_ = false;
     bool allFetched_ = false;
     bool fetchFailed_ = false;

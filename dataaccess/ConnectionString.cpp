@@ -3,23 +3,11 @@
 #include <algorithm>
 
 #include "dataaccess/DbError.h"
-#include "dataaccess/ParamList.h"
+#include "dataaccess/TextTools.h"
 
 namespace tarnwell::db {
 
 namespace {
-
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-std::string_view trim(std::string_view text) {
-    while (!text.empty() && isBlank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && isBlank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
 
 [[noreturn]] void invalid(const std::string& why) { throw DbError("The connection string is not valid: " + why); }
 
@@ -46,7 +34,7 @@ std::string quoted(std::string_view value) {
 
 }  // namespace
 
-ConnectionString ConnectionString::parse(std::string_view text) {
+ConnectionString ConnectionString::parse(std::string_view text, Syntax syntax) {
     ConnectionString result;
     std::size_t i = 0;
     while (i < text.size()) {
@@ -55,7 +43,7 @@ ConnectionString ConnectionString::parse(std::string_view text) {
         while (i < text.size() && text[i] != '=' && text[i] != ';') {
             ++i;
         }
-        const std::string_view key = trim(text.substr(keyStart, i - keyStart));
+        const std::string_view key = trimBlanks(text.substr(keyStart, i - keyStart));
         if (i >= text.size() || text[i] == ';') {
             if (!key.empty()) {
                 invalid("\"" + std::string(key) + "\" has no \"=\" and value");
@@ -71,8 +59,11 @@ ConnectionString ConnectionString::parse(std::string_view text) {
             ++i;
         }
         std::string value;
-        if (i < text.size() && (text[i] == '"' || text[i] == '\'')) {
-            const char quote = text[i++];
+        const bool opensQuote = i < text.size() && (syntax == Syntax::Odbc ? text[i] == '{'
+                                                                            : text[i] == '"' || text[i] == '\'');
+        if (opensQuote) {
+            const char quote = syntax == Syntax::Odbc ? '}' : text[i];
+            ++i;
             bool closed = false;
             while (i < text.size()) {
                 if (text[i] == quote) {
@@ -101,7 +92,7 @@ ConnectionString ConnectionString::parse(std::string_view text) {
             while (i < text.size() && text[i] != ';') {
                 ++i;
             }
-            value = std::string(trim(text.substr(valueStart, i - valueStart)));
+            value = std::string(trimBlanks(text.substr(valueStart, i - valueStart)));
         }
         ++i;  // ';' or past the end
         result.set(key, value);
@@ -161,7 +152,7 @@ const std::vector<ConnectionProvider>& connectionProviders() {
 }
 
 std::string canonicalProviderName(std::string_view name) {
-    name = trim(name);
+    name = trimBlanks(name);
     std::string_view bare = name;
     if (bare.size() > 2 && bare.substr(bare.size() - 2) == ".1") {
         bare.remove_suffix(2);

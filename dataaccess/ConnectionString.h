@@ -12,15 +12,19 @@ namespace tarnwell::db {
 // with; blanks around keys and values are dropped. A value may be quoted with
 // " or ' (the quote doubled inside stands for itself), so it can hold ";" and
 // blanks at its ends. When a key comes twice, the last value counts.
+//
+// ODBC connection strings read the same way, but their values are quoted in
+// braces ("DRIVER={SQLite3}", "}}" inside for "}"), and quotes are text.
 class ConnectionString {
 public:
     using Entry = std::pair<std::string, std::string>;
+    enum class Syntax { OleDb, Odbc };
 
     ConnectionString() = default;
 
     // Throws DbError naming the fault: a part without "=", an empty key, an
     // unterminated quote, text after a closing quote.
-    static ConnectionString parse(std::string_view text);
+    static ConnectionString parse(std::string_view text, Syntax syntax = Syntax::OleDb);
 
     // "Key=Value" pairs joined by ";", values quoted where they need it;
     // parse(text()) gives the same entries back.

@@ -168,17 +168,6 @@ std::string decode(std::string_view bytes, const std::string& path) {
     return std::string(bytes);
 }
 
-std::string_view trim(std::string_view text) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!text.empty() && blank(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && blank(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
 std::vector<std::string_view> splitLines(std::string_view text) {
     std::vector<std::string_view> lines;
     std::size_t start = 0;
@@ -229,19 +218,19 @@ struct FileCloser {
 
 std::string readDataLinkFile(const std::string& path) {
     const std::string text = decode(readWholeFile(path), path);
-    if (trim(text).empty()) {
+    if (trimBlanks(text).empty()) {
         throw DbError("Data link file is empty: " + path);
     }
     const std::vector<std::string_view> lines = splitLines(text);
     std::size_t i = 0;
-    while (i < lines.size() && trim(lines[i]).empty()) {
+    while (i < lines.size() && trimBlanks(lines[i]).empty()) {
         ++i;
     }
-    if (i == lines.size() || !equalsIgnoringCase(trim(lines[i]), "[oledb]")) {
+    if (i == lines.size() || !equalsIgnoringCase(trimBlanks(lines[i]), "[oledb]")) {
         throw DbError("Not a data link file (its first line is not [oledb]): " + path);
     }
     for (++i; i < lines.size(); ++i) {
-        const std::string_view line = trim(lines[i]);
+        const std::string_view line = trimBlanks(lines[i]);
         if (line.empty() || line.front() == ';') {
             continue;
         }

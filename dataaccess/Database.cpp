@@ -1,111 +1,74 @@
 #include "dataaccess/Database.h"
 
-#include <charconv>
 #include <chrono>
 #include <optional>
 #include <thread>
 
+#include "dataaccess/Backend.h"
 #include "dataaccess/DbError.h"
-#include "dataaccess/Paths.h"
 #include "dataaccess/QueryState.h"
 #include "dataaccess/Session.h"
+#include "dataaccess/TextTools.h"
 #include "dataaccess/odbc/OdbcConnection.h"
-#include "dataaccess/postgres/PgConnection.h"
-#include "dataaccess/sqlite/SqliteConnection.h"
 
 namespace tarnwell::db {
 
 namespace {
-
-std::string upperAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return text;
-}
-
-int secondsParam(const ParamList& params, std::string_view name, int fallback) {
-    const std::string text = params.value(name);
-    int seconds = 0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
-    if (text.empty() || ec != std::errc() || end != text.data() + text.size() || seconds < 0) {
-        return fallback;
-    }
-    return seconds;
-}
 
 bool isLoginKey(std::string_view key) {
     return equalsIgnoringCase(key, "USER NAME") || equalsIgnoringCase(key, "PASSWORD") ||
            equalsIgnoringCase(key, "CONNECT TIMEOUT");
 }
 
+// The alias's own keys, or its data source's name, as ODBC takes them; the
+// login goes separately.
 std::string odbcConnectionString(const ParamList& params, const AliasDefinition* alias) {
+    if (alias != nullptr && alias->odbcDataSource) {
+        return "DSN=" + odbcConnectionValue(alias->name);
+    }
     std::string text;
-    const auto add = [&text](std::string_view key, const std::string& value) {
+    ParamList seen;
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        const std::string key = params.nameAt(i);
+        if (key.empty() || isLoginKey(key) || seen.contains(key)) {
+            continue;
+        }
+        seen.append(key, "");
         if (!text.empty()) {
             text += ';';
         }
-        text += key;
-        text += '=';
-        text += odbcConnectionValue(value);
-    };
-    if (alias != nullptr && alias->odbcDataSource) {
-        add("DSN", alias->name);
-    } else {
-        ParamList seen;
-        for (std::size_t i = 0; i < params.size(); ++i) {
-            const std::string key = params.nameAt(i);
-            if (key.empty() || isLoginKey(key) || seen.contains(key)) {
-                continue;
-            }
-            seen.append(key, "");
-            add(key, params.valueAt(i));
-        }
-    }
-    const std::string user = params.value("USER NAME");
-    const std::string password = params.value("PASSWORD");
-    if (!user.empty()) {
-        add("UID", user);
-    }
-    if (!password.empty()) {
-        add("PWD", password);
+        text += key + "=" + odbcConnectionValue(params.valueAt(i));
     }
     return text;
 }
 
-std::unique_ptr<Connection> connectWith(const std::string& driver, const ParamList& params,
-                                        const AliasDefinition* alias) {
+BackendSettings backendSettings(const std::string& driver, const ParamList& params, const AliasDefinition* alias) {
+    BackendSettings settings;
+    settings.user = params.value("USER NAME");
+    settings.password = params.value("PASSWORD");
     if (driver == kDriverSqlite) {
-        SqliteSettings settings;
-        settings.path = expandHome(params.value("PATH"));
+        settings.kind = BackendKind::Sqlite;
+        settings.path = params.value("PATH");
         if (settings.path.empty()) {
             throw DbError("No database file: the parameter PATH is empty");
         }
         settings.readOnly = equalsIgnoringCase(params.value("OPEN MODE"), "READ ONLY");
-        return openSqlite(settings);
-    }
-    if (driver == kDriverPostgres) {
-        PgSettings settings;
+    } else if (driver == kDriverPostgres) {
+        settings.kind = BackendKind::Postgres;
         settings.host = params.value("SERVER NAME");
         settings.port = params.value("PORT");
         settings.database = params.value("DATABASE NAME");
-        settings.user = params.value("USER NAME");
-        settings.password = params.value("PASSWORD");
-        settings.connectTimeoutSeconds = secondsParam(params, "CONNECT TIMEOUT", 10);
-        return openPostgres(settings);
-    }
-    if (driver == kDriverOdbc) {
-        OdbcSettings settings;
-        settings.connectionString = odbcConnectionString(params, alias);
-        settings.loginTimeoutSeconds = secondsParam(params, "CONNECT TIMEOUT", 15);
-        return openOdbc(settings);
-    }
-    if (driver.empty()) {
+        settings.connectTimeoutSeconds = secondsOr(params.value("CONNECT TIMEOUT"), 10);
+    } else if (driver == kDriverOdbc) {
+        settings.kind = BackendKind::Odbc;
+        settings.odbcConnectionString = odbcConnectionString(params, alias);
+        settings.connectTimeoutSeconds = secondsOr(params.value("CONNECT TIMEOUT"), 15);
+    } else if (driver.empty()) {
         throw DbError("No driver: the database names no alias and no driver");
+    } else {
+        throw DbError("Unknown driver type: " + driver + " (known: SQLITE, POSTGRESQL, ODBC)");
     }
-    throw DbError("Unknown driver type: " + driver + " (known: SQLITE, POSTGRESQL, ODBC)");
+    return settings;
 }
 
 }  // namespace
@@ -156,7 +119,7 @@ void Database::open() {
         alias = session_.alias(alias_);
     }
     std::shared_ptr<Connection> connection =
-        connectWith(effectiveDriverName(), effectiveParams(), alias ? &*alias : nullptr);
+        openBackend(backendSettings(effectiveDriverName(), effectiveParams(), alias ? &*alias : nullptr));
     {
         std::lock_guard lock(mutex_);
         connection_ = std::move(connection);

@@ -31,8 +31,8 @@ struct QueryState;
 //   ODBC        a data source listed from unixODBC connects as
 //               "DSN=<alias>"; an alias from the alias file passes its
 //               parameters as the connection string's keys. USER NAME and
-//               PASSWORD become UID and PWD, CONNECT TIMEOUT the login
-//               timeout (default 15).
+//               PASSWORD become UID and PWD (unless those keys are given),
+//               CONNECT TIMEOUT the login timeout (default 15).
 //
 // Settings (alias, driver, parameters, callbacks) are made while closed, from
 // one thread. open(), close(), connected() and cancel() may come from any

@@ -4,26 +4,12 @@ namespace tarnwell::db {
 
 namespace {
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 std::string_view nameOf(std::string_view line) {
     const auto eq = line.find('=');
     return eq == std::string_view::npos ? std::string_view() : line.substr(0, eq);
 }
 
 }  // namespace
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) noexcept {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
 
 ParamList ParamList::fromText(std::string_view text) {
     ParamList list;

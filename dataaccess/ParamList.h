@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "dataaccess/TextTools.h"
+
 namespace tarnwell::db {
 
 // Connection parameters as ordered "NAME=value" lines, the form in which an
@@ -52,9 +54,5 @@ public:
 private:
     std::vector<std::string> lines_;
 };
-
-// ASCII-case-insensitive equality, the comparison of parameter, alias and
-// connection-string key names.
-bool equalsIgnoringCase(std::string_view a, std::string_view b) noexcept;
 
 }  // namespace tarnwell::db

@@ -2,19 +2,10 @@
 
 #include "dataaccess/Database.h"
 #include "dataaccess/DbError.h"
-#include "dataaccess/NoResultSetError.h"
 #include "dataaccess/QueryState.h"
 #include "dataaccess/Session.h"
 
 namespace tarnwell::db {
-
-namespace {
-
-// Rows read and dropped at a time when a statement run for its effect
-// returns rows after all.
-constexpr std::size_t kDrainBatch = 256;
-
-}  // namespace
 
 void detail::QueryState::release(const Database* closingDatabase) noexcept {
     // The cursor goes before the connection it belongs to.
@@ -37,13 +28,11 @@ Query::Query(Session& session) : session_(session), state_(std::make_shared<deta
 
 Query::~Query() { close(); }
 
-void Query::open() { run(true); }
+bool Query::openResult() { return runSql(true); }
 
-void Query::execSql() { run(false); }
+void Query::execSql() { runSql(false); }
 
-void Query::rerun() { run(true); }
-
-void Query::run(bool wantRows) {
+bool Query::runSql(bool wantRows) {
     detail::QueryState& state = *state_;
     std::unique_lock lock(state.run);
     state.release(nullptr);
@@ -72,20 +61,13 @@ void Query::run(bool wantRows) {
         cursor.reset();
         state.release(nullptr);
         state.rowsAffected = affected;
-        if (wantRows) {
-            throw NoResultSetError(affected);
-        }
-        return;
+        return false;
     }
 
     if (!wantRows) {
         std::int64_t returned = 0;
         try {
-            RowStore scratch(cursor->columns().size());
-            while (!cursor->atEnd()) {
-                scratch.clear();
-                returned += static_cast<std::int64_t>(cursor->fetch(scratch, kDrainBatch));
-            }
+            returned = readToEnd(*cursor);
         } catch (...) {
             cursor.reset();
             state.release(nullptr);
@@ -94,7 +76,7 @@ void Query::run(bool wantRows) {
         cursor.reset();
         state.release(nullptr);
         state.rowsAffected = returned;
-        return;
+        return false;
     }
 
     state.columns = cursor->columns();
@@ -102,6 +84,7 @@ void Query::run(bool wantRows) {
     state.cursor = std::move(cursor);
     state.active = true;
     ++state.runId;
+    return true;
 }
 
 void Query::close() {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "dataaccess/RowSource.h"
+#include "dataaccess/Statement.h"
 
 namespace tarnwell::db {
 
@@ -18,9 +18,10 @@ struct QueryState;
 // bears its database name.
 //
 // open() expects a result set; a statement without one has run all the same,
-// and open() then throws NoResultSetError with the rows it changed. execSql()
-// runs a statement for its effect: rowsAffected() tells the rows changed (for
-// a statement that did return rows, how many it returned).
+// and open() then throws NoResultSetError with the rows it changed
+// (openResult() says so instead). execSql() runs a statement for its effect:
+// rowsAffected() tells the rows changed (for a statement that did return
+// rows, how many it returned).
 //
 // A query is driven from one thread at a time, which need not be the thread
 // that opened its database; cancel() may come from any thread. While a
@@ -30,7 +31,7 @@ struct QueryState;
 // cancel() stops the statement the engine is running; one that arrives just
 // before the statement reaches the engine can be missed, so a caller that
 // must stop a run repeats it until the run ends (Database::close() does).
-class Query : public RowSource {
+class Query : public Statement {
 public:
     explicit Query(Session& session);
     ~Query() override;
@@ -39,25 +40,26 @@ public:
 
     const std::string& databaseName() const noexcept { return databaseName_; }
     void setDatabaseName(std::string name) { databaseName_ = std::move(name); }
-    const std::string& sql() const noexcept { return sql_; }
-    void setSql(std::string sql) { sql_ = std::move(sql); }
 
-    void open();
-    void execSql();
-    void close();
-    std::int64_t rowsAffected() const noexcept;
-    void cancel() noexcept;
+    // Statement
+    const std::string& sql() const noexcept override { return sql_; }
+    void setSql(std::string sql) override { sql_ = std::move(sql); }
+    bool openResult() override;
+    void execSql() override;
+    void close() override;
+    std::int64_t rowsAffected() const noexcept override;
+    void cancel() noexcept override;
 
     // RowSource
     bool active() const override;
     const std::vector<Column>& columns() const override;
     std::size_t fetch(RowStore& rows, std::size_t maxRows) override;
     bool atEnd() const override;
-    void rerun() override;
     std::uint64_t runId() const override;
 
 private:
-    void run(bool wantRows);
+    // True when a result set is open.
+    bool runSql(bool wantRows);
 
     Session& session_;
     std::string databaseName_;

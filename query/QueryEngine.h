@@ -24,6 +24,15 @@ struct QueryWindowEngine {
         CDS1.setProvider(&DSProvd1);
     }
 
+    // Hands an open result set to the dataset, which fetches its first
+    // packet now; the grid shows it.
+    void bindResult(db::RowSource& source, int packetRecords) {
+        CDS1.close();
+        CDS1.setPacketRecords(packetRecords);
+        DSProvd1.setDataSet(&source);
+        CDS1.open();
+    }
+
     db::Database BDE_DB;
     db::Query BDE_Query1;
     db::DataSetProvider DSProvd1;

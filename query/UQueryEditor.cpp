@@ -7,6 +7,7 @@
 #include <QItemSelectionModel>
 #include <QKeySequence>
 #include <QLineEdit>
+#include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QScopeGuard>
 #include <QShortcut>
@@ -16,12 +17,9 @@
 #include <QTimer>
 #include <array>
 
-#include "connections/UConnectEditor.h"
 #include "dataaccess/AdoConnection.h"
 #include "dataaccess/DbError.h"
 #include "dataaccess/FieldKind.h"
-#include "dataaccess/NoResultSetError.h"
-#include "dataaccess/SqlText.h"
 #include "printing/UPrint.h"
 #include "query/MemoText.h"
 #include "query/QueryEngine.h"
@@ -36,7 +34,10 @@
 #include "shell/Application.h"
 #include "shell/ProgressFeedback.h"
 #include "shell/Prompt.h"
+#include "shell/QueryWindowLists.h"
+// For SaveDataSetAsText, the main window's own operation; nothing else of it.
 #include "shell/UMain.h"
+#include "shell/Workspace.h"
 #include "ui_UQueryEditor.h"
 
 namespace tarnwell {
@@ -119,15 +120,18 @@ int& QueryEditorCount() {
     return count;
 }
 
-TfrmQueryEditor::TfrmQueryEditor(TfrmMain& mainWindow)
-    : QWidget(&mainWindow, Qt::Window), ui(std::make_unique<Ui::TfrmQueryEditor>()), mainWindow_(mainWindow) {
+TfrmQueryEditor::TfrmQueryEditor(Workspace& workspace, QMdiArea& home)
+    : QWidget(home.window(), Qt::Window),
+      ui(std::make_unique<Ui::TfrmQueryEditor>()),
+      workspace_(workspace),
+      home_(home) {
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
 
     // FormCreate
     const int number = ++QueryEditorCount();
     setObjectName(QStringLiteral("frmQueryEditor_%1").arg(number));
-    engine_ = std::make_shared<QueryWindowEngine>(mainWindow_.Session1(),
+    engine_ = std::make_shared<QueryWindowEngine>(workspace_.Session1(),
                                                   "BDE_SQL_" + std::to_string(number));
     ui->MemSQL->clear();
     sqlHistory_.clear();
@@ -139,22 +143,18 @@ TfrmQueryEditor::TfrmQueryEditor(TfrmMain& mainWindow)
 }
 
 TfrmQueryEditor::~TfrmQueryEditor() {
-    // Nothing of the engine may call back into the window from here on, and
-    // the grid, as it lets go of its model, must not fetch for it.
+    // Nothing of the run or the engine may call back into the window from
+    // here on, and the grid, as it lets go of its model, must not fetch for
+    // it.
+    if (queryThread_) {
+        queryThread_->abandon();
+    }
     gridModel_->setFetchingHeld(true);
     ui->DBGrid->setModel(nullptr);
     gridModel_->detach();
     engine_->CDS1.setAfterScroll({});
     engine_->BDE_DB.setAfterConnect({});
     engine_->BDE_DB.setAfterDisconnect({});
-    if (queryThread_) {
-        queryThread_->abandon();
-        // The main window going means its session goes next, and the run's
-        // database with it: the run must have ended by then.
-        if (frmMain() == nullptr) {
-            queryThread_->waitServingCalls(QDeadlineTimer(30000));
-        }
-    }
     engine_.reset();
 }
 
@@ -229,6 +229,10 @@ void TfrmQueryEditor::setUpPictures() {
 }
 
 void TfrmQueryEditor::connectHandlers() {
+    // Windows listen in the order they were made: the lists refill in
+    // creation order.
+    connect(&workspace_.registry(), &ConnectionRegistry::changed, this, &TfrmQueryEditor::refillConnectAlias);
+
     // activated: only a user's pick; a choice made by program runs nothing.
     connect(ui->CbxLinkType, &QComboBox::activated, this, &TfrmQueryEditor::CbxLinkTypeChange);
     connect(ui->CbxConnectAlias, &QComboBox::activated, this, &TfrmQueryEditor::CbxConnectAliasChange);
@@ -391,9 +395,13 @@ QAbstractButton* TfrmQueryEditor::ToolButton3() const { return ui->ToolButton3; 
 
 // --- Connection choice -------------------------------------------------------------
 
+void TfrmQueryEditor::refillConnectAlias() {
+    refillConnectionList(workspace_.registry(), *ui->CbxLinkType, *ui->CbxConnectAlias);
+}
+
 void TfrmQueryEditor::CbxLinkTypeChange() {
     refillingConnectAlias_ = true;
-    mainWindow_.RefreshConnectAliases();
+    workspace_.registry().RefreshConnectAliases();
     refillingConnectAlias_ = false;
     CbxConnectAliasChange();
 }
@@ -425,20 +433,12 @@ void TfrmQueryEditor::bdeConnectionStep() {
     db::Database& database = engine_->BDE_DB;
     const QString chosen = ui->CbxConnectAlias->currentText();
     if (database.aliasName() != chosen.toStdString()) {
-        QString userName;
-        QString password;
-        for (const TAConnectedBDE& entry : mainWindow_.ConnectedBDE()) {
-            if (entry.AliasName == chosen) {
-                userName = entry.UserName;
-                password = entry.Password;
-                break;
-            }
-        }
+        const TAConnectedBDE* entry = workspace_.registry().findBde(chosen);
         database.close();
         database.params().clear();
         database.setAliasName(chosen.toStdString());
-        database.params().append("USER NAME", userName.toStdString());
-        database.params().append("PASSWORD", password.toStdString());
+        database.params().append("USER NAME", entry != nullptr ? entry->UserName.toStdString() : std::string());
+        database.params().append("PASSWORD", entry != nullptr ? entry->Password.toStdString() : std::string());
         database.open();
     } else if (!database.connected()) {
         database.open();
@@ -446,17 +446,17 @@ void TfrmQueryEditor::bdeConnectionStep() {
 }
 
 void TfrmQueryEditor::adoConnectionStep() {
-    const std::vector<TAConnectedADO>& entries = mainWindow_.ConnectedADO();
-    const int chosen = ui->CbxConnectAlias->currentIndex();
+    const TAConnectedADO* entry = workspace_.registry().adoAt(ui->CbxConnectAlias->currentIndex());
     // Without a chosen entry there is nothing to connect to; the shared
     // connection is left as it is.
-    if (chosen < 0 || static_cast<std::size_t>(chosen) >= entries.size()) {
+    if (entry == nullptr) {
         throw db::DbError("沒有選擇ADO連結");
     }
-    mainWindow_.ADQ1().close();
-    mainWindow_.ADOCon1().close();
-    mainWindow_.ADOCon1().setConnectionString(entries.at(static_cast<std::size_t>(chosen)).ConnectionString.toStdString());
-    mainWindow_.ADOCon1().open();
+    db::AdoConnection& connection = workspace_.ADOCon1();
+    workspace_.ADQ1().close();
+    connection.close();
+    connection.setConnectionString(entry->ConnectionString.toStdString());
+    connection.open();
 }
 
 void TfrmQueryEditor::BDE_DBAfterConnect() {
@@ -497,7 +497,6 @@ void TfrmQueryEditor::SBtnQueryClick() {
             ui->SBtnQuery->setEnabled(true);
             return;
         }
-        engine_->CDS1.setTag(ui->SEdt_PacketRecords->Value());
         if (!startQueryThread(sql)) {
             prompt().showMessage(QStringLiteral("查詢失敗！請重新執行"));
             enableRunButtonForText();
@@ -528,8 +527,7 @@ bool TfrmQueryEditor::startQueryThread(const QString& sql) {
     engine_->CDS1.close();
     bdeRunInProgress_ = true;
     // The thread deletes itself when it ends.
-    auto* thread = new TQueryThread(engine_, sql, QString(kKindBde), ui->SBar, ui->QueryMessage,
-                                    ui->Page2, ui->SBtnQuery);
+    auto* thread = new TQueryThread(engine_, sql, ui->SEdt_PacketRecords->Value(), *this);
     if (thread->startFailed()) {
         delete thread;
         bdeRunInProgress_ = false;
@@ -542,7 +540,7 @@ bool TfrmQueryEditor::startQueryThread(const QString& sql) {
 }
 
 void TfrmQueryEditor::runAdoStatement(const QString& sql) {
-    db::AdoQuery& query = mainWindow_.ADQ1();
+    db::AdoQuery& query = workspace_.ADQ1();
     query.close();
     unsigned options = 0;
     if (ui->Chk1->isChecked()) {
@@ -561,24 +559,32 @@ void TfrmQueryEditor::runAdoStatement(const QString& sql) {
     query.setCacheSize(ui->SEdt_CacheSize->Value());
     query.setMaxRecords(ui->SEdt_MaxRecords->Value());
     query.setSql(sql.toStdString());
-    if (db::isRowReturning(query.sql())) {
-        try {
-            query.open();
-        } catch (const db::NoResultSetError&) {
-            // The statement ran and returned no rows: it is not a failure,
-            // and the grid keeps what it shows, as after any statement run
-            // for its effect.
-            return;
-        }
-        db::ClientDataSet& clientData = engine_->CDS1;
-        clientData.close();
-        clientData.setPacketRecords(ui->SEdt_PacketRecords->Value());
-        engine_->DSProvd1.setDataSet(&query);
-        clientData.open();
-    } else {
-        query.execSql();
+    // A statement that returned no result set, whatever its text, has run:
+    // it is no failure, and the grid keeps what it shows.
+    if (query.run()) {
+        bindResult(query, ui->SEdt_PacketRecords->Value());
     }
 }
+
+// --- What the query thread does to the window ----------------------------------------
+
+void TfrmQueryEditor::clearMessages() { ui->QueryMessage->clear(); }
+
+void TfrmQueryEditor::addMessageLines(const QString& text) { addMemoLines(*ui->QueryMessage, text); }
+
+void TfrmQueryEditor::setStatusText(const QString& text) { setStatus(text); }
+
+void TfrmQueryEditor::bindResult(db::RowSource& source, int packetRecords) {
+    engine_->bindResult(source, packetRecords);
+}
+
+void TfrmQueryEditor::clearResult() { engine_->CDS1.close(); }
+
+void TfrmQueryEditor::showPage(QueryPage page) {
+    ui->Page2->setCurrentWidget(page == QueryPage::Data ? ui->TabData : ui->TabErrMessage);
+}
+
+void TfrmQueryEditor::setRunButtonEnabled(bool enabled) { ui->SBtnQuery->setEnabled(enabled); }
 
 void TfrmQueryEditor::commonTail() {
     ui->DBGrid->setEnabled(true);
@@ -650,7 +656,7 @@ void TfrmQueryEditor::SBtnSQLNextClick() {
 void TfrmQueryEditor::changeStyle(WindowStyle style) {
     const QSize size = windowSize(*this);
     changingStyle_ = true;
-    setWindowStyle(*this, style, mainWindow_);
+    setWindowStyle(*this, style, home_);
     changingStyle_ = false;
     setWindowSize(*this, size);
 }
@@ -659,9 +665,9 @@ void TfrmQueryEditor::ToolButton6Click() { changeStyle(WindowStyle::MdiChild); }
 void TfrmQueryEditor::ToolButton7Click() { changeStyle(WindowStyle::Normal); }
 void TfrmQueryEditor::ToolButton8Click() { changeStyle(WindowStyle::StayOnTop); }
 
-void TfrmQueryEditor::ToolButton10Click() { mainWindow_.OpenConnectionBrowser(); }
+void TfrmQueryEditor::ToolButton10Click() { emit connectionBrowserRequested(); }
 
-void TfrmQueryEditor::ToolButton12Click() { mainWindow_.OpenQueryWindow(QueryWindowForm::QueryWindow); }
+void TfrmQueryEditor::ToolButton12Click() { emit queryWindowRequested(); }
 
 void TfrmQueryEditor::SpeedButton7Click() { close(); }
 

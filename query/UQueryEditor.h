@@ -11,6 +11,7 @@
 
 class QAbstractButton;
 class QComboBox;
+class QMdiArea;
 class QPlainTextEdit;
 class QTableView;
 class QTreeWidget;
@@ -31,7 +32,7 @@ class Query;
 class PanelStatusBar;
 class ProgressFeedback;
 class ResultGridModel;
-class TfrmMain;
+class Workspace;
 struct QueryWindowEngine;
 
 // Query windows made since the program started; never goes down, so every
@@ -52,14 +53,16 @@ struct RememberedFileDialog {
 // or one of the shared connection-string connection on the user-interface
 // thread), the history of what was run, and the read-only result grid.
 //
-// Its object name is "frmQueryEditor_<n>", n growing with every window, which
-// is how the main window finds the query windows in creation order. Closing it
-// frees it; a statement still running is cancelled, and the window does not
-// wait for it.
-class TfrmQueryEditor : public QWidget {
+// It uses the workspace's session, registry and shared connection-string
+// objects, and changes its style within `home`, the main window's MDI area;
+// it refills its connection list whenever the registry tells it to. Its
+// object name is "frmQueryEditor_<n>", n growing with every window. Closing
+// it frees it; a statement still running is cancelled, and the window does
+// not wait for it (the workspace does, before its session goes).
+class TfrmQueryEditor : public QWidget, private QueryRunSink {
     Q_OBJECT
 public:
-    explicit TfrmQueryEditor(TfrmMain& mainWindow);
+    TfrmQueryEditor(Workspace& workspace, QMdiArea& home);
     ~TfrmQueryEditor() override;
 
     // --- Engine objects -----------------------------------------------------
@@ -127,6 +130,15 @@ public:
     void TabSQLShow();
     void BDE_DBAfterConnect();
     void BDE_DBAfterDisconnect();
+    // The registry changed: the connection list shows the entries of the
+    // kind chosen.
+    void refillConnectAlias();
+
+signals:
+    // ToolButton10: the connection browser, as the tray opens it.
+    void connectionBrowserRequested();
+    // ToolButton12: a further query window, preset from the browser.
+    void queryWindowRequested();
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -134,6 +146,15 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // QueryRunSink: what the query thread does to the window.
+    void clearMessages() override;
+    void addMessageLines(const QString& text) override;
+    void setStatusText(const QString& text) override;
+    void bindResult(db::RowSource& source, int packetRecords) override;
+    void clearResult() override;
+    void showPage(QueryPage page) override;
+    void setRunButtonEnabled(bool enabled) override;
+
     void FormShow();
     void setUpControls();
     void setUpPictures();
@@ -167,7 +188,8 @@ private:
     static void reportingErrors(const std::function<void()>& command);
 
     std::unique_ptr<Ui::TfrmQueryEditor> ui;
-    TfrmMain& mainWindow_;
+    Workspace& workspace_;
+    QMdiArea& home_;
     std::shared_ptr<QueryWindowEngine> engine_;
     ResultGridModel* gridModel_ = nullptr;
     QPointer<TQueryThread> queryThread_;

@@ -1,20 +1,14 @@
 #include "query/UQueryThread.h"
 
-#include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QLocale>
 #include <QPlainTextEdit>
-#include <QTabWidget>
 #include <QTimer>
-#include <optional>
 
-#include "dataaccess/NoResultSetError.h"
-#include "dataaccess/SqlText.h"
 #include "dataaccess/ValueText.h"
 #include "query/QueryEngine.h"
-#include "query/QueryWidgets.h"
 
 namespace tarnwell {
 
@@ -56,16 +50,12 @@ void addMemoLines(QPlainTextEdit& memo, const QString& text) {
 }
 
 TQueryThread::TQueryThread(std::shared_ptr<QueryWindowEngine> engine, const QString& sqlText,
-                           const QString& linkType, PanelStatusBar* statusBar,
-                           QPlainTextEdit* messages, QTabWidget* pages, QAbstractButton* runButton)
+                           int packetRecords, QueryRunSink& window)
     : engine_(std::move(engine)),
       engineForCancel_(engine_),
       FSQLText(sqlText),
-      FLinkType(linkType),
-      FStatusBar(statusBar),
-      FMessages(messages),
-      FPages(pages),
-      FRunButton(runButton) {
+      packetRecords_(packetRecords),
+      window_(window) {
     liveThreads() << this;
     connect(this, &QThread::finished, this, &QObject::deleteLater);
     start();
@@ -85,16 +75,16 @@ void TQueryThread::inWindow(Step&& step) {
     }
     std::exception_ptr failure;
     // The receiver is this object, which lives on the user-interface thread
-    // until the run has ended; the window itself may be gone by the time the
-    // call is served, so it is checked there.
+    // until the run has ended. The window abandons the run, on that thread,
+    // before it goes: served after that, the call does nothing.
     QMetaObject::invokeMethod(
         this,
         [this, &step, &failure] {
-            if (abandoned_ || !FStatusBar || !FMessages || !FPages || !FRunButton) {
+            if (abandoned_) {
                 return;
             }
             try {
-                step();
+                step(window_);
             } catch (...) {
                 failure = std::current_exception();
             }
@@ -102,20 +92,6 @@ void TQueryThread::inWindow(Step&& step) {
         Qt::BlockingQueuedConnection);
     if (failure) {
         std::rethrow_exception(failure);
-    }
-}
-
-void TQueryThread::addMessage(const QString& text) {
-    inWindow([this, text] { addMemoLines(*FMessages, text); });
-}
-
-void TQueryThread::setStatus(const QString& text) {
-    inWindow([this, text] { FStatusBar->setPanelText(0, text); });
-}
-
-void TQueryThread::showPage(const char* pageName) {
-    if (QWidget* page = FPages->findChild<QWidget*>(QLatin1String(pageName))) {
-        FPages->setCurrentWidget(page);
     }
 }
 
@@ -129,79 +105,65 @@ void TQueryThread::run() {
 }
 
 void TQueryThread::execute() {
-    if (FLinkType != QLatin1String("BDE")) {
-        inWindow([this] { FRunButton->setEnabled(true); });
-        return;
-    }
-    inWindow([this] {
-        FMessages->clear();
-        FRunButton->setEnabled(false);
+    inWindow([](QueryRunSink& window) {
+        window.clearMessages();
+        window.setRunButtonEnabled(false);
     });
     QElapsedTimer clock;
     clock.start();
 
     db::Query& query = engine_->BDE_Query1;
-    db::ClientDataSet& clientData = engine_->CDS1;
-    db::DataSetProvider& provider = engine_->DSProvd1;
-    const auto reportChanged = [&](std::int64_t rowsAffected) {
-        inWindow([&] {
-            clientData.close();
-            addMemoLines(*FMessages, QStringLiteral("執行結束：") + currentDateTimeText());
-            // A statement that returned no result set where one was expected
-            // has run all the same; its count is unknown to some engines.
-            if (rowsAffected >= 0) {
-                addMemoLines(*FMessages, QStringLiteral("共 %1 被異動").arg(rowsAffected));
-            }
-            showPage("TabErrMessage");
-        });
-    };
+    const auto endLine = [] { return QStringLiteral("執行結束：") + currentDateTimeText(); };
     try {
         query.close();
         query.setSql(FSQLText.toStdString());
-        addMessage(QStringLiteral("執行起始：") + currentDateTimeText());
-        setStatus(QStringLiteral("執行中....."));
+        inWindow([](QueryRunSink& window) {
+            window.addMessageLines(QStringLiteral("執行起始：") + currentDateTimeText());
+        });
+        inWindow([](QueryRunSink& window) { window.setStatusText(QStringLiteral("執行中.....")); });
         if (abandoned_) {
             return;
         }
-        if (db::isRowReturning(query.sql())) {
-            std::optional<std::int64_t> ranWithoutResult;
-            try {
-                query.open();
-            } catch (const db::NoResultSetError& noResult) {
-                ranWithoutResult = noResult.rowsAffected();
-            }
-            if (ranWithoutResult) {
-                reportChanged(*ranWithoutResult);
-            } else {
-                inWindow([&] {
-                    clientData.close();
-                    clientData.setPacketRecords(clientData.tag());
-                    provider.setDataSet(&query);
-                    clientData.open();
-                    addMemoLines(*FMessages, QStringLiteral("執行結束：") + currentDateTimeText());
-                    showPage("TabData");
-                });
-            }
+        if (query.run()) {
+            inWindow([&](QueryRunSink& window) {
+                window.bindResult(query, packetRecords_);
+                window.addMessageLines(endLine());
+                window.showPage(QueryPage::Data);
+            });
         } else {
-            query.execSql();
-            reportChanged(query.rowsAffected());
+            const std::int64_t rowsAffected = query.rowsAffected();
+            inWindow([&](QueryRunSink& window) {
+                window.clearResult();
+                window.addMessageLines(endLine());
+                // A statement that returned no result set where one was
+                // expected has run all the same; its count is unknown to
+                // some engines.
+                if (rowsAffected >= 0) {
+                    window.addMessageLines(QStringLiteral("共 %1 被異動").arg(rowsAffected));
+                }
+                window.showPage(QueryPage::Messages);
+            });
         }
     } catch (const std::exception& error) {
         const QString message = engineMessage(error);
-        inWindow([&] {
-            showPage("TabErrMessage");
-            FStatusBar->setPanelText(0, QStringLiteral("BDE_執行失敗"));
-            addMemoLines(*FMessages, QStringLiteral("執行結束：") + currentDateTimeText());
-            addMemoLines(*FMessages, QStringLiteral("\r\nBDE_查詢失敗: ") + message + QStringLiteral("\r\n"));
-            FRunButton->setEnabled(true);
+        inWindow([&](QueryRunSink& window) {
+            window.showPage(QueryPage::Messages);
+            window.setStatusText(QStringLiteral("BDE_執行失敗"));
+            window.addMessageLines(endLine());
+            window.addMessageLines(QStringLiteral("\r\nBDE_查詢失敗: ") + message + QStringLiteral("\r\n"));
+            window.setRunButtonEnabled(true);
         });
     }
     // Whole milliseconds, as a tick count gives them.
     const QString seconds = secondsText(static_cast<double>(clock.elapsed()) / 1000.0);
-    addMessage(QStringLiteral("共 ") + seconds + QStringLiteral(" 秒"));
-    setStatus(QStringLiteral("完成 共 ") + seconds + QStringLiteral(" 秒"));
-    inWindow([this] {
-        FRunButton->setEnabled(true);
+    inWindow([&](QueryRunSink& window) {
+        window.addMessageLines(QStringLiteral("共 ") + seconds + QStringLiteral(" 秒"));
+    });
+    inWindow([&](QueryRunSink& window) {
+        window.setStatusText(QStringLiteral("完成 共 ") + seconds + QStringLiteral(" 秒"));
+    });
+    inWindow([this](QueryRunSink& window) {
+        window.setRunButtonEnabled(true);
         emit runEnded();
     });
 }

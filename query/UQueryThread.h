@@ -8,25 +8,51 @@
 #include <exception>
 #include <memory>
 
-class QAbstractButton;
 class QPlainTextEdit;
-class QTabWidget;
 class QTimer;
-class QWidget;
 
 namespace tarnwell {
 
-class PanelStatusBar;
+namespace db {
+class RowSource;
+}
+
 struct QueryWindowEngine;
 
+// The lower pages of a query window that a run turns to.
+enum class QueryPage { Data, Messages };
+
+// What a query thread tells its window. Every call comes on the user
+// interface thread, in the order of the run, while the query thread waits
+// for it; an error a call throws goes to the run's failure step. A window
+// abandons its thread (TQueryThread::abandon) before it goes, and from then
+// on no call reaches it.
+class QueryRunSink {
+public:
+    virtual void clearMessages() = 0;
+    // Lines at the end of the Messages page ("\r\n", "\r" and "\n" break).
+    virtual void addMessageLines(const QString& text) = 0;
+    // The first status panel.
+    virtual void setStatusText(const QString& text) = 0;
+    // Hands the open result to the window's client dataset, which fetches its
+    // first packet of `packetRecords` rows.
+    virtual void bindResult(db::RowSource& source, int packetRecords) = 0;
+    // Closes the client dataset: the grid empties.
+    virtual void clearResult() = 0;
+    virtual void showPage(QueryPage page) = 0;
+    virtual void setRunButtonEnabled(bool enabled) = 0;
+
+protected:
+    ~QueryRunSink() = default;
+};
+
 // Runs one statement of a query window's own database away from the user
-// interface: times it, reports its course on the window's Messages page and
-// status bar, and hands a result set to the window's client dataset.
+// interface: times it, reports its course to the window, and hands a result
+// set to the window's client dataset.
 //
-// Every change of the window's controls or dataset is carried to the user
-// interface thread and waited for. The thread object itself lives on that
-// thread and receives those calls, so the receiver exists as long as the
-// thread runs; each call first checks that the window is still there.
+// Every step that changes the window is carried to the user-interface thread
+// and waited for. The thread object itself lives on that thread and receives
+// those calls, so the receiver exists as long as the thread runs.
 //
 // The thread starts when it is made and deletes itself when it ends. It keeps
 // the engine objects alive while it runs. A window that goes away abandons its
@@ -36,9 +62,10 @@ struct QueryWindowEngine;
 class TQueryThread : public QThread {
     Q_OBJECT
 public:
-    TQueryThread(std::shared_ptr<QueryWindowEngine> engine, const QString& sqlText,
-                 const QString& linkType, PanelStatusBar* statusBar, QPlainTextEdit* messages,
-                 QTabWidget* pages, QAbstractButton* runButton);
+    // `packetRecords`: the rows of the first packet, as the window's
+    // Properties page gave them when the run began.
+    TQueryThread(std::shared_ptr<QueryWindowEngine> engine, const QString& sqlText, int packetRecords,
+                 QueryRunSink& window);
     ~TQueryThread() override;
 
     // True when the system could not start the thread; the caller then owns
@@ -69,19 +96,13 @@ private:
     template <typename Step>
     void inWindow(Step&& step);
     void execute();
-    void addMessage(const QString& text);
-    void setStatus(const QString& text);
-    void showPage(const char* pageName);
     void cancelStatement();
 
     std::shared_ptr<QueryWindowEngine> engine_;
     std::weak_ptr<QueryWindowEngine> engineForCancel_;
     const QString FSQLText;
-    const QString FLinkType;
-    QPointer<PanelStatusBar> FStatusBar;
-    QPointer<QPlainTextEdit> FMessages;
-    QPointer<QTabWidget> FPages;
-    QPointer<QAbstractButton> FRunButton;
+    const int packetRecords_;
+    QueryRunSink& window_;
     std::atomic<bool> abandoned_{false};
     QTimer* cancelTimer_ = nullptr;
 };

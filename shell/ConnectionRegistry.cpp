@@ -35,6 +35,7 @@ bool ConnectionRegistry::addBde(TAConnectedBDE entry) {
         return false;
     }
     bde_.push_back(std::move(entry));
+    emit changed();
     return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 #include <optional>
 #include <vector>
@@ -30,7 +31,14 @@ QString ConnectionStringValue(const QString& connectionString, const QString& ke
 // The memory of the connections made during the run. Entries are only ever
 // appended; their positions are what the query windows' connection lists and
 // the ADO tree refer to.
-class ConnectionRegistry {
+//
+// Its listeners (the query windows, each refilling its own connection list)
+// hear of it through changed(), in the order they began to listen: after an
+// alias was registered, and whenever RefreshConnectAliases() asks, as the
+// new-connection command does once the connection is filed, whether or not
+// it registered one.
+class ConnectionRegistry : public QObject {
+    Q_OBJECT
 public:
     const std::vector<TAConnectedBDE>& ConnectedBDE() const { return bde_; }
     const std::vector<TAConnectedADO>& ConnectedADO() const { return ado_; }
@@ -41,10 +49,14 @@ public:
     bool coversAdoConnection(const QString& provider, const QString& dataSource) const;
 
     // Appends unless the alias name is there already (exact comparison);
-    // true when it appended.
+    // true when it appended, and the listeners are told.
     bool addBde(TAConnectedBDE entry);
-    // Appends unless covered; the new position, or nothing when covered.
+    // Appends unless covered; the new position, or nothing when covered. The
+    // listeners are told by the caller (RefreshConnectAliases).
     std::optional<int> addAdo(TAConnectedADO entry);
+
+    // Tells the listeners to refill their lists.
+    void RefreshConnectAliases() { emit changed(); }
 
     // The first entry with this alias name (exact comparison), if any.
     const TAConnectedBDE* findBde(const QString& aliasName) const;
@@ -54,6 +66,9 @@ public:
     // What a connection list shows for a link type: alias names for "BDE",
     // data sources for "ADO", in registration order; nothing otherwise.
     QStringList choicesFor(const QString& linkType) const;
+
+signals:
+    void changed();
 
 private:
     std::vector<TAConnectedBDE> bde_;

@@ -9,6 +9,7 @@
 #include "shell/Fonts.h"
 #include "shell/SingleInstance.h"
 #include "shell/UMain.h"
+#include "shell/Workspace.h"
 
 namespace tarnwell {
 
@@ -57,7 +58,9 @@ int runTarnwell(int argc, char** argv, const StartupHooks& hooks) {
         return 0;
     }
     setUpFonts();
-    TfrmMain mainWindow;
+    // Made before the main window and destroyed after the last window.
+    Workspace workspace;
+    TfrmMain mainWindow(workspace);
     QObject::connect(&instance, &SingleInstance::activationRequested, &mainWindow,
                      &TfrmMain::bringApplicationForward);
     mainWindow.startUp();

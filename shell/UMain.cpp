@@ -15,21 +15,14 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
-#include <exception>
 
 #include "connections/AdoConEd.h"
 #include "connections/UConnectEditor.h"
 #include "connections/UParmViewer.h"
-#include "dataaccess/AdoConnection.h"
-#include "dataaccess/Database.h"
-#include "dataaccess/DemoDatabase.h"
-#include "dataaccess/Session.h"
 #include "query/UQueryEditor.h"
-#include "query/UQueryThread.h"
 #include "shell/DelimitedTextWriter.h"
 #include "shell/ProgressFeedback.h"
 #include "shell/Prompt.h"
-#include "shell/QueryWindowLists.h"
 #include "shell/WindowStyle.h"
 #include "ui_UMain.h"
 
@@ -53,38 +46,19 @@ bool isUserWindow(const QWidget* widget) {
 
 TfrmMain* frmMain() { return mainWindowReference().data(); }
 
-QList<QIcon> loadImageList(const QString& folder, int count) {
-    QList<QIcon> icons;
-    for (int i = 0; i < count; ++i) {
-        icons << QIcon(QStringLiteral(":/images/%1/%2.svg").arg(folder).arg(i));
-    }
-    return icons;
-}
-
-static std::unique_ptr<db::Session> standardSession() {
-    return db::Session::fromStandardLocations(
-        db::findDemoDatabase(QCoreApplication::applicationDirPath().toStdString()));
-}
-
-TfrmMain::TfrmMain(std::unique_ptr<db::Session> session, QWidget* parent)
+TfrmMain::TfrmMain(Workspace& workspace, QWidget* parent)
     : QMainWindow(parent),
-      session_(session ? std::move(session) : standardSession()),
-      bdeDb_(std::make_unique<db::Database>(*session_, "BDE_DBS")),
-      adoCon1_(std::make_unique<db::AdoConnection>()),
-      adq1_(std::make_unique<db::AdoQuery>(*adoCon1_)),
+      workspace_(workspace),
       ui(std::make_unique<Ui::TfrmMain>()),
       pMenuMain_(new QMenu(this)),
-      trayIcon_(new QSystemTrayIcon(this)),
-      imageToolBar_(loadImageList(QStringLiteral("toolbar"), 3)),
-      imageADO_(loadImageList(QStringLiteral("ado"), 9)),
-      imageBDE_(loadImageList(QStringLiteral("bde"), 4)) {
+      trayIcon_(new QSystemTrayIcon(this)) {
     ui->setupUi(this);
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPixelSize(11);
     setFont(font);
-    ui->ToolButton1->setIcon(imageToolBar_.at(0));
-    ui->ToolButton2->setIcon(imageToolBar_.at(1));
-    ui->ToolButton3->setIcon(imageToolBar_.at(2));
+    ui->ToolButton1->setIcon(ImageToolBar().at(0));
+    ui->ToolButton2->setIcon(ImageToolBar().at(1));
+    ui->ToolButton3->setIcon(ImageToolBar().at(2));
     ui->StatusBar1->setSizeGripEnabled(false);
     resize(752, 476);
     centreOnScreen();
@@ -103,24 +77,6 @@ TfrmMain::~TfrmMain() {
     // Windows destroyed with this one must no longer reach it.
     if (mainWindowReference() == this) {
         mainWindowReference() = nullptr;
-    }
-    destroyOwnedWindows();
-}
-
-void TfrmMain::destroyOwnedWindows() {
-    // The query windows and the browser hold databases of Session1 and use
-    // ADQ1; Qt would destroy them only after this window's members, so they go
-    // first, and so does every run still using them.
-    TQueryThread::abandonAllAndWait(QDeadlineTimer(30000));
-    const QList<QMdiSubWindow*> children = ui->MdiArea->subWindowList(QMdiArea::CreationOrder);
-    for (auto it = children.crbegin(); it != children.crend(); ++it) {
-        delete *it;
-    }
-    const QList<QWidget*> owned = findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
-    for (QWidget* widget : owned) {
-        if (widget->isWindow()) {
-            delete widget;
-        }
     }
 }
 
@@ -310,26 +266,13 @@ void TfrmMain::SaveDataSetAsText(db::ClientDataSet& dataSet, const QString& path
 void TfrmMain::AddConnectedBDE(const QString& aliasName, const QString& serverName,
                                const QString& databaseName, const QString& userName,
                                const QString& password) {
-    if (registry_.addBde({aliasName, serverName, databaseName, userName, password})) {
-        RefreshConnectAliases();
-    }
+    registry().addBde({aliasName, serverName, databaseName, userName, password});
 }
 
 std::optional<int> TfrmMain::AddConnectedADO(const QString& connectionString,
                                              const QString& provider,
                                              const QString& dataSource) {
-    return registry_.addAdo({connectionString, provider, dataSource});
-}
-
-void TfrmMain::RefreshConnectAliases() {
-    const QList<QWidget*> windows = openQueryWindows();
-    for (QWidget* window : windows) {
-        const auto* linkType = window->findChild<QComboBox*>(QStringLiteral("CbxLinkType"));
-        auto* connectAlias = window->findChild<QComboBox*>(QStringLiteral("CbxConnectAlias"));
-        if (linkType != nullptr && connectAlias != nullptr) {
-            refillConnectionList(registry_, *linkType, *connectAlias);
-        }
-    }
+    return registry().addAdo({connectionString, provider, dataSource});
 }
 
 // --- Accessors ---------------------------------------------------------------
@@ -341,10 +284,20 @@ QWidget* TfrmMain::CoolBar1() const { return ui->CoolBar1; }
 QStatusBar* TfrmMain::StatusBar1() const { return ui->StatusBar1; }
 
 // --- Operations of windows built in their own units --------------------------
-// The connection browser, the parameter viewer, the ADO connection dialog and
-// the query window take these over as they come.
 
-void TfrmMain::OpenConnectionBrowser() { TfrmConnectEditor::obtain(*this).OpenConnectionBrowser(); }
+TfrmConnectEditor& TfrmMain::obtainConnectionBrowser() {
+    TfrmConnectEditor& browser = TfrmConnectEditor::obtain(workspace_, *ui->MdiArea, *ui->CoolBar1, *ui->StatusBar1);
+    if (connectionBrowser != &browser) {
+        connectionBrowser = &browser;
+        connect(&browser, &TfrmConnectEditor::newConnectionRequested, this, &TfrmMain::ToolButton1Click);
+        connect(&browser, &TfrmConnectEditor::queryWindowRequested, this,
+                [this] { OpenQueryWindow(QueryWindowForm::Tray); });
+        connect(&browser, &TfrmConnectEditor::hiddenByClose, this, &TfrmMain::clearMainLinker);
+    }
+    return browser;
+}
+
+void TfrmMain::OpenConnectionBrowser() { obtainConnectionBrowser().OpenConnectionBrowser(); }
 
 void TfrmMain::PlaceConnectionBrowser() {
     if (TfrmConnectEditor* browser = TfrmConnectEditor::instance()) {
@@ -352,17 +305,20 @@ void TfrmMain::PlaceConnectionBrowser() {
     }
 }
 
-void TfrmMain::OpenQueryWindow(QueryWindowForm form) {
+TfrmQueryEditor* TfrmMain::OpenQueryWindow(QueryWindowForm form) {
     if (ConnectedADO().empty() && ConnectedBDE().empty()) {
         prompt().showMessage(QStringLiteral("尚未建立連結"));
         if (form == QueryWindowForm::Tray) {
             OpenConnectionBrowser();
         }
-        return;
+        return nullptr;
     }
     // The window frees itself when it is closed; until then the main window
     // owns it.
-    auto* window = new TfrmQueryEditor(*this);
+    auto* window = new TfrmQueryEditor(workspace_, *ui->MdiArea);
+    connect(window, &TfrmQueryEditor::connectionBrowserRequested, this, &TfrmMain::OpenConnectionBrowser);
+    connect(window, &TfrmQueryEditor::queryWindowRequested, this,
+            [this] { OpenQueryWindow(QueryWindowForm::QueryWindow); });
 
     // Without a browser there is no current connection to preset from.
     TfrmConnectEditor* browser = TfrmConnectEditor::instance();
@@ -380,13 +336,14 @@ void TfrmMain::OpenQueryWindow(QueryWindowForm form) {
         window->CbxConnectAlias()->findText(current, Qt::MatchExactly | Qt::MatchCaseSensitive));
 
     if (form == QueryWindowForm::MainMenu || isVisible()) {
-        setWindowStyle(*window, WindowStyle::MdiChild, *this);
+        setWindowStyle(*window, WindowStyle::MdiChild, *ui->MdiArea);
         window->ToolButton6()->setChecked(true);
     } else {
-        setWindowStyle(*window, WindowStyle::Normal, *this);
+        setWindowStyle(*window, WindowStyle::Normal, *ui->MdiArea);
         window->ToolButton7()->setChecked(true);
     }
     showWindow(*window);
+    return window;
 }
 
 void TfrmMain::ToolButton1Click() {
@@ -396,55 +353,15 @@ void TfrmMain::ToolButton1Click() {
     if (TfrmConnectEditor::instance() == nullptr) {
         OpenConnectionBrowser();
     }
-    if (TfrmConnectEditor* browser = TfrmConnectEditor::instance()) {
-        browser->Page_Con()->setCurrentIndex(0);
-    }
-
-    ADOCon1().resetToNewConnectionDefaults();
-    if (!EditConnectionString(ADOCon1(), objectName(), QStringLiteral("ADOCon1"), this)) {
-        return;
-    }
-    if (QString::fromStdString(ADOCon1().connectionString()).trimmed().isEmpty()) {
-        return;
-    }
-
-    // Synchronous: the connection timeout bounds the wait.
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    bool opened = false;
-    try {
-        ADOCon1().open();
-        opened = true;
-    } catch (const std::exception&) {
-        ADOCon1().close();
-    }
-    QApplication::restoreOverrideCursor();
-    if (!opened) {
-        prompt().showMessage(QStringLiteral("資料來源連結失敗"));
-        return;
-    }
-
-    // What the engine completed, not what the dialog gave.
-    const QString connectionString = QString::fromStdString(ADOCon1().connectionString());
-    const QString provider = ConnectionStringValue(connectionString, QStringLiteral("Provider="));
-    const QString dataSource = ConnectionStringValue(connectionString, QStringLiteral("Data Source="));
-    const std::optional<int> position = AddConnectedADO(connectionString, provider, dataSource);
-    TfrmConnectEditor* browser = TfrmConnectEditor::instance();
-    if (position && browser != nullptr) {
-        fileAdoConnection(*browser->TrvADO(), provider, dataSource,
-                          QString::fromStdString(ADOCon1().provider()), *position);
-    }
-    RefreshConnectAliases();
-    if (browser != nullptr) {
-        browser->EdtConnectDB()->setText(dataSource);
-    }
+    newAdoConnection(workspace_, obtainConnectionBrowser(), *this);
 }
 
 void TfrmMain::showConnectionBrowserOnMainWindowShown() {
     // Made docked the first time; afterwards shown in the style it has.
-    TfrmConnectEditor::obtain(*this).showInItsStyle();
+    obtainConnectionBrowser().showInItsStyle();
 }
 
-void TfrmMain::showConnectionBrowser() { TfrmConnectEditor::obtain(*this).showInItsStyle(); }
+void TfrmMain::showConnectionBrowser() { obtainConnectionBrowser().showInItsStyle(); }
 
 void TfrmMain::turnConnectionBrowserToPage(int page) {
     if (TfrmConnectEditor* browser = TfrmConnectEditor::instance()) {
@@ -452,6 +369,13 @@ void TfrmMain::turnConnectionBrowserToPage(int page) {
     }
 }
 
-void TfrmMain::showParameterViewer() { TfrmParmViewer::showViewer(*this); }
+void TfrmMain::showParameterViewer() {
+    TfrmParmViewer& viewer = TfrmParmViewer::showViewer(workspace_, *ui->MdiArea);
+    connect(&viewer, &TfrmParmViewer::closed, this, &TfrmMain::clearMainParmes, Qt::UniqueConnection);
+}
+
+void TfrmMain::clearMainLinker() { ui->MainLinker->setChecked(false); }
+
+void TfrmMain::clearMainParmes() { ui->MainParmes->setChecked(false); }
 
 }  // namespace tarnwell

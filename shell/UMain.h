@@ -8,14 +8,15 @@
 #include <memory>
 #include <optional>
 
-#include "dataaccess/Session.h"
 #include "shell/ConnectionRegistry.h"
+#include "shell/Workspace.h"
 
 namespace tarnwell::db {
 class AdoConnection;
 class AdoQuery;
 class ClientDataSet;
 class Database;
+class Session;
 }  // namespace tarnwell::db
 
 class QAction;
@@ -31,37 +32,39 @@ class TfrmMain;
 namespace tarnwell {
 
 class Feedback;
+class TfrmConnectEditor;
+class TfrmQueryEditor;
 
 // The ways a query window is opened; they differ in title, in what happens
 // when nothing is registered and in where the window lives.
 enum class QueryWindowForm { MainMenu, Tray, QueryWindow };
 
 // The main window: an MDI frame that starts hidden and only hides when
-// closed, the tray icon with its menu, and the connection registry of the run.
+// closed, the tray icon with its menu, and the commands that open the other
+// windows. The engine objects and the connection registry it names belong to
+// the workspace, which outlives it.
 class TfrmMain : public QMainWindow {
     Q_OBJECT
 public:
-    // `session` is the alias engine's session the program shares; without one
-    // the standard configuration is read (at its first use).
-    explicit TfrmMain(std::unique_ptr<db::Session> session = nullptr, QWidget* parent = nullptr);
+    explicit TfrmMain(Workspace& workspace, QWidget* parent = nullptr);
     ~TfrmMain() override;
 
+    Workspace& workspace() const { return workspace_; }
+
     // --- Engine objects shared by the browser and the query windows ----------
-    db::Session& Session1() const { return *session_; }
-    // The browser's test connection, database name "BDE_DBS".
-    db::Database& BDE_DB() const { return *bdeDb_; }
-    // The one connection-string connection and query of the process.
-    db::AdoConnection& ADOCon1() const { return *adoCon1_; }
-    db::AdoQuery& ADQ1() const { return *adq1_; }
+    db::Session& Session1() const { return workspace_.Session1(); }
+    db::Database& BDE_DB() const { return workspace_.BDE_DB(); }
+    db::AdoConnection& ADOCon1() const { return workspace_.ADOCon1(); }
+    db::AdoQuery& ADQ1() const { return workspace_.ADQ1(); }
 
     // Puts up the tray icon. Without a system tray the window shows at once,
     // as the program could not be reached otherwise.
     void startUp();
 
     // --- Connection registry ------------------------------------------------
-    const std::vector<TAConnectedBDE>& ConnectedBDE() const { return registry_.ConnectedBDE(); }
-    const std::vector<TAConnectedADO>& ConnectedADO() const { return registry_.ConnectedADO(); }
-    const ConnectionRegistry& registry() const { return registry_; }
+    const std::vector<TAConnectedBDE>& ConnectedBDE() const { return registry().ConnectedBDE(); }
+    const std::vector<TAConnectedADO>& ConnectedADO() const { return registry().ConnectedADO(); }
+    ConnectionRegistry& registry() const { return workspace_.registry(); }
 
     // Registers a logged-in alias unless its name is registered already; only
     // a registration refreshes the query windows' connection lists.
@@ -72,18 +75,22 @@ public:
     // earlier entry covers it.
     std::optional<int> AddConnectedADO(const QString& connectionString, const QString& provider,
                                        const QString& dataSource);
-    // Refills the connection list `CbxConnectAlias` of every open query window
-    // (object name "frmQueryEditor_<n>") for the kind its `CbxLinkType` shows.
+    // Every open query window refills its connection list `CbxConnectAlias`
+    // for the kind its `CbxLinkType` shows, in creation order.
     // Convention for the query windows: their user-change handlers listen to
     // QComboBox::activated, which only a user's pick emits; a choice made by
     // program (setCurrentIndex, this refill) runs none of them. The refill
     // also blocks the list's signals while it works.
-    void RefreshConnectAliases();
+    void RefreshConnectAliases() { registry().RefreshConnectAliases(); }
 
     // --- Commands of other windows ------------------------------------------
+    // The browser, made when absent (docked, not yet shown) and listened to.
+    TfrmConnectEditor& obtainConnectionBrowser();
     void OpenConnectionBrowser();
     void PlaceConnectionBrowser();
-    void OpenQueryWindow(QueryWindowForm form);
+    // The new window, or null when nothing is registered yet.
+    TfrmQueryEditor* OpenQueryWindow(QueryWindowForm form);
+    // The new-connection command of the toolbar and of the browser.
     void ToolButton1Click();
     // Restores the program's visible windows and raises them; a hidden main
     // window stays hidden. A second start asks for this.
@@ -111,9 +118,9 @@ public:
     QPointer<QWidget> connectionBrowser;
 
     // Picture lists of the toolbar and of the browser's two trees.
-    const QList<QIcon>& ImageToolBar() const { return imageToolBar_; }
-    const QList<QIcon>& ImageADO() const { return imageADO_; }
-    const QList<QIcon>& ImageBDE() const { return imageBDE_; }
+    const QList<QIcon>& ImageToolBar() const { return workspace_.ImageToolBar(); }
+    const QList<QIcon>& ImageADO() const { return workspace_.ImageADO(); }
+    const QList<QIcon>& ImageBDE() const { return workspace_.ImageBDE(); }
 
     // The tray icon's click handling: only a right button press opens the menu.
     void trayIconActivated(QSystemTrayIcon::ActivationReason reason);
@@ -145,29 +152,17 @@ private:
     void showConnectionBrowser();  // in the style it has
     void turnConnectionBrowserToPage(int page);
     void showParameterViewer();
+    void clearMainLinker();
+    void clearMainParmes();
 
-    void destroyOwnedWindows();
-
-    // Declared before the windows' state: the engine objects outlive every
-    // window that uses them (see the destructor).
-    std::unique_ptr<db::Session> session_;
-    std::unique_ptr<db::Database> bdeDb_;
-    std::unique_ptr<db::AdoConnection> adoCon1_;
-    std::unique_ptr<db::AdoQuery> adq1_;
+    Workspace& workspace_;
     std::unique_ptr<Ui::TfrmMain> ui;
     QMenu* pMenuMain_;
     QSystemTrayIcon* trayIcon_;
-    ConnectionRegistry registry_;
-    QList<QIcon> imageToolBar_;
-    QList<QIcon> imageADO_;
-    QList<QIcon> imageBDE_;
 };
 
 // The main window of the process while it exists; null before it is made and
 // once it is being destroyed.
 TfrmMain* frmMain();
-
-// The pictures of a list kept as numbered SVG resources under `folder`.
-QList<QIcon> loadImageList(const QString& folder, int count);
 
 }  // namespace tarnwell

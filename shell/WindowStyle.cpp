@@ -4,8 +4,6 @@
 #include <QMdiSubWindow>
 #include <QPointer>
 
-#include "shell/UMain.h"
-
 namespace tarnwell {
 
 QMdiSubWindow* mdiSubWindowOf(const QWidget& window) {
@@ -27,33 +25,34 @@ QWidget& windowFrame(QWidget& window) {
 
 namespace {
 
-void leaveMdiArea(QWidget& window, TfrmMain& mainWindow) {
+void leaveMdiArea(QWidget& window, QMdiArea& home) {
     QPointer<QMdiSubWindow> sub = mdiSubWindowOf(window);
     if (!sub) {
         return;
     }
     sub->hide();
     sub->setWidget(nullptr);
-    window.setParent(&mainWindow, Qt::Window);
-    mainWindow.MdiArea()->removeSubWindow(sub);
+    QWidget* mainWindow = home.window();
+    window.setParent(mainWindow, Qt::Window);
+    home.removeSubWindow(sub);
     // The style may change from within the frame's own event handling (a
     // close the window turns into a move to the desktop), so the frame goes
     // later; until then the main window owns it.
-    sub->setParent(&mainWindow);
+    sub->setParent(mainWindow);
     sub->deleteLater();
 }
 
 }  // namespace
 
-void setWindowStyle(QWidget& window, WindowStyle style, TfrmMain& mainWindow) {
+void setWindowStyle(QWidget& window, WindowStyle style, QMdiArea& home) {
     if (style == windowStyle(window)) {
         return;
     }
     const bool wasVisible = window.isVisible() || (mdiSubWindowOf(window) != nullptr &&
-                                                    mdiSubWindowOf(window)->isVisibleTo(mainWindow.MdiArea()));
+                                                    mdiSubWindowOf(window)->isVisibleTo(&home));
     if (style == WindowStyle::MdiChild) {
         window.setWindowFlags(Qt::Widget);
-        QMdiSubWindow* sub = mainWindow.MdiArea()->addSubWindow(&window);
+        QMdiSubWindow* sub = home.addSubWindow(&window);
         // Closing the widget decides about its own life; the frame goes with it.
         sub->setAttribute(Qt::WA_DeleteOnClose, false);
         window.show();
@@ -61,12 +60,12 @@ void setWindowStyle(QWidget& window, WindowStyle style, TfrmMain& mainWindow) {
         sub->setVisible(wasVisible);
         return;
     }
-    leaveMdiArea(window, mainWindow);
+    leaveMdiArea(window, home);
     Qt::WindowFlags flags = Qt::Window;
     if (style == WindowStyle::StayOnTop) {
         flags |= Qt::WindowStaysOnTopHint;
     }
-    window.setParent(&mainWindow, flags);
+    window.setParent(home.window(), flags);
     if (wasVisible) {
         window.show();
     }

@@ -3,21 +3,23 @@
 #include <QRect>
 #include <QSize>
 
+class QMdiArea;
 class QMdiSubWindow;
 class QWidget;
 
 namespace tarnwell {
 
-class TfrmMain;
-
 // A window of the program lives in one of three styles: as an MDI child of the
 // main window, as a free-standing window, or as a free-standing window that
 // stays on top. The same widget moves between them; free-standing windows keep
 // the main window as their owner, so they go with it at exit.
+//
+// `home` is the main window's MDI area; the main window is the window it
+// lies in.
 enum class WindowStyle { MdiChild, Normal, StayOnTop };
 
 WindowStyle windowStyle(const QWidget& window);
-void setWindowStyle(QWidget& window, WindowStyle style, TfrmMain& mainWindow);
+void setWindowStyle(QWidget& window, WindowStyle style, QMdiArea& home);
 
 // The frame that stands for `window` on the screen: its MDI sub-window when it
 // is an MDI child, else the window itself.

@@ -19,9 +19,9 @@
 #include "dataaccess/odbc/OdbcConnection.h"
 
 #include <algorithm>
-#include <optional>
 #include <vector>
 
+#include "dataaccess/CursorBase.h"
 #include "dataaccess/DbError.h"
 #include "dataaccess/odbc/OdbcHandles.h"
 #include "dataaccess/odbc/OdbcSession.h"
@@ -146,56 +146,42 @@ std::int64_t rowsAffectedBy(SQLHANDLE statement) {
     return count;
 }
 
-class OdbcCursor final : public Cursor {
+class OdbcCursor final : public CursorBase {
 public:
     // A statement without a result set.
-    explicit OdbcCursor(std::int64_t rowsAffected) : rowsAffected_(rowsAffected), atEnd_(true) {}
+    explicit OdbcCursor(std::int64_t rowsAffected) : CursorBase(rowsAffected) {}
 
     // A result set, read from `statement` as fetch() asks.
     OdbcCursor(std::shared_ptr<Session> session, StatementHandle statement,
                const std::vector<DescribedColumn>& described)
         : session_(std::move(session)), statement_(std::move(statement)), calls_(session_->textCalls()),
-          hasResultSet_(true), piece_(kPieceBytes / sizeof(SQLWCHAR)) {
-        columns_.reserve(described.size());
+          piece_(kPieceBytes / sizeof(SQLWCHAR)) {
+        std::vector<Column>& columns = describedColumns();
+        columns.reserve(described.size());
         sqlTypes_.reserve(described.size());
         for (const DescribedColumn& column : described) {
-            columns_.push_back(odbc::columnFor(column));
+            columns.push_back(odbc::columnFor(column));
             sqlTypes_.push_back(column.sqlType);
         }
     }
 
     ~OdbcCursor() override { close(); }
 
-    bool hasResultSet() const override { return hasResultSet_; }
-    const std::vector<Column>& columns() const override { return columns_; }
-    std::int64_t rowsAffected() const override { return rowsAffected_; }
-    bool atEnd() const override { return atEnd_; }
-
-    std::size_t fetch(RowStore& rows, std::size_t maxRows) override {
-        if (failure_) {
-            throw *failure_;
-        }
-        if (!statement_) {
-            return 0;
-        }
-        if (rows.columnCount() != columns_.size()) {
-            throw DbError("the row store does not have the result's columns");
-        }
+private:
+    std::size_t fetchRows(RowStore& rows, std::size_t maxRows) override {
         Session::Work work(*session_);
         std::size_t appended = 0;
         try {
             while (appended < maxRows && fetchRow(rows, work)) {
                 ++appended;
             }
-        } catch (const DbError& error) {
-            failure_ = error;
+        } catch (const DbError&) {
             close();
             throw;
         }
         return appended;
     }
 
-private:
     // Fetches one row into `rows`; false at the end of the result.
     bool fetchRow(RowStore& rows, const Session::Work& work) {
         SQLRETURN rc = SQL_ERROR;
@@ -215,7 +201,7 @@ private:
         }
         rows.beginRow();
         try {
-            for (std::size_t column = 0; column < columns_.size(); ++column) {
+            for (std::size_t column = 0; column < columns().size(); ++column) {
                 readCell(column, rows, work);
             }
             rows.endRow();
@@ -228,7 +214,7 @@ private:
 
     void readCell(std::size_t column, RowStore& rows, const Session::Work& work) {
         const auto number = static_cast<SQLUSMALLINT>(column + 1);
-        if (odbc::readsAsBinary(columns_[column].kind)) {
+        if (odbc::readsAsBinary(columns()[column].kind)) {
             bytes_.clear();
             const bool present = readValue(number, SQL_C_BINARY, work, [this](std::size_t length) {
                 bytes_.append(reinterpret_cast<const char*>(piece_.data()), length);
@@ -254,7 +240,7 @@ private:
             rows.appendNull();
             return;
         }
-        odbc::canonicalizeCell(columns_[column].kind, sqlTypes_[column], text_);
+        odbc::canonicalizeCell(columns()[column].kind, sqlTypes_[column], text_);
         rows.append(text_);
     }
 
@@ -288,7 +274,7 @@ private:
     }
 
     void close() noexcept {
-        atEnd_ = true;
+        endReached();
         if (statement_) {
             SQLCloseCursor(statement_.get());
             statement_.reset();
@@ -298,12 +284,7 @@ private:
     std::shared_ptr<Session> session_;
     StatementHandle statement_;
     TextCalls calls_ = TextCalls::Wide;
-    std::vector<Column> columns_;
     std::vector<SQLSMALLINT> sqlTypes_;
-    std::int64_t rowsAffected_ = -1;
-    bool hasResultSet_ = false;
-    bool atEnd_ = false;
-    std::optional<DbError> failure_;  // thrown again by every later fetch
 
     // Reused for every cell.
     std::vector<SQLWCHAR> piece_;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "dataaccess/TextTools.h"
 #include "dataaccess/odbc/OdbcConnection.h"
 #include "dataaccess/odbc/OdbcHandles.h"
 
@@ -18,13 +19,6 @@ namespace {
 // The configuration functions do not say when a buffer was too small; this
 // one is larger than any data source section holds.
 constexpr int kProfileBufferBytes = 64 * 1024;
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-               return lower(x) == lower(y);
-           });
-}
 
 class OdbcIni {
 public:

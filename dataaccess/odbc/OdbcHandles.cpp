@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "dataaccess/TextTools.h"
 #include "dataaccess/odbc/OdbcText.h"
 
 namespace tarnwell::db::odbc {
@@ -11,13 +12,7 @@ namespace {
 
 // Drivers end messages with line breaks or blanks now and then; the caller
 // puts the message behind a prefix of its own and wants it trimmed.
-std::string trimmed(std::string text) {
-    const auto end = text.find_last_not_of(" \t\r\n");
-    text.erase(end == std::string::npos ? 0 : end + 1);
-    const auto begin = text.find_first_not_of(" \t\r\n");
-    text.erase(0, begin == std::string::npos ? text.size() : begin);
-    return text;
-}
+std::string trimmed(const std::string& text) { return std::string(trimBlanks(text)); }
 
 // Reads diagnostic record `record` through `getDiagRec`, the wide or the
 // narrow call, growing the buffer to the message's length; `toText` turns the

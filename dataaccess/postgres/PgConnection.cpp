@@ -5,12 +5,13 @@
 #include <charconv>
 #include <mutex>
 #include <optional>
-#include <stdexcept>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "dataaccess/CursorBase.h"
 #include "dataaccess/DbError.h"
+#include "dataaccess/TextTools.h"
 #include "dataaccess/postgres/PgHandles.h"
 #include "dataaccess/postgres/PgTypes.h"
 
@@ -32,13 +33,7 @@ constexpr const char* kSessionOptions =
     "-c lc_monetary=C -c extra_float_digits=3";
 constexpr const char* kApplicationName = "Tarnwell";
 
-std::string trimmed(std::string_view text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' ||
-                             text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return std::string(text);
-}
+std::string trimmed(std::string_view text) { return std::string(trimBlanks(text)); }
 
 DbError connectionError(const PGconn* conn) {
     return DbError(trimmed(PQerrorMessage(conn)));
@@ -193,21 +188,22 @@ private:
     PgCursor* activeCursor_ = nullptr;
 };
 
-class PgCursor final : public Cursor {
+class PgCursor final : public CursorBase {
 public:
     // A statement without a result set: all is done already.
-    explicit PgCursor(std::int64_t rowsAffected) : rowsAffected_(rowsAffected), atEnd_(true) {}
+    explicit PgCursor(std::int64_t rowsAffected) : CursorBase(rowsAffected) {}
     // A result set whose first result (a row, or the end of an empty set) has
     // arrived; the rest streams through fetch().
     PgCursor(PgConnection& connection, ResultHandle first)
-        : connection_(&connection), first_(std::move(first)), hasResultSet_(true) {
+        : connection_(&connection), first_(std::move(first)) {
+        std::vector<Column>& columns = describedColumns();
         const PGresult* result = first_.get();
         const int count = PQnfields(result);
-        columns_.reserve(static_cast<std::size_t>(count));
+        columns.reserve(static_cast<std::size_t>(count));
         conversions_.reserve(static_cast<std::size_t>(count));
         for (int i = 0; i < count; ++i) {
             const Oid type = PQftype(result, i);
-            columns_.push_back(pg::describeColumn(PQfname(result, i), type, PQfmod(result, i)));
+            columns.push_back(pg::describeColumn(PQfname(result, i), type, PQfmod(result, i)));
             conversions_.push_back(pg::cellConversion(type));
         }
     }
@@ -221,20 +217,14 @@ public:
     PgCursor(const PgCursor&) = delete;
     PgCursor& operator=(const PgCursor&) = delete;
 
-    bool hasResultSet() const override { return hasResultSet_; }
-    const std::vector<Column>& columns() const override { return columns_; }
-    std::int64_t rowsAffected() const override { return rowsAffected_; }
-    bool atEnd() const override { return atEnd_; }
-    std::size_t fetch(RowStore& rows, std::size_t maxRows) override;
-
     // Stops the statement if it still runs and leaves the connection ready
     // for the next one; fetch() then finds the end.
     void abandon() noexcept {
-        if (connection_ != nullptr && !atEnd_) {
+        if (connection_ != nullptr && !atEnd()) {
             first_.reset();
             connection_->stopStatement();
         }
-        atEnd_ = true;
+        endReached();
     }
     // The connection goes away before this cursor.
     void detach() noexcept {
@@ -243,18 +233,13 @@ public:
     }
 
 private:
+    std::size_t fetchRows(RowStore& rows, std::size_t maxRows) override;
     std::size_t appendRows(RowStore& rows, const PGresult* result);
-    [[noreturn]] void fail(DbError error);
 
     PgConnection* connection_ = nullptr;
     ResultHandle first_;
-    std::vector<Column> columns_;
     std::vector<CellConversion> conversions_;
     std::string scratch_;
-    std::optional<DbError> failure_;
-    std::int64_t rowsAffected_ = -1;
-    bool hasResultSet_ = false;
-    bool atEnd_ = false;
 };
 
 PgConnection::~PgConnection() {
@@ -403,7 +388,7 @@ std::unique_ptr<Cursor> PgConnection::execute(const std::string& sql) {
 
 std::size_t PgCursor::appendRows(RowStore& rows, const PGresult* result) {
     const int rowCount = PQntuples(result);
-    const int columnCount = static_cast<int>(columns_.size());
+    const int columnCount = static_cast<int>(columns().size());
     for (int row = 0; row < rowCount; ++row) {
         rows.beginRow();
         try {
@@ -425,22 +410,7 @@ std::size_t PgCursor::appendRows(RowStore& rows, const PGresult* result) {
     return static_cast<std::size_t>(rowCount);
 }
 
-void PgCursor::fail(DbError error) {
-    failure_ = error;
-    atEnd_ = true;
-    throw error;
-}
-
-std::size_t PgCursor::fetch(RowStore& rows, std::size_t maxRows) {
-    if (failure_) {
-        throw *failure_;
-    }
-    if (atEnd_ || maxRows == 0) {
-        return 0;
-    }
-    if (rows.columnCount() != columns_.size()) {
-        throw std::invalid_argument("PgCursor::fetch: the row store's column count differs");
-    }
+std::size_t PgCursor::fetchRows(RowStore& rows, std::size_t maxRows) {
     std::size_t appended = 0;
     while (appended < maxRows) {
         ResultHandle result = first_ ? std::move(first_) : connection_->nextResult();
@@ -448,7 +418,7 @@ std::size_t PgCursor::fetch(RowStore& rows, std::size_t maxRows) {
             // The results ended without the closing result of a set; the
             // connection is idle all the same.
             connection_->finishStatement();
-            atEnd_ = true;
+            endReached();
             break;
         }
         const ExecStatusType status = PQresultStatus(result.get());
@@ -462,16 +432,16 @@ std::size_t PgCursor::fetch(RowStore& rows, std::size_t maxRows) {
             appended += appendRows(rows, result.get());
             result.reset();
             std::optional<DbError> error = connection_->finishStatement();
-            atEnd_ = true;
+            endReached();
             if (error) {
-                fail(std::move(*error));
+                throw std::move(*error);
             }
             break;
         }
         DbError error = resultError(result.get(), connection_->raw());
         result.reset();
         connection_->finishStatement();
-        fail(std::move(error));
+        throw error;
     }
     return appended;
 }

@@ -7,11 +7,11 @@
 #include <cmath>
 #include <cstring>
 #include <mutex>
-#include <optional>
 #include <string_view>
 #include <vector>
 
 #include "dataaccess/CanonicalText.h"
+#include "dataaccess/CursorBase.h"
 #include "dataaccess/DbError.h"
 #include "dataaccess/sqlite/SqliteTypes.h"
 
@@ -161,7 +161,7 @@ bool looksLikeHoursMinutes(std::string_view text, std::size_t at) {
     return digitsAt(text, at, 2) && at + 5 <= text.size() && text[at + 2] == ':' && digitsAt(text, at + 3, 2);
 }
 
-class SqliteCursor final : public Cursor {
+class SqliteCursor final : public CursorBase {
 public:
     // A statement with a result set; its first step is taken here, so that a
     // failing statement fails in execute() and expressions get their kinds.
@@ -180,17 +180,10 @@ public:
     }
 
     // A statement without a result set, already run to its end.
-    explicit SqliteCursor(std::int64_t rowsAffected) : rowsAffected_(rowsAffected), atEnd_(true) {}
+    explicit SqliteCursor(std::int64_t rowsAffected) : CursorBase(rowsAffected) {}
 
-    bool hasResultSet() const override { return statement_ != nullptr; }
-    const std::vector<Column>& columns() const override { return columns_; }
-    std::int64_t rowsAffected() const override { return rowsAffected_; }
-    bool atEnd() const override { return atEnd_; }
-
-    std::size_t fetch(RowStore& rows, std::size_t maxRows) override {
-        if (failure_) {
-            throw *failure_;
-        }
+private:
+    std::size_t fetchRows(RowStore& rows, std::size_t maxRows) override {
         const std::lock_guard lock(handle_->mutex);
         std::size_t fetched = 0;
         while (fetched < maxRows && hasRow_) {
@@ -201,7 +194,6 @@ public:
         return fetched;
     }
 
-private:
     void advance() {
         std::string error;
         const int rc = step(db_, statement_.get(), error);
@@ -210,18 +202,18 @@ private:
             return;
         }
         hasRow_ = false;
-        atEnd_ = true;
+        endReached();
         // Ends the read transaction now rather than when the cursor goes.
         sqlite3_reset(statement_.get());
         if (rc != SQLITE_DONE) {
-            failure_ = DbError(error);
-            throw *failure_;
+            throw DbError(error);
         }
     }
 
     void describeColumns() {
+        std::vector<Column>& columns = describedColumns();
         const int count = sqlite3_column_count(statement_.get());
-        columns_.reserve(static_cast<std::size_t>(count));
+        columns.reserve(static_cast<std::size_t>(count));
         conversions_.reserve(static_cast<std::size_t>(count));
         scales_.reserve(static_cast<std::size_t>(count));
         for (int i = 0; i < count; ++i) {
@@ -235,13 +227,13 @@ private:
             column.name = name != nullptr ? name : "";
             conversions_.push_back(conversionFor(column.kind));
             scales_.push_back(column.size);
-            columns_.push_back(std::move(column));
+            columns.push_back(std::move(column));
         }
     }
 
     void appendRow(RowStore& rows) {
         rows.beginRow();
-        const int count = static_cast<int>(columns_.size());
+        const int count = static_cast<int>(columns().size());
         for (int i = 0; i < count; ++i) {
             appendCell(rows, i);
         }
@@ -413,13 +405,9 @@ private:
     SharedHandle* handle_ = nullptr;
     sqlite3* db_ = nullptr;
     StatementPtr statement_;
-    std::vector<Column> columns_;
     std::vector<Conversion> conversions_;
     std::vector<int> scales_;
-    std::int64_t rowsAffected_ = -1;
-    std::optional<DbError> failure_;  // thrown again by every later fetch
     bool hasRow_ = false;
-    bool atEnd_ = false;
     std::array<char, 400> buffer_{};  // a finite double in plain notation fits
     NumberBuffer number_{};
     std::string scratch_;  // a cell's text while it is brought to canonical form

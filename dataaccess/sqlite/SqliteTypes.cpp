@@ -4,6 +4,8 @@
 #include <charconv>
 #include <string>
 
+#include "dataaccess/TextTools.h"
+
 namespace tarnwell::db {
 
 namespace {
@@ -13,9 +15,6 @@ struct Declaration {
     int args[2] = {-1, -1};
     int argCount = 0;
 };
-
-char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // "nvarchar (50)" -> {"NVARCHAR", {50}}; "NUMERIC(10, 2)" -> {"NUMERIC", {10, 2}}.
 Declaration parse(std::string_view text) {
@@ -31,7 +30,7 @@ Declaration parse(std::string_view text) {
             d.name += ' ';
             pendingBlank = false;
         }
-        d.name += upper(text[i]);
+        d.name += upperAscii(text[i]);
     }
     if (i < text.size()) {
         ++i;  // '('

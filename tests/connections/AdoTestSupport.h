@@ -18,7 +18,6 @@
 #include <string>
 
 #include "dataaccess/sqlite/SqliteConnection.h"
-#include "shell/UMain.h"
 #include "support/TestEnvironment.h"
 
 namespace tarnwell::test {
@@ -120,15 +119,14 @@ inline void writeUdl(const QString& path, const QString& connectionString) {
     file.write(bytes);
 }
 
-// The ImageADO index of the picture a tree node shows, or -1.
-inline int pictureOf(const QTreeWidgetItem* item) {
-    const TfrmMain* main = frmMain();
-    if (item == nullptr || main == nullptr) {
+// The index in `pictures` (ImageADO) of the picture a tree node shows, or -1.
+inline int pictureOf(const QTreeWidgetItem* item, const QList<QIcon>& pictures) {
+    if (item == nullptr) {
         return -1;
     }
     const qint64 key = item->icon(0).cacheKey();
-    for (int i = 0; i < main->ImageADO().size(); ++i) {
-        if (main->ImageADO().at(i).cacheKey() == key) {
+    for (int i = 0; i < pictures.size(); ++i) {
+        if (pictures.at(i).cacheKey() == key) {
             return i;
         }
     }
@@ -136,11 +134,11 @@ inline int pictureOf(const QTreeWidgetItem* item) {
 }
 
 // The tree as indented lines "text (picture)", in display order.
-inline QStringList shapeOf(const QTreeWidget& tree) {
+inline QStringList shapeOf(const QTreeWidget& tree, const QList<QIcon>& pictures) {
     QStringList lines;
     std::function<void(const QTreeWidgetItem*, int)> walk = [&](const QTreeWidgetItem* node, int depth) {
         lines << QString(depth * 2, QLatin1Char(' ')) + node->text(0) +
-                     QStringLiteral(" (%1)").arg(pictureOf(node));
+                     QStringLiteral(" (%1)").arg(pictureOf(node, pictures));
         for (int i = 0; i < node->childCount(); ++i) {
             walk(node->child(i), depth + 1);
         }

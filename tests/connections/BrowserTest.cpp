@@ -19,7 +19,7 @@ namespace {
 using BrowserLayoutTest = BrowserFixture;
 
 TEST_F(BrowserLayoutTest, ControlsFontsAndPictures) {
-    TfrmConnectEditor& browser = TfrmConnectEditor::obtain(*main);
+    TfrmConnectEditor& browser = main->obtainConnectionBrowser();
     EXPECT_EQ(browser.objectName(), "frmConnectEditor");
     EXPECT_EQ(browser.windowTitle(), "連結編輯器");
     EXPECT_EQ(windowSize(browser), QSize(228, 423)) << "as laid out, before its first showing";
@@ -103,14 +103,14 @@ TEST_F(BrowserLayoutTest, TheTreeListsEveryAliasOnceWithTheirPictures) {
     ASSERT_EQ(tree.topLevelItemCount(), 1);
     QTreeWidgetItem& root = *tree.topLevelItem(0);
     EXPECT_EQ(root.text(0), "BDE");
-    EXPECT_EQ(root.icon(0).cacheKey(), main->ImageBDE().at(0).cacheKey());
+    EXPECT_EQ(root.icon(0).cacheKey(), workspace->ImageBDE().at(0).cacheKey());
     EXPECT_EQ(childTexts(root), QStringList{"DEMO"} + kFileAliases) << "in the engine's order";
     for (int i = 0; i < root.childCount(); ++i) {
         const QTreeWidgetItem& alias = *root.child(i);
-        EXPECT_EQ(alias.icon(0).cacheKey(), main->ImageBDE().at(1).cacheKey());
+        EXPECT_EQ(alias.icon(0).cacheKey(), workspace->ImageBDE().at(1).cacheKey());
         ASSERT_EQ(alias.childCount(), 1);
         EXPECT_EQ(alias.child(0)->text(0), "未連線");
-        EXPECT_EQ(alias.child(0)->icon(0).cacheKey(), main->ImageBDE().at(0).cacheKey());
+        EXPECT_EQ(alias.child(0)->icon(0).cacheKey(), workspace->ImageBDE().at(0).cacheKey());
         EXPECT_FALSE(alias.isExpanded());
     }
 
@@ -125,7 +125,7 @@ TEST_F(BrowserLayoutTest, TheTreeListsEveryAliasOnceWithTheirPictures) {
 }
 
 TEST_F(BrowserLayoutTest, ATreeFilledOnlyWhenTheBdePageFirstShows) {
-    TfrmConnectEditor& browser = TfrmConnectEditor::obtain(*main);
+    TfrmConnectEditor& browser = main->obtainConnectionBrowser();
     browser.Page_Con()->setCurrentIndex(0);
     browser.showInItsStyle();  // docked in the hidden main window: nothing shows
     EXPECT_EQ(browser.TrvBDE()->topLevelItemCount(), 0);
@@ -162,7 +162,7 @@ TEST_F(BrowserLayoutTest, FontsHoldWhereTheDesktopSetsFontsByKindOfControl) {
     main->MainParmes()->trigger();
     expectFont(*TfrmParmViewer::instance(), "細明體", 13);
 
-    TfrmPasswd dialog(main->BDE_DB());
+    TfrmPasswd dialog(workspace->BDE_DB());
     for (const char* panel : {"Panel1", "Panel2", "Panel3"}) {
         expectFont(*dialog.findChild<QWidget*>(panel), "Arial", 13);
     }
@@ -354,7 +354,7 @@ TEST_F(BrowserTreeTest, TheRootExpandsLikeAnyTreeAndAsksNothing) {
     QCoreApplication::processEvents();
     EXPECT_TRUE(root.isExpanded());
     EXPECT_EQ(TfrmPasswd::instance(), nullptr);
-    EXPECT_FALSE(main->BDE_DB().connected());
+    EXPECT_FALSE(workspace->BDE_DB().connected());
 }
 
 TEST_F(BrowserTreeTest, ClickingTheExpandButtonOfAnAliasAsksForTheLoginAndNothingElse) {

@@ -25,6 +25,7 @@
 #include "dataaccess/Database.h"
 #include "dataaccess/Session.h"
 #include "shell/UMain.h"
+#include "shell/Workspace.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestEnvironment.h"
 
@@ -182,11 +183,13 @@ private:
 class BrowserFixture : public ::testing::Test {
 protected:
     explicit BrowserFixture(bool listOdbcDataSources = false)
-        : main(std::make_unique<TfrmMain>(aliases.session(listOdbcDataSources))) {}
+        : workspace(std::make_unique<Workspace>(aliases.session(listOdbcDataSources))),
+          main(std::make_unique<TfrmMain>(*workspace)) {}
 
     ~BrowserFixture() override {
         main.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        workspace.reset();
     }
 
     // The browser, made and shown as the tray's "建立連結" does.
@@ -252,7 +255,7 @@ protected:
 
     // The engine's own message for opening `alias` with `params` put in.
     std::string engineMessage(const std::string& alias, const db::ParamList& params = {}) {
-        db::Database database(main->Session1(), "ENGINE_MESSAGE");
+        db::Database database(workspace->Session1(), "ENGINE_MESSAGE");
         database.setAliasName(alias);
         database.setParams(params);
         try {
@@ -265,6 +268,7 @@ protected:
     }
 
     TestAliases aliases;
+    std::unique_ptr<Workspace> workspace;
     std::unique_ptr<TfrmMain> main;
     ScriptedPrompt prompt;
     UnexpectedLoginGuard guard;

@@ -158,7 +158,7 @@ protected:
         ASSERT_NE(node, nullptr);
         EXPECT_FALSE(node->isExpanded());
         EXPECT_EQ(childTexts(*node), QStringList{"未連線"});
-        EXPECT_EQ(node->icon(0).cacheKey(), main->ImageBDE().at(1).cacheKey());
+        EXPECT_EQ(node->icon(0).cacheKey(), workspace->ImageBDE().at(1).cacheKey());
     }
 
     // Logged in: collapsed, picture 3, selected, its two login children, the
@@ -169,13 +169,13 @@ protected:
         EXPECT_FALSE(node->isExpanded());
         EXPECT_EQ(childTexts(*node), QStringList({"USER NAME=" + user, "PASSWORD=" + password}));
         for (int i = 0; i < node->childCount(); ++i) {
-            EXPECT_EQ(node->child(i)->icon(0).cacheKey(), main->ImageBDE().at(0).cacheKey());
+            EXPECT_EQ(node->child(i)->icon(0).cacheKey(), workspace->ImageBDE().at(0).cacheKey());
         }
-        EXPECT_EQ(node->icon(0).cacheKey(), main->ImageBDE().at(3).cacheKey());
+        EXPECT_EQ(node->icon(0).cacheKey(), workspace->ImageBDE().at(3).cacheKey());
         EXPECT_EQ(browser().selectedNode(), node);
         EXPECT_EQ(browser().EdtConnectDB()->text(), alias);
-        EXPECT_TRUE(main->BDE_DB().connected());
-        EXPECT_EQ(main->BDE_DB().aliasName(), alias.toStdString());
+        EXPECT_TRUE(workspace->BDE_DB().connected());
+        EXPECT_EQ(workspace->BDE_DB().aliasName(), alias.toStdString());
     }
 };
 
@@ -187,10 +187,10 @@ TEST_F(LoginTest, SqliteAliasWithoutUserNameLogsInAndIsRegistered) {
     EXPECT_TRUE(seen.focusOnPassword);
     EXPECT_TRUE(prompt.messages().isEmpty());
     expectLoggedInto("LOCAL", "mei", "pw");
-    EXPECT_EQ(QString::fromStdString(main->BDE_DB().params().text()),
+    EXPECT_EQ(QString::fromStdString(workspace->BDE_DB().params().text()),
               "PATH=" + aliases.localPath() + "\nUSER NAME=mei\nPASSWORD=pw\n");
-    ASSERT_EQ(main->ConnectedBDE().size(), 1u);
-    EXPECT_EQ(fields(main->ConnectedBDE()[0]), QStringList({"LOCAL", "", "", "mei", "pw"}));
+    ASSERT_EQ(workspace->registry().ConnectedBDE().size(), 1u);
+    EXPECT_EQ(fields(workspace->registry().ConnectedBDE()[0]), QStringList({"LOCAL", "", "", "mei", "pw"}));
 
     // From now on the alias expands like any node and asks nothing.
     QTreeWidgetItem& local = *aliasNode("LOCAL");
@@ -201,19 +201,19 @@ TEST_F(LoginTest, SqliteAliasWithoutUserNameLogsInAndIsRegistered) {
     local.setExpanded(true);
     QTest::qWait(20);
     EXPECT_TRUE(local.isExpanded());
-    EXPECT_EQ(main->ConnectedBDE().size(), 1u);
+    EXPECT_EQ(workspace->registry().ConnectedBDE().size(), 1u);
 }
 
 TEST_F(LoginTest, CancelledLoginLeavesTheAliasAsItWasAndTheTestConnectionClosedOnItsParameters) {
     logIn("DEMO", LoginHand::ok("", ""));
-    ASSERT_TRUE(main->BDE_DB().connected());
+    ASSERT_TRUE(workspace->BDE_DB().connected());
     browser().EdtConnectDB()->setText("DEMO");
 
     logIn("LOCAL", LoginHand::cancel());
     expectNotLoggedInto("LOCAL");
-    EXPECT_FALSE(main->BDE_DB().connected());
-    EXPECT_EQ(QString::fromStdString(main->BDE_DB().params().text()), "PATH=" + aliases.localPath() + "\n");
-    EXPECT_EQ(main->ConnectedBDE().size(), 1u);
+    EXPECT_FALSE(workspace->BDE_DB().connected());
+    EXPECT_EQ(QString::fromStdString(workspace->BDE_DB().params().text()), "PATH=" + aliases.localPath() + "\n");
+    EXPECT_EQ(workspace->registry().ConnectedBDE().size(), 1u);
     EXPECT_EQ(browser().EdtConnectDB()->text(), "DEMO") << "a cancel leaves the current connection";
     EXPECT_TRUE(prompt.messages().isEmpty());
 
@@ -232,9 +232,9 @@ TEST_F(LoginTest, AFailedOpenShowsTheEnginesMessageAndEmptiesTheConnectionBox) {
     EXPECT_TRUE(prompt.scriptUsedUp());
     expectNotLoggedInto("MISSING");
     EXPECT_EQ(browser().EdtConnectDB()->text(), "");
-    EXPECT_FALSE(main->BDE_DB().connected());
-    ASSERT_EQ(main->ConnectedBDE().size(), 1u);
-    EXPECT_EQ(main->ConnectedBDE()[0].AliasName, "DEMO");
+    EXPECT_FALSE(workspace->BDE_DB().connected());
+    ASSERT_EQ(workspace->registry().ConnectedBDE().size(), 1u);
+    EXPECT_EQ(workspace->registry().ConnectedBDE()[0].AliasName, "DEMO");
     EXPECT_NE(browser().selectedNode(), aliasNode("MISSING"));
 
     prompt.expectMessage();
@@ -252,7 +252,7 @@ TEST_F(LoginTest, AnUnreachableServerFailsWithTheEnginesMessageInsteadOfHanging)
     EXPECT_TRUE(shown.startsWith("連線失敗: ")) << shown.toStdString();
     EXPECT_GT(shown.size(), QString("連線失敗: ").size()) << "the engine's message follows";
     expectNotLoggedInto("UNREACHABLE");
-    EXPECT_TRUE(main->ConnectedBDE().empty());
+    EXPECT_TRUE(workspace->registry().ConnectedBDE().empty());
 }
 
 TEST_F(LoginTest, PostgresqlWithTheRightPasswordAndTheServersMessageForAWrongOne) {
@@ -270,15 +270,15 @@ TEST_F(LoginTest, PostgresqlWithTheRightPasswordAndTheServersMessageForAWrongOne
     EXPECT_EQ(seen.password, "");
     EXPECT_TRUE(seen.focusOnPassword);
     expectNotLoggedInto("PGSERVER");
-    EXPECT_TRUE(main->ConnectedBDE().empty());
+    EXPECT_TRUE(workspace->registry().ConnectedBDE().empty());
 
     logIn("PGSERVER", LoginHand::okKeepingUser(password));
     expectLoggedInto("PGSERVER", user, password);
-    ASSERT_EQ(main->ConnectedBDE().size(), 1u);
-    EXPECT_EQ(fields(main->ConnectedBDE()[0]),
+    ASSERT_EQ(workspace->registry().ConnectedBDE().size(), 1u);
+    EXPECT_EQ(fields(workspace->registry().ConnectedBDE()[0]),
               QStringList({"PGSERVER", QString::fromStdString(server.host),
                            QString::fromStdString(server.database), user, password}));
-    const db::ParamList& params = main->BDE_DB().params();
+    const db::ParamList& params = workspace->BDE_DB().params();
     EXPECT_EQ(params.indexOf("USER NAME"), params.size() - 2) << "the configured user name gave way";
 }
 
@@ -288,9 +288,9 @@ TEST_F(LoginTest, AConfiguredPasswordWinsOverTheTypedOne) {
     logIn("PGSTORED", LoginHand::okKeepingUser("typed-but-not-used"));
     EXPECT_TRUE(prompt.messages().isEmpty());
     expectLoggedInto("PGSTORED", QString::fromStdString(server.user), password);
-    ASSERT_EQ(main->ConnectedBDE().size(), 1u);
-    EXPECT_EQ(main->ConnectedBDE()[0].Password, password);
-    const db::ParamList& params = main->BDE_DB().params();
+    ASSERT_EQ(workspace->registry().ConnectedBDE().size(), 1u);
+    EXPECT_EQ(workspace->registry().ConnectedBDE()[0].Password, password);
+    const db::ParamList& params = workspace->BDE_DB().params();
     EXPECT_EQ(params.line(params.size() - 1), "PASSWORD=typed-but-not-used") << "kept behind the stored one";
 }
 
@@ -315,11 +315,11 @@ TEST_F(OdbcLoginTest, AListedDataSourceIsAnAliasThatLogsIn) {
     QTreeWidgetItem* node = aliasNode("tarnwell_sqlite");
     ASSERT_NE(node, nullptr);
     EXPECT_EQ(childTexts(*node), QStringList({"USER NAME=", "PASSWORD="}));
-    EXPECT_TRUE(main->BDE_DB().connected());
-    EXPECT_EQ(main->BDE_DB().aliasName(), "tarnwell_sqlite");
+    EXPECT_TRUE(workspace->BDE_DB().connected());
+    EXPECT_EQ(workspace->BDE_DB().aliasName(), "tarnwell_sqlite");
     EXPECT_EQ(browser.EdtConnectDB()->text(), "tarnwell_sqlite");
-    ASSERT_EQ(main->ConnectedBDE().size(), 1u);
-    EXPECT_EQ(fields(main->ConnectedBDE()[0]), QStringList({"tarnwell_sqlite", "", "", "", ""}));
+    ASSERT_EQ(workspace->registry().ConnectedBDE().size(), 1u);
+    EXPECT_EQ(fields(workspace->registry().ConnectedBDE()[0]), QStringList({"tarnwell_sqlite", "", "", "", ""}));
 }
 
 }  // namespace

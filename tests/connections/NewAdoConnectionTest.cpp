@@ -14,6 +14,7 @@
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTextEdit>
+#include <QStatusBar>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -21,8 +22,10 @@
 #include "connections/DataLinkDialog.h"
 #include "connections/UConnectEditor.h"
 #include "dataaccess/AdoConnection.h"
+#include "query/UQueryEditor.h"
 #include "shell/QueryWindowLists.h"
 #include "shell/UMain.h"
+#include "shell/Workspace.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestEnvironment.h"
 #include "tests/connections/AdoTestSupport.h"
@@ -34,16 +37,16 @@ using test::DataHomeScope;
 using test::whenModal;
 
 // Stands where a query window's connection lists are, for the refill that
-// every connection attempt that opened ends with.
+// every connection attempt that opened ends with; it listens to the registry
+// as a query window does.
 class ConnectionListsWindow {
 public:
-    ConnectionListsWindow() {
-        window.setObjectName(QStringLiteral("frmQueryEditor_9000"));
-        linkType->setObjectName(QStringLiteral("CbxLinkType"));
+    explicit ConnectionListsWindow(ConnectionRegistry& registry) {
         linkType->addItems({QStringLiteral("ADO"), QStringLiteral("BDE")});
         linkType->setCurrentIndex(0);
-        connectAlias->setObjectName(QStringLiteral("CbxConnectAlias"));
         markStale();
+        QObject::connect(&registry, &ConnectionRegistry::changed, &window,
+                         [this, &registry] { refillConnectionList(registry, *linkType, *connectAlias); });
     }
     void markStale() {
         connectAlias->clear();
@@ -77,11 +80,13 @@ protected:
             main.OpenConnectionBrowser();
         }
         if (TfrmConnectEditor::instance() == nullptr) {
-            ownBrowser = std::make_unique<TfrmConnectEditor>(main);
+            ownBrowser = std::make_unique<TfrmConnectEditor>(workspace, *main.MdiArea(), *main.CoolBar1(),
+                                                             *main.StatusBar1());
         }
         return *TfrmConnectEditor::instance();
     }
     QTreeWidget& tree() { return *browser().TrvADO(); }
+    QStringList treeShape() { return test::shapeOf(tree(), workspace.ImageADO()); }
 
     void newConnection(std::function<void(TConnEditForm&)> answer) {
         whenModal<TConnEditForm>(std::move(answer));
@@ -104,9 +109,10 @@ protected:
     DataHomeScope home;
     // Any message box the script does not expect fails the case.
     test::ScriptedPrompt prompts;
-    TfrmMain main;
+    Workspace workspace;
+    TfrmMain main{workspace};
     std::unique_ptr<TfrmConnectEditor> ownBrowser;
-    ConnectionListsWindow lists;
+    ConnectionListsWindow lists{workspace.registry()};
 };
 
 TEST_F(NewAdoConnectionTest, FirstConnectionResetsOpensRegistersAndFilesThreeNodes) {
@@ -116,7 +122,7 @@ TEST_F(NewAdoConnectionTest, FirstConnectionResetsOpensRegistersAndFilesThreeNod
     browser().EdtConnectDB()->setText("previous");
 
     // ADOCon1 open elsewhere with settings of its own.
-    db::AdoConnection& con = main.ADOCon1();
+    db::AdoConnection& con = workspace.ADOCon1();
     con.setConnectionString(sqliteString(earlier).toStdString());
     con.open();
     con.setCommandTimeout(99);
@@ -151,15 +157,15 @@ TEST_F(NewAdoConnectionTest, FirstConnectionResetsOpensRegistersAndFilesThreeNod
         form.OkButton()->click();
     });
 
-    ASSERT_EQ(main.ConnectedADO().size(), 1u);
-    const TAConnectedADO& entry = main.ConnectedADO()[0];
+    ASSERT_EQ(workspace.registry().ConnectedADO().size(), 1u);
+    const TAConnectedADO& entry = workspace.registry().ConnectedADO()[0];
     EXPECT_EQ(entry.ConnectionString, sqliteString(file)) << "the completed string, not the typed one";
     EXPECT_EQ(entry.Provider, "SQLite.1");
     EXPECT_EQ(entry.DataSource, file);
     EXPECT_TRUE(con.connected());
     EXPECT_EQ(QString::fromStdString(con.connectionString()), sqliteString(file));
 
-    EXPECT_EQ(test::shapeOf(tree()), QStringList({"SQLite.1 (7)", "  " + file + " (8)", "    Index:0 (2)"}));
+    EXPECT_EQ(treeShape(), QStringList({"SQLite.1 (7)", "  " + file + " (8)", "    Index:0 (2)"}));
     EXPECT_EQ(browser().EdtConnectDB()->text(), file);
     EXPECT_EQ(lists.items(), QStringList({file}));
 }
@@ -170,21 +176,21 @@ TEST_F(NewAdoConnectionTest, SecondDataSourceThenTheSameConnectionAgain) {
     browser();
     newConnection(sqliteString(a));
     newConnection("Provider=sqlite.1;Data Source=" + b);
-    EXPECT_EQ(test::shapeOf(tree()), QStringList({"SQLite.1 (7)", "  " + a + " (8)", "    Index:0 (2)",
-                                                  "  " + b + " (8)", "    Index:1 (2)"}));
+    EXPECT_EQ(treeShape(), QStringList({"SQLite.1 (7)", "  " + a + " (8)", "    Index:0 (2)",
+                                        "  " + b + " (8)", "    Index:1 (2)"}));
     EXPECT_EQ(browser().EdtConnectDB()->text(), b);
 
     // Covered by the first entry: nothing added, yet the lists are refilled
     // and the data source shown.
     lists.markStale();
-    const QStringList shapeBefore = test::shapeOf(tree());
+    const QStringList shapeBefore = treeShape();
     newConnection("Data Source=" + a + ";Provider=SQLite");
-    ASSERT_EQ(main.ConnectedADO().size(), 2u);
-    EXPECT_EQ(test::shapeOf(tree()), shapeBefore);
+    ASSERT_EQ(workspace.registry().ConnectedADO().size(), 2u);
+    EXPECT_EQ(treeShape(), shapeBefore);
     EXPECT_EQ(lists.items(), QStringList({a, b}));
     EXPECT_EQ(browser().EdtConnectDB()->text(), a);
-    EXPECT_TRUE(main.ADOCon1().connected());
-    EXPECT_EQ(QString::fromStdString(main.ADOCon1().connectionString()), sqliteString(a));
+    EXPECT_TRUE(workspace.ADOCon1().connected());
+    EXPECT_EQ(QString::fromStdString(workspace.ADOCon1().connectionString()), sqliteString(a));
 }
 
 TEST_F(NewAdoConnectionTest, FailingOpenRegistersNothing) {
@@ -193,7 +199,7 @@ TEST_F(NewAdoConnectionTest, FailingOpenRegistersNothing) {
     newConnection(sqliteString(good));
     browser().EdtConnectDB()->setText("previous");
     lists.markStale();
-    const QStringList shapeBefore = test::shapeOf(tree());
+    const QStringList shapeBefore = treeShape();
 
     const QStringList failing = {
         sqliteString(home.scratch() + "/missing.db"),  // the engine refuses
@@ -204,11 +210,11 @@ TEST_F(NewAdoConnectionTest, FailingOpenRegistersNothing) {
     for (const QString& text : failing) {
         prompts.expectMessage(QString("資料來源連結失敗"));
         newConnection(text);
-        EXPECT_FALSE(main.ADOCon1().connected()) << text.toStdString();
+        EXPECT_FALSE(workspace.ADOCon1().connected()) << text.toStdString();
     }
     EXPECT_TRUE(prompts.scriptUsedUp());
-    EXPECT_EQ(main.ConnectedADO().size(), 1u);
-    EXPECT_EQ(test::shapeOf(tree()), shapeBefore);
+    EXPECT_EQ(workspace.registry().ConnectedADO().size(), 1u);
+    EXPECT_EQ(treeShape(), shapeBefore);
     EXPECT_EQ(browser().EdtConnectDB()->text(), "previous");
     EXPECT_EQ(lists.items(), QStringList({"stale"})) << "only an opened connection refreshes the lists";
 }
@@ -218,30 +224,30 @@ TEST_F(NewAdoConnectionTest, CancelUnchangedAndBlankTextsOpenNothing) {
     browser().EdtConnectDB()->setText("previous");
 
     const auto openFirst = [&] {
-        main.ADOCon1().setConnectionString(sqliteString(file).toStdString());
-        main.ADOCon1().open();
-        main.ADOCon1().setCommandTimeout(5);
+        workspace.ADOCon1().setConnectionString(sqliteString(file).toStdString());
+        workspace.ADOCon1().open();
+        workspace.ADOCon1().setCommandTimeout(5);
     };
     openFirst();
     newConnection([&](TConnEditForm& form) {
         form.ConnectionString()->setText(sqliteString(file));
         form.CancelButton()->click();
     });
-    EXPECT_FALSE(main.ADOCon1().connected());
-    EXPECT_EQ(main.ADOCon1().connectionString(), "");
-    EXPECT_EQ(main.ADOCon1().commandTimeout(), 30) << "reset even when cancelled";
+    EXPECT_FALSE(workspace.ADOCon1().connected());
+    EXPECT_EQ(workspace.ADOCon1().connectionString(), "");
+    EXPECT_EQ(workspace.ADOCon1().commandTimeout(), 30) << "reset even when cancelled";
 
     openFirst();
     newConnection([](TConnEditForm& form) { form.OkButton()->click(); });
-    EXPECT_FALSE(main.ADOCon1().connected());
-    EXPECT_EQ(main.ADOCon1().connectionString(), "");
+    EXPECT_FALSE(workspace.ADOCon1().connected());
+    EXPECT_EQ(workspace.ADOCon1().connectionString(), "");
 
     // Blanks only: stored, but nothing is opened.
     newConnection(QStringLiteral("  \t "));
-    EXPECT_FALSE(main.ADOCon1().connected());
-    EXPECT_EQ(main.ADOCon1().connectionString(), "  \t ");
+    EXPECT_FALSE(workspace.ADOCon1().connected());
+    EXPECT_EQ(workspace.ADOCon1().connectionString(), "  \t ");
 
-    EXPECT_TRUE(main.ConnectedADO().empty());
+    EXPECT_TRUE(workspace.registry().ConnectedADO().empty());
     EXPECT_EQ(tree().topLevelItemCount(), 0);
     EXPECT_EQ(browser().EdtConnectDB()->text(), "previous");
     EXPECT_EQ(lists.items(), QStringList({"stale"}));
@@ -263,10 +269,10 @@ TEST_F(NewAdoConnectionTest, DataLinkFileChosenByBareName) {
         EXPECT_EQ(form.resultText(), "FILE NAME=" + folder + "/銷售.udl");
         form.OkButton()->click();
     });
-    ASSERT_EQ(main.ConnectedADO().size(), 1u);
-    EXPECT_EQ(main.ConnectedADO()[0].ConnectionString, sqliteString(file))
+    ASSERT_EQ(workspace.registry().ConnectedADO().size(), 1u);
+    EXPECT_EQ(workspace.registry().ConnectedADO()[0].ConnectionString, sqliteString(file))
         << "the file's string as the engine completed it";
-    EXPECT_EQ(main.ConnectedADO()[0].DataSource, file);
+    EXPECT_EQ(workspace.registry().ConnectedADO()[0].DataSource, file);
     EXPECT_EQ(browser().EdtConnectDB()->text(), file);
 }
 
@@ -287,12 +293,12 @@ TEST_F(NewAdoConnectionTest, DataLinkFileChosenWithBrowseOnPostgres) {
         EXPECT_EQ(form.resultText(), "FILE NAME=" + udl) << "the path the chooser gave";
         form.OkButton()->click();
     });
-    ASSERT_EQ(main.ConnectedADO().size(), 1u);
-    const TAConnectedADO& entry = main.ConnectedADO()[0];
+    ASSERT_EQ(workspace.registry().ConnectedADO().size(), 1u);
+    const TAConnectedADO& entry = workspace.registry().ConnectedADO()[0];
     EXPECT_EQ(entry.ConnectionString, stored);
     EXPECT_EQ(entry.Provider, "PostgreSQL.1");
     EXPECT_EQ(entry.DataSource, pgDataSource(server));
-    EXPECT_EQ(test::shapeOf(tree()),
+    EXPECT_EQ(treeShape(),
               QStringList({"PostgreSQL.1 (7)", "  " + pgDataSource(server) + " (8)", "    Index:0 (2)"}));
 }
 
@@ -316,10 +322,10 @@ TEST_F(NewAdoConnectionTest, BuiltWithTheDataLinkDialogOnPostgres) {
             << "the string comes back with its password";
         form.OkButton()->click();
     });
-    ASSERT_EQ(main.ConnectedADO().size(), 1u);
-    EXPECT_EQ(main.ConnectedADO()[0].Provider, "PostgreSQL.1");
-    EXPECT_EQ(main.ConnectedADO()[0].DataSource, pgDataSource(server));
-    EXPECT_TRUE(main.ADOCon1().connected());
+    ASSERT_EQ(workspace.registry().ConnectedADO().size(), 1u);
+    EXPECT_EQ(workspace.registry().ConnectedADO()[0].Provider, "PostgreSQL.1");
+    EXPECT_EQ(workspace.registry().ConnectedADO()[0].DataSource, pgDataSource(server));
+    EXPECT_TRUE(workspace.ADOCon1().connected());
 }
 
 TEST_F(NewAdoConnectionTest, OdbcDataSourcesBesideAnotherProvider) {
@@ -331,9 +337,9 @@ TEST_F(NewAdoConnectionTest, OdbcDataSourcesBesideAnotherProvider) {
     newConnection(sqliteString(file));
     newConnection("Provider=ODBC.1;Data Source=tarnwell_sqlite");
     newConnection("Provider=MSDASQL;Data Source=tarnwell_pg");
-    ASSERT_EQ(main.ConnectedADO().size(), 3u);
-    EXPECT_EQ(main.ConnectedADO()[2].ConnectionString, "Provider=ODBC.1;Data Source=tarnwell_pg");
-    EXPECT_EQ(test::shapeOf(tree()),
+    ASSERT_EQ(workspace.registry().ConnectedADO().size(), 3u);
+    EXPECT_EQ(workspace.registry().ConnectedADO()[2].ConnectionString, "Provider=ODBC.1;Data Source=tarnwell_pg");
+    EXPECT_EQ(treeShape(),
               QStringList({"SQLite.1 (7)", "  " + file + " (8)", "    Index:0 (2)", "ODBC.1 (7)",
                            "  tarnwell_sqlite (8)", "    Index:1 (2)", "  tarnwell_pg (8)", "    Index:2 (2)"}));
     EXPECT_EQ(lists.items(), QStringList({file, "tarnwell_sqlite", "tarnwell_pg"}));
@@ -343,11 +349,11 @@ TEST_F(NewAdoConnectionTest, CommandWithoutABrowserStillRegisters) {
     const QString file = sqliteFile("alone.db");
     ASSERT_EQ(TfrmConnectEditor::instance(), nullptr);
     newConnection(sqliteString(file));
-    ASSERT_EQ(main.ConnectedADO().size(), 1u);
+    ASSERT_EQ(workspace.registry().ConnectedADO().size(), 1u);
     // The main window makes the browser where it can; the entry is then in
     // its tree.
     if (TfrmConnectEditor* made = TfrmConnectEditor::instance()) {
-        EXPECT_EQ(test::shapeOf(*made->TrvADO()),
+        EXPECT_EQ(test::shapeOf(*made->TrvADO(), workspace.ImageADO()),
                   QStringList({"SQLite.1 (7)", "  " + file + " (8)", "    Index:0 (2)"}));
         EXPECT_EQ(made->EdtConnectDB()->text(), file);
     }
@@ -364,16 +370,13 @@ TEST_F(NewAdoConnectionTest, QueryWindowRunsOnTheNewConnection) {
         form.OkButton()->click();
     });
     browser().SpeedButton3()->click();
-    ASSERT_EQ(main.ConnectedADO().size(), 1u);
+    ASSERT_EQ(workspace.registry().ConnectedADO().size(), 1u);
 
-    const int before = static_cast<int>(openQueryWindows().size());
-    main.OpenQueryWindow(QueryWindowForm::MainMenu);
-    const QList<QWidget*> windows = openQueryWindows();
+    const int before = static_cast<int>(main.findChildren<TfrmQueryEditor*>().size());
+    TfrmQueryEditor* opened = main.OpenQueryWindow(QueryWindowForm::MainMenu);
+    const QList<TfrmQueryEditor*> windows = main.findChildren<TfrmQueryEditor*>();
     ASSERT_EQ(windows.size(), before + 1);
-    // The new window, not the stand-in of this fixture, whose number is higher.
-    const auto real = std::find_if(windows.begin(), windows.end(), [](QWidget* candidate) {
-        return candidate->inherits("tarnwell::TfrmQueryEditor");
-    });
+    const auto real = std::find(windows.begin(), windows.end(), opened);
     ASSERT_NE(real, windows.end());
     QWidget* window = *real;
     auto* linkType = window->findChild<QComboBox*>("CbxLinkType");

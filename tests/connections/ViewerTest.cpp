@@ -29,7 +29,7 @@ protected:
         ASSERT_NE(node, nullptr);
         clickNode(tree(), *node);
     }
-    std::string testParams() { return main->BDE_DB().params().text(); }
+    std::string testParams() { return workspace->BDE_DB().params().text(); }
     std::string localParams(const char* user, const char* password) {
         return "PATH=" + aliases.localPath().toStdString() + "\nUSER NAME=" + user + "\nPASSWORD=" + password + "\n";
     }
@@ -37,7 +37,7 @@ protected:
 
 TEST_F(TreeClickTest, ClicksOnTheRootTheLoginLinesOrAnAliasNotLoggedIntoDoNothing) {
     logIn("LOCAL", LoginHand::ok("mei", "pw"));
-    ASSERT_TRUE(main->BDE_DB().connected());
+    ASSERT_TRUE(workspace->BDE_DB().connected());
     browser().EdtConnectDB()->setText("unchanged");
     const std::string before = testParams();
 
@@ -51,8 +51,8 @@ TEST_F(TreeClickTest, ClicksOnTheRootTheLoginLinesOrAnAliasNotLoggedIntoDoNothin
     click(aliasNode("DEMO"));
     EXPECT_EQ(browser().selectedNode(), aliasNode("DEMO"));
 
-    EXPECT_TRUE(main->BDE_DB().connected());
-    EXPECT_EQ(main->BDE_DB().aliasName(), "LOCAL");
+    EXPECT_TRUE(workspace->BDE_DB().connected());
+    EXPECT_EQ(workspace->BDE_DB().aliasName(), "LOCAL");
     EXPECT_EQ(testParams(), before);
     EXPECT_EQ(browser().EdtConnectDB()->text(), "unchanged");
     EXPECT_TRUE(prompt.messages().isEmpty());
@@ -61,13 +61,13 @@ TEST_F(TreeClickTest, ClicksOnTheRootTheLoginLinesOrAnAliasNotLoggedIntoDoNothin
 TEST_F(TreeClickTest, ClickingAnAliasLoggedIntoPointsTheTestConnectionAtIt) {
     logIn("LOCAL", LoginHand::ok("mei", "pw"));
     logIn("DEMO", LoginHand::ok("", ""));
-    ASSERT_EQ(main->BDE_DB().aliasName(), "DEMO");
+    ASSERT_EQ(workspace->BDE_DB().aliasName(), "DEMO");
     browser().EdtConnectDB()->clear();
 
     click(aliasNode("LOCAL"));
-    EXPECT_TRUE(main->BDE_DB().connected());
-    EXPECT_EQ(main->BDE_DB().aliasName(), "LOCAL");
-    EXPECT_EQ(main->BDE_DB().driverName(), "");
+    EXPECT_TRUE(workspace->BDE_DB().connected());
+    EXPECT_EQ(workspace->BDE_DB().aliasName(), "LOCAL");
+    EXPECT_EQ(workspace->BDE_DB().driverName(), "");
     EXPECT_EQ(testParams(), localParams("mei", "pw")) << "the alias's parameters and the login lines";
     EXPECT_EQ(browser().EdtConnectDB()->text(), "LOCAL");
     EXPECT_TRUE(prompt.messages().isEmpty());
@@ -82,8 +82,8 @@ TEST_F(TreeClickTest, AFailedRepointGoesBackToThePreviousConnection) {
     prompt.expectMessage("連結失敗\r請重新連線");
     click(aliasNode("LOCAL"));
     EXPECT_TRUE(prompt.scriptUsedUp());
-    EXPECT_TRUE(main->BDE_DB().connected()) << "opened again on what it was";
-    EXPECT_EQ(main->BDE_DB().aliasName(), "DEMO");
+    EXPECT_TRUE(workspace->BDE_DB().connected()) << "opened again on what it was";
+    EXPECT_EQ(workspace->BDE_DB().aliasName(), "DEMO");
     EXPECT_EQ(testParams(), demoParams);
     EXPECT_EQ(browser().EdtConnectDB()->text(), "DEMO");
     EXPECT_EQ(childTexts(*aliasNode("LOCAL")), QStringList({"USER NAME=mei", "PASSWORD=pw"}))
@@ -99,8 +99,8 @@ TEST_F(TreeClickTest, WhenThePreviousConnectionFailsTooTheGeneralErrorReportShow
     prompt.expectMessage(QString::fromStdString(message));
     click(aliasNode("LOCAL"));
     EXPECT_TRUE(prompt.scriptUsedUp());
-    EXPECT_FALSE(main->BDE_DB().connected());
-    EXPECT_EQ(main->BDE_DB().aliasName(), "LOCAL");
+    EXPECT_FALSE(workspace->BDE_DB().connected());
+    EXPECT_EQ(workspace->BDE_DB().aliasName(), "LOCAL");
     EXPECT_EQ(testParams(), localParams("mei", "pw"));
     EXPECT_TRUE(browser().isVisible()) << "the program goes on";
 }
@@ -127,8 +127,8 @@ protected:
 
     QStringList expectedRows(const QString& alias) {
         const std::string name = alias.toStdString();
-        QStringList result{"參數|值", "TYPE|" + QString::fromStdString(main->Session1().aliasDriverName(name))};
-        const db::ParamList params = main->Session1().aliasParams(name);
+        QStringList result{"參數|值", "TYPE|" + QString::fromStdString(workspace->Session1().aliasDriverName(name))};
+        const db::ParamList params = workspace->Session1().aliasParams(name);
         for (std::size_t i = 0; i < params.size(); ++i) {
             result << QString::fromStdString(params.nameAt(i) + "|" + params.valueAt(i));
         }
@@ -137,10 +137,10 @@ protected:
 
     // Puts the test connection open on DEMO, as a login there would.
     void openTestConnectionOnDemo() {
-        main->BDE_DB().close();
-        main->BDE_DB().setParams({});
-        main->BDE_DB().setAliasName("DEMO");
-        main->BDE_DB().open();
+        workspace->BDE_DB().close();
+        workspace->BDE_DB().setParams({});
+        workspace->BDE_DB().setAliasName("DEMO");
+        workspace->BDE_DB().open();
     }
 };
 
@@ -189,12 +189,12 @@ TEST_F(ViewerTest, Layout) {
 TEST_F(ViewerTest, OpenedWithAnAliasSelectedItShowsItAtOnce) {
     openTestConnectionOnDemo();
     click(aliasNode("DEMO"));  // the first alias, not logged into: nothing yet
-    ASSERT_TRUE(main->BDE_DB().connected());
+    ASSERT_TRUE(workspace->BDE_DB().connected());
 
     TfrmParmViewer& viewer = openViewer();
     EXPECT_EQ(viewer.shownAliasPosition(), 0);
     EXPECT_EQ(rows(viewer), QStringList({"參數|值", "TYPE|SQLITE", "PATH|" + aliases.demoPath()}));
-    EXPECT_FALSE(main->BDE_DB().connected()) << "a reload closes the test connection";
+    EXPECT_FALSE(workspace->BDE_DB().connected()) << "a reload closes the test connection";
     EXPECT_EQ(testParams(), "PATH=" + aliases.demoPath().toStdString() + "\n");
     EXPECT_FALSE(viewer.Sgrid1()->item(0, 0)->flags() & Qt::ItemIsEditable);
 
@@ -203,7 +203,7 @@ TEST_F(ViewerTest, OpenedWithAnAliasSelectedItShowsItAtOnce) {
         click(aliasNode(alias));
         EXPECT_EQ(rows(viewer), expectedRows(alias)) << alias.toStdString();
         EXPECT_EQ(viewer.gridRowCount(),
-                  static_cast<int>(main->Session1().aliasParams(alias.toStdString()).size()) + 2);
+                  static_cast<int>(workspace->Session1().aliasParams(alias.toStdString()).size()) + 2);
     }
     EXPECT_EQ(viewer.gridRowCount(), 3);
     EXPECT_EQ(viewer.shownAliasPosition(), 1);
@@ -221,25 +221,25 @@ TEST_F(ViewerTest, OpenedWithNoAliasSelectedItShowsOnlyTheHeaderAndAnEmptyRow) {
         TfrmParmViewer& viewer = openViewer();
         EXPECT_EQ(rows(viewer), QStringList({"參數|值", "|"}));
         EXPECT_EQ(viewer.shownAliasPosition(), -1);
-        EXPECT_TRUE(main->BDE_DB().connected()) << "nothing loaded, nothing closed";
+        EXPECT_TRUE(workspace->BDE_DB().connected()) << "nothing loaded, nothing closed";
         viewer.close();
     }
 }
 
 TEST_F(ViewerTest, TheAliasShownIsNotReloadedButEveryReloadClosesTheTestConnection) {
     logIn("DEMO", LoginHand::ok("", ""));
-    ASSERT_TRUE(main->BDE_DB().connected());
+    ASSERT_TRUE(workspace->BDE_DB().connected());
     TfrmParmViewer& viewer = openViewer();  // DEMO is selected after its login
     EXPECT_EQ(viewer.shownAliasPosition(), 0);
-    EXPECT_FALSE(main->BDE_DB().connected()) << "closed, though it was open on this very alias";
+    EXPECT_FALSE(workspace->BDE_DB().connected()) << "closed, though it was open on this very alias";
 
     openTestConnectionOnDemo();
     click(aliasNode("DEMO"));
-    EXPECT_TRUE(main->BDE_DB().connected()) << "the alias shown is not loaded again";
+    EXPECT_TRUE(workspace->BDE_DB().connected()) << "the alias shown is not loaded again";
     EXPECT_EQ(browser().EdtConnectDB()->text(), "DEMO");
 
     click(aliasNode("LOCAL"));
-    EXPECT_FALSE(main->BDE_DB().connected());
+    EXPECT_FALSE(workspace->BDE_DB().connected());
     EXPECT_EQ(viewer.shownAliasPosition(), 1);
 }
 
@@ -249,7 +249,7 @@ TEST_F(ViewerTest, WhileItIsOpenAClickShowsParametersInsteadOfRepointing) {
     TfrmParmViewer& viewer = openViewer();
     click(aliasNode("LOCAL"));
     EXPECT_EQ(rows(viewer), expectedRows("LOCAL"));
-    EXPECT_FALSE(main->BDE_DB().connected());
+    EXPECT_FALSE(workspace->BDE_DB().connected());
     EXPECT_EQ(testParams(), "PATH=" + aliases.localPath().toStdString() + "\n") << "no login lines";
     EXPECT_EQ(browser().EdtConnectDB()->text(), "DEMO");
 }
@@ -262,11 +262,11 @@ TEST_F(ViewerTest, ALoginWhileItIsOpenEndsOnTheSelectedAliasParameters) {
     logIn("LOCAL", LoginHand::ok("mei", "pw"));
     QTreeWidgetItem& local = *aliasNode("LOCAL");
     EXPECT_EQ(childTexts(local), QStringList({"USER NAME=mei", "PASSWORD=pw"}));
-    EXPECT_EQ(local.icon(0).cacheKey(), main->ImageBDE().at(3).cacheKey());
+    EXPECT_EQ(local.icon(0).cacheKey(), workspace->ImageBDE().at(3).cacheKey());
     EXPECT_EQ(browser().selectedNode(), &local);
     EXPECT_EQ(browser().EdtConnectDB()->text(), "LOCAL");
-    ASSERT_EQ(main->ConnectedBDE().size(), 1u);
-    EXPECT_FALSE(main->BDE_DB().connected());
+    ASSERT_EQ(workspace->registry().ConnectedBDE().size(), 1u);
+    EXPECT_FALSE(workspace->BDE_DB().connected());
     EXPECT_EQ(testParams(), "PATH=" + aliases.demoPath().toStdString() + "\n")
         << "DEMO was selected when the login ended";
     EXPECT_EQ(viewer.shownAliasPosition(), 0) << "the viewer itself is not reloaded";
@@ -275,15 +275,15 @@ TEST_F(ViewerTest, ALoginWhileItIsOpenEndsOnTheSelectedAliasParameters) {
 TEST_F(ViewerTest, ALoginWithNoAliasSelectedKeepsTheTestConnectionOpen) {
     openViewer();
     logIn("LOCAL", LoginHand::ok("mei", "pw"));
-    EXPECT_TRUE(main->BDE_DB().connected());
+    EXPECT_TRUE(workspace->BDE_DB().connected());
     EXPECT_EQ(testParams(), localParams("mei", "pw"));
 
     tree().setCurrentItem(tree().topLevelItem(0));  // the root: no alias either
     logIn("DEMO", LoginHand::ok("", ""));
-    EXPECT_TRUE(main->BDE_DB().connected());
-    EXPECT_EQ(main->BDE_DB().aliasName(), "DEMO");
+    EXPECT_TRUE(workspace->BDE_DB().connected());
+    EXPECT_EQ(workspace->BDE_DB().aliasName(), "DEMO");
     EXPECT_EQ(browser().selectedNode(), aliasNode("DEMO"));
-    EXPECT_EQ(aliasNode("DEMO")->icon(0).cacheKey(), main->ImageBDE().at(3).cacheKey());
+    EXPECT_EQ(aliasNode("DEMO")->icon(0).cacheKey(), workspace->ImageBDE().at(3).cacheKey());
     EXPECT_TRUE(prompt.messages().isEmpty());
 }
 
@@ -303,11 +303,11 @@ TEST_F(ViewerTest, ClosingDestroysItAndTheNextOneStartsAfresh) {
     // nothing happens) and the next viewer loads DEMO anew.
     openTestConnectionOnDemo();
     click(aliasNode("DEMO"));
-    EXPECT_TRUE(main->BDE_DB().connected());
+    EXPECT_TRUE(workspace->BDE_DB().connected());
     TfrmParmViewer& next = openViewer();
     EXPECT_NE(&next, viewer.data());
     EXPECT_EQ(next.shownAliasPosition(), 0);
-    EXPECT_FALSE(main->BDE_DB().connected());
+    EXPECT_FALSE(workspace->BDE_DB().connected());
     EXPECT_EQ(rows(next), expectedRows("DEMO"));
 }
 

@@ -124,8 +124,8 @@ public:
     void connect() { engine_ == Engine::Alias ? database_->open() : connection_->open(); }
     bool connected() const { return engine_ == Engine::Alias ? database_->connected() : connection_->connected(); }
 
-    RowSource& query() {
-        return engine_ == Engine::Alias ? static_cast<RowSource&>(*aliasQuery_) : *adoQuery_;
+    db::Statement& query() {
+        return engine_ == Engine::Alias ? static_cast<db::Statement&>(*aliasQuery_) : *adoQuery_;
     }
 
     // Opens a row-returning statement (connecting first when needed).
@@ -133,13 +133,8 @@ public:
         if (!connected()) {
             connect();
         }
-        if (engine_ == Engine::Alias) {
-            aliasQuery_->setSql(sql);
-            aliasQuery_->open();
-        } else {
-            adoQuery_->setSql(sql);
-            adoQuery_->open();
-        }
+        query().setSql(sql);
+        query().open();
     }
 
     // Runs a statement for its effect; the rows it changed.
@@ -147,14 +142,9 @@ public:
         if (!connected()) {
             connect();
         }
-        if (engine_ == Engine::Alias) {
-            aliasQuery_->setSql(sql);
-            aliasQuery_->execSql();
-            return aliasQuery_->rowsAffected();
-        }
-        adoQuery_->setSql(sql);
-        adoQuery_->execSql();
-        return adoQuery_->rowsAffected();
+        query().setSql(sql);
+        query().execSql();
+        return query().rowsAffected();
     }
 
     // Opens the statement and binds it into the client dataset, as a run of
@@ -394,6 +384,21 @@ TEST_P(ConnectionConformance, ZeroRowsAndStatementsWithoutResultSets) {
         EXPECT_FALSE(client.query().active());
         EXPECT_EQ(errorOf([&] { client.dataSet().open(); }), "Missing data provider or data packet");
         EXPECT_EQ(client.scalar("SELECT count(*) FROM " + name + " WHERE label IN ('changed', 'SELECT')"), "4");
+
+        // The run of a window: the text decides between opening and
+        // executing, the engine whether a result set came back.
+        db::Statement& statement = client.query();
+        statement.setSql("UPDATE " + name + " SET label = 'select' WHERE n <= 2");
+        EXPECT_FALSE(statement.run());
+        EXPECT_EQ(statement.rowsAffected(), 2);
+        EXPECT_FALSE(statement.active());
+        statement.setSql("DELETE FROM " + name + " WHERE n > 100");
+        EXPECT_FALSE(statement.run());
+        EXPECT_EQ(statement.rowsAffected(), 0);
+        statement.setSql("select n FROM " + name + " WHERE n > 100");
+        EXPECT_TRUE(statement.run()) << "an empty result set is a result set";
+        EXPECT_TRUE(statement.active());
+        statement.close();
         client.execute("UPDATE " + name + " SET label = 'row ' || n");
     }
 }

@@ -93,6 +93,23 @@ TEST_F(AliasRunTest, aStatementJudgedRowReturningThatReturnsNoRowsIsReportedAsRu
         << "the insert ran exactly once";
 }
 
+TEST_F(AliasRunTest, aFirstPacketThatFailsInTheHandOverIsAFailedRun) {
+    registerLocal();
+    TfrmQueryEditor* window = openWindowOn("BDE", "LOCAL");
+    ASSERT_NE(window, nullptr);
+    // The statement opens on its first row; the third overflows while the
+    // dataset fetches its first packet on the user-interface thread.
+    run(*window, "SELECT CASE WHEN id = 3 THEN abs(-9223372036854775808) ELSE id END FROM t ORDER BY id");
+    const QStringList lines = messageLines(*window);
+    ASSERT_EQ(lines.size(), 6) << window->QueryMessage()->toPlainText().toStdString();
+    expectTimingLines(lines);
+    EXPECT_TRUE(lines.at(3).startsWith("BDE_查詢失敗: ")) << lines.at(3).toStdString();
+    EXPECT_TRUE(lines.at(3).contains("integer overflow")) << lines.at(3).toStdString();
+    EXPECT_EQ(activeLowerPage(*window), "TabErrMessage");
+    EXPECT_TRUE(kDoneStatus.match(status(*window, 0)).hasMatch()) << status(*window, 0).toStdString();
+    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
+}
+
 TEST_F(AliasRunTest, noConnectionChosenOrAFailingConnectionLeaveTheHistoryAlone) {
     registerLocal();
     main->AddConnectedBDE("BROKEN", "", "", "", "");
@@ -173,7 +190,7 @@ TEST_F(AliasRunTest, closingTheWindowMidRunCancelsTheStatementAndLeavesAtOnce) {
     // A generous limit: the statement would take ten seconds uncancelled.
     ASSERT_TRUE(waitUntil([&] { return thread.isNull() || thread->isFinished(); }, 9000));
     ASSERT_TRUE(waitUntil([&] { return thread.isNull(); }));
-    EXPECT_FALSE(main->Session1().hasDatabase(databaseName)) << "the run let go of the window's database";
+    EXPECT_FALSE(workspace->Session1().hasDatabase(databaseName)) << "the run let go of the window's database";
 }
 
 TEST_F(AliasRunTest, twoWindowsRunAtOnceOnDifferentAliases) {
@@ -307,9 +324,9 @@ class AdoRunTest : public QueryWindowTest {
 protected:
     // Opens the shared connection and registers it, as the connection dialog does.
     QString connectAdo(const QString& connectionString) {
-        main->ADOCon1().setConnectionString(connectionString.toStdString());
-        main->ADOCon1().open();
-        const QString completed = QString::fromStdString(main->ADOCon1().connectionString());
+        workspace->ADOCon1().setConnectionString(connectionString.toStdString());
+        workspace->ADOCon1().open();
+        const QString completed = QString::fromStdString(workspace->ADOCon1().connectionString());
         const QString dataSource = ConnectionStringValue(completed, QStringLiteral("Data Source="));
         main->AddConnectedADO(completed, ConnectionStringValue(completed, QStringLiteral("Provider=")), dataSource);
         main->RefreshConnectAliases();

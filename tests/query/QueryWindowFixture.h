@@ -1,6 +1,6 @@
 #pragma once
 
-// A main window on a session of its own: a SQLite alias on a file of a
+// A workspace and a main window on a session of their own: a SQLite alias on a file of a
 // temporary folder, a PostgreSQL alias on the test server when there is one,
 // and helpers to open query windows and run SQL in them as a user would.
 #include <gtest/gtest.h>
@@ -17,6 +17,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QThread>
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -29,8 +30,8 @@
 #include "query/QueryWidgets.h"
 #include "query/UQueryEditor.h"
 #include "query/UQueryThread.h"
-#include "shell/QueryWindowLists.h"
 #include "shell/UMain.h"
+#include "shell/Workspace.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestEnvironment.h"
 
@@ -74,8 +75,9 @@ protected:
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(QByteArray::fromStdString(aliases));
         file.close();
-        main = std::make_unique<TfrmMain>(std::make_unique<db::Session>(
+        workspace = std::make_unique<Workspace>(std::make_unique<db::Session>(
             db::SessionConfig{aliasFile.toStdString(), std::string(), false}));
+        main = std::make_unique<TfrmMain>(*workspace);
         execute(kLocal,
                 "CREATE TABLE t (id INTEGER, name VARCHAR(20), amount NUMERIC(10,2));"
                 "INSERT INTO t VALUES (1, 'a', 1.5), (2, 'b', 2.5), (3, 'c', 3.5), (4, 'd', 4.5)");
@@ -88,17 +90,30 @@ protected:
         qDeleteAll(windows);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         main.reset();
+        workspace.reset();
+    }
+
+    // The query windows of the main window, in creation order (the order of
+    // their database numbers).
+    QList<QWidget*> openQueryWindows() const {
+        QList<TfrmQueryEditor*> windows = main->findChildren<TfrmQueryEditor*>();
+        const auto number = [](const TfrmQueryEditor* window) {
+            return std::stoi(window->BDE_DB().databaseName().substr(std::string("BDE_SQL_").size()));
+        };
+        std::sort(windows.begin(), windows.end(),
+                  [&](const TfrmQueryEditor* a, const TfrmQueryEditor* b) { return number(a) < number(b); });
+        return QList<QWidget*>(windows.begin(), windows.end());
     }
 
     // Runs statements on an alias outside any window (setting up data).
     void execute(const char* alias, const std::string& sql, const QString& user = {},
                  const QString& password = {}) {
-        db::Database database(main->Session1(), std::string("SETUP_") + alias);
+        db::Database database(workspace->Session1(), std::string("SETUP_") + alias);
         database.setAliasName(alias);
         database.params().append("USER NAME", user.toStdString());
         database.params().append("PASSWORD", password.toStdString());
         database.open();
-        db::Query query(main->Session1());
+        db::Query query(workspace->Session1());
         query.setDatabaseName(database.databaseName());
         std::size_t from = 0;
         while (from < sql.size()) {
@@ -118,14 +133,11 @@ protected:
 
     // A new query window as the browser's query button makes it.
     TfrmQueryEditor* openWindow() {
-        const qsizetype before = openQueryWindows().size();
-        main->OpenQueryWindow(QueryWindowForm::QueryWindow);
-        const QList<QWidget*> windows = openQueryWindows();
-        if (windows.size() != before + 1) {
+        TfrmQueryEditor* window = main->OpenQueryWindow(QueryWindowForm::QueryWindow);
+        if (window == nullptr) {
             ADD_FAILURE() << "no query window opened";
-            return nullptr;
         }
-        return qobject_cast<TfrmQueryEditor*>(windows.last());
+        return window;
     }
 
     // A window with kind and connection picked by the user.
@@ -179,6 +191,7 @@ protected:
     ScriptedPrompt prompter;
     QTemporaryDir folder;
     QString databaseFile;
+    std::unique_ptr<Workspace> workspace;
     std::unique_ptr<TfrmMain> main;
 };
 

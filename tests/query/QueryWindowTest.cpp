@@ -245,7 +245,7 @@ TEST_F(QueryWindowLayout, namesAndDatabaseNamesGrowAndAreNeverReused) {
     QPointer<TfrmQueryEditor> closing = first;
     child<QToolButton>(*first, "SpeedButton7")->click();
     ASSERT_TRUE(waitUntil([&] { return closing.isNull(); }));
-    EXPECT_FALSE(main->Session1().hasDatabase("BDE_SQL_" + std::to_string(before + 1)));
+    EXPECT_FALSE(workspace->Session1().hasDatabase("BDE_SQL_" + std::to_string(before + 1)));
     EXPECT_TRUE(main->MdiArea()->subWindowList().size() <= 1) << "the frame went with the window";
 
     TfrmQueryEditor* third = openWindow();
@@ -267,7 +267,7 @@ TEST_F(OpenQueryWindowTest, nothingRegisteredShowsTheMessageAndOpensNothing) {
 
 TEST_F(OpenQueryWindowTest, trayFormWithHiddenMainWindowIsFreeStandingAndPresetFromTheBrowser) {
     registerLocal();
-    TfrmConnectEditor browser(*main);
+    TfrmConnectEditor browser(*workspace, *main->MdiArea(), *main->CoolBar1(), *main->StatusBar1());
     browser.Page_Con()->setCurrentIndex(1);
     browser.EdtConnectDB()->setText(QStringLiteral("  LOCAL "));
     main->OpenQueryWindow(QueryWindowForm::Tray);
@@ -301,7 +301,7 @@ TEST_F(OpenQueryWindowTest, trayFormWithHiddenMainWindowIsFreeStandingAndPresetF
 TEST_F(OpenQueryWindowTest, queryWindowFormHasNoSuffixAndFollowsTheMainWindowsVisibility) {
     registerLocal();
     main->AddConnectedADO("Provider=SQLite.1;Data Source=/x.db", "SQLite.1", "/x.db");
-    TfrmConnectEditor browser(*main);
+    TfrmConnectEditor browser(*workspace, *main->MdiArea(), *main->CoolBar1(), *main->StatusBar1());
     // Showing the main window shows the browser, which empties its box.
     main->show();
     browser.Page_Con()->setCurrentIndex(0);
@@ -313,7 +313,7 @@ TEST_F(OpenQueryWindowTest, queryWindowFormHasNoSuffixAndFollowsTheMainWindowsVi
     EXPECT_EQ(window->CbxConnectAlias()->currentText(), "/x.db");
     EXPECT_EQ(windowStyle(*window), WindowStyle::MdiChild);
     EXPECT_TRUE(window->ToolButton6()->isChecked());
-    EXPECT_FALSE(main->ADOCon1().connected()) << "no connection step runs";
+    EXPECT_FALSE(workspace->ADOCon1().connected()) << "no connection step runs";
 
     // Its own new-query button opens the next one the same way.
     child<QToolButton>(*window, "ToolButton12")->click();
@@ -377,19 +377,19 @@ TEST_F(ConnectionChoiceTest, pickingTheSameAliasReconnectsOnlyWhenDisconnected) 
 
 TEST_F(ConnectionChoiceTest, pickingAnAdoEntryAlwaysReconnectsTheSharedConnection) {
     const QString connection = QStringLiteral("Provider=SQLite.1;Data Source=") + databaseFile;
-    main->ADOCon1().setConnectionString(connection.toStdString());
-    main->ADOCon1().open();
-    main->AddConnectedADO(QString::fromStdString(main->ADOCon1().connectionString()), "SQLite.1", databaseFile);
+    workspace->ADOCon1().setConnectionString(connection.toStdString());
+    workspace->ADOCon1().open();
+    main->AddConnectedADO(QString::fromStdString(workspace->ADOCon1().connectionString()), "SQLite.1", databaseFile);
     TfrmQueryEditor* window = openWindowOn("ADO", databaseFile);
     ASSERT_NE(window, nullptr);
-    EXPECT_TRUE(main->ADOCon1().connected());
+    EXPECT_TRUE(workspace->ADOCon1().connected());
 
-    main->ADQ1().setSql("SELECT id FROM t");
-    main->ADQ1().open();
-    ASSERT_TRUE(main->ADQ1().active());
+    workspace->ADQ1().setSql("SELECT id FROM t");
+    workspace->ADQ1().open();
+    ASSERT_TRUE(workspace->ADQ1().active());
     window->CbxConnectAliasChange();
-    EXPECT_FALSE(main->ADQ1().active()) << "the same entry picked again reconnects";
-    EXPECT_TRUE(main->ADOCon1().connected());
+    EXPECT_FALSE(workspace->ADQ1().active()) << "the same entry picked again reconnects";
+    EXPECT_TRUE(workspace->ADOCon1().connected());
     EXPECT_EQ(window->windowTitle(), "查詢") << "connection-string steps leave the caption";
 }
 

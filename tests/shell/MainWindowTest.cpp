@@ -69,7 +69,8 @@ int runInEventLoop(const std::function<void()>& command) {
 }
 
 TEST(MainWindowLayoutTest, WindowToolbarAndStatusBar) {
-    TfrmMain main;
+    Workspace workspace;
+    TfrmMain main(workspace);
     EXPECT_EQ(main.objectName(), "frmMain");
     EXPECT_EQ(main.windowTitle(), "frmMain");
     EXPECT_EQ(main.size(), QSize(752, 476));
@@ -103,7 +104,8 @@ TEST(MainWindowLayoutTest, WindowToolbarAndStatusBar) {
 }
 
 TEST(MainWindowLayoutTest, PictureListsHaveTheirCountsAndSizes) {
-    TfrmMain main;
+    Workspace workspace;
+    TfrmMain main(workspace);
     const struct {
         const QList<QIcon>& list;
         qsizetype count;
@@ -122,7 +124,8 @@ TEST(MainWindowLayoutTest, PictureListsHaveTheirCountsAndSizes) {
 }
 
 TEST(MainWindowLayoutTest, MainMenuAndTrayMenu) {
-    TfrmMain main;
+    Workspace workspace;
+    TfrmMain main(workspace);
     const auto* menuBar = main.findChild<QMenuBar*>("MainMenu1");
     ASSERT_NE(menuBar, nullptr);
     EXPECT_EQ(main.menuBar(), menuBar);
@@ -154,13 +157,15 @@ TEST(MainWindowLayoutTest, MainMenuAndTrayMenu) {
 
 TEST(MainWindowTest, StartsVisibleWhenTheDesktopHasNoTray) {
     ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable()) << "this test runs without a tray";
-    TfrmMain main;
+    Workspace workspace;
+    TfrmMain main(workspace);
     main.startUp();
     EXPECT_TRUE(main.isVisible());
 }
 
 TEST(MainWindowTest, ClosingOnlyHides) {
-    TfrmMain main;
+    Workspace workspace;
+    TfrmMain main(workspace);
     EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
     main.show();
     EXPECT_FALSE(main.close()) << "the close is refused";
@@ -171,7 +176,8 @@ TEST(MainWindowTest, ClosingOnlyHides) {
 }
 
 TEST(MainWindowTest, OnlyTheMainMenuHideHides) {
-    TfrmMain main;
+    Workspace workspace;
+    TfrmMain main(workspace);
     main.show();
     action(main, "PopupHideWindow")->trigger();
     EXPECT_TRUE(main.isVisible()) << "the tray's 隱藏Brisavel does nothing";
@@ -182,7 +188,8 @@ TEST(MainWindowTest, OnlyTheMainMenuHideHides) {
 }
 
 TEST(MainWindowTest, ShowDesktopWindowsShowsNoHiddenWindow) {
-    TfrmMain main;
+    Workspace workspace;
+    TfrmMain main(workspace);
     QWidget hiddenWindow;
     hiddenWindow.setWindowTitle("hidden");
     QWidget shownWindow;
@@ -207,7 +214,8 @@ TEST(MainWindowTest, ShowDesktopWindowsShowsNoHiddenWindow) {
 }
 
 TEST(MainWindowTest, CheckMarksOfTheViewMenuAreSetNotToggled) {
-    TfrmMain main;
+    Workspace workspace;
+    TfrmMain main(workspace);
     action(main, "MainLinker")->trigger();
     EXPECT_TRUE(main.MainLinker()->isChecked());
     main.MainLinker()->setChecked(false);  // as the browser does when it closes
@@ -219,7 +227,8 @@ TEST(MainWindowTest, CheckMarksOfTheViewMenuAreSetNotToggled) {
 }
 
 TEST(MainWindowTest, OnlyARightPressOnTheTrayIconOpensTheMenu) {
-    TfrmMain main;
+    Workspace workspace;
+    TfrmMain main(workspace);
     QCursor::setPos(120, 90);
     for (const auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick,
                               QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Unknown}) {
@@ -235,7 +244,8 @@ TEST(MainWindowTest, OnlyARightPressOnTheTrayIconOpensTheMenu) {
 }
 
 TEST(MainWindowTest, SecondStartRestoresAndRaisesOnlyVisibleWindows) {
-    TfrmMain main;
+    Workspace workspace;
+    TfrmMain main(workspace);
     QWidget other;
     other.show();
     other.setWindowState(Qt::WindowMinimized);
@@ -276,7 +286,8 @@ protected:
 };
 
 TEST(MainWindowExitTest, TrayExitClosesAndDestroysChildrenLastFirstAndEndsWithZero) {
-    TfrmMain main;
+    Workspace workspace;
+    TfrmMain main(workspace);
     main.show();
     ChildEvents events;
     for (int i = 1; i <= 3; ++i) {
@@ -297,7 +308,8 @@ TEST(MainWindowExitTest, TrayExitClosesAndDestroysChildrenLastFirstAndEndsWithZe
 }
 
 TEST(MainWindowExitTest, MainMenuExitAlsoDestroysTheConnectionBrowser) {
-    TfrmMain main;
+    Workspace workspace;
+    TfrmMain main(workspace);
     ChildEvents events;
     events.addChild(main, 1);
     events.addChild(main, 2);
@@ -316,7 +328,8 @@ TEST(MainWindowExitTest, ChildrenThatRefuseToCloseAreDestroyedAnyway) {
     protected:
         void closeEvent(QCloseEvent* event) override { event->ignore(); }
     };
-    TfrmMain main;
+    Workspace workspace;
+    TfrmMain main(workspace);
     QPointer<QMdiSubWindow> child = main.MdiArea()->addSubWindow(new Stubborn);
     EXPECT_EQ(runInEventLoop([&] { action(main, "N1")->trigger(); }), 0);
     EXPECT_TRUE(child.isNull());
@@ -325,7 +338,8 @@ TEST(MainWindowExitTest, ChildrenThatRefuseToCloseAreDestroyedAnyway) {
 TEST(MainWindowTest, TheProcessWideReferenceIsClearedBeforeChildrenGo) {
     TfrmMain* seenByChild = reinterpret_cast<TfrmMain*>(1);
     {
-        TfrmMain main;
+        Workspace workspace;
+        TfrmMain main(workspace);
         auto* child = new QObject(&main);
         QObject::connect(child, &QObject::destroyed, [&] { seenByChild = frmMain(); });
         EXPECT_EQ(frmMain(), &main);

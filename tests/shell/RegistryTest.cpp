@@ -11,6 +11,7 @@
 #include "shell/ConnectionRegistry.h"
 #include "shell/QueryWindowLists.h"
 #include "shell/UMain.h"
+#include "shell/Workspace.h"
 #include "support/QtPrinters.h"
 
 namespace tarnwell {
@@ -74,18 +75,18 @@ TEST(ConnectionRegistryTest, AnAliasIsRegisteredOnceByExactName) {
     EXPECT_EQ(registry.findBde("Demo"), nullptr);
 }
 
-// A stand-in for a query window: just what the refill reads and writes.
+// A stand-in for a query window: just what the refill reads and writes,
+// listening to the registry as a query window does.
 struct TestQueryWindow {
     std::unique_ptr<QWidget> window = std::make_unique<QWidget>();
     QComboBox* linkType = new QComboBox(window.get());
     QComboBox* connectAlias = new QComboBox(window.get());
 
-    TestQueryWindow(const QString& name, const QString& kind) {
-        window->setObjectName(name);
-        linkType->setObjectName("CbxLinkType");
-        connectAlias->setObjectName("CbxConnectAlias");
+    TestQueryWindow(ConnectionRegistry& registry, const QString& kind) {
         linkType->addItems({"ADO", "BDE"});
         linkType->setCurrentIndex(linkType->findText(kind));
+        QObject::connect(&registry, &ConnectionRegistry::changed, window.get(),
+                         [this, &registry] { refillConnectionList(registry, *linkType, *connectAlias); });
     }
 
     QStringList items() const {
@@ -99,13 +100,14 @@ struct TestQueryWindow {
 
 class RefreshConnectAliasesTest : public ::testing::Test {
 protected:
-    TfrmMain main;
+    Workspace workspace;
+    TfrmMain main{workspace};
 };
 
 TEST_F(RefreshConnectAliasesTest, EachWindowListsTheEntriesOfItsOwnKind) {
-    TestQueryWindow bde("frmQueryEditor_1", "BDE");
-    TestQueryWindow ado("frmQueryEditor_2", "ADO");
-    TestQueryWindow none("frmQueryEditor_3", "");
+    TestQueryWindow bde(main.registry(), "BDE");
+    TestQueryWindow ado(main.registry(), "ADO");
+    TestQueryWindow none(main.registry(), "");
     none.connectAlias->addItem("stale");
 
     main.AddConnectedBDE("DEMO", "", "", "u", "p");
@@ -123,8 +125,8 @@ TEST_F(RefreshConnectAliasesTest, EachWindowListsTheEntriesOfItsOwnKind) {
 }
 
 TEST_F(RefreshConnectAliasesTest, KeepsTheShownEntryOrFallsBackToTheFirst) {
-    TestQueryWindow keeps("frmQueryEditor_1", "BDE");
-    TestQueryWindow loses("frmQueryEditor_2", "BDE");
+    TestQueryWindow keeps(main.registry(), "BDE");
+    TestQueryWindow loses(main.registry(), "BDE");
     main.AddConnectedBDE("A", "", "", "", "");
     main.AddConnectedBDE("B", "", "", "", "");
     keeps.connectAlias->setCurrentIndex(1);
@@ -140,7 +142,7 @@ TEST_F(RefreshConnectAliasesTest, KeepsTheShownEntryOrFallsBackToTheFirst) {
 }
 
 TEST_F(RefreshConnectAliasesTest, ChoosingByProgramRunsNoUserHandler) {
-    TestQueryWindow window("frmQueryEditor_1", "BDE");
+    TestQueryWindow window(main.registry(), "BDE");
     QSignalSpy activated(window.connectAlias, &QComboBox::activated);
     QSignalSpy indexChanged(window.connectAlias, &QComboBox::currentIndexChanged);
     QSignalSpy textChanged(window.connectAlias, &QComboBox::currentTextChanged);
@@ -153,7 +155,7 @@ TEST_F(RefreshConnectAliasesTest, ChoosingByProgramRunsNoUserHandler) {
 }
 
 TEST_F(RefreshConnectAliasesTest, ARepeatedAliasChangesNothingAndRefreshesNoWindow) {
-    TestQueryWindow window("frmQueryEditor_1", "BDE");
+    TestQueryWindow window(main.registry(), "BDE");
     main.AddConnectedBDE("DEMO", "s", "d", "alice", "pw");
     ASSERT_EQ(window.items(), QStringList({"DEMO"}));
     // Mark the list so that a refill would show.
@@ -167,35 +169,11 @@ TEST_F(RefreshConnectAliasesTest, ARepeatedAliasChangesNothingAndRefreshesNoWind
 }
 
 TEST_F(RefreshConnectAliasesTest, AnAdoRegistrationLeavesTheRefreshToTheCaller) {
-    TestQueryWindow window("frmQueryEditor_1", "ADO");
+    TestQueryWindow window(main.registry(), "ADO");
     EXPECT_EQ(main.AddConnectedADO("Provider=P;Data Source=D", "P", "D"), 0);
     EXPECT_TRUE(window.items().isEmpty());
     main.RefreshConnectAliases();
     EXPECT_EQ(window.items(), QStringList({"D"}));
-}
-
-TEST_F(RefreshConnectAliasesTest, WindowsWithoutTheListsAreLeftAlone) {
-    QWidget bare;
-    bare.setObjectName("frmQueryEditor_1");
-    TestQueryWindow window("frmQueryEditor_2", "BDE");
-    main.AddConnectedBDE("A", "", "", "", "");
-    EXPECT_EQ(window.items(), QStringList({"A"}));
-}
-
-TEST(OpenQueryWindowsTest, FindsQueryWindowsByNameInCreationOrder) {
-    QWidget tenth, second, ninth, other, unnumbered;
-    tenth.setObjectName("frmQueryEditor_10");
-    second.setObjectName("frmQueryEditor_2");
-    ninth.setObjectName("frmQueryEditor_9");
-    other.setObjectName("frmConnectEditor");
-    unnumbered.setObjectName("frmQueryEditor");
-    // A query window inside another widget (an MDI frame) is found too.
-    QWidget frame;
-    auto* docked = new QWidget(&frame);
-    docked->setObjectName("frmQueryEditor_5");
-
-    const QList<QWidget*> found = openQueryWindows();
-    EXPECT_EQ(found, QList<QWidget*>({&second, docked, &ninth, &tenth, &unnumbered}));
 }
 
 }  // namespace
