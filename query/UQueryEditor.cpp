@@ -695,11 +695,27 @@ void TfrmQueryEditor::SpeedButton2Click() {
 void TfrmQueryEditor::SpeedButton3Click() {
     reportingErrors([this] { gridModel_->dataSet().prior(); });
 }
+// After a fetch failed, the rows held are all the result shows until the
+// next run or refresh: moving past them would only report the failure again
+// (the grid stops asking too, ResultGridModel::canFetchMore).
 void TfrmQueryEditor::SpeedButton4Click() {
-    reportingErrors([this] { gridModel_->dataSet().next(); });
+    reportingErrors([this] {
+        db::ClientDataSet& dataSet = gridModel_->dataSet();
+        if (dataSet.fetchFailed() && dataSet.currentRow() + 1 >= dataSet.recordCount()) {
+            return;
+        }
+        dataSet.next();
+    });
 }
 void TfrmQueryEditor::SpeedButton5Click() {
-    reportingErrors([this] { gridModel_->dataSet().last(); });
+    reportingErrors([this] {
+        db::ClientDataSet& dataSet = gridModel_->dataSet();
+        if (!dataSet.fetchFailed()) {
+            dataSet.last();
+        } else if (!dataSet.isEmpty()) {
+            dataSet.moveTo(dataSet.recordCount() - 1);
+        }
+    });
 }
 void TfrmQueryEditor::SpeedButton6Click() {
     reportingErrors([this] { gridModel_->dataSet().refresh(); });

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QScrollBar>
 #include <QSplitterHandle>
 #include <QTableView>
 #include <QTest>
@@ -14,6 +15,7 @@
 #include <QTreeWidget>
 
 #include "dataaccess/FieldKind.h"
+#include "dataaccess/postgres/PgConnection.h"
 
 #include "query/ResultGridModel.h"
 #include "query/SqlFileBrowser.h"
@@ -162,6 +164,63 @@ TEST_F(ResultGridTest, headersAndCellsComeFromTheFieldsAndTheirValueText) {
     EXPECT_EQ(model.data(model.index(0, 3)).toString(), "");
     EXPECT_EQ(model.headerData(0, Qt::Vertical).toString(), "▸") << "the current row is marked";
     EXPECT_EQ(model.headerData(1, Qt::Vertical).toString(), "");
+}
+
+TEST_F(ResultGridTest, aServerGoneMidScrollIsReportedOnceWhateverMovesTheGrid) {
+    TARNWELL_REQUIRE_PG(server);
+    registerPg(server);
+    const QString dataSource = connectAdo(pgConnectionString(server));
+    const std::pair<QString, QString> connections[] = {{"BDE", kPg}, {"ADO", dataSource}};
+    for (const auto& [kind, connection] : connections) {
+        SCOPED_TRACE(kind.toStdString());
+        TfrmQueryEditor* pg = openWindowOn(kind, connection);
+        ASSERT_NE(pg, nullptr);
+        window = pg;
+        child<SpinEdit>(*window, "SEdt_PacketRecords")->setValue(10);
+        const QString marker = QStringLiteral("gone mid-scroll %1").arg(kind);
+        setMemoText(*window->MemSQL(), QStringLiteral("SELECT generate_series(1, 5000000) AS n /* %1 */").arg(marker));
+        window->SBtnQuery()->click();
+        ASSERT_TRUE(waitForRun(*window));
+        ASSERT_EQ(count(), 10) << window->QueryMessage()->toPlainText().toStdString();
+
+        auto other = db::openPostgres(server.conninfo);
+        other->execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE query LIKE '%" +
+                       marker.toStdString() + "%' AND pid <> pg_backend_pid()");
+        // The next packet asks for more than the server had sent.
+        child<SpinEdit>(*window, "SEdt_PacketRecords")->setValue(999999);
+
+        QTableView& grid = *window->DBGrid();
+        QScrollBar& rows = *grid.verticalScrollBar();
+        const qsizetype before = prompter.messages().size();
+        prompter.expectMessage();
+        for (int round = 0; round < 3; ++round) {
+            rows.setValue(rows.maximum());
+            QWheelEvent wheel(QPointF(5, 5), grid.viewport()->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120),
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(grid.viewport(), &wheel);
+            grid.setFocus();
+            QTest::keyClick(&grid, Qt::Key_End, Qt::ControlModifier);
+            QTest::keyClick(&grid, Qt::Key_PageDown);
+            grid.scrollToBottom();
+            press("SpeedButton4");
+            press("SpeedButton5");
+            window->gridModel()->fetchMore({});
+            QCoreApplication::processEvents();
+        }
+        ASSERT_EQ(prompter.messages().size(), before + 1) << prompter.messages().join(" | ").toStdString();
+        const QString message = prompter.messages().last();
+        EXPECT_TRUE(message.contains("terminating connection") || message.contains("server closed the connection"))
+            << message.toStdString();
+        EXPECT_TRUE(window->CDS1().fetchFailed());
+        EXPECT_GT(count(), 10) << "the rows that came are kept";
+        EXPECT_EQ(window->gridModel()->rowCount(), count());
+        EXPECT_EQ(window->CDS1().currentRow(), static_cast<std::size_t>(count() - 1)) << "the last row held";
+        EXPECT_EQ(status(*window, 1), QStringLiteral("目前資料筆數: %1").arg(count()));
+
+        // The next run fetches again.
+        run(*window, "select 1 as again");
+        EXPECT_FALSE(window->CDS1().fetchFailed());
+    }
 }
 
 // --- Field list ------------------------------------------------------------------------
