@@ -313,6 +313,15 @@ void TfrmQueryEditor::connectHandlers() {
 }
 
 void TfrmQueryEditor::setUpKeys() {
+    // Esc stops the run in progress; otherwise it is left to whoever wants it.
+    stopRunKey_ = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    stopRunKey_->setContext(Qt::WidgetWithChildrenShortcut);
+    stopRunKey_->setEnabled(false);
+    connect(stopRunKey_, &QShortcut::activated, this, [this] {
+        if (queryThread_) {
+            queryThread_->cancelRun();
+        }
+    });
     // F9 and Ctrl+Enter run the SQL, as the run button would when enabled.
     for (const QKeySequence& keys : {QKeySequence(Qt::Key_F9), QKeySequence(Qt::CTRL | Qt::Key_Return),
                                      QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
@@ -534,8 +543,13 @@ bool TfrmQueryEditor::startQueryThread(const QString& sql) {
         return false;
     }
     queryThread_ = thread;
-    connect(thread, &TQueryThread::runEnded, this, [this] { bdeRunInProgress_ = false; });
-    connect(thread, &QThread::finished, this, [this] { bdeRunInProgress_ = false; });
+    stopRunKey_->setEnabled(true);
+    const auto runOver = [this] {
+        bdeRunInProgress_ = false;
+        stopRunKey_->setEnabled(false);
+    };
+    connect(thread, &TQueryThread::runEnded, this, runOver);
+    connect(thread, &QThread::finished, this, runOver);
     return true;
 }
 

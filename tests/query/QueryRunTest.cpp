@@ -193,6 +193,40 @@ TEST_F(AliasRunTest, closingTheWindowMidRunCancelsTheStatementAndLeavesAtOnce) {
     EXPECT_FALSE(workspace->Session1().hasDatabase(databaseName)) << "the run let go of the window's database";
 }
 
+TEST_F(AliasRunTest, escStopsTheRunningStatementAndTheWindowGoesOn) {
+    TARNWELL_REQUIRE_PG(server);
+    registerPg(server);
+    TfrmQueryEditor* window = openWindowOn("BDE", kPg);
+    ASSERT_NE(window, nullptr);
+    QApplication::setActiveWindow(window);
+    window->MemSQL()->setFocus();
+    setMemoText(*window->MemSQL(), "select pg_sleep(30)");
+
+    // With nothing running Esc leaves everything as it was.
+    QTest::keyClick(window->MemSQL(), Qt::Key_Escape);
+    EXPECT_EQ(window->MemSQL()->toPlainText(), "select pg_sleep(30)");
+    EXPECT_FALSE(window->runInProgress());
+    EXPECT_EQ(window->QueryMessage()->toPlainText(), "");
+    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
+
+    window->SBtnQuery()->click();
+    ASSERT_TRUE(waitUntil([&] { return status(*window, 0) == QStringLiteral("執行中....."); }));
+    QTest::keyClick(window->MemSQL(), Qt::Key_Escape);
+    ASSERT_TRUE(waitForRun(*window, 1000)) << "the statement would run for 30 seconds";
+    const QStringList lines = messageLines(*window);
+    ASSERT_EQ(lines.size(), 6) << window->QueryMessage()->toPlainText().toStdString();
+    EXPECT_TRUE(lines.at(3).startsWith("BDE_查詢失敗: ")) << lines.at(3).toStdString();
+    EXPECT_TRUE(lines.at(3).contains("canceling statement due to user request")) << lines.at(3).toStdString();
+    EXPECT_EQ(activeLowerPage(*window), "TabErrMessage");
+    EXPECT_TRUE(kDoneStatus.match(status(*window, 0)).hasMatch()) << status(*window, 0).toStdString();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
+
+    run(*window, "select 5 as after_esc");
+    EXPECT_EQ(window->gridModel()->data(window->gridModel()->index(0, 0)).toString(), "5");
+    EXPECT_EQ(window->FSQLHistory().size(), 2);
+}
+
 TEST_F(AliasRunTest, twoWindowsRunAtOnceOnDifferentAliases) {
     TARNWELL_REQUIRE_PG(server);
     registerPg(server, kPg);
