@@ -199,8 +199,7 @@ void TfrmQueryEditor::setUpControls() {
     fields->setColumnWidth(2, 100);
     fields->setColumnWidth(3, 130);
     // Report style with grid lines.
-    fields->setStyleSheet(QStringLiteral(
-        "QTreeView::item { border-right: 1px solid #c0c0c0; border-bottom: 1px solid #c0c0c0; }"));
+    fields->setItemDelegate(new GridLinesDelegate(fields));
 
     ui->Page1->setCurrentWidget(ui->TabSQL);
     ui->Page2->setCurrentWidget(ui->TabData);

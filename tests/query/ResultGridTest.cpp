@@ -5,6 +5,8 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
+#include <QHash>
+#include <QImage>
 #include <QLabel>
 #include <QScrollBar>
 #include <QSplitterHandle>
@@ -251,6 +253,55 @@ TEST_F(ResultGridTest, theFieldsPageListsTheGridsFieldsEachTimeItIsShown) {
     run(*window, "UPDATE t SET id = id");
     pages->setCurrentWidget(child<QWidget>(*window, "TabField"));
     EXPECT_EQ(list->topLevelItemCount(), 0) << "the grid shows no fields now";
+}
+
+// Pixels of a view's row, inside its cells, that stand out from the colour
+// the row is mostly painted in: text on its selection colour does.
+int standingOutPixels(QAbstractItemView& view, int row) {
+    QHash<QRgb, int> uses;
+    const QImage viewport = view.viewport()->grab().toImage();
+    for (int column = 0; column < view.model()->columnCount(); ++column) {
+        // Inside the lines of the grid.
+        const QRect cell =
+            view.visualRect(view.model()->index(row, column)).adjusted(2, 2, -2, -2).intersected(viewport.rect());
+        for (int y = cell.top(); y <= cell.bottom(); ++y) {
+            for (int x = cell.left(); x <= cell.right(); ++x) {
+                ++uses[viewport.pixel(x, y)];
+            }
+        }
+    }
+    if (uses.isEmpty()) {
+        return 0;
+    }
+    const int backgroundLightness = QColor(std::max_element(uses.cbegin(), uses.cend()).key()).lightness();
+    int standing = 0;
+    for (auto it = uses.cbegin(); it != uses.cend(); ++it) {
+        if (std::abs(QColor(it.key()).lightness() - backgroundLightness) > 60) {
+            standing += it.value();
+        }
+    }
+    return standing;
+}
+
+TEST_F(ResultGridTest, aSelectedRowOfTheFieldListAndTheGridKeepsItsText) {
+    run(*window, "select name, id, amount from t");
+    auto* pages = child<QTabWidget>(*window, "Page2");
+    auto* fields = child<QTreeWidget>(*window, "LSVFieldList");
+    QTableView& grid = *window->DBGrid();
+    for (const bool active : {true, false}) {
+        SCOPED_TRACE(active ? "active window" : "inactive window");
+        QApplication::setActiveWindow(active ? static_cast<QWidget*>(window) : nullptr);
+
+        pages->setCurrentWidget(child<QWidget>(*window, "TabField"));
+        fields->setCurrentItem(fields->topLevelItem(1));
+        ASSERT_TRUE(fields->topLevelItem(1)->isSelected());
+        EXPECT_GT(standingOutPixels(*fields, 1), 20) << "no text on the selected row";
+
+        pages->setCurrentWidget(child<QWidget>(*window, "TabData"));
+        grid.selectRow(2);
+        ASSERT_TRUE(grid.selectionModel()->isRowSelected(2, {}));
+        EXPECT_GT(standingOutPixels(grid, 2), 20) << "no text on the selected row";
+    }
 }
 
 TEST(FieldKindNames, timeStampAndFormattedBcdHaveNamesOfTheirOwn) {
