@@ -694,7 +694,16 @@ int runOnConnectionString(Workspace& workspace, const BatchOptions& options, Sto
 // The application object the run needs: fonts for a report (on the
 // offscreen platform, so no display is needed), the locale and its encoding
 // for everything.
+// Standard error carries the run's own messages, which scripts read: Qt's
+// notes on its environment (no runtime directory, say) are not among them.
+void keepQtNotesOffStandardError(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtCriticalMsg || type == QtFatalMsg) {
+        printLine(message);
+    }
+}
+
 std::unique_ptr<QCoreApplication> makeApplication(const BatchOptions& options) {
+    qInstallMessageHandler(&keepQtNotesOffStandardError);
     static char program[] = "tarnwell";
     static char platformOption[] = "-platform";
     static char offscreen[] = "offscreen";
