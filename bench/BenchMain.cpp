@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "BatchBench.h"
 #include "BenchSupport.h"
 #include "DataLayerBench.h"
 #include "ExportBench.h"
@@ -35,6 +36,8 @@ const Mode kModes[] = {
      &tarnwell::bench::runReportBench},
     {"--export", "the exports: CSV against sqlite3 and psql, .xlsx against libxlsxwriter; rows/s, memory",
      &tarnwell::bench::runExportBench},
+    {"--batch", "tarnwell --run writing CSV against psql's \\copy and sqlite3 -csv; rows/s, peak memory",
+     &tarnwell::bench::runBatchBench},
 };
 
 void usage() {

@@ -4,6 +4,7 @@
 #include <libpq-fe.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -79,30 +80,46 @@ void note(const std::string& text) {
     std::fprintf(stderr, "tarnwell-bench: %s\n", text.c_str());
 }
 
-double timeCommand(const std::vector<std::string>& argv, const std::string& output) {
+CommandFigures measureCommand(const std::vector<std::string>& argv, const std::string& output,
+                              const std::vector<std::string>& environment) {
     std::vector<char*> args;
     for (const std::string& arg : argv) {
         args.push_back(const_cast<char*>(arg.c_str()));
     }
     args.push_back(nullptr);
+    std::vector<char*> env;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        env.push_back(*entry);
+    }
+    for (const std::string& entry : environment) {
+        env.push_back(const_cast<char*>(entry.c_str()));
+    }
+    env.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const Clock::time_point start = Clock::now();
     pid_t pid = -1;
-    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+    const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), env.data());
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
         throw std::runtime_error(argv[0] + ": cannot start: " + std::strerror(spawned));
     }
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    rusage usage{};
+    while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
     }
-    const double seconds = secondsSince(start);
+    CommandFigures figures;
+    figures.seconds = secondsSince(start);
+    figures.peakResidentMb = static_cast<double>(usage.ru_maxrss) * 1024 / 1e6;
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         throw std::runtime_error(argv[0] + " failed (status " + std::to_string(status) + ")");
     }
-    return seconds;
+    return figures;
+}
+
+double timeCommand(const std::vector<std::string>& argv, const std::string& output) {
+    return measureCommand(argv, output).seconds;
 }
 
 int runInFreshProcess(const std::function<void()>& part) {

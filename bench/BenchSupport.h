@@ -46,9 +46,20 @@ void report(std::string_view name, double value, std::string_view unit);
 // Progress and notes for the person watching, on standard error.
 void note(const std::string& text);
 
+// What a whole child process took: wall-clock seconds from its start to its
+// end, and its largest resident set (megabytes, 10^6 bytes).
+struct CommandFigures {
+    double seconds = 0;
+    double peakResidentMb = 0;
+};
+
 // Runs a program (looked up in PATH) with its standard output going to
-// `output` (thrown away by default) and gives the wall-clock seconds until it
-// ended. Throws std::runtime_error when it cannot start or ends with a failure.
+// `output`, with `environment` ("NAME=value") added to this process's.
+// Throws std::runtime_error when it cannot start or ends with a failure.
+CommandFigures measureCommand(const std::vector<std::string>& argv, const std::string& output = "/dev/null",
+                              const std::vector<std::string>& environment = {});
+
+// The same, only the seconds.
 double timeCommand(const std::vector<std::string>& argv, const std::string& output = "/dev/null");
 
 // Runs `part` in a child process of its own and gives its exit code (0 when

@@ -132,26 +132,12 @@ void reportWalk(const std::string& prefix, const Walk& walk, const std::string& 
 
 // --- PostgreSQL --------------------------------------------------------------
 
-std::string pgTableName(long long rows) { return "tarnwell_bench_" + std::to_string(rows); }
-
-void ensurePgTable(db::Connection& connection, long long rows) {
-    ensureServerTable(connection, pgTableName(rows),
-                      "SELECT g AS id, "
-                      "substr(repeat(md5(g::text), 2), 1, 20 + g % 21) AS label, "
-                      "((g::bigint * 137) % 100000000 / 100.0)::numeric(12,2) AS amount, "
-                      "timestamp '2020-01-01' + g * interval '17 seconds' AS stamp, "
-                      "g % 3 = 0 AS flag "
-                      "FROM generate_series(1, " +
-                          std::to_string(rows) + ") g",
-                      std::to_string(rows) + " rows");
-}
-
 void runPostgres(const Options& options, const ScratchDirectory& scratch) {
+    std::string table;
     {
         auto connection = db::openPostgres(options.pgConninfo);
-        ensurePgTable(*connection, options.rows);
+        table = ensureFiveColumnPgTable(*connection, options.rows);
     }
-    const std::string table = pgTableName(options.rows);
     AliasClient client(scratch, "BENCH_PG", "POSTGRESQL", aliasParamsOf(options.pgConninfo));
     report("pg.rss_baseline_mb", residentMegabytes(), "MB");
 
@@ -193,20 +179,9 @@ void runPostgres(const Options& options, const ScratchDirectory& scratch) {
 
 // --- SQLite --------------------------------------------------------------------
 
-void createSqliteTable(const std::string& path) {
-    note("creating an SQLite table of " + std::to_string(kSqliteRows) + " rows in " + path);
-    makeSqliteFile(
-        path, {"CREATE TABLE t (id INTEGER, label VARCHAR(40), amount NUMERIC(12,2), stamp TIMESTAMP, flag BOOLEAN)",
-               "INSERT INTO t WITH RECURSIVE g(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM g WHERE n < " +
-                   std::to_string(kSqliteRows) +
-                   ") SELECT n, substr(printf('%08x', n * 2654435761 % 4294967296) || "
-                   "'abcdefghijklmnopqrstuvwxyz0123456789', 1, 20 + n % 21), "
-                   "(n * 137) % 100000000 / 100.0, datetime(1577836800 + n * 17, 'unixepoch'), n % 3 = 0 FROM g"});
-}
-
 void runSqlite(const Options& options, const ScratchDirectory& scratch) {
     const std::string path = scratch.file("bench.db");
-    createSqliteTable(path);
+    createFiveColumnSqliteTable(path, kSqliteRows);
     AliasClient client(scratch, "BENCH_SQLITE", "SQLITE", {{"PATH", path}});
     const std::string sql = "SELECT * FROM t";
     const int walkRepetitions = std::max(1, std::min(options.repetitions, 3));
@@ -227,6 +202,31 @@ int runDataLayerBench(const Options& options) {
     }
     failures += runInFreshProcess([&] { runSqlite(options, scratch); });
     return failures == 0 ? 0 : 1;
+}
+
+std::string ensureFiveColumnPgTable(db::Connection& connection, long long rows) {
+    const std::string table = "tarnwell_bench_" + std::to_string(rows);
+    ensureServerTable(connection, table,
+                      "SELECT g AS id, "
+                      "substr(repeat(md5(g::text), 2), 1, 20 + g % 21) AS label, "
+                      "((g::bigint * 137) % 100000000 / 100.0)::numeric(12,2) AS amount, "
+                      "timestamp '2020-01-01' + g * interval '17 seconds' AS stamp, "
+                      "g % 3 = 0 AS flag "
+                      "FROM generate_series(1, " +
+                          std::to_string(rows) + ") g",
+                      std::to_string(rows) + " rows");
+    return table;
+}
+
+void createFiveColumnSqliteTable(const std::string& path, long long rows) {
+    note("creating an SQLite table of " + std::to_string(rows) + " rows in " + path);
+    makeSqliteFile(
+        path, {"CREATE TABLE t (id INTEGER, label VARCHAR(40), amount NUMERIC(12,2), stamp TIMESTAMP, flag BOOLEAN)",
+               "INSERT INTO t WITH RECURSIVE g(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM g WHERE n < " +
+                   std::to_string(rows) +
+                   ") SELECT n, substr(printf('%08x', n * 2654435761 % 4294967296) || "
+                   "'abcdefghijklmnopqrstuvwxyz0123456789', 1, 20 + n % 21), "
+                   "(n * 137) % 100000000 / 100.0, datetime(1577836800 + n * 17, 'unixepoch'), n % 3 = 0 FROM g"});
 }
 
 }  // namespace tarnwell::bench

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "BenchSupport.h"
 
 namespace tarnwell::bench {
@@ -11,5 +13,12 @@ namespace tarnwell::bench {
 // text. PostgreSQL figures need options.pgConninfo; SQLite figures always
 // run. Returns the process exit code.
 int runDataLayerBench(const Options& options);
+
+// The server table the data layer's figures read: `rows` rows of five columns
+// (integer, text of 20 to 40 characters, numeric(12,2), timestamp, boolean),
+// made once and kept. Its name.
+std::string ensureFiveColumnPgTable(db::Connection& connection, long long rows);
+// The same five columns in table t of a new SQLite file, `rows` rows.
+void createFiveColumnSqliteTable(const std::string& path, long long rows);
 
 }  // namespace tarnwell::bench

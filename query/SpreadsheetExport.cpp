@@ -8,6 +8,8 @@
 
 #include "dataaccess/ClientDataSet.h"
 #include "dataaccess/FieldKind.h"
+#include "dataaccess/RowStore.h"
+#include "dataaccess/ValueText.h"
 #include "query/UQueryEditor.h"
 #include "shell/Feedback.h"
 #include "shell/Prompt.h"
@@ -47,6 +49,60 @@ bool exportAllAnyway() {
 
 }  // namespace
 
+ResultSheet::ResultSheet(SpreadsheetApplication& excel, const std::vector<db::Column>& columns)
+    : sheet_(excel.WorkBooks().Add().WorkSheets().Add()), columns_(columns) {
+    Worksheet& S = sheet_;
+    S.PageSetup().setOrientation(xlLandscape);
+
+    // The title row: merged and left empty.
+    const int k = static_cast<int>(columns_.size());
+    lastLetters_ = ColumnLetters(k);
+    const QString title = QStringLiteral("A1:") + lastLetters_ + QStringLiteral("1");
+    S.Range(title).Merge();
+    S.Range(title).Font().setName(kSheetFont);
+    S.Range(title).Font().setSize(18);
+    S.Range(title).setNumberFormatLocal(kTextFormat);
+    S.Range(title).setHorizontalAlignment(xlCenter);
+
+    // The header row: the field names.
+    for (int c = 1; c <= k; ++c) {
+        S.Cells(2, c).setValue(QString::fromStdString(columns_[static_cast<std::size_t>(c - 1)].name));
+        S.Cells(2, c).Font().setName(kSheetFont);
+        S.Cells(2, c).Font().setSize(16);
+        S.Cells(2, c).setHorizontalAlignment(xlCenter);
+    }
+
+    for (int c = 1; c <= k; ++c) {
+        letters_ << ColumnLetters(c);
+        asText_.push_back(!keepsDefaultFormat(columns_[static_cast<std::size_t>(c - 1)].kind));
+    }
+}
+
+void ResultSheet::formatTable(int firstRow, int lastRow) {
+    const QString table = QStringLiteral("A%1:").arg(firstRow) + lastLetters_ + QString::number(lastRow);
+    sheet_.Range(table).Borders().setLineStyle(xlContinuous);
+    sheet_.Range(table).Font().setName(kSheetFont);
+    sheet_.Range(table).Font().setSize(12);
+    sheet_.Range(table).setHorizontalAlignment(xlRight);
+}
+
+void ResultSheet::writeRecord(std::size_t record, const db::RowStore& rows, std::size_t row,
+                              const db::ValueFormatter& formatter) {
+    const int R = static_cast<int>(record) + kRowsBeforeRecords + 1;
+    const QString rowText = QString::number(R);
+    const int k = static_cast<int>(columns_.size());
+    for (int c = 1; c <= k; ++c) {
+        const auto column = static_cast<std::size_t>(c - 1);
+        if (asText_[column]) {
+            const QString cell = letters_[c - 1] + rowText;
+            sheet_.Range(cell + u':' + cell).setNumberFormatLocal(kTextFormat);
+        }
+        sheet_.Cells(R, c).setValue(formatter.text(columns_[column].kind, rows.cell(row, column)));
+    }
+}
+
+void ResultSheet::fitColumns() { sheet_.Cells().EntireColumn().AutoFit(); }
+
 void exportToSpreadsheet(db::ClientDataSet& dataSet, Feedback& feedback) {
     // 1. Nothing to copy: the application is not even started.
     if (dataSet.isEmpty()) {
@@ -55,30 +111,11 @@ void exportToSpreadsheet(db::ClientDataSet& dataSet, Feedback& feedback) {
     // 2. Everything up to the fitted widths is guarded.
     std::unique_ptr<SpreadsheetApplication> excel;
     try {
-        // 3. A new application, shown, with a new workbook and sheet.
+        // 3. A new application, shown, with a new workbook and sheet; 4. to
+        // 6., its page, title row and header row.
         excel = spreadsheetServer().create();
         excel->setVisible(true);
-        Worksheet S = excel->WorkBooks().Add().WorkSheets().Add();
-
-        // 4.
-        S.PageSetup().setOrientation(xlLandscape);
-
-        // 5. The title row: merged and left empty.
-        const int k = static_cast<int>(dataSet.fieldCount());
-        const QString title = QStringLiteral("A1:") + ColumnLetters(k) + QStringLiteral("1");
-        S.Range(title).Merge();
-        S.Range(title).Font().setName(kSheetFont);
-        S.Range(title).Font().setSize(18);
-        S.Range(title).setNumberFormatLocal(kTextFormat);
-        S.Range(title).setHorizontalAlignment(xlCenter);
-
-        // 6. The header row: the field names.
-        for (int c = 1; c <= k; ++c) {
-            S.Cells(2, c).setValue(QString::fromStdString(dataSet.field(static_cast<std::size_t>(c - 1)).fullName));
-            S.Cells(2, c).Font().setName(kSheetFont);
-            S.Cells(2, c).Font().setSize(16);
-            S.Cells(2, c).setHorizontalAlignment(xlCenter);
-        }
+        ResultSheet sheet(*excel, dataSet.columns());
 
         // 7. Every record fetched; more than a sheet of the old format holds
         // is cut after a question.
@@ -93,36 +130,18 @@ void exportToSpreadsheet(db::ClientDataSet& dataSet, Feedback& feedback) {
         }
 
         // 8. The table's format, header row included.
-        const QString table = QStringLiteral("A2:") + ColumnLetters(k) + QString::number(n + 2);
-        S.Range(table).Borders().setLineStyle(xlContinuous);
-        S.Range(table).Font().setName(kSheetFont);
-        S.Range(table).Font().setSize(12);
-        S.Range(table).setHorizontalAlignment(xlRight);
+        sheet.formatTable(2, static_cast<int>(n) + 2);
 
         // 9. The records, record r in row r + 2. They are read in place, so
         // the grid does not follow every record; the last one stays current.
-        QStringList letters;
-        std::vector<bool> asText;
-        for (int c = 1; c <= k; ++c) {
-            letters << ColumnLetters(c);
-            asText.push_back(!keepsDefaultFormat(dataSet.field(static_cast<std::size_t>(c - 1)).dataType));
-        }
         for (std::size_t r = 0; r < n; ++r) {
-            const int R = static_cast<int>(r) + 3;
-            const QString rowText = QString::number(R);
-            for (int c = 1; c <= k; ++c) {
-                if (asText[static_cast<std::size_t>(c - 1)]) {
-                    const QString cell = letters[c - 1] + rowText;
-                    S.Range(cell + u':' + cell).setNumberFormatLocal(kTextFormat);
-                }
-                S.Cells(R, c).setValue(dataSet.text(r, static_cast<std::size_t>(c - 1)));
-            }
+            sheet.writeRecord(r, dataSet.rows(), r, dataSet.valueFormatter());
             feedback.setProgress(static_cast<std::int64_t>(r + 1));
             feedback.throwIfCanceled();
         }
 
         // 10.
-        S.Cells().EntireColumn().AutoFit();
+        sheet.fitColumns();
         excel->release();
     } catch (const OperationCanceled&) {
         // The user stopped it: the workbook goes with the application.

@@ -97,6 +97,10 @@ QString loadSqlFile(const QString& path, const QByteArray& encoding) {
     if (file.error() != QFileDevice::NoError) {
         throw openError(path, file.errorString());
     }
+    return sqlTextFromBytes(bytes, encoding);
+}
+
+QString sqlTextFromBytes(const QByteArray& bytes, const QByteArray& encoding) {
     return withCrLfLineEnds(decodeFileBytes(bytes, encoding));
 }
 

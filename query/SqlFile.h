@@ -16,6 +16,9 @@ using SqlFileError = TextFileError;
 // open. Every lone "\r" and lone "\n" becomes "\r\n". Throws SqlFileError.
 QString loadSqlFile(const QString& path, const QByteArray& encoding = localeTextEncoding());
 
+// The same text from bytes read elsewhere (standard input).
+QString sqlTextFromBytes(const QByteArray& bytes, const QByteArray& encoding = localeTextEncoding());
+
 // Writes `text` byte for byte in `encoding`: no break added, no byte-order
 // mark. The file is replaced in one step, so a failed save leaves an existing
 // file as it was. Text that `encoding` cannot hold is refused rather than

@@ -46,14 +46,25 @@ const Char* firstLineBreakOrTab(const Char* in, const Char* end) {
 DelimitedTextWriter::DelimitedTextWriter(const QString& path, const QString& separator,
                                          const QByteArray& encoding)
     : path_(path), encoder_(encoding) {
+    // Nothing is made for a file that could not be written anyway.
+    prepareEncoding(separator);
+    file_ = std::make_unique<AtomicFile>(path);
+}
+
+DelimitedTextWriter::DelimitedTextWriter(std::unique_ptr<ByteSink> sink, const QString& separator,
+                                         const QByteArray& encoding)
+    : path_(sink->path()), encoder_(encoding), file_(std::move(sink)) {
+    prepareEncoding(separator);
+}
+
+void DelimitedTextWriter::prepareEncoding(const QString& separator) {
     if (!encoder_.isValid()) {
-        throw saveError(path, QStringLiteral("系統不支援 %1 編碼").arg(QString::fromLatin1(encoding)));
+        throw saveError(path_, QStringLiteral("系統不支援 %1 編碼").arg(encoder_.name()));
     }
     if (const qsizetype at = encoder_.append(separator, separator_); at >= 0) {
-        throw saveError(path, QStringLiteral("分隔符號的 %1 無法以 %2 編碼儲存")
-                                  .arg(describeCharacter(separator, at), encoder_.name()));
+        throw saveError(path_, QStringLiteral("分隔符號的 %1 無法以 %2 編碼儲存")
+                                   .arg(describeCharacter(separator, at), encoder_.name()));
     }
-    file_.emplace(path);
     block_.resize(kBlockBytes + 64 * 1024);
 }
 

@@ -5,7 +5,7 @@
 #include <QStringList>
 #include <cstddef>
 #include <cstdint>
-#include <optional>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -44,6 +44,10 @@ class DelimitedTextWriter {
 public:
     DelimitedTextWriter(const QString& path, const QString& separator,
                         const QByteArray& encoding = localeTextEncoding());
+    // The same lines into `sink` (standard output, say), which commit() then
+    // commits.
+    DelimitedTextWriter(std::unique_ptr<ByteSink> sink, const QString& separator,
+                        const QByteArray& encoding = localeTextEncoding());
     DelimitedTextWriter(const DelimitedTextWriter&) = delete;
     DelimitedTextWriter& operator=(const DelimitedTextWriter&) = delete;
 
@@ -61,6 +65,8 @@ public:
 private:
     enum class Line { Header, Record };
 
+    void prepareEncoding(const QString& separator);
+
     void addText(QString text, Line line, std::size_t field);
     bool addStoredText(std::string_view utf8);
     void addBytes(QByteArrayView bytes);
@@ -74,7 +80,7 @@ private:
     QString path_;
     StrictEncoder encoder_;
     QByteArray separator_;
-    std::optional<AtomicFile> file_;
+    std::unique_ptr<ByteSink> file_;
     QStringList names_;
     QByteArray block_;
     qsizetype used_ = 0;

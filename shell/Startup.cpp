@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "shell/Application.h"
+#include "shell/BatchRun.h"
 #include "shell/CommandLine.h"
 #include "shell/Fonts.h"
 #include "shell/SingleInstance.h"
@@ -48,6 +49,9 @@ int runTarnwell(int argc, char** argv, const StartupHooks& hooks) {
         std::fprintf(stderr, "tarnwell: %s\nTry 'tarnwell --help'.\n",
                      commandLine.error.toLocal8Bit().constData());
         return 2;
+    case CommandLine::Action::Batch:
+        // No window, no display and no single-instance rule.
+        return runBatch(commandLine.batch);
     case CommandLine::Action::Run:
         break;
     }

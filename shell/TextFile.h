@@ -68,6 +68,20 @@ private:
     bool utf8_ = false;
 };
 
+// Where a writer's bytes go: a file that appears whole (AtomicFile) or a
+// stream that takes them as they come (StreamOutput). Failures throw
+// TextFileError naming path().
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    virtual void write(QByteArrayView bytes) = 0;
+    // Everything is written: the file replaces its target, the stream is
+    // flushed.
+    virtual void commit() = 0;
+    // The name for messages.
+    virtual const QString& path() const = 0;
+};
+
 // A file written to a temporary file beside its target, which replaces the
 // target only on commit(): until then, and whenever writing fails or stops,
 // an existing file keeps every byte it had and nothing else is left behind.
@@ -75,22 +89,48 @@ private:
 // An existing target is replaced only if it is a plain file that we may
 // write: saving fails where writing it in place would. Failures throw
 // TextFileError with the system's reason.
-class AtomicFile {
+class AtomicFile final : public ByteSink {
 public:
     explicit AtomicFile(const QString& path);
-    ~AtomicFile();
+    ~AtomicFile() override;
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
-    void write(QByteArrayView bytes);
-    void commit();
+    void write(QByteArrayView bytes) override;
+    void commit() override;
 
-    const QString& path() const { return path_; }
+    const QString& path() const override { return path_; }
 
 private:
     QString path_;
     QSaveFile file_;
     bool committed_ = false;
+};
+
+// A stream whose reader went away (a pipe closed by `head`).
+class StreamClosedError : public TextFileError {
+public:
+    using TextFileError::TextFileError;
+};
+
+// An open file descriptor that is written as the bytes come (standard output
+// into a pipe): what went out cannot be taken back, so a failure part way
+// leaves what was written. The descriptor is not closed. A pipe whose reader
+// has gone throws StreamClosedError (with SIGPIPE ignored; else the signal
+// ends the process first).
+class StreamOutput final : public ByteSink {
+public:
+    // `name` stands for the stream in messages.
+    StreamOutput(int descriptor, QString name);
+
+    void write(QByteArrayView bytes) override;
+    void commit() override {}
+
+    const QString& path() const override { return name_; }
+
+private:
+    int descriptor_;
+    QString name_;
 };
 
 }  // namespace tarnwell

@@ -1,0 +1,514 @@
+// `tarnwell --run` as a user runs it: the built program as a child process
+// without a display, its files set against what a query window's exports and
+// report make of the same result (byte for byte, through openpyxl, through
+// pdftotext), on SQLite and on the PostgreSQL test server; standard input and
+// output; the exit statuses and their messages; what a failure or a stop
+// leaves behind; no password on the command line; a run beside a running
+// instance.
+#include "printing/PrintWindowFixture.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QToolButton>
+
+#include <csignal>
+
+#include "printing/ReportTestSupport.h"
+#include "shell/CommandLine.h"
+#include "shell/SingleInstance.h"
+#include "shell/SpreadsheetAutomation.h"
+#include "shell/XlsxSheet.h"
+#include "support/ChildProcess.h"
+#include "support/FileConditions.h"
+#include "support/XlsxReader.h"
+
+namespace tarnwell::test {
+namespace {
+
+// --- The command line --------------------------------------------------------------
+
+CommandLine parsed(const QStringList& arguments) { return parseCommandLine(QStringList{"tarnwell"} + arguments); }
+
+QString refusal(const QStringList& arguments) {
+    const CommandLine line = parsed(arguments);
+    EXPECT_EQ(line.action, CommandLine::Action::Refuse) << arguments.join(' ').toStdString();
+    return line.error;
+}
+
+TEST(BatchCommandLineTest, readsTheRunAndRefusesWhatCannotGoTogether) {
+    const CommandLine pdf = parsed({"--run", "q.sql", "--alias=DEMO", "--user", "mei", "--pdf", "out.pdf", "--title",
+                                    "--fields", "--fields", "name:12,id", "--records", "-5", "--landscape", "--paper",
+                                    "250x176", "--font", "AR PL UMing TW:10.5"});
+    ASSERT_EQ(pdf.action, CommandLine::Action::Batch) << pdf.error.toStdString();
+    const BatchOptions& batch = pdf.batch;
+    EXPECT_EQ(batch.sqlFile, "q.sql");
+    EXPECT_EQ(batch.alias, "DEMO");
+    EXPECT_EQ(batch.user, "mei");
+    EXPECT_EQ(batch.format, BatchOptions::Format::Pdf);
+    EXPECT_EQ(batch.output, "out.pdf");
+    EXPECT_EQ(batch.title, "--fields") << "a value may look like an option";
+    ASSERT_EQ(batch.fields.size(), 2u);
+    EXPECT_EQ(batch.fields[0].name, "name");
+    EXPECT_EQ(batch.fields[0].width, "12");
+    EXPECT_EQ(batch.fields[1].width, std::nullopt);
+    EXPECT_EQ(batch.records, -5);
+    EXPECT_TRUE(batch.landscape);
+    EXPECT_EQ(batch.paperLengthMm, 250);
+    EXPECT_EQ(batch.paperWidthMm, 176);
+    EXPECT_EQ(batch.fontFamily, "AR PL UMing TW");
+    EXPECT_EQ(batch.fontPoints, 10.5);
+
+    const CommandLine plain = parsed({"--run", "-", "--connection-string", "Provider=SQLite.1;Data Source=x.db"});
+    ASSERT_EQ(plain.action, CommandLine::Action::Batch);
+    EXPECT_EQ(plain.batch.format, BatchOptions::Format::Csv);
+    EXPECT_EQ(plain.batch.output, "-") << "no output option: CSV on standard output";
+    const CommandLine empty = parsed({"--run", "q.sql", "--alias", "A", "--txt", "o.txt", "--separator", ""});
+    ASSERT_EQ(empty.action, CommandLine::Action::Batch);
+    EXPECT_EQ(empty.batch.separator, "") << "no separator at all is one";
+    EXPECT_EQ(parsed({"--run", "q.sql", "--bogus", "--help"}).action, CommandLine::Action::ShowHelp);
+
+    EXPECT_TRUE(refusal({"--run", "q.sql"}).contains("--alias NAME"));
+    EXPECT_TRUE(refusal({"--run", "q.sql", "--alias", "A", "--connection-string", "x"}).contains("one of"));
+    EXPECT_TRUE(refusal({"--run", "q.sql", "--alias", "A", "--csv", "a", "--xlsx", "b"}).contains("one output"));
+    EXPECT_TRUE(refusal({"--run", "q.sql", "--alias", "A", "--separator", ";"}).contains("'--txt'"));
+    EXPECT_TRUE(refusal({"--run", "q.sql", "--alias", "A", "--csv", "a", "--title", "t"}).contains("'--pdf'"));
+    EXPECT_TRUE(refusal({"--run", "q.sql", "--connection-string", "x", "--user", "u"}).contains("'--alias'"));
+    EXPECT_TRUE(refusal({"--run", "q.sql", "--alias", "A", "--alias", "B"}).contains("twice"));
+    EXPECT_TRUE(refusal({"--run", "q.sql", "--alias", "A", "--pdf", "p", "--paper", "297"}).contains("LENGTHxWIDTH"));
+    EXPECT_TRUE(refusal({"--run", "q.sql", "--alias", "A", "--pdf", "p", "--font", "細明體"}).contains("FAMILY:SIZE"));
+    EXPECT_TRUE(refusal({"--run", "q.sql", "--alias", "A", "--pdf", "p", "--records", "x"}).contains("whole number"));
+    EXPECT_TRUE(refusal({"--run", "q.sql", "--alias", "A", "--pdf", "p", "--fields", "a:wide"})
+                    .contains("'wide' is not a valid integer value"));
+    EXPECT_TRUE(refusal({"--run", "q.sql", "--alias", "A", "--pdf", "p", "--fields", "a,,b"}).contains("NAME[:WIDTH]"));
+    EXPECT_TRUE(refusal({"--csv", "a"}).contains("'--run FILE'"));
+    EXPECT_TRUE(refusal({"--run"}).contains("needs a value"));
+    EXPECT_EQ(refusal({"--run", "q.sql", "--alias", "A", "extra.sql"}), "unexpected argument 'extra.sql'");
+}
+
+TEST(BatchCommandLineTest, takesNoPasswordOnTheCommandLine) {
+    for (const QStringList& arguments :
+         {QStringList{"--run", "q.sql", "--alias", "A", "--password", "secret"},
+          QStringList{"--run", "q.sql", "--alias", "A", "--password=secret"}, QStringList{"-p", "secret"},
+          QStringList{"--run", "q.sql", "--connection-string",
+                      "Provider=PostgreSQL.1;Data Source=db/erp;User ID=u;Password=secret"},
+          QStringList{"--run", "q.sql", "--connection-string",
+                      "Provider=ODBC.1;Extended Properties=\"DRIVER={PostgreSQL Unicode};PWD=secret\""}}) {
+        EXPECT_TRUE(refusal(arguments).contains("TARNWELL_PASSWORD")) << arguments.join(' ').toStdString();
+    }
+    // A file name is no option.
+    EXPECT_EQ(parsed({"--run", "passwords.sql", "--alias", "A"}).action, CommandLine::Action::Batch);
+}
+
+// --- The program -----------------------------------------------------------------
+
+struct ProgramRun {
+    QProcess::ExitStatus status = QProcess::CrashExit;
+    int exitCode = -1;
+    QByteArray out;
+    QString err;
+};
+
+// The spreadsheet application of the query window's export, writing its
+// workbook to a file the test names, as the command line writes its own.
+class FileSpreadsheets final : public SpreadsheetServer {
+public:
+    explicit FileSpreadsheets(QString path) : path_(std::move(path)) {}
+    std::unique_ptr<SpreadsheetApplication> create() override { return std::make_unique<XlsxSheet>(path_); }
+
+private:
+    QString path_;
+};
+
+const char* const kMixedSqlite =
+    "CREATE TABLE mixed (id INTEGER, 名稱 VARCHAR(20), amount NUMERIC(10,2), day DATE, stamp TIMESTAMP, note TEXT, "
+    "code VARCHAR(8));"
+    "INSERT INTO mixed VALUES (1, '王小明', 1234.5, '2024-03-05', '2024-03-05 08:09:10', 'a' || char(13, 10) || 'b', "
+    "'007');"
+    "INSERT INTO mixed VALUES (2, 'Ann, Lee', -0.25, NULL, NULL, 'tab' || char(9) || 'bed', NULL);"
+    "INSERT INTO mixed VALUES (3, NULL, NULL, '1999-12-31', '2000-01-01 00:00:00', '', '12345678')";
+
+const char* const kMixedPg =
+    "DROP TABLE IF EXISTS batch_mixed;"
+    "CREATE TABLE batch_mixed (id integer, 名稱 varchar(20), amount numeric(10,2), day date, stamp timestamp, "
+    "note text, flag boolean, code varchar(8));"
+    "INSERT INTO batch_mixed VALUES (1, '王小明', 1234.5, '2024-03-05', '2024-03-05 08:09:10', E'a\\r\\nb', true, "
+    "'007'), (2, 'Ann, Lee', -0.25, NULL, NULL, E'tab\\tbed', false, NULL), "
+    "(3, NULL, NULL, '1999-12-31', '2000-01-01 00:00:00', '', NULL, '12345678')";
+
+class BatchRunTest : public PrintWindowFixture {
+protected:
+    void SetUp() override {
+        PrintWindowFixture::SetUp();
+        ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("out")));
+        execute(kLocal, kMixedSqlite);
+    }
+
+    QString out(const QString& name) const { return folder.filePath(QStringLiteral("out/") + name); }
+    QString sqlFile(const QString& sql) {
+        const QString path = folder.filePath(QStringLiteral("q%1.sql").arg(++sqlFiles_));
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(sql.toUtf8());
+        return path;
+    }
+    QByteArray bytesOf(const QString& path) const {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+    }
+    void keep(const QString& path, const QByteArray& bytes) const {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    }
+    QStringList leftInOut() const {
+        return QDir(folder.filePath(QStringLiteral("out"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    }
+
+    // Where the program runs: no display at all, the fixture's aliases, no
+    // password but the one a test gives.
+    QProcessEnvironment programEnvironment(const QStringList& extra) const {
+        QProcessEnvironment environment = childEnvironment();
+        environment.remove(QStringLiteral("DISPLAY"));
+        environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        environment.remove(QStringLiteral("TARNWELL_PASSWORD"));
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment.insert(QStringLiteral("TARNWELL_ALIASES"), folder.filePath(QStringLiteral("aliases.conf")));
+        for (const QString& entry : extra) {
+            environment.insert(entry.section(u'=', 0, 0), entry.section(u'=', 1));
+        }
+        return environment;
+    }
+
+    ProgramRun tarnwell(const QStringList& arguments, const QByteArray& input = {}, const QStringList& environment = {}) {
+        QProcess process;
+        process.setProcessEnvironment(programEnvironment(environment));
+        process.start(QStringLiteral(TARNWELL_BINARY), arguments);
+        EXPECT_TRUE(process.waitForStarted(30000));
+        process.write(input);
+        process.closeWriteChannel();
+        EXPECT_TRUE(process.waitForFinished(180000)) << arguments.join(' ').toStdString();
+        return {process.exitStatus(), process.exitCode(), process.readAllStandardOutput(),
+                QString::fromLocal8Bit(process.readAllStandardError())};
+    }
+
+    // The arguments that reach the database of `alias`, and the environment
+    // with its password.
+    QStringList on(const char* alias) const {
+        if (alias == std::string(kPg)) {
+            return {QStringLiteral("--alias"), QString::fromUtf8(kPg), QStringLiteral("--user"),
+                    QString::fromStdString(testServer()->user)};
+        }
+        return {QStringLiteral("--alias"), QString::fromUtf8(alias)};
+    }
+    QStringList passwordFor(const char* alias) const {
+        if (alias == std::string(kPg)) {
+            return {QStringLiteral("TARNWELL_PASSWORD=") + QString::fromStdString(testServer()->password)};
+        }
+        return {};
+    }
+
+    void useDatabase(const char* alias) {
+        if (alias == std::string(kPg)) {
+            registerPg(*testServer());
+            execute(kPg, kMixedPg, QString::fromStdString(testServer()->user),
+                    QString::fromStdString(testServer()->password));
+            window = openWindowOn("BDE", kPg);
+        }
+    }
+    static QString mixedSelect(const char* alias) {
+        return alias == std::string(kPg) ? QStringLiteral("SELECT * FROM batch_mixed ORDER BY id")
+                                         : QStringLiteral("SELECT * FROM mixed ORDER BY id");
+    }
+
+    // The window's own exports of its result.
+    void windowCsv(const QString& path) {
+        prompter.answerSaveFile(path);
+        child<QToolButton>(*window, "ToolButton2")->click();
+    }
+    void windowTxt(const QString& separator, const QString& path) {
+        prompter.answerInput(separator);
+        prompter.answerSaveFile(path);
+        child<QToolButton>(*window, "ToolButton4")->click();
+    }
+    void windowXlsx(const QString& path) {
+        FileSpreadsheets server(path);
+        SpreadsheetServerOverride use(server);
+        prompter.expectMessage(QStringLiteral("存檔完成"));
+        window->ToolButton3()->click();
+    }
+    // Every field ticked at the width the print window offers, the title
+    // given, printed to a PDF file.
+    void windowPdf(const QString& title, const QString& path) {
+        EXPECT_TRUE(whilePrinting([&](TfrmPrint& print) {
+            print.SbtnCheckAllClick();
+            print.ChkTitle()->setChecked(true);
+            print.EdtTitle()->setText(title);
+            prompter.answerPrinter(path);
+            print.SBtnPrint()->click();
+        }));
+    }
+
+    // The four formats of the window against the program's, for a result of
+    // `alias`.
+    void sameFilesAsTheWindow(const char* alias) {
+        const QString sql = mixedSelect(alias);
+        run(*window, sql);
+        windowCsv(out("window.CSV"));
+        windowTxt(QStringLiteral(" | "), out("window.TXT"));
+        windowXlsx(out("window.xlsx"));
+        windowPdf(QStringLiteral("月報 2024"), out("window.pdf"));
+
+        const QString file = sqlFile(sql);
+        const ProgramRun csv = tarnwell(QStringList{"--run", file} + on(alias) + QStringList{"--csv", out("batch.CSV")}, {},
+                                 passwordFor(alias));
+        EXPECT_EQ(csv.exitCode, 0) << csv.err.toStdString();
+        EXPECT_EQ(csv.err, "") << "nothing on standard error when it is no terminal";
+        EXPECT_EQ(csv.out, "");
+        EXPECT_EQ(bytesOf(out("batch.CSV")), bytesOf(out("window.CSV")));
+        EXPECT_TRUE(bytesOf(out("batch.CSV")).contains("1,王小明,")) << bytesOf(out("batch.CSV")).toStdString();
+
+        // The SQL from standard input, the text to standard output.
+        const ProgramRun txt = tarnwell(QStringList{"--run", "-"} + on(alias) + QStringList{"--txt", "-", "--separator", " | "},
+                                 sql.toUtf8(), passwordFor(alias));
+        EXPECT_EQ(txt.exitCode, 0) << txt.err.toStdString();
+        EXPECT_EQ(txt.out, bytesOf(out("window.TXT")));
+
+        const ProgramRun xlsx = tarnwell(QStringList{"--run", file} + on(alias) + QStringList{"--xlsx", out("batch.xlsx")}, {},
+                                  passwordFor(alias));
+        EXPECT_EQ(xlsx.exitCode, 0) << xlsx.err.toStdString();
+        const QJsonObject sheet = readXlsx(out("batch.xlsx"));
+        EXPECT_EQ(sheet, readXlsx(out("window.xlsx")));
+        EXPECT_EQ(sheet["max_row"].toInt(), 5);
+        const ProgramRun xlsxOut = tarnwell(QStringList{"--run", file} + on(alias) + QStringList{"--xlsx", "-"}, {},
+                                     passwordFor(alias));
+        EXPECT_EQ(xlsxOut.exitCode, 0) << xlsxOut.err.toStdString();
+        keep(out("stdout.xlsx"), xlsxOut.out);
+        EXPECT_EQ(readXlsx(out("stdout.xlsx")), sheet);
+
+        const ProgramRun pdf = tarnwell(QStringList{"--run", file} + on(alias) +
+                                     QStringList{"--pdf", out("batch.pdf"), "--title", QStringLiteral("月報 2024")},
+                                 {}, passwordFor(alias));
+        EXPECT_EQ(pdf.exitCode, 0) << pdf.err.toStdString();
+        EXPECT_EQ(pdf.err, "");
+        const QString text = outputOf(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), out("batch.pdf"), "-"});
+        EXPECT_EQ(text, outputOf(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), out("window.pdf"), "-"}));
+        EXPECT_TRUE(text.contains(QStringLiteral("月報 2024"))) << text.toStdString();
+        EXPECT_TRUE(text.contains(QStringLiteral("王小明"))) << text.toStdString();
+        EXPECT_EQ(pageSizeInPoints(out("batch.pdf")), pageSizeInPoints(out("window.pdf")));
+    }
+
+private:
+    int sqlFiles_ = 0;
+};
+
+TEST_F(BatchRunTest, writesTheWindowsFilesOnSqlite) {
+    sameFilesAsTheWindow(kLocal);
+}
+
+TEST_F(BatchRunTest, writesTheWindowsFilesOnPostgres) {
+    TARNWELL_REQUIRE_PG(server);
+    (void)server;
+    useDatabase(kPg);
+    ASSERT_NE(window, nullptr);
+    sameFilesAsTheWindow(kPg);
+}
+
+TEST_F(BatchRunTest, reportSettingsChooseFieldsWidthsRecordsAndPaper) {
+    const QString file = sqlFile(QStringLiteral("SELECT * FROM mixed ORDER BY id"));
+    const ProgramRun run = tarnwell({"--run", file, "--alias", kLocal, "--pdf", out("some.pdf"), "--fields", "NAME:0,名稱:4,ID",
+                              "--records", "2", "--landscape", "--paper", "250x176"});
+    EXPECT_EQ(run.exitCode, 2) << "no field NAME: " << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("no field 'NAME'")) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QStringLiteral("id, 名稱, amount"))) << run.err.toStdString();
+    EXPECT_FALSE(QFile::exists(out("some.pdf")));
+
+    const ProgramRun some = tarnwell({"--run", file, "--alias", kLocal, "--pdf", out("some.pdf"), "--fields", "名稱:4,ID",
+                               "--records", "2", "--landscape", "--paper", "250x176"});
+    ASSERT_EQ(some.exitCode, 0) << some.err.toStdString();
+    const QStringList lines = nonBlankLines(outputOf(QStringLiteral("pdftotext"), {"-layout", out("some.pdf"), "-"}));
+    ASSERT_EQ(lines.size(), 3) << lines.join('\n').toStdString();
+    EXPECT_EQ(lines[0].simplified(), QStringLiteral("名稱 id"));
+    EXPECT_EQ(lines[1].simplified(), QStringLiteral("王小 1")) << "cut to 4 columns, in the order named";
+    EXPECT_EQ(lines[2].simplified(), QStringLiteral("Ann, 2"));
+    const QSizeF page = pageSizeInPoints(out("some.pdf"));
+    EXPECT_NEAR(page.width(), 250 / 25.4 * 72, 1) << "landscape: the length across";
+    EXPECT_NEAR(page.height(), 176 / 25.4 * 72, 1);
+}
+
+TEST_F(BatchRunTest, statusesAndMessagesInTheWindowsWords) {
+    // A statement without a result set: the Messages lines, no file.
+    const ProgramRun update = tarnwell({"--run", sqlFile("UPDATE mixed SET code = code WHERE id < 3"), "--alias", kLocal,
+                                 "--csv", out("none.csv")});
+    EXPECT_EQ(update.exitCode, 0) << update.err.toStdString();
+    const QStringList lines = update.err.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4) << update.err.toStdString();
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("執行起始：")));
+    EXPECT_TRUE(lines[1].startsWith(QStringLiteral("執行結束：")));
+    EXPECT_EQ(lines[2], QStringLiteral("共 2 被異動"));
+    EXPECT_TRUE(lines[3].startsWith(QStringLiteral("共 ")) && lines[3].endsWith(QStringLiteral(" 秒")));
+    EXPECT_EQ(leftInOut(), QStringList());
+
+    const ProgramRun syntax = tarnwell({"--run", sqlFile("SELEC * FROM mixed"), "--alias", kLocal});
+    EXPECT_EQ(syntax.exitCode, 1);
+    EXPECT_EQ(syntax.err, QStringLiteral("BDE_查詢失敗: near \"SELEC\": syntax error\n"));
+
+    const ProgramRun unknown = tarnwell({"--run", sqlFile("SELECT 1"), "--alias", "NOPE"});
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_TRUE(unknown.err.startsWith("tarnwell: unknown alias 'NOPE' (aliases: DEMO, LOCAL, BROKEN"))
+        << unknown.err.toStdString();
+
+    const ProgramRun option = tarnwell({"--run", sqlFile("SELECT 1"), "--alias", kLocal, "--xls", "x"});
+    EXPECT_EQ(option.exitCode, 2);
+    EXPECT_TRUE(option.err.contains("unknown option '--xls'")) << option.err.toStdString();
+
+    const ProgramRun missing = tarnwell({"--run", folder.filePath("missing.sql"), "--alias", kLocal});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_TRUE(missing.err.startsWith(QStringLiteral("無法開啟檔案 "))) << missing.err.toStdString();
+    const ProgramRun blank = tarnwell({"--run", "-", "--alias", kLocal}, " \r\n\t");
+    EXPECT_EQ(blank.exitCode, 2);
+    EXPECT_TRUE(blank.err.contains("holds no SQL")) << blank.err.toStdString();
+
+    const ProgramRun broken = tarnwell({"--run", sqlFile("SELECT 1"), "--alias", "BROKEN"});
+    EXPECT_EQ(broken.exitCode, 1);
+    EXPECT_TRUE(broken.err.startsWith(QStringLiteral("BDE_連線失敗: "))) << broken.err.toStdString();
+
+    // A server that is not there, through a connection string.
+    QTcpServer closed;
+    ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+    const quint16 port = closed.serverPort();
+    closed.close();
+    const ProgramRun unreachable =
+        tarnwell({"--run", sqlFile("SELECT 1"), "--connection-string",
+                  QStringLiteral("Provider=PostgreSQL.1;Data Source=127.0.0.1:%1/db;User ID=u").arg(port)},
+                 {}, {"TARNWELL_PASSWORD=x"});
+    EXPECT_EQ(unreachable.exitCode, 1);
+    EXPECT_TRUE(unreachable.err.startsWith(QStringLiteral("ADO_連線失敗: "))) << unreachable.err.toStdString();
+    EXPECT_TRUE(unreachable.err.contains("refused")) << unreachable.err.toStdString();
+
+    // Nowhere to write: nothing is left, whatever the format.
+    for (const char* format : {"--csv", "--xlsx", "--pdf"}) {
+        const ProgramRun nowhere = tarnwell({"--run", sqlFile("SELECT * FROM mixed"), "--alias", kLocal, format,
+                                      out("no/such/folder/result")});
+        EXPECT_EQ(nowhere.exitCode, 1) << format;
+        EXPECT_TRUE(nowhere.err.contains(out("no/such/folder"))) << format << ": " << nowhere.err.toStdString();
+    }
+    {
+        Unwritable locked(folder.filePath(QStringLiteral("out")));
+        if (locked.holds()) {
+            const ProgramRun refused = tarnwell({"--run", sqlFile("SELECT * FROM mixed"), "--alias", kLocal, "--csv",
+                                          out("locked.csv")});
+            EXPECT_EQ(refused.exitCode, 1);
+            EXPECT_TRUE(refused.err.startsWith(QStringLiteral("無法儲存檔案 "))) << refused.err.toStdString();
+        }
+    }
+    EXPECT_EQ(leftInOut(), QStringList());
+}
+
+TEST_F(BatchRunTest, aWrongPasswordIsTheServersWords) {
+    TARNWELL_REQUIRE_PG(server);
+    const ProgramRun wrong = tarnwell(QStringList{"--run", sqlFile("SELECT 1")} + on(kPg), {}, {"TARNWELL_PASSWORD=wrong"});
+    EXPECT_EQ(wrong.exitCode, 1);
+    EXPECT_TRUE(wrong.err.startsWith(QStringLiteral("BDE_連線失敗: "))) << wrong.err.toStdString();
+    EXPECT_TRUE(wrong.err.contains("password authentication failed")) << wrong.err.toStdString();
+    // Without a terminal nothing is asked, and no password is none.
+    const ProgramRun none = tarnwell(QStringList{"--run", sqlFile("SELECT 1")} + on(kPg));
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_TRUE(none.err.startsWith(QStringLiteral("BDE_連線失敗: "))) << none.err.toStdString();
+    // A connection string takes the password from the environment too.
+    const ProgramRun string = tarnwell(
+        {"--run", sqlFile("SELECT 40 + 2 AS answer"), "--connection-string",
+         QString::fromStdString("Provider=PostgreSQL.1;Data Source=" + server.host + ":" + server.port + "/" +
+                                server.database + ";User ID=" + server.user)},
+        {}, passwordFor(kPg));
+    EXPECT_EQ(string.exitCode, 0) << string.err.toStdString();
+    EXPECT_EQ(string.out, "answer\r\n42\r\n");
+}
+
+TEST_F(BatchRunTest, aFailureHalfWayKeepsTheExistingFileAndLeavesNothingElse) {
+    // Row 5000 fails in the engine, after the first packets were written.
+    const QString failing = sqlFile(
+        "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 10000) "
+        "SELECT n, CASE WHEN n = 5000 THEN abs(-9223372036854775807 - 1) ELSE n END AS v FROM c");
+    for (const auto& [format, name] : {std::pair{"--csv", "kept.csv"}, {"--txt", "kept.txt"}, {"--xlsx", "kept.xlsx"},
+                                       {"--pdf", "kept.pdf"}}) {
+        keep(out(name), "the file of yesterday");
+        const ProgramRun run = tarnwell({"--run", failing, "--alias", kLocal, format, out(name)});
+        EXPECT_EQ(run.exitCode, 1) << format;
+        EXPECT_EQ(run.err, QStringLiteral("BDE_查詢失敗: integer overflow\n")) << format;
+        EXPECT_EQ(bytesOf(out(name)), "the file of yesterday") << format;
+    }
+    EXPECT_EQ(leftInOut(), (QStringList{"kept.csv", "kept.pdf", "kept.txt", "kept.xlsx"}));
+}
+
+TEST_F(BatchRunTest, aSpreadsheetTakesRowsUpToItsLimitAndNeverCutsSilently) {
+    const auto records = [this](int count) {
+        return sqlFile(QStringLiteral("WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < %1) "
+                                      "SELECT n FROM c")
+                           .arg(count));
+    };
+    const int most = XlsxSheet::kMaxRows - 2;  // the title row and the header row
+    const ProgramRun full = tarnwell({"--run", records(most), "--alias", kLocal, "--xlsx", out("full.xlsx")});
+    EXPECT_EQ(full.exitCode, 0) << full.err.toStdString();
+    EXPECT_TRUE(QFile::exists(out("full.xlsx")));
+
+    keep(out("over.xlsx"), "kept");
+    const ProgramRun over = tarnwell({"--run", records(most + 1), "--alias", kLocal, "--xlsx", out("over.xlsx")});
+    EXPECT_EQ(over.exitCode, 3);
+    EXPECT_TRUE(over.err.contains(QString::number(most))) << over.err.toStdString();
+    EXPECT_TRUE(over.err.contains(out("over.xlsx"))) << over.err.toStdString();
+    EXPECT_EQ(bytesOf(out("over.xlsx")), "kept");
+    EXPECT_EQ(leftInOut(), (QStringList{"full.xlsx", "over.xlsx"}));
+}
+
+TEST_F(BatchRunTest, aStopBySignalLeavesNothingBehindAndEndsByTheSignal) {
+    keep(out("endless.csv"), "kept");
+    QProcess process;
+    process.setProcessEnvironment(programEnvironment({}));
+    process.start(QStringLiteral(TARNWELL_BINARY),
+                  {"--run",
+                   sqlFile("WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c) SELECT n, '繁體中文' FROM c"),
+                   "--alias", kLocal, "--csv", out("endless.csv")});
+    ASSERT_TRUE(process.waitForStarted(30000));
+    // Once the program holds a file of the target's folder open (its
+    // temporary file, which may have no name yet), the rows are being
+    // written.
+    const QString fds = QStringLiteral("/proc/%1/fd").arg(process.processId());
+    const auto writing = [&] {
+        for (const QFileInfo& fd : QDir(fds).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+            if (fd.symLinkTarget().startsWith(folder.filePath(QStringLiteral("out/")))) {
+                return true;
+            }
+        }
+        return false;
+    };
+    ASSERT_TRUE(waitUntil(writing, 60000));
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitStatus(), QProcess::CrashExit) << "ended by the signal, as the shell expects";
+    EXPECT_EQ(process.readAllStandardError(), "");
+    EXPECT_EQ(bytesOf(out("endless.csv")), "kept");
+    EXPECT_EQ(leftInOut(), QStringList{"endless.csv"});
+}
+
+TEST_F(BatchRunTest, runsBesideARunningInstanceWithoutTouchingIt) {
+    QTemporaryDir runtime;
+    SingleInstance running({runtime.filePath(QStringLiteral("Tarnwell-%1").arg(::getuid())), false});
+    ASSERT_TRUE(running.claim());
+    QSignalSpy requests(&running, &SingleInstance::activationRequested);
+    for (const char* format : {"--csv", "--pdf"}) {
+        const ProgramRun run = tarnwell({"--run", sqlFile("SELECT id FROM mixed ORDER BY id"), "--alias", kLocal, format, "-"},
+                                 {}, {QStringLiteral("XDG_RUNTIME_DIR=") + runtime.path()});
+        EXPECT_EQ(run.exitCode, 0) << format << ": " << run.err.toStdString();
+        EXPECT_FALSE(run.out.isEmpty()) << format;
+    }
+    QCoreApplication::processEvents();
+    EXPECT_EQ(requests.count(), 0) << "the running instance was not asked for anything";
+}
+
+}  // namespace
+}  // namespace tarnwell::test
