@@ -14,14 +14,14 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 jobs="$(nproc 2>/dev/null || echo 2)"
 
-# Build tools, Qt 6, the three database client libraries, the servers and
+# Build tools, Qt 6 with its own texts in Traditional Chinese, the three database client libraries, the servers and
 # drivers the tests talk to, fonts for Traditional Chinese, the locale data
 # for the locales the tests write files under, and the X tools the
 # end-to-end tests use (Xvfb with a tint2 panel as the system tray), and
 # poppler's readers, which check the report's PDF files.
 packages=(
   build-essential cmake pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6svg6 qt6-gtk-platformtheme
+  qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6svg6 qt6-gtk-platformtheme qt6-translations-l10n
   libgl-dev libxkbcommon-dev
   libsqlite3-dev sqlite3
   libpq-dev postgresql postgresql-client

@@ -189,6 +189,7 @@ void AdoConnection::open() {
     if (connected()) {
         return;
     }
+    close();
     const ConnectionString settings = resolveDataLink(ConnectionString::parse(connectionString_));
     const std::string named = settings.value("Provider");
     if (named.empty()) {

@@ -96,13 +96,16 @@ public:
     ConnectMode mode() const noexcept { return mode_; }
     void setMode(ConnectMode mode) noexcept { mode_ = mode; }
 
-    // Connects; does nothing when connected. Throws DbError: no or an
-    // unknown provider, no data source, a bad data link file, or the
-    // engine's message. Stays closed after a failure.
+    // Connects; does nothing when connected. A connection whose engine went
+    // away is closed first and replaced. Throws DbError: no or an unknown
+    // provider, no data source, a bad data link file, or the engine's
+    // message. Stays closed after a failure.
     void open();
     // Closes the queries on this connection, then the connection.
     void close();
-    bool connected() const noexcept { return connection_ != nullptr; }
+    // True while the connection is open and its engine still there
+    // (Connection::alive()).
+    bool connected() const noexcept { return connection_ != nullptr && connection_->alive(); }
     void setConnected(bool connected);
     // Stops the statement running on this connection; any thread.
     void cancel() noexcept;

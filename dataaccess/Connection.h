@@ -64,6 +64,13 @@ public:
     // nothing when no statement runs.
     virtual void cancel() noexcept = 0;
 
+    // Whether the connection still reaches its engine, as far as can be told
+    // without a round trip: false once the engine has gone away (the server
+    // closed the connection, or a call found it broken); a dead connection
+    // never comes back, it is replaced. Called while no other thread is
+    // inside execute() or fetch(); a result being read is left as it was.
+    virtual bool alive() noexcept = 0;
+
     // Short name of the engine: "SQLite", "PostgreSQL" or "ODBC".
     virtual std::string engineName() const = 0;
 };

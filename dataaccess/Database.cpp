@@ -108,8 +108,13 @@ ParamList Database::effectiveParams() const {
 
 void Database::open() {
     std::lock_guard lifecycle(lifecycle_);
-    if (connected()) {
-        return;
+    if (openConnection()) {
+        if (connected()) {
+            return;
+        }
+        // The engine went away: its queries let go of it, and a new
+        // connection takes its place.
+        closeHoldingLifecycle();
     }
     if (!alias_.empty() && !session_.isAlias(alias_) && driver_.empty()) {
         throw DbError("Unknown alias: " + alias_);
@@ -131,6 +136,10 @@ void Database::open() {
 
 void Database::close() {
     std::lock_guard lifecycle(lifecycle_);
+    closeHoldingLifecycle();
+}
+
+void Database::closeHoldingLifecycle() {
     std::shared_ptr<Connection> connection;
     std::vector<std::shared_ptr<detail::QueryState>> users;
     {
@@ -170,9 +179,15 @@ void Database::close() {
     }
 }
 
-bool Database::connected() const {
+std::shared_ptr<Connection> Database::openConnection() const {
     std::lock_guard lock(mutex_);
-    return connection_ != nullptr && !closing_;
+    return closing_ ? nullptr : connection_;
+}
+
+bool Database::connected() const {
+    // Asked outside the lock: a driver may have to ask its server.
+    const std::shared_ptr<Connection> connection = openConnection();
+    return connection != nullptr && connection->alive();
 }
 
 void Database::setConnected(bool connected) {

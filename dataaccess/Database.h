@@ -36,8 +36,9 @@ struct QueryState;
 //
 // Settings (alias, driver, parameters, callbacks) are made while closed, from
 // one thread. open(), close(), connected() and cancel() may come from any
-// thread; the queries on a database may run on other threads than the one
-// that opened it.
+// thread (connected() not while a query of the database is inside a
+// statement on another one); the queries on a database may run on other
+// threads than the one that opened it.
 class Database {
 public:
     Database(Session& session, std::string databaseName);
@@ -60,12 +61,15 @@ public:
     bool loginPrompt() const noexcept { return loginPrompt_; }
     void setLoginPrompt(bool prompt) noexcept { loginPrompt_ = prompt; }
 
-    // Connects; does nothing when connected. Throws DbError with the
-    // engine's message, and stays closed.
+    // Connects; does nothing when connected. A connection whose engine went
+    // away is closed first (as close() does) and replaced. Throws DbError
+    // with the engine's message, and stays closed.
     void open();
     // Closes the queries that use this database (stopping a statement that
     // runs), then the connection. Does nothing when closed.
     void close();
+    // True while the connection is open and its engine still there
+    // (Connection::alive()).
     bool connected() const;
     void setConnected(bool connected);
     // Asks the engine to stop the statement running on this database.
@@ -87,6 +91,9 @@ private:
     // user so close() can close it. Throws DbError when not connected.
     std::shared_ptr<Connection> attach(const std::shared_ptr<detail::QueryState>& query);
     void detach(const detail::QueryState* query) noexcept;
+    // The connection unless there is none or it is being closed.
+    std::shared_ptr<Connection> openConnection() const;
+    void closeHoldingLifecycle();
 
     Session& session_;
     const std::string name_;

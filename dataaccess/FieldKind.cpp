@@ -29,4 +29,21 @@ std::string_view fieldKindName(FieldKind kind) noexcept {
     return fieldKindName(static_cast<int>(kind));
 }
 
+bool isNumberKind(FieldKind kind) noexcept {
+    switch (kind) {
+        case FieldKind::Smallint:
+        case FieldKind::Integer:
+        case FieldKind::Word:
+        case FieldKind::Float:
+        case FieldKind::Currency:
+        case FieldKind::BCD:
+        case FieldKind::AutoInc:
+        case FieldKind::LargeInt:
+        case FieldKind::FMTBcd:
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace tarnwell::db

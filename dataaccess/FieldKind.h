@@ -55,4 +55,7 @@ inline constexpr int kLastFieldKind = 37;
 std::string_view fieldKindName(FieldKind kind) noexcept;
 std::string_view fieldKindName(int code) noexcept;
 
+// Kinds whose values are numbers (integers, floats, currency, fixed-point).
+bool isNumberKind(FieldKind kind) noexcept;
+
 }  // namespace tarnwell::db

@@ -1,6 +1,7 @@
 #include "query/QueryWidgets.h"
 
 #include <QLineEdit>
+#include <QPainter>
 #include <algorithm>
 #include <limits>
 
@@ -106,6 +107,17 @@ void PanelStatusBar::setPanelText(int index, const QString& text) {
     if (QLabel* label = panel(index)) {
         label->setText(text);
     }
+}
+
+void GridLinesDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                              const QModelIndex& index) const {
+    QStyledItemDelegate::paint(painter, option, index);
+    painter->save();
+    painter->setPen(QColor(0xc0, 0xc0, 0xc0));
+    const QRect cell = option.rect;
+    painter->drawLine(cell.topRight(), cell.bottomRight());
+    painter->drawLine(cell.bottomLeft(), cell.bottomRight());
+    painter->restore();
 }
 
 }  // namespace tarnwell

@@ -4,6 +4,7 @@
 #include <QList>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QStyledItemDelegate>
 #include <QTabBar>
 #include <QTabWidget>
 
@@ -60,6 +61,18 @@ public:
 
 private:
     QList<QLabel*> panels_;
+};
+
+// Draws a list's items as the style does, then the lines of a grid at their
+// right and bottom edges, so a list in report style shows its cells ruled.
+// The style paints selected rows, in every window state, in colours that it
+// made to go together.
+class GridLinesDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 };
 
 }  // namespace tarnwell

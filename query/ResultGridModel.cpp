@@ -1,9 +1,12 @@
 #include "query/ResultGridModel.h"
 
+#include <QStringList>
+#include <algorithm>
 #include <exception>
 #include <limits>
 
 #include "dataaccess/ClientDataSet.h"
+#include "dataaccess/FieldKind.h"
 #include "shell/Application.h"
 
 namespace tarnwell {
@@ -19,7 +22,61 @@ int clampedInt(std::size_t value) {
                : static_cast<int>(value);
 }
 
+// Where a line of at most `length` characters starting at `from` ends: at
+// the last blank of its second half when there is one, and never between the
+// two halves of a character outside the basic plane.
+qsizetype lineEnd(const QString& text, qsizetype from, qsizetype length) {
+    qsizetype end = from + length;
+    if (end >= text.size()) {
+        return text.size();
+    }
+    for (qsizetype blank = end; blank > from + length / 2; --blank) {
+        if (text.at(blank - 1) == QLatin1Char(' ')) {
+            return blank;
+        }
+    }
+    if (text.at(end).isLowSurrogate()) {
+        --end;
+    }
+    return end;
+}
+
 }  // namespace
+
+QString toolTipExcerpt(const QString& value) {
+    qsizetype cut = std::min<qsizetype>(value.size(), kToolTipCharacters);
+    if (cut < value.size() && value.at(cut).isLowSurrogate()) {
+        --cut;
+    }
+    bool shortened = cut < value.size();
+    QString kept = value.left(cut);
+    kept.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    kept.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QStringList lines;
+    const QStringList paragraphs = kept.split(QLatin1Char('\n'));
+    for (qsizetype paragraph = 0; paragraph < paragraphs.size() && !(shortened && lines.size() == kToolTipLines);
+         ++paragraph) {
+        const QString& text = paragraphs.at(paragraph);
+        qsizetype from = 0;
+        do {
+            if (lines.size() == kToolTipLines) {
+                shortened = true;  // more text than lines
+                break;
+            }
+            const qsizetype end = lineEnd(text, from, kToolTipLineLength);
+            lines << text.mid(from, end - from);
+            from = end;
+        } while (from < text.size());
+    }
+    if (shortened) {
+        lines.last() += QStringLiteral("…");
+    }
+    for (QString& line : lines) {
+        line = line.toHtmlEscaped();
+    }
+    return QStringLiteral("<p style=\"white-space:pre-wrap\">") + lines.join(QStringLiteral("<br>")) +
+           QStringLiteral("</p>");
+}
 
 ResultGridModel::ResultGridModel(db::ClientDataSet& dataSet, QObject* parent)
     : QAbstractTableModel(parent), dataSet_(dataSet) {
@@ -69,11 +126,35 @@ QVariant ResultGridModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= knownRows_ || index.column() >= knownColumns_) {
         return {};
     }
-    if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
-        return dataSet_.text(static_cast<std::size_t>(index.row()),
-                             static_cast<std::size_t>(index.column()));
+    const auto row = static_cast<std::size_t>(index.row());
+    const auto column = static_cast<std::size_t>(index.column());
+    switch (role) {
+        case Qt::DisplayRole: {
+            QString text = dataSet_.text(row, column);
+            if (text.size() > kShownCharacters) {
+                text.truncate(text.at(kShownCharacters).isLowSurrogate() ? kShownCharacters - 1 : kShownCharacters);
+                text += QStringLiteral("…");
+            }
+            return text;
+        }
+        case Qt::ToolTipRole: {
+            const QString text = dataSet_.text(row, column);
+            return text.isEmpty() ? QVariant() : QVariant(toolTipExcerpt(text));
+        }
+        case Qt::TextAlignmentRole:
+            return QVariant::fromValue(
+                Qt::Alignment(db::isNumberKind(dataSet_.field(column).dataType) ? Qt::AlignRight : Qt::AlignLeft) |
+                Qt::AlignVCenter);
+        default:
+            return {};
     }
-    return {};
+}
+
+int ResultGridModel::displayWidth(int column) const {
+    if (column < 0 || column >= knownColumns_) {
+        return 0;
+    }
+    return dataSet_.field(static_cast<std::size_t>(column)).displayWidth;
 }
 
 QVariant ResultGridModel::headerData(int section, Qt::Orientation orientation, int role) const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QString>
 
 namespace tarnwell::db {
 class ClientDataSet;
@@ -8,9 +9,24 @@ class ClientDataSet;
 
 namespace tarnwell {
 
+// The most characters a cell shows: no column is that wide, and laying out
+// a longer value at every paint would hold the grid up.
+inline constexpr int kShownCharacters = 4096;
+
+// A value as a tool tip shows it: at most kToolTipLines lines of at most
+// kToolTipLineLength characters, cut after kToolTipCharacters characters
+// ("…" then marks the cut), as rich text that shows the value's own
+// characters (markup in it is not read).
+inline constexpr int kToolTipCharacters = 1000;
+inline constexpr int kToolTipLines = 20;
+inline constexpr int kToolTipLineLength = 80;
+QString toolTipExcerpt(const QString& value);
+
 // The result grid's view of a client dataset: the rows fetched so far, one
-// column per field, cells as the dataset's value text. Scrolling to the end
-// asks for the next packet; nothing can be edited, inserted or removed.
+// column per field, cells as the dataset's value text (at most
+// kShownCharacters of it, numbers right-aligned, a tool tip with an excerpt).
+// Scrolling to the end asks for the next packet; nothing can be edited,
+// inserted or removed.
 //
 // The model follows the dataset through its notifications, which it takes
 // over (the dataset has one listener of each kind); the dataset must outlive
@@ -25,6 +41,10 @@ public:
     void detach();
 
     db::ClientDataSet& dataSet() const { return dataSet_; }
+
+    // The characters the field of `column` needs on screen (its display
+    // width); 0 outside the fields.
+    int displayWidth(int column) const;
 
     // While held, the model asks the dataset for no further rows (someone
     // else is fetching them).

@@ -199,8 +199,7 @@ void TfrmQueryEditor::setUpControls() {
     fields->setColumnWidth(2, 100);
     fields->setColumnWidth(3, 130);
     // Report style with grid lines.
-    fields->setStyleSheet(QStringLiteral(
-        "QTreeView::item { border-right: 1px solid #c0c0c0; border-bottom: 1px solid #c0c0c0; }"));
+    fields->setItemDelegate(new GridLinesDelegate(fields));
 
     ui->Page1->setCurrentWidget(ui->TabSQL);
     ui->Page2->setCurrentWidget(ui->TabData);
@@ -313,6 +312,15 @@ void TfrmQueryEditor::connectHandlers() {
 }
 
 void TfrmQueryEditor::setUpKeys() {
+    // Esc stops the run in progress; otherwise it is left to whoever wants it.
+    stopRunKey_ = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    stopRunKey_->setContext(Qt::WidgetWithChildrenShortcut);
+    stopRunKey_->setEnabled(false);
+    connect(stopRunKey_, &QShortcut::activated, this, [this] {
+        if (queryThread_) {
+            queryThread_->cancelRun();
+        }
+    });
     // F9 and Ctrl+Enter run the SQL, as the run button would when enabled.
     for (const QKeySequence& keys : {QKeySequence(Qt::Key_F9), QKeySequence(Qt::CTRL | Qt::Key_Return),
                                      QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
@@ -534,8 +542,13 @@ bool TfrmQueryEditor::startQueryThread(const QString& sql) {
         return false;
     }
     queryThread_ = thread;
-    connect(thread, &TQueryThread::runEnded, this, [this] { bdeRunInProgress_ = false; });
-    connect(thread, &QThread::finished, this, [this] { bdeRunInProgress_ = false; });
+    stopRunKey_->setEnabled(true);
+    const auto runOver = [this] {
+        bdeRunInProgress_ = false;
+        stopRunKey_->setEnabled(false);
+    };
+    connect(thread, &TQueryThread::runEnded, this, runOver);
+    connect(thread, &QThread::finished, this, runOver);
     return true;
 }
 
@@ -695,11 +708,27 @@ void TfrmQueryEditor::SpeedButton2Click() {
 void TfrmQueryEditor::SpeedButton3Click() {
     reportingErrors([this] { gridModel_->dataSet().prior(); });
 }
+// After a fetch failed, the rows held are all the result shows until the
+// next run or refresh: moving past them would only report the failure again
+// (the grid stops asking too, ResultGridModel::canFetchMore).
 void TfrmQueryEditor::SpeedButton4Click() {
-    reportingErrors([this] { gridModel_->dataSet().next(); });
+    reportingErrors([this] {
+        db::ClientDataSet& dataSet = gridModel_->dataSet();
+        if (dataSet.fetchFailed() && dataSet.currentRow() + 1 >= dataSet.recordCount()) {
+            return;
+        }
+        dataSet.next();
+    });
 }
 void TfrmQueryEditor::SpeedButton5Click() {
-    reportingErrors([this] { gridModel_->dataSet().last(); });
+    reportingErrors([this] {
+        db::ClientDataSet& dataSet = gridModel_->dataSet();
+        if (!dataSet.fetchFailed()) {
+            dataSet.last();
+        } else if (!dataSet.isEmpty()) {
+            dataSet.moveTo(dataSet.recordCount() - 1);
+        }
+    });
 }
 void TfrmQueryEditor::SpeedButton6Click() {
     reportingErrors([this] { gridModel_->dataSet().refresh(); });

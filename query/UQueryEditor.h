@@ -13,6 +13,7 @@ class QAbstractButton;
 class QComboBox;
 class QMdiArea;
 class QPlainTextEdit;
+class QShortcut;
 class QTableView;
 class QTreeWidget;
 
@@ -193,6 +194,7 @@ private:
     std::shared_ptr<QueryWindowEngine> engine_;
     ResultGridModel* gridModel_ = nullptr;
     QPointer<TQueryThread> queryThread_;
+    QShortcut* stopRunKey_ = nullptr;
     QStringList sqlHistory_;
     RememberedFileDialog saveDialog1_;
     RememberedFileDialog openDialog1_;

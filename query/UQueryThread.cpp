@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QLocale>
 #include <QPlainTextEdit>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include "dataaccess/ValueText.h"
@@ -14,8 +15,8 @@ namespace tarnwell {
 
 namespace {
 
-// How often an abandoned run is asked again to stop: a cancel that arrives
-// just before the statement reaches the engine is missed.
+// How often a run being stopped is asked again: a cancel that arrives just
+// before the statement reaches the engine is missed.
 constexpr int kCancelRepeatMs = 20;
 
 // The threads made and not yet deleted; touched on the user-interface thread
@@ -124,7 +125,7 @@ void TQueryThread::execute() {
         if (abandoned_) {
             return;
         }
-        if (query.run()) {
+        if (runInEngine()) {
             inWindow([&](QueryRunSink& window) {
                 window.bindResult(query, packetRecords_);
                 window.addMessageLines(endLine());
@@ -168,6 +169,44 @@ void TQueryThread::execute() {
     });
 }
 
+bool TQueryThread::runInEngine() {
+    {
+        const std::lock_guard lock(engineGuard_);
+        inEngine_ = true;
+    }
+    const auto leftEngine = qScopeGuard([this] {
+        const std::lock_guard lock(engineGuard_);
+        inEngine_ = false;
+    });
+    return engine_->BDE_Query1.run();
+}
+
+void TQueryThread::cancelStatementInEngine() {
+    const std::lock_guard lock(engineGuard_);
+    if (inEngine_) {
+        cancelStatement();
+    }
+}
+
+void TQueryThread::cancelRun() {
+    if (abandoned_ || isFinished() || cancelTimer_ != nullptr) {
+        return;
+    }
+    cancelStatementInEngine();
+    repeatEvery(&TQueryThread::cancelStatementInEngine);
+}
+
+void TQueryThread::repeatEvery(void (TQueryThread::*cancel)()) {
+    if (cancelTimer_ == nullptr) {
+        cancelTimer_ = new QTimer(this);
+        cancelTimer_->setInterval(kCancelRepeatMs);
+        connect(this, &QThread::finished, cancelTimer_, &QTimer::stop);
+    }
+    cancelTimer_->disconnect(this);
+    connect(cancelTimer_, &QTimer::timeout, this, cancel);
+    cancelTimer_->start();
+}
+
 void TQueryThread::cancelStatement() {
     if (const std::shared_ptr<QueryWindowEngine> engine = engineForCancel_.lock()) {
         engine->BDE_Query1.cancel();
@@ -183,11 +222,7 @@ void TQueryThread::abandon() {
     if (isFinished()) {
         return;
     }
-    cancelTimer_ = new QTimer(this);
-    cancelTimer_->setInterval(kCancelRepeatMs);
-    connect(cancelTimer_, &QTimer::timeout, this, &TQueryThread::cancelStatement);
-    connect(this, &QThread::finished, cancelTimer_, &QTimer::stop);
-    cancelTimer_->start();
+    repeatEvery(&TQueryThread::cancelStatement);
 }
 
 bool TQueryThread::waitServingCalls(QDeadlineTimer deadline) {

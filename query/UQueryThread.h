@@ -7,6 +7,7 @@
 #include <atomic>
 #include <exception>
 #include <memory>
+#include <mutex>
 
 class QPlainTextEdit;
 class QTimer;
@@ -74,6 +75,10 @@ public:
 
     // The window is going: stop the statement and leave the window alone.
     void abandon();
+    // The user asked to stop the run: the statement is cancelled in the
+    // engine, and the run ends as a failed one with the engine's words. Does
+    // nothing once the statement has come back from the engine.
+    void cancelRun();
     bool abandoned() const noexcept { return abandoned_; }
 
     // Waits until the thread has ended, serving the calls it makes to the user
@@ -96,7 +101,11 @@ private:
     template <typename Step>
     void inWindow(Step&& step);
     void execute();
+    // The statement in the engine; what Statement::run() says.
+    bool runInEngine();
     void cancelStatement();
+    void cancelStatementInEngine();
+    void repeatEvery(void (TQueryThread::*cancel)());
 
     std::shared_ptr<QueryWindowEngine> engine_;
     std::weak_ptr<QueryWindowEngine> engineForCancel_;
@@ -105,6 +114,11 @@ private:
     QueryRunSink& window_;
     std::atomic<bool> abandoned_{false};
     QTimer* cancelTimer_ = nullptr;
+    // Whether the statement is in the engine, where a cancel of the run may
+    // reach it; a cancel that came later would stop the result it handed
+    // over.
+    std::mutex engineGuard_;
+    bool inEngine_ = false;
 };
 
 // Now, in the system locale's short date format, a blank, and its long time

@@ -1,5 +1,6 @@
 #include "shell/TextFile.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -60,7 +61,10 @@ QByteArray localeTextEncoding() {
 
 QString systemMessage(int code) {
     QStringDecoder decode(localeTextEncoding().constData());
-    return decode(QByteArrayView(std::strerror(code)));
+    const QString text = decode(QByteArrayView(std::strerror(code)));
+    // Qt says a few of these in the program's language when its files fail;
+    // ours say them in the same words.
+    return QCoreApplication::translate("QIODevice", text.toUtf8().constData());
 }
 
 TextFileError saveError(const QString& path, const QString& reason) {

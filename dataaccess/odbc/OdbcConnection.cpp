@@ -334,6 +334,8 @@ public:
 
     void cancel() noexcept override { session_->cancel(); }
 
+    bool alive() noexcept override { return session_->alive(); }
+
     std::string engineName() const override { return "ODBC"; }
 
 private:

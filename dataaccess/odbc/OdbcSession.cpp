@@ -136,6 +136,14 @@ void Session::cancel() noexcept {
     }
 }
 
+bool Session::alive() noexcept {
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    if (!SQL_SUCCEEDED(SQLGetConnectAttr(connection_.get(), SQL_ATTR_CONNECTION_DEAD, &dead, 0, nullptr))) {
+        return true;
+    }
+    return dead != SQL_CD_TRUE;
+}
+
 Session::Work::Work(Session& session) : session_(session) {
     const std::lock_guard lock(session_.mutex_);
     session_.working_ = true;

@@ -48,6 +48,10 @@ public:
 
     void cancel() noexcept;
 
+    // False once the driver knows the connection is gone (its dead-connection
+    // attribute); a driver that cannot say counts as connected.
+    bool alive() noexcept;
+
     // One execute() or fetch(). cancelled() tells whether cancel() came
     // while it ran.
     class Work {

@@ -1,6 +1,7 @@
 #include "dataaccess/postgres/PgConnection.h"
 
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <charconv>
 #include <mutex>
@@ -165,6 +166,7 @@ public:
 
     std::unique_ptr<Cursor> execute(const std::string& sql) override;
     void cancel() noexcept override { canceller_.cancelRunning(); }
+    bool alive() noexcept override;
     std::string engineName() const override { return "PostgreSQL"; }
 
     // For the cursor that streams the running statement.
@@ -247,6 +249,24 @@ PgConnection::~PgConnection() {
         activeCursor_->detach();
     }
     canceller_.release();
+}
+
+bool PgConnection::alive() noexcept {
+    if (PQstatus(conn_.get()) != CONNECTION_OK) {
+        return false;
+    }
+    // libpq learns of a server that went away only when it next reads. The
+    // kernel knows already: a server that stopped or restarted has closed its
+    // end, which shows without reading anything, so rows still on their way
+    // to a result being read stay where they are.
+    pollfd socket{PQsocket(conn_.get()), POLLRDHUP, 0};
+    if (socket.fd < 0) {
+        return false;
+    }
+    if (poll(&socket, 1, 0) < 0) {
+        return true;  // cannot tell; the next statement will
+    }
+    return (socket.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) == 0;
 }
 
 void PgConnection::sendQuery(const std::string& sql) {

@@ -442,6 +442,8 @@ public:
     }
 
     void cancel() noexcept override { sqlite3_interrupt(db_); }
+    // An embedded database has no server to lose.
+    bool alive() noexcept override { return true; }
 
     std::string engineName() const override { return "SQLite"; }
 

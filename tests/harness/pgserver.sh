@@ -7,6 +7,9 @@
 #                                 server that STATE_DIR names already is stopped
 #                                 first, so a repeated start leaves one server
 #   pgserver.sh stop STATE_DIR    stop that server and remove its directory
+#   pgserver.sh restart STATE_DIR restart that server on the same port (every
+#                                 connection to it ends); for tests that start
+#                                 a server of their own
 set -euo pipefail
 
 . "$(dirname "${BASH_SOURCE[0]}")/serverlib.sh"
@@ -80,6 +83,13 @@ stop() {
   fi
   rm -rf "$data" "$state/datadir"
   echo "pgserver: stopped"
+}
+
+restart() {
+  local data
+  data=$(cat "$state/datadir")
+  as_server_user "$pgbin/pg_ctl" -D "$data/db" -l "$data/server.log" -m fast -w -t 30 restart >"$state/pg_ctl.log"
+  echo "pgserver: restarted"
 }
 
 run_action "$@"

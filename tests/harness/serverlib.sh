@@ -55,11 +55,12 @@ driver_library() {
   dpkg -L "$1" 2>/dev/null | grep -E "/$2\$" | head -n 1
 }
 
-# Runs the script's start or stop function on the state directory named by
-# its arguments ("start|stop STATE_DIR"), which the functions find in $state.
+# Runs the script's start or stop function (or restart, in a script that has
+# one) on the state directory named by its arguments ("start|stop STATE_DIR"),
+# which the functions find in $state.
 run_action() {
-  if [[ $# -ne 2 || ( "$1" != start && "$1" != stop ) ]]; then
-    echo "usage: $0 start|stop STATE_DIR" >&2
+  if [[ $# -ne 2 || ! ( "$1" == start || "$1" == stop || ( "$1" == restart && $(type -t restart) == function ) ) ]]; then
+    echo "usage: $0 start|stop$( [[ $(type -t restart) == function ]] && echo '|restart') STATE_DIR" >&2
     exit 2
   fi
   state=$2

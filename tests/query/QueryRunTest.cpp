@@ -193,6 +193,40 @@ TEST_F(AliasRunTest, closingTheWindowMidRunCancelsTheStatementAndLeavesAtOnce) {
     EXPECT_FALSE(workspace->Session1().hasDatabase(databaseName)) << "the run let go of the window's database";
 }
 
+TEST_F(AliasRunTest, escStopsTheRunningStatementAndTheWindowGoesOn) {
+    TARNWELL_REQUIRE_PG(server);
+    registerPg(server);
+    TfrmQueryEditor* window = openWindowOn("BDE", kPg);
+    ASSERT_NE(window, nullptr);
+    QApplication::setActiveWindow(window);
+    window->MemSQL()->setFocus();
+    setMemoText(*window->MemSQL(), "select pg_sleep(30)");
+
+    // With nothing running Esc leaves everything as it was.
+    QTest::keyClick(window->MemSQL(), Qt::Key_Escape);
+    EXPECT_EQ(window->MemSQL()->toPlainText(), "select pg_sleep(30)");
+    EXPECT_FALSE(window->runInProgress());
+    EXPECT_EQ(window->QueryMessage()->toPlainText(), "");
+    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
+
+    window->SBtnQuery()->click();
+    ASSERT_TRUE(waitUntil([&] { return status(*window, 0) == QStringLiteral("執行中....."); }));
+    QTest::keyClick(window->MemSQL(), Qt::Key_Escape);
+    ASSERT_TRUE(waitForRun(*window, 1000)) << "the statement would run for 30 seconds";
+    const QStringList lines = messageLines(*window);
+    ASSERT_EQ(lines.size(), 6) << window->QueryMessage()->toPlainText().toStdString();
+    EXPECT_TRUE(lines.at(3).startsWith("BDE_查詢失敗: ")) << lines.at(3).toStdString();
+    EXPECT_TRUE(lines.at(3).contains("canceling statement due to user request")) << lines.at(3).toStdString();
+    EXPECT_EQ(activeLowerPage(*window), "TabErrMessage");
+    EXPECT_TRUE(kDoneStatus.match(status(*window, 0)).hasMatch()) << status(*window, 0).toStdString();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
+
+    run(*window, "select 5 as after_esc");
+    EXPECT_EQ(window->gridModel()->data(window->gridModel()->index(0, 0)).toString(), "5");
+    EXPECT_EQ(window->FSQLHistory().size(), 2);
+}
+
 TEST_F(AliasRunTest, twoWindowsRunAtOnceOnDifferentAliases) {
     TARNWELL_REQUIRE_PG(server);
     registerPg(server, kPg);
@@ -234,6 +268,83 @@ TEST_F(AliasRunTest, postgresUpdateAndErrorOnTheTestServer) {
     run(*window, "select * from no_such_table");
     EXPECT_TRUE(messageLines(*window).value(3).contains("no_such_table")) << messageLines(*window).value(3).toStdString();
     EXPECT_EQ(status(*window, 0).left(4), "完成 共");
+}
+
+// --- A server that went away ----------------------------------------------------------
+
+// Restarting a server ends every connection to it: the test has a server of
+// its own, so the tests beside it keep theirs.
+class ServerRestartTest : public QueryWindowTest {
+protected:
+    static constexpr const char* kOwn = "PGOWN";
+    static constexpr const char* kOwnOdbc = "ODBCOWN";
+
+    void SetUp() override {
+        if (const auto& server = own.server()) {
+            moreAliases = pgAlias(kOwn, *server) + "[" + kOwnOdbc +
+                          "]\nTYPE=ODBC\nDRIVER=PostgreSQL Unicode\nSERVER=" + server->host + "\nPORT=" +
+                          server->port + "\nDATABASE=" + server->database + "\n";
+        }
+        QueryWindowTest::SetUp();
+    }
+
+    static QString firstCell(const TfrmQueryEditor& window) {
+        return window.gridModel()->data(window.gridModel()->index(0, 0)).toString();
+    }
+
+    PrivatePgServer own;
+};
+
+TEST_F(ServerRestartTest, theRunAfterARestartConnectsAgainOnEitherKindOfConnection) {
+    TARNWELL_REQUIRE_ODBC();
+    TARNWELL_REQUIRE_PRIVATE_PG(server, own);
+    registerPg(server, kOwn);
+    registerPg(server, kOwnOdbc);
+    TfrmQueryEditor* alias = openWindowOn("BDE", kOwn);
+    TfrmQueryEditor* odbc = openWindowOn("BDE", kOwnOdbc);
+    ASSERT_NE(alias, nullptr);
+    ASSERT_NE(odbc, nullptr);
+    run(*alias, "select 1 as before_restart");
+    ASSERT_EQ(firstCell(*alias), "1") << alias->QueryMessage()->toPlainText().toStdString();
+    run(*odbc, "select 1 as before_restart");
+    ASSERT_EQ(firstCell(*odbc), "1") << odbc->QueryMessage()->toPlainText().toStdString();
+    const QString dataSource = connectAdo(pgConnectionString(server));
+    TfrmQueryEditor* shared = openWindowOn("ADO", dataSource);
+    ASSERT_NE(shared, nullptr);
+    ASSERT_TRUE(workspace->ADOCon1().connected());
+
+    ASSERT_TRUE(own.restart());
+    EXPECT_FALSE(alias->BDE_DB().connected()) << "the window's database knows its server went";
+    EXPECT_FALSE(workspace->ADOCon1().connected()) << "so does the shared connection";
+
+    run(*alias, "select 2 as after_restart");
+    EXPECT_EQ(activeLowerPage(*alias), "TabData") << alias->QueryMessage()->toPlainText().toStdString();
+    EXPECT_EQ(firstCell(*alias), "2");
+    EXPECT_EQ(alias->windowTitle(), "連線[BDE_PGOWN]");
+
+    // The PostgreSQL driver of ODBC learns that its server went only when a
+    // call fails; the run after that one connects again.
+    run(*odbc, "select 2 as after_restart");
+    if (activeLowerPage(*odbc) != "TabData") {
+        EXPECT_TRUE(odbc->QueryMessage()->toPlainText().contains("BDE_查詢失敗: "));
+        EXPECT_FALSE(odbc->BDE_DB().connected());
+        run(*odbc, "select 2 as after_restart");
+    }
+    EXPECT_EQ(activeLowerPage(*odbc), "TabData") << odbc->QueryMessage()->toPlainText().toStdString();
+    EXPECT_EQ(firstCell(*odbc), "2");
+
+    // A statement of the shared query connects again by itself, as the
+    // connection step of a window does.
+    ASSERT_TRUE(own.restart());
+    db::AdoQuery& query = workspace->ADQ1();
+    query.setSql("select 3");
+    EXPECT_TRUE(query.openResult());
+    query.close();
+    ASSERT_TRUE(own.restart());
+    setMemoText(*shared->MemSQL(), "select 4 as after_restart");
+    shared->SBtnQuery()->click();
+    EXPECT_TRUE(prompter.messages().isEmpty()) << prompter.messages().value(0).toStdString();
+    EXPECT_EQ(firstCell(*shared), "4");
 }
 
 // --- History -----------------------------------------------------------------------------
@@ -322,17 +433,6 @@ TEST_F(HistoryTest, runButtonFollowsTheTrimmedTextAndTheKeys) {
 
 class AdoRunTest : public QueryWindowTest {
 protected:
-    // Opens the shared connection and registers it, as the connection dialog does.
-    QString connectAdo(const QString& connectionString) {
-        workspace->ADOCon1().setConnectionString(connectionString.toStdString());
-        workspace->ADOCon1().open();
-        const QString completed = QString::fromStdString(workspace->ADOCon1().connectionString());
-        const QString dataSource = ConnectionStringValue(completed, QStringLiteral("Data Source="));
-        main->AddConnectedADO(completed, ConnectionStringValue(completed, QStringLiteral("Provider=")), dataSource);
-        main->RefreshConnectAliases();
-        return dataSource;
-    }
-
     void runAdo(TfrmQueryEditor& window, const QString& sql) {
         setMemoText(*window.MemSQL(), sql);
         window.SBtnQuery()->click();
@@ -403,11 +503,7 @@ TEST_F(AdoRunTest, aFailedConnectionLeavesButtonsDownAndHistoryAlone) {
 
 TEST_F(AdoRunTest, postgresOnTheTestServerAndAnotherWindowsRunClosesTheSharedResult) {
     TARNWELL_REQUIRE_PG(server);
-    const QString dataSource = connectAdo(QStringLiteral("Provider=PostgreSQL.1;Data Source=%1:%2/%3;User ID=%4;Password=%5")
-                                              .arg(QString::fromStdString(server.host), QString::fromStdString(server.port),
-                                                   QString::fromStdString(server.database),
-                                                   QString::fromStdString(server.user),
-                                                   QString::fromStdString(server.password)));
+    const QString dataSource = connectAdo(pgConnectionString(server));
     TfrmQueryEditor* first = openWindowOn("ADO", dataSource);
     TfrmQueryEditor* second = openWindowOn("ADO", dataSource);
     ASSERT_NE(first, nullptr);

@@ -22,6 +22,7 @@
 #include <memory>
 #include <string>
 
+#include "dataaccess/AdoConnection.h"
 #include "dataaccess/ClientDataSet.h"
 #include "dataaccess/Database.h"
 #include "dataaccess/Query.h"
@@ -66,10 +67,10 @@ protected:
                               "\nOPEN MODE=READ ONLY\n";
         if (const auto& server = testServer()) {
             for (const char* name : {kPg, kPg2}) {
-                aliases += std::string("[") + name + "]\nTYPE=POSTGRESQL\nSERVER NAME=" + server->host +
-                           "\nPORT=" + server->port + "\nDATABASE NAME=" + server->database + "\n";
+                aliases += pgAlias(name, *server);
             }
         }
+        aliases += moreAliases;
         const QString aliasFile = folder.filePath(QStringLiteral("aliases.conf"));
         QFile file(aliasFile);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
@@ -122,6 +123,30 @@ protected:
             query.execSql();
             from = end == std::string::npos ? sql.size() : end + 1;
         }
+    }
+
+    static std::string pgAlias(const char* name, const TestServer& server) {
+        return std::string("[") + name + "]\nTYPE=POSTGRESQL\nSERVER NAME=" + server.host + "\nPORT=" + server.port +
+               "\nDATABASE NAME=" + server.database + "\n";
+    }
+
+    // Opens the shared connection-string connection and registers it, as the
+    // connection dialog does; the data source it shows.
+    QString connectAdo(const QString& connectionString) {
+        workspace->ADOCon1().setConnectionString(connectionString.toStdString());
+        workspace->ADOCon1().open();
+        const QString completed = QString::fromStdString(workspace->ADOCon1().connectionString());
+        const QString dataSource = ConnectionStringValue(completed, QStringLiteral("Data Source="));
+        main->AddConnectedADO(completed, ConnectionStringValue(completed, QStringLiteral("Provider=")), dataSource);
+        main->RefreshConnectAliases();
+        return dataSource;
+    }
+
+    static QString pgConnectionString(const TestServer& server) {
+        return QStringLiteral("Provider=PostgreSQL.1;Data Source=%1:%2/%3;User ID=%4;Password=%5")
+            .arg(QString::fromStdString(server.host), QString::fromStdString(server.port),
+                 QString::fromStdString(server.database), QString::fromStdString(server.user),
+                 QString::fromStdString(server.password));
     }
 
     void registerLocal() { main->AddConnectedBDE(kLocal, "", "", "", ""); }
@@ -188,6 +213,8 @@ protected:
         return child<QTabWidget>(window, "Page2")->currentWidget()->objectName();
     }
 
+    // Sections a test's own SetUp adds to the alias file before the session reads it.
+    std::string moreAliases;
     ScriptedPrompt prompter;
     QTemporaryDir folder;
     QString databaseFile;

@@ -3,12 +3,17 @@
 #include "QueryWindowFixture.h"
 
 #include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSplitter>
 #include <QSplitterHandle>
 #include <QStatusBar>
@@ -199,6 +204,35 @@ TEST_F(QueryWindowLayout, pagesStripsPropertiesGridFieldListAndStatusBar) {
     EXPECT_EQ(window->SBar()->panel(0)->width(), 200);
     EXPECT_EQ(window->SBar()->panel(1)->width(), 200);
     EXPECT_GT(window->SBar()->panel(2)->width(), 0);
+}
+
+TEST_F(QueryWindowLayout, qtsOwnDialogsAndMenusSpeakTraditionalChinese) {
+    registerLocal();
+    TfrmQueryEditor* window = openWindow();
+    ASSERT_NE(window, nullptr);
+
+    QMessageBox box(QMessageBox::NoIcon, "Tarnwell", "text", QMessageBox::Ok | QMessageBox::Cancel, window);
+    EXPECT_EQ(box.button(QMessageBox::Ok)->text(), "確定");
+    EXPECT_EQ(box.button(QMessageBox::Cancel)->text(), "取消");
+
+    QFileDialog save(window);
+    save.setOption(QFileDialog::DontUseNativeDialog);
+    save.setAcceptMode(QFileDialog::AcceptSave);
+    auto* buttons = save.findChild<QDialogButtonBox*>();
+    ASSERT_NE(buttons, nullptr);
+    EXPECT_EQ(buttons->button(QDialogButtonBox::Cancel)->text(), "取消");
+    QStringList labels;
+    for (const QLabel* label : save.findChildren<QLabel*>()) {
+        labels << label->text();
+    }
+    EXPECT_TRUE(labels.contains("檔名(&N)：")) << labels.join(" | ").toStdString();
+
+    const std::unique_ptr<QMenu> menu(window->MemSQL()->createStandardContextMenu());
+    QStringList entries;
+    for (const QAction* action : menu->actions()) {
+        entries << action->text();
+    }
+    EXPECT_TRUE(entries.contains("複製(&C)\tCtrl+C")) << entries.join(" | ").toStdString();
 }
 
 TEST_F(QueryWindowLayout, spinEditsReadNonIntegersAsTheMinimumAndComeIntoRangeOnLeaving) {

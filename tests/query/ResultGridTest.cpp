@@ -3,18 +3,27 @@
 #include "QueryWindowFixture.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
+#include <QHash>
+#include <QImage>
+#include <QHeaderView>
 #include <QLabel>
+#include <QRegularExpression>
+#include <QScrollBar>
 #include <QSplitterHandle>
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <QToolTip>
 #include <QTreeWidget>
 
 #include "dataaccess/FieldKind.h"
+#include "dataaccess/postgres/PgConnection.h"
 
+#include "query/ResultGrid.h"
 #include "query/ResultGridModel.h"
 #include "query/SqlFileBrowser.h"
 #include "query/UReplaceString.h"
@@ -164,6 +173,233 @@ TEST_F(ResultGridTest, headersAndCellsComeFromTheFieldsAndTheirValueText) {
     EXPECT_EQ(model.headerData(1, Qt::Vertical).toString(), "");
 }
 
+TEST_F(ResultGridTest, aServerGoneMidScrollIsReportedOnceWhateverMovesTheGrid) {
+    TARNWELL_REQUIRE_PG(server);
+    registerPg(server);
+    const QString dataSource = connectAdo(pgConnectionString(server));
+    const std::pair<QString, QString> connections[] = {{"BDE", kPg}, {"ADO", dataSource}};
+    for (const auto& [kind, connection] : connections) {
+        SCOPED_TRACE(kind.toStdString());
+        TfrmQueryEditor* pg = openWindowOn(kind, connection);
+        ASSERT_NE(pg, nullptr);
+        window = pg;
+        child<SpinEdit>(*window, "SEdt_PacketRecords")->setValue(10);
+        const QString marker = QStringLiteral("gone mid-scroll %1").arg(kind);
+        setMemoText(*window->MemSQL(), QStringLiteral("SELECT generate_series(1, 5000000) AS n /* %1 */").arg(marker));
+        window->SBtnQuery()->click();
+        ASSERT_TRUE(waitForRun(*window));
+        ASSERT_EQ(count(), 10) << window->QueryMessage()->toPlainText().toStdString();
+
+        auto other = db::openPostgres(server.conninfo);
+        other->execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE query LIKE '%" +
+                       marker.toStdString() + "%' AND pid <> pg_backend_pid()");
+        // The next packet asks for more than the server had sent.
+        child<SpinEdit>(*window, "SEdt_PacketRecords")->setValue(999999);
+
+        QTableView& grid = *window->DBGrid();
+        QScrollBar& rows = *grid.verticalScrollBar();
+        const qsizetype before = prompter.messages().size();
+        prompter.expectMessage();
+        for (int round = 0; round < 3; ++round) {
+            rows.setValue(rows.maximum());
+            QWheelEvent wheel(QPointF(5, 5), grid.viewport()->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120),
+                              Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(grid.viewport(), &wheel);
+            grid.setFocus();
+            QTest::keyClick(&grid, Qt::Key_End, Qt::ControlModifier);
+            QTest::keyClick(&grid, Qt::Key_PageDown);
+            grid.scrollToBottom();
+            press("SpeedButton4");
+            press("SpeedButton5");
+            window->gridModel()->fetchMore({});
+            QCoreApplication::processEvents();
+        }
+        ASSERT_EQ(prompter.messages().size(), before + 1) << prompter.messages().join(" | ").toStdString();
+        const QString message = prompter.messages().last();
+        EXPECT_TRUE(message.contains("terminating connection") || message.contains("server closed the connection"))
+            << message.toStdString();
+        EXPECT_TRUE(window->CDS1().fetchFailed());
+        EXPECT_GT(count(), 10) << "the rows that came are kept";
+        EXPECT_EQ(window->gridModel()->rowCount(), count());
+        EXPECT_EQ(window->CDS1().currentRow(), static_cast<std::size_t>(count() - 1)) << "the last row held";
+        EXPECT_EQ(status(*window, 1), QStringLiteral("目前資料筆數: %1").arg(count()));
+
+        // The next run fetches again.
+        run(*window, "select 1 as again");
+        EXPECT_FALSE(window->CDS1().fetchFailed());
+    }
+}
+
+// --- Column widths, alignment, tool tips ------------------------------------------------
+
+TEST_F(ResultGridTest, columnsStartAtTheirDisplayWidthNumbersAlignRightAndADoubleClickFits) {
+    const QString sql = QStringLiteral(
+        "select id, name, amount, replace(hex(zeroblob(500000)), '00', 'ab') as long_value, "
+        "1 as a_header_much_wider_than_its_numbers from t order by id");
+    run(*window, sql);
+    ResultGridModel& model = *window->gridModel();
+    QTableView& grid = *window->DBGrid();
+    QHeaderView& header = *grid.horizontalHeader();
+    const int characterWidth = grid.fontMetrics().averageCharWidth();
+    // varchar(20) against an integer's eleven digits.
+    EXPECT_GT(grid.columnWidth(1), grid.columnWidth(0));
+    EXPECT_LE(grid.columnWidth(3), ResultGrid::kStartingCharacters * characterWidth + 12) << "capped";
+    EXPECT_GE(grid.columnWidth(4), header.sectionSizeHint(4)) << "at least the header";
+
+    const auto alignment = [&](int column) {
+        return model.data(model.index(0, column), Qt::TextAlignmentRole).value<Qt::Alignment>() &
+               Qt::AlignHorizontal_Mask;
+    };
+    EXPECT_EQ(alignment(0), Qt::AlignRight);
+    EXPECT_EQ(alignment(1), Qt::AlignLeft);
+    EXPECT_EQ(alignment(2), Qt::AlignRight);
+    EXPECT_EQ(alignment(3), Qt::AlignLeft);
+
+    // A double click on the right border of a header fits its column.
+    const auto doubleClickBorder = [&](int column) {
+        const int border = header.sectionViewportPosition(column) + header.sectionSize(column) - 1;
+        QTest::mouseDClick(header.viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(border, header.height() / 2));
+    };
+    grid.setColumnWidth(1, 5);
+    doubleClickBorder(1);
+    const int widestName = grid.fontMetrics().horizontalAdvance(QStringLiteral("d"));
+    EXPECT_GE(grid.columnWidth(1), widestName);
+    EXPECT_EQ(grid.columnWidth(1), header.sectionSizeHint(1)) << "the header is wider than a letter";
+    const int started = grid.columnWidth(3);
+    doubleClickBorder(3);
+    EXPECT_GT(grid.columnWidth(3), started);
+    EXPECT_LE(grid.columnWidth(3), ResultGrid::kFittedCharacters * characterWidth + 12) << "a million characters";
+
+    // The widths the user gave stay while the same fields come back.
+    grid.setColumnWidth(0, 123);
+    press("SpeedButton6");
+    EXPECT_EQ(grid.columnWidth(0), 123);
+    run(*window, sql);
+    EXPECT_EQ(grid.columnWidth(0), 123);
+    run(*window, "select id as other from t");
+    EXPECT_NE(grid.columnWidth(0), 123);
+
+    // The tool tip of the long value is an excerpt that wraps.
+    run(*window, sql);
+    const QString tip = model.data(model.index(0, 3), Qt::ToolTipRole).toString();
+    EXPECT_LT(tip.size(), 2000);
+    QToolTip::showText(grid.viewport()->mapToGlobal(QPoint(10, 10)), tip, grid.viewport());
+    const QWidget* label = nullptr;
+    for (const QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->objectName() == QLatin1String("qtooltip_label") && widget->isVisible()) {
+            label = widget;
+        }
+    }
+    ASSERT_NE(label, nullptr);
+    EXPECT_LE(label->width(), (kToolTipLineLength + 20) * label->fontMetrics().averageCharWidth());
+    QToolTip::hideText();
+}
+
+TEST(ToolTipExcerpt, boundedWrappedAndShownAsTheValuesOwnCharacters) {
+    const auto lines = [](const QString& tip) {
+        QString inner = tip;
+        inner.remove(QRegularExpression(QStringLiteral("^<p[^>]*>|</p>$")));
+        return inner.split(QStringLiteral("<br>"));
+    };
+    // Long: lines of eighty characters at most, the cut marked.
+    const QStringList longLines = lines(toolTipExcerpt(QString(1000000, QLatin1Char('x'))));
+    EXPECT_EQ(longLines.join(QString()), QString(kToolTipCharacters, QLatin1Char('x')) + QStringLiteral("…"));
+    for (const QString& line : longLines) {
+        EXPECT_LE(line.size(), kToolTipLineLength + 1);
+    }
+    // Many lines: twenty of them.
+    const QStringList manyLines = lines(toolTipExcerpt(QStringLiteral("line\n").repeated(100)));
+    EXPECT_EQ(manyLines.size(), kToolTipLines);
+    EXPECT_EQ(manyLines.last(), QStringLiteral("line…"));
+    // Short, with its own line breaks: whole; blanks break long lines.
+    EXPECT_EQ(lines(toolTipExcerpt(QStringLiteral("first\r\nsecond"))), (QStringList{"first", "second"}));
+    const QString words = QStringLiteral("word ").repeated(30);
+    const QStringList wrapped = lines(toolTipExcerpt(words));
+    ASSERT_EQ(wrapped.size(), 2);
+    EXPECT_TRUE(wrapped.at(0).endsWith(QStringLiteral("word "))) << "broken at a blank";
+    EXPECT_EQ(wrapped.join(QString()), words);
+    // Markup is the value's text, not the tip's.
+    EXPECT_TRUE(
+        toolTipExcerpt(QStringLiteral("<b>x</b> & y")).contains(QStringLiteral("&lt;b&gt;x&lt;/b&gt; &amp; y")));
+    // A character outside the basic plane stays whole at a cut.
+    const QString wide = QString(kToolTipLineLength - 1, QLatin1Char('a')) + QString::fromUtf8("\xF0\xA0\x80\x8B") +
+                         QStringLiteral("b");
+    const QStringList wideLines = lines(toolTipExcerpt(wide));
+    ASSERT_EQ(wideLines.size(), 2);
+    EXPECT_EQ(wideLines.at(1), QString::fromUtf8("\xF0\xA0\x80\x8B") + QStringLiteral("b"));
+}
+
+// --- Copying -----------------------------------------------------------------------------
+
+class GridCopyTest : public ResultGridTest {
+protected:
+    QString clipboard() const { return QApplication::clipboard()->text(); }
+    void select(int top, int left, int bottom, int right,
+                QItemSelectionModel::SelectionFlags how = QItemSelectionModel::ClearAndSelect) {
+        window->DBGrid()->selectionModel()->select(
+            QItemSelection(window->gridModel()->index(top, left), window->gridModel()->index(bottom, right)), how);
+    }
+    QAction* menuEntry(const char* name) { return child<QAction>(*window->DBGrid(), name); }
+};
+
+TEST_F(GridCopyTest, ctrlCAndTheMenuCopyTheSelectedCellsAsTabSeparatedText) {
+    run(*window, "select id, name, amount from t order by id");
+    QTableView& grid = *window->DBGrid();
+    EXPECT_EQ(grid.contextMenuPolicy(), Qt::ActionsContextMenu);
+    QStringList entries;
+    for (const QAction* action : grid.actions()) {
+        entries << action->text();
+    }
+    EXPECT_EQ(entries, (QStringList{"複製", "複製(含欄位名稱)"}));
+
+    const QString decimal = QLocale::system().decimalPoint();
+    const QString rows = "b\t2" + decimal + "50\nc\t3" + decimal + "50";
+    select(1, 1, 2, 2);
+    grid.setFocus();
+    QTest::keyClick(&grid, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(clipboard(), rows);
+    menuEntry("MenuCopyWithFieldNames")->trigger();
+    EXPECT_EQ(clipboard(), "name\tamount\n" + rows);
+
+    // Cells apart: their rows and columns, empty where nothing is selected.
+    select(0, 0, 0, 0);
+    select(2, 1, 2, 1, QItemSelectionModel::Select);
+    menuEntry("MenuCopy")->trigger();
+    EXPECT_EQ(clipboard(), QStringLiteral("1\t\n\tc")) << "the row between holds no selected cell";
+}
+
+TEST_F(GridCopyTest, valuesWithTabsLineBreaksOrQuotesComeBackWhole) {
+    run(*window, "select 'a' || char(9) || 'b', 'one' || char(13) || char(10) || 'two', '\"q\"', 'say \"q\"', ''");
+    window->DBGrid()->selectAll();
+    menuEntry("MenuCopy")->trigger();
+    EXPECT_EQ(clipboard(), QStringLiteral("\"a\tb\"\t\"one\r\ntwo\"\t\"\"\"q\"\"\"\tsay \"q\"\t"));
+}
+
+TEST_F(GridCopyTest, tooMuchToCopyIsRefusedAndTheClipboardKeepsWhatItHeld) {
+    QApplication::clipboard()->setText(QStringLiteral("kept"));
+    // Twenty values of a million characters each.
+    run(*window, "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 20) "
+                 "SELECT replace(hex(zeroblob(500000)), '00', 'ab') FROM c");
+    window->DBGrid()->selectAll();
+    prompter.expectMessage();
+    menuEntry("MenuCopy")->trigger();
+    ASSERT_EQ(prompter.messages().size(), 1);
+    EXPECT_TRUE(prompter.messages().at(0).startsWith(QStringLiteral("選取的資料太多，無法複製")))
+        << prompter.messages().at(0).toStdString();
+    EXPECT_EQ(clipboard(), "kept");
+
+    // More cells than a copy takes, refused before any is read.
+    run(*window, "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 200001) "
+                 "SELECT n, n, n, n, n FROM c");
+    press("SpeedButton5");
+    ASSERT_EQ(count(), 200001);
+    window->DBGrid()->selectAll();
+    prompter.expectMessage();
+    QTest::keyClick(window->DBGrid(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(prompter.messages().size(), 2);
+    EXPECT_EQ(clipboard(), "kept");
+}
+
 // --- Field list ------------------------------------------------------------------------
 
 TEST_F(ResultGridTest, theFieldsPageListsTheGridsFieldsEachTimeItIsShown) {
@@ -192,6 +428,55 @@ TEST_F(ResultGridTest, theFieldsPageListsTheGridsFieldsEachTimeItIsShown) {
     run(*window, "UPDATE t SET id = id");
     pages->setCurrentWidget(child<QWidget>(*window, "TabField"));
     EXPECT_EQ(list->topLevelItemCount(), 0) << "the grid shows no fields now";
+}
+
+// Pixels of a view's row, inside its cells, that stand out from the colour
+// the row is mostly painted in: text on its selection colour does.
+int standingOutPixels(QAbstractItemView& view, int row) {
+    QHash<QRgb, int> uses;
+    const QImage viewport = view.viewport()->grab().toImage();
+    for (int column = 0; column < view.model()->columnCount(); ++column) {
+        // Inside the lines of the grid.
+        const QRect cell =
+            view.visualRect(view.model()->index(row, column)).adjusted(2, 2, -2, -2).intersected(viewport.rect());
+        for (int y = cell.top(); y <= cell.bottom(); ++y) {
+            for (int x = cell.left(); x <= cell.right(); ++x) {
+                ++uses[viewport.pixel(x, y)];
+            }
+        }
+    }
+    if (uses.isEmpty()) {
+        return 0;
+    }
+    const int backgroundLightness = QColor(std::max_element(uses.cbegin(), uses.cend()).key()).lightness();
+    int standing = 0;
+    for (auto it = uses.cbegin(); it != uses.cend(); ++it) {
+        if (std::abs(QColor(it.key()).lightness() - backgroundLightness) > 60) {
+            standing += it.value();
+        }
+    }
+    return standing;
+}
+
+TEST_F(ResultGridTest, aSelectedRowOfTheFieldListAndTheGridKeepsItsText) {
+    run(*window, "select name, id, amount from t");
+    auto* pages = child<QTabWidget>(*window, "Page2");
+    auto* fields = child<QTreeWidget>(*window, "LSVFieldList");
+    QTableView& grid = *window->DBGrid();
+    for (const bool active : {true, false}) {
+        SCOPED_TRACE(active ? "active window" : "inactive window");
+        QApplication::setActiveWindow(active ? static_cast<QWidget*>(window) : nullptr);
+
+        pages->setCurrentWidget(child<QWidget>(*window, "TabField"));
+        fields->setCurrentItem(fields->topLevelItem(1));
+        ASSERT_TRUE(fields->topLevelItem(1)->isSelected());
+        EXPECT_GT(standingOutPixels(*fields, 1), 20) << "no text on the selected row";
+
+        pages->setCurrentWidget(child<QWidget>(*window, "TabData"));
+        grid.selectRow(2);
+        ASSERT_TRUE(grid.selectionModel()->isRowSelected(2, {}));
+        EXPECT_GT(standingOutPixels(grid, 2), 20) << "no text on the selected row";
+    }
 }
 
 TEST(FieldKindNames, timeStampAndFormattedBcdHaveNamesOfTheirOwn) {

@@ -20,6 +20,7 @@ namespace {
 using test::CharacterLocale;
 using test::FileSizeLimit;
 using test::Unwritable;
+using test::systemErrorText;
 
 class SqlFiles : public ::testing::Test {
 protected:
@@ -114,10 +115,10 @@ TEST_F(SqlFiles, whatCannotBeLoadedRaisesTheSystemsMessage) {
     const std::string missing = messageOf(path("missing.sql"));
     EXPECT_NE(missing.find("無法開啟檔案"), std::string::npos) << missing;
     EXPECT_NE(missing.find("missing.sql"), std::string::npos) << missing;
-    EXPECT_NE(missing.find(std::strerror(ENOENT)), std::string::npos) << missing;
+    EXPECT_NE(missing.find(systemErrorText(ENOENT).toStdString()), std::string::npos) << missing;
 
     EXPECT_NE(messageOf(QString()).find("無法開啟檔案"), std::string::npos);
-    EXPECT_NE(messageOf(folder.path()).find(std::strerror(EISDIR)), std::string::npos);
+    EXPECT_NE(messageOf(folder.path()).find(systemErrorText(EISDIR).toStdString()), std::string::npos);
 
     // A pipe would block the window forever; it is refused at once.
     ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.sql")).constData(), 0600), 0);
@@ -126,7 +127,7 @@ TEST_F(SqlFiles, whatCannotBeLoadedRaisesTheSystemsMessage) {
     if (::geteuid() != 0) {
         const QString locked = write("locked.sql", "x");
         QFile::setPermissions(locked, QFileDevice::WriteOwner);
-        EXPECT_NE(messageOf(locked).find(std::strerror(EACCES)), std::string::npos);
+        EXPECT_NE(messageOf(locked).find(systemErrorText(EACCES).toStdString()), std::string::npos);
     }
 }
 
@@ -183,7 +184,7 @@ std::string saveFailure(const QString& file, const QString& text) {
 
 bool mentionsOneOf(const std::string& message, std::initializer_list<int> codes) {
     for (const int code : codes) {
-        if (message.find(std::strerror(code)) != std::string::npos) {
+        if (message.find(systemErrorText(code).toStdString()) != std::string::npos) {
             return true;
         }
     }

@@ -191,7 +191,7 @@ TEST_F(TextExportTest, aFullDiscOrAReadOnlyFolderKeepsTheExistingFileByteForByte
     }
     ASSERT_EQ(prompter.messages().size(), 1);
     EXPECT_TRUE(prompter.messages().at(0).contains("無法儲存檔案")) << prompter.messages().at(0).toStdString();
-    EXPECT_TRUE(prompter.messages().at(0).contains(QString::fromLocal8Bit(std::strerror(EFBIG))))
+    EXPECT_TRUE(prompter.messages().at(0).contains(systemErrorText(EFBIG)))
         << prompter.messages().at(0).toStdString();
     EXPECT_EQ(bytesOf("kept.CSV"), QByteArray("old\r\n"));
     EXPECT_EQ(leftInFolder(), QStringList{"kept.CSV"});
@@ -201,8 +201,8 @@ TEST_F(TextExportTest, aFullDiscOrAReadOnlyFolderKeepsTheExistingFileByteForByte
     for (const char* name : {"kept.CSV", "new.CSV"}) {
         exportCsv(QString::fromLatin1(name), true);
         const QString message = prompter.messages().last();
-        EXPECT_TRUE(message.contains(QString::fromLocal8Bit(std::strerror(EACCES))) ||
-                    message.contains(QString::fromLocal8Bit(std::strerror(EPERM))))
+        EXPECT_TRUE(message.contains(systemErrorText(EACCES)) ||
+                    message.contains(systemErrorText(EPERM)))
             << message.toStdString();
     }
     EXPECT_EQ(bytesOf("kept.CSV"), QByteArray("old\r\n"));

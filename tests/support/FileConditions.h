@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QFile>
 
 #include <clocale>
+#include <cstring>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <string>
@@ -20,6 +22,12 @@
 #include "support/TestEnvironment.h"
 
 namespace tarnwell::test {
+
+// A system error as the program's messages word it: Qt's translation where
+// it has one, the C library's text otherwise.
+inline QString systemErrorText(int code) {
+    return QCoreApplication::translate("QIODevice", std::strerror(code));
+}
 
 // Makes a file or folder unwritable for whoever runs the test. Permission
 // bits do not stop root, so for root the immutable flag is set as well.

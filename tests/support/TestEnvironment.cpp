@@ -1,6 +1,7 @@
 #include "support/TestEnvironment.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 
@@ -8,13 +9,13 @@ namespace tarnwell::test {
 
 namespace {
 
-std::map<std::string, std::string> readStateFile() {
+// The KEY='value' lines a harness script wrote into a state directory.
+std::map<std::string, std::string> readStateFile(const std::string& state) {
     std::map<std::string, std::string> values;
-    const char* state = std::getenv("TARNWELL_TEST_STATE");
-    if (state == nullptr || *state == '\0') {
+    if (state.empty()) {
         return values;
     }
-    std::ifstream in(std::string(state) + "/env");
+    std::ifstream in(state + "/env");
     std::string line;
     while (std::getline(in, line)) {
         const auto eq = line.find('=');
@@ -31,28 +32,71 @@ std::map<std::string, std::string> readStateFile() {
 }
 
 const std::map<std::string, std::string>& state() {
-    static const std::map<std::string, std::string> values = readStateFile();
+    static const std::map<std::string, std::string> values = [] {
+        const char* directory = std::getenv("TARNWELL_TEST_STATE");
+        return readStateFile(directory != nullptr ? directory : "");
+    }();
     return values;
 }
 
-std::string stateValue(const std::string& key) {
-    const auto it = state().find(key);
-    return it == state().end() ? std::string() : it->second;
+std::string valueIn(const std::map<std::string, std::string>& values, const std::string& key) {
+    const auto it = values.find(key);
+    return it == values.end() ? std::string() : it->second;
+}
+
+std::optional<TestServer> pgServerIn(const std::map<std::string, std::string>& values) {
+    if (valueIn(values, "TARNWELL_TEST_PG").empty()) {
+        return std::nullopt;
+    }
+    return TestServer{valueIn(values, "TARNWELL_TEST_PG"),      valueIn(values, "TARNWELL_TEST_PG_HOST"),
+                      valueIn(values, "TARNWELL_TEST_PG_PORT"), valueIn(values, "TARNWELL_TEST_PG_DATABASE"),
+                      valueIn(values, "TARNWELL_TEST_PG_USER"), valueIn(values, "TARNWELL_TEST_PG_PASSWORD"),
+                      valueIn(values, "TARNWELL_TEST_PG_DATADIR")};
+}
+
+std::string stateValue(const std::string& key) { return valueIn(state(), key); }
+
+// Single quotes around a word for the shell.
+std::string shellQuoted(const std::string& word) {
+    std::string quoted = "'";
+    for (char c : word) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
 }
 
 }  // namespace
 
 const std::optional<TestServer>& testServer() {
-    static const std::optional<TestServer> server = []() -> std::optional<TestServer> {
-        if (stateValue("TARNWELL_TEST_PG").empty()) {
-            return std::nullopt;
-        }
-        return TestServer{stateValue("TARNWELL_TEST_PG"),          stateValue("TARNWELL_TEST_PG_HOST"),
-                          stateValue("TARNWELL_TEST_PG_PORT"),     stateValue("TARNWELL_TEST_PG_DATABASE"),
-                          stateValue("TARNWELL_TEST_PG_USER"),     stateValue("TARNWELL_TEST_PG_PASSWORD"),
-                          stateValue("TARNWELL_TEST_PG_DATADIR")};
-    }();
+    static const std::optional<TestServer> server = pgServerIn(state());
     return server;
+}
+
+PrivatePgServer::PrivatePgServer() {
+    char directory[] = "/tmp/tarnwell-private-pg.XXXXXX";
+    if (::mkdtemp(directory) == nullptr) {
+        return;
+    }
+    state_ = std::string(directory) + "/state";
+    if (harness("start")) {
+        server_ = pgServerIn(readStateFile(state_));
+    }
+}
+
+PrivatePgServer::~PrivatePgServer() {
+    if (state_.empty()) {
+        return;
+    }
+    harness("stop");
+    std::filesystem::remove_all(std::filesystem::path(state_).parent_path());
+}
+
+bool PrivatePgServer::restart() { return server_ && harness("restart"); }
+
+bool PrivatePgServer::harness(const char* action) const {
+    const std::string command = shellQuoted(std::string(TARNWELL_HARNESS_DIR) + "/pgserver.sh") + " " + action +
+                                " " + shellQuoted(state_) + " >/dev/null";
+    return std::system(command.c_str()) == 0;
 }
 
 bool useTestOdbcConfiguration() {

@@ -23,6 +23,30 @@ struct TestServer {
 // The server, or nothing when the run has none.
 const std::optional<TestServer>& testServer();
 
+// A PostgreSQL server of one test's own, on a state directory of its own
+// (tests/harness/pgserver.sh), for what would disturb the tests running
+// beside it on the shared one: restarting the server, say. Started by the
+// constructor, stopped and removed by the destructor.
+class PrivatePgServer {
+public:
+    PrivatePgServer();
+    ~PrivatePgServer();
+    PrivatePgServer(const PrivatePgServer&) = delete;
+    PrivatePgServer& operator=(const PrivatePgServer&) = delete;
+
+    // Nothing when the server did not start.
+    const std::optional<TestServer>& server() const { return server_; }
+    // Stops and starts it again on the same port; every connection to it
+    // ends. False when that failed.
+    bool restart();
+
+private:
+    bool harness(const char* action) const;
+
+    std::string state_;
+    std::optional<TestServer> server_;
+};
+
 // Points unixODBC at the private test configuration (data sources
 // "tarnwell_sqlite" and "tarnwell_pg"); false when there is none.
 bool useTestOdbcConfiguration();
@@ -48,6 +72,17 @@ bool underCi();
         GTEST_SKIP() << "no PostgreSQL test server (run the tests through ctest)"; \
     }                                                                              \
     const ::tarnwell::test::TestServer& var = *::tarnwell::test::testServer()
+
+// Gives a started PrivatePgServer's server to the current test, or ends the
+// test as TARNWELL_REQUIRE_PG does.
+#define TARNWELL_REQUIRE_PRIVATE_PG(var, privateServer)                            \
+    if (!(privateServer).server()) {                                               \
+        if (::tarnwell::test::underCi()) {                                         \
+            FAIL() << "a PostgreSQL server of the test's own did not start";       \
+        }                                                                          \
+        GTEST_SKIP() << "no PostgreSQL server of the test's own (package postgresql)"; \
+    }                                                                              \
+    const ::tarnwell::test::TestServer& var = *(privateServer).server()
 
 // Ends the test unless the private unixODBC configuration is in place.
 #define TARNWELL_REQUIRE_ODBC()                                                     \
