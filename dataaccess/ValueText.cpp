@@ -2,7 +2,8 @@
 
 #include <QDate>
 #include <QTime>
-#include <QVarLengthArray>
+
+#include <type_traits>
 
 namespace tarnwell::db {
 
@@ -26,23 +27,26 @@ int digitsValue(std::string_view text, std::size_t at, std::size_t count, bool& 
     return value;
 }
 
-// "YYYY-MM-DD" at the start of text.
-QDate parseDate(std::string_view text) {
+using Parts = CompiledDateTimeFormat::Parts;
+
+// "YYYY-MM-DD" at the start of text, a valid QDate.
+bool parseDate(std::string_view text, Parts& parts) {
     bool ok = text.size() >= 10 && text[4] == '-' && text[7] == '-';
-    const int year = digitsValue(text, 0, 4, ok);
-    const int month = digitsValue(text, 5, 2, ok);
-    const int day = digitsValue(text, 8, 2, ok);
-    return ok ? QDate(year, month, day) : QDate();
+    parts.year = digitsValue(text, 0, 4, ok);
+    parts.month = digitsValue(text, 5, 2, ok);
+    parts.day = digitsValue(text, 8, 2, ok);
+    return ok && QDate::isValid(parts.year, parts.month, parts.day);
 }
 
-// "HH:MM:SS[.f...]" at the start of text; `used` gets its length.
-QTime parseTime(std::string_view text, std::size_t& used) {
+// "HH:MM:SS[.f...]" at the start of text, a valid QTime; `used` gets its
+// length.
+bool parseTime(std::string_view text, Parts& parts, std::size_t& used) {
     bool ok = text.size() >= 8 && text[2] == ':' && text[5] == ':';
-    const int hour = digitsValue(text, 0, 2, ok);
-    const int minute = digitsValue(text, 3, 2, ok);
-    const int second = digitsValue(text, 6, 2, ok);
+    parts.hour = digitsValue(text, 0, 2, ok);
+    parts.minute = digitsValue(text, 3, 2, ok);
+    parts.second = digitsValue(text, 6, 2, ok);
     if (!ok) {
-        return QTime();
+        return false;
     }
     used = 8;
     int millisecond = 0;
@@ -57,13 +61,14 @@ QTime parseTime(std::string_view text, std::size_t& used) {
             ++used;
         }
         if (digits == 0) {
-            return QTime();
+            return false;
         }
         for (; digits < 3; ++digits) {
             millisecond *= 10;
         }
     }
-    return QTime(hour, minute, second, millisecond);
+    parts.millisecond = millisecond;
+    return QTime::isValid(parts.hour, parts.minute, parts.second, parts.millisecond);
 }
 
 // A time zone offset as engines write it: "Z", "+08", "+08:00", "-0330".
@@ -195,26 +200,43 @@ QString quotedText(const QString& format, qsizetype& at) {
     return text;
 }
 
-// A value's text is put together here and handed to its QString at once.
-using TextBuffer = QVarLengthArray<char16_t, 96>;
+// A value's text is put together in one of these and handed on at once: its
+// QString, or the bytes of a UTF-8 writer.
+using Utf16 = CompiledDateTimeFormat::Utf16;
 
-void appendNumber(TextBuffer& out, int value, int width) {
-    char16_t digits[8];
+void appendChar(Utf16& out, char c) { out.append(static_cast<char16_t>(c)); }
+void appendChar(std::string& out, char c) { out.push_back(c); }
+
+// Text known to be ASCII (digits, signs, a time zone offset).
+void appendAscii(Utf16& out, std::string_view text) {
+    for (const char c : text) {
+        out.append(static_cast<char16_t>(c));
+    }
+}
+void appendAscii(std::string& out, std::string_view text) { out.append(text); }
+
+void appendQString(Utf16& out, const QString& text) {
+    out.append(reinterpret_cast<const char16_t*>(text.utf16()), text.size());
+}
+void appendQString(std::string& out, const QString& text) {
+    const QByteArray utf8 = text.toUtf8();
+    out.append(utf8.constData(), static_cast<std::size_t>(utf8.size()));
+}
+
+template <typename Out>
+void appendNumber(Out& out, int value, int width) {
+    char digits[8];
     int count = 0;
     do {
-        digits[count++] = static_cast<char16_t>(u'0' + value % 10);
+        digits[count++] = static_cast<char>('0' + value % 10);
         value /= 10;
     } while (value > 0 && count < 8);
     for (int pad = count; pad < width; ++pad) {
-        out.append(u'0');
+        appendChar(out, '0');
     }
     while (count > 0) {
-        out.append(digits[--count]);
+        appendChar(out, digits[--count]);
     }
-}
-
-void appendText(TextBuffer& out, const QString& text) {
-    out.append(reinterpret_cast<const char16_t*>(text.utf16()), text.size());
 }
 
 }  // namespace
@@ -227,12 +249,12 @@ std::optional<CompiledDateTimeFormat> CompiledDateTimeFormat::compile(const QStr
     CompiledDateTimeFormat compiled;
     const auto literal = [&compiled](const QString& text) {
         if (!compiled.pieces_.empty() && compiled.pieces_.back().part == Part::Literal) {
-            compiled.pieces_.back().literal += text;
+            compiled.pieces_.back().literal.utf16 += text;
         } else {
-            compiled.pieces_.push_back({Part::Literal, text});
+            compiled.pieces_.push_back({Part::Literal, {text, {}}});
         }
     };
-    const auto part = [&compiled](Part kind) { compiled.pieces_.push_back({kind, QString()}); };
+    const auto part = [&compiled](Part kind) { compiled.pieces_.push_back({kind, {}}); };
     bool twelveHour = false;
     for (qsizetype at = 0; at < format.size();) {
         const QChar c = format.at(at);
@@ -271,32 +293,41 @@ std::optional<CompiledDateTimeFormat> CompiledDateTimeFormat::compile(const QStr
         }
         at += repeat;
     }
+    for (Piece& piece : compiled.pieces_) {
+        piece.literal.utf8 = piece.literal.utf16.toStdString();
+    }
     // The names as the locale writes them, taken from the locale itself.
+    const auto text = [](const QString& utf16) { return Text{utf16, utf16.toStdString()}; };
     for (int month = 1; month <= 12; ++month) {
         const QDate date(2001, month, 1);
-        compiled.monthShort_[month - 1] = locale.toString(date, QStringLiteral("MMM"));
-        compiled.monthLong_[month - 1] = locale.toString(date, QStringLiteral("MMMM"));
+        compiled.monthShort_[month - 1] = text(locale.toString(date, QStringLiteral("MMM")));
+        compiled.monthLong_[month - 1] = text(locale.toString(date, QStringLiteral("MMMM")));
     }
     for (int day = 1; day <= 7; ++day) {
         const QDate monday(2001, 1, 1);  // a Monday
-        compiled.dayShort_[day - 1] = locale.toString(monday.addDays(day - 1), QStringLiteral("ddd"));
-        compiled.dayLong_[day - 1] = locale.toString(monday.addDays(day - 1), QStringLiteral("dddd"));
+        compiled.dayShort_[day - 1] = text(locale.toString(monday.addDays(day - 1), QStringLiteral("ddd")));
+        compiled.dayLong_[day - 1] = text(locale.toString(monday.addDays(day - 1), QStringLiteral("dddd")));
     }
-    compiled.amUpper_ = locale.toString(QTime(1, 0), QStringLiteral("AP"));
-    compiled.pmUpper_ = locale.toString(QTime(13, 0), QStringLiteral("AP"));
-    compiled.amLower_ = locale.toString(QTime(1, 0), QStringLiteral("ap"));
-    compiled.pmLower_ = locale.toString(QTime(13, 0), QStringLiteral("ap"));
+    compiled.amUpper_ = text(locale.toString(QTime(1, 0), QStringLiteral("AP")));
+    compiled.pmUpper_ = text(locale.toString(QTime(13, 0), QStringLiteral("AP")));
+    compiled.amLower_ = text(locale.toString(QTime(1, 0), QStringLiteral("ap")));
+    compiled.pmLower_ = text(locale.toString(QTime(13, 0), QStringLiteral("ap")));
     compiled.twelveHour_ = twelveHour;
 
     // Whatever this reading of the format missed shows here; QLocale then
-    // does the work.
+    // does the work. Both forms are held to it.
+    const auto matches = [&compiled](const Parts& parts, const QString& expected) {
+        Utf16 utf16;
+        std::string utf8;
+        compiled.append(utf16, parts);
+        compiled.append(utf8, parts);
+        return QStringView(utf16.constData(), utf16.size()) == expected && utf8 == expected.toStdString();
+    };
     if (what == For::Date) {
         for (int month = 1; month <= 12; ++month) {
             for (const int year : {987, 2001, 2024}) {
                 const QDate date(year, month, month * 2 - 1);
-                QString text;
-                compiled.append(text, date);
-                if (text != locale.toString(date, format)) {
+                if (!matches(Parts{year, month, month * 2 - 1}, locale.toString(date, format))) {
                     return std::nullopt;
                 }
             }
@@ -304,9 +335,11 @@ std::optional<CompiledDateTimeFormat> CompiledDateTimeFormat::compile(const QStr
     } else {
         for (const QTime time : {QTime(0, 0, 0), QTime(0, 5, 9), QTime(1, 2, 3), QTime(11, 59, 59),
                                  QTime(12, 0, 0), QTime(12, 30, 45), QTime(13, 7, 8), QTime(23, 59, 59)}) {
-            QString text;
-            compiled.append(text, time);
-            if (text != locale.toString(time, format)) {
+            Parts parts;
+            parts.hour = time.hour();
+            parts.minute = time.minute();
+            parts.second = time.second();
+            if (!matches(parts, locale.toString(time, format))) {
                 return std::nullopt;
             }
         }
@@ -314,48 +347,50 @@ std::optional<CompiledDateTimeFormat> CompiledDateTimeFormat::compile(const QStr
     return compiled;
 }
 
-void CompiledDateTimeFormat::append(QString& out, QDate date) const { appendParts(out, date, QTime()); }
+void CompiledDateTimeFormat::append(Utf16& out, const Parts& parts) const { appendParts(out, parts); }
 
-void CompiledDateTimeFormat::append(QString& out, QTime time) const { appendParts(out, QDate(), time); }
+void CompiledDateTimeFormat::append(std::string& utf8, const Parts& parts) const { appendParts(utf8, parts); }
 
-void CompiledDateTimeFormat::appendParts(QString& text, QDate date, QTime time) const {
-    TextBuffer out;
-    // QDate works out each part from its day number anew: once is enough.
-    int year = 0;
-    int month = 0;
-    int day = 0;
-    date.getDate(&year, &month, &day);
-    int hour12 = time.hour() % 12;
+template <typename Out>
+void CompiledDateTimeFormat::appendParts(Out& out, const Parts& parts) const {
+    const auto localText = [&out](const Text& text) {
+        if constexpr (std::is_same_v<Out, std::string>) {
+            out.append(text.utf8);
+        } else {
+            appendQString(out, text.utf16);
+        }
+    };
+    const auto dayOfWeek = [&parts] { return QDate(parts.year, parts.month, parts.day).dayOfWeek(); };
+    int hour12 = parts.hour % 12;
     if (hour12 == 0) {
         hour12 = 12;
     }
-    const int hour = twelveHour_ ? hour12 : time.hour();
+    const int hour = twelveHour_ ? hour12 : parts.hour;
     for (const Piece& piece : pieces_) {
         switch (piece.part) {
-            case Part::Literal: appendText(out, piece.literal); break;
-            case Part::Day: appendNumber(out, day, 1); break;
-            case Part::Day2: appendNumber(out, day, 2); break;
-            case Part::DayShort: appendText(out, dayShort_[date.dayOfWeek() - 1]); break;
-            case Part::DayLong: appendText(out, dayLong_[date.dayOfWeek() - 1]); break;
-            case Part::Month: appendNumber(out, month, 1); break;
-            case Part::Month2: appendNumber(out, month, 2); break;
-            case Part::MonthShort: appendText(out, monthShort_[month - 1]); break;
-            case Part::MonthLong: appendText(out, monthLong_[month - 1]); break;
-            case Part::Year2: appendNumber(out, year % 100, 2); break;
-            case Part::Year4: appendNumber(out, year, 4); break;
+            case Part::Literal: localText(piece.literal); break;
+            case Part::Day: appendNumber(out, parts.day, 1); break;
+            case Part::Day2: appendNumber(out, parts.day, 2); break;
+            case Part::DayShort: localText(dayShort_[dayOfWeek() - 1]); break;
+            case Part::DayLong: localText(dayLong_[dayOfWeek() - 1]); break;
+            case Part::Month: appendNumber(out, parts.month, 1); break;
+            case Part::Month2: appendNumber(out, parts.month, 2); break;
+            case Part::MonthShort: localText(monthShort_[parts.month - 1]); break;
+            case Part::MonthLong: localText(monthLong_[parts.month - 1]); break;
+            case Part::Year2: appendNumber(out, parts.year % 100, 2); break;
+            case Part::Year4: appendNumber(out, parts.year, 4); break;
             case Part::Hour: appendNumber(out, hour, 1); break;
             case Part::Hour2: appendNumber(out, hour, 2); break;
-            case Part::Hour24: appendNumber(out, time.hour(), 1); break;
-            case Part::Hour24_2: appendNumber(out, time.hour(), 2); break;
-            case Part::Minute: appendNumber(out, time.minute(), 1); break;
-            case Part::Minute2: appendNumber(out, time.minute(), 2); break;
-            case Part::Second: appendNumber(out, time.second(), 1); break;
-            case Part::Second2: appendNumber(out, time.second(), 2); break;
-            case Part::AmPmUpper: appendText(out, time.hour() < 12 ? amUpper_ : pmUpper_); break;
-            case Part::AmPmLower: appendText(out, time.hour() < 12 ? amLower_ : pmLower_); break;
+            case Part::Hour24: appendNumber(out, parts.hour, 1); break;
+            case Part::Hour24_2: appendNumber(out, parts.hour, 2); break;
+            case Part::Minute: appendNumber(out, parts.minute, 1); break;
+            case Part::Minute2: appendNumber(out, parts.minute, 2); break;
+            case Part::Second: appendNumber(out, parts.second, 1); break;
+            case Part::Second2: appendNumber(out, parts.second, 2); break;
+            case Part::AmPmUpper: localText(parts.hour < 12 ? amUpper_ : pmUpper_); break;
+            case Part::AmPmLower: localText(parts.hour < 12 ? amLower_ : pmLower_); break;
         }
     }
-    text.append(QStringView(out.constData(), out.size()));
 }
 
 // --- ValueFormatter ----------------------------------------------------------------
@@ -392,74 +427,68 @@ ValueFormatter::ValueFormatter(const QLocale& locale)
       dateFormat_(locale.dateFormat(QLocale::ShortFormat)),
       timeFormat_(timeFormatWithoutZone(locale.timeFormat(QLocale::LongFormat))),
       decimalPoint_(locale.decimalPoint()),
+      decimalPointUtf8_(decimalPoint_.toStdString()),
       pointIsDot_(decimalPoint_ == QStringLiteral(".")),
       compiledDate_(CompiledDateTimeFormat::compile(dateFormat_, CompiledDateTimeFormat::For::Date, locale)),
       compiledTime_(CompiledDateTimeFormat::compile(timeFormat_, CompiledDateTimeFormat::For::Time, locale)) {}
 
-QString ValueFormatter::formatted(QDate date) const {
-    if (!compiledDate_) {
-        return locale_.toString(date, dateFormat_);
+template <typename Out>
+void ValueFormatter::appendDate(Out& out, const Parts& date) const {
+    if (compiledDate_) {
+        compiledDate_->append(out, date);
+    } else {
+        appendQString(out, locale_.toString(QDate(date.year, date.month, date.day), dateFormat_));
     }
-    QString text;
-    text.reserve(dateFormat_.size() + 8);
-    compiledDate_->append(text, date);
-    return text;
 }
 
-void ValueFormatter::appendFormatted(QString& out, QTime time) const {
+template <typename Out>
+void ValueFormatter::appendTime(Out& out, const Parts& time) const {
     if (compiledTime_) {
         compiledTime_->append(out, time);
     } else {
-        out += locale_.toString(time, timeFormat_);
+        appendQString(out, locale_.toString(QTime(time.hour, time.minute, time.second, time.millisecond),
+                                            timeFormat_));
     }
 }
 
-QString ValueFormatter::dateText(std::string_view bytes) const {
-    const QDate date = bytes.size() == 10 ? parseDate(bytes) : QDate();
-    return date.isValid() ? formatted(date) : asStored(bytes);
-}
-
-QString ValueFormatter::timeText(std::string_view bytes) const {
+template <typename Out>
+bool ValueFormatter::appendDateTime(FieldKind kind, std::string_view bytes, Out& out) const {
+    Parts date;
+    Parts time;
     std::size_t used = 0;
-    const QTime time = parseTime(bytes, used);
-    if (!time.isValid()) {
-        return asStored(bytes);
+    if (kind == FieldKind::Date) {
+        if (bytes.size() != 10 || !parseDate(bytes, date)) {
+            return false;
+        }
+        appendDate(out, date);
+        return true;
     }
-    const std::string_view zone = bytes.substr(used);
+    std::string_view zone;
+    if (kind == FieldKind::Time) {
+        if (!parseTime(bytes, time, used)) {
+            return false;
+        }
+        zone = bytes.substr(used);
+    } else {
+        if (!parseDate(bytes, date) || bytes.size() < 19 || bytes[10] != ' ' ||
+            !parseTime(bytes.substr(11), time, used)) {
+            return false;
+        }
+        zone = bytes.substr(11 + used);
+    }
     if (!zone.empty() && !isZoneOffset(zone)) {
-        return asStored(bytes);
+        return false;
     }
-    QString text;
-    appendFormatted(text, time);
+    if (kind != FieldKind::Time) {
+        appendDate(out, date);
+        appendChar(out, ' ');
+    }
+    appendTime(out, time);
     if (!zone.empty()) {
-        text += u' ';
-        text += asStored(zone);
+        appendChar(out, ' ');
+        appendAscii(out, zone);
     }
-    return text;
-}
-
-QString ValueFormatter::dateTimeText(std::string_view bytes) const {
-    const QDate date = parseDate(bytes);
-    if (!date.isValid() || bytes.size() < 19 || bytes[10] != ' ') {
-        return asStored(bytes);
-    }
-    std::size_t used = 0;
-    const QTime time = parseTime(bytes.substr(11), used);
-    if (!time.isValid()) {
-        return asStored(bytes);
-    }
-    const std::string_view zone = bytes.substr(11 + used);
-    if (!zone.empty() && !isZoneOffset(zone)) {
-        return asStored(bytes);
-    }
-    QString text = formatted(date);
-    text += u' ';
-    appendFormatted(text, time);
-    if (!zone.empty()) {
-        text += u' ';
-        text += asStored(zone);
-    }
-    return text;
+    return true;
 }
 
 QString ValueFormatter::numberText(std::string_view bytes) const {
@@ -477,12 +506,15 @@ QString ValueFormatter::text(FieldKind kind, const RowStore::Cell& cell) const {
     const std::string_view bytes = cell.bytes;
     switch (kind) {
         case FieldKind::Date:
-            return dateText(bytes);
         case FieldKind::Time:
-            return timeText(bytes);
         case FieldKind::DateTime:
-        case FieldKind::TimeStamp:
-            return dateTimeText(bytes);
+        case FieldKind::TimeStamp: {
+            Utf16 out;
+            if (!appendDateTime(kind, bytes, out)) {
+                return asStored(bytes);
+            }
+            return QStringView(out.constData(), out.size()).toString();
+        }
         case FieldKind::Float:
         case FieldKind::BCD:
         case FieldKind::FMTBcd:
@@ -494,6 +526,43 @@ QString ValueFormatter::text(FieldKind kind, const RowStore::Cell& cell) const {
             return asStored(bytes);
         default:
             return isBinaryKind(kind) ? binaryText(bytes) : asStored(bytes);
+    }
+}
+
+bool ValueFormatter::appendUtf8(FieldKind kind, std::string_view bytes, std::string& utf8) const {
+    switch (kind) {
+        case FieldKind::Date:
+        case FieldKind::Time:
+        case FieldKind::DateTime:
+        case FieldKind::TimeStamp:
+            return appendDateTime(kind, bytes, utf8);
+        case FieldKind::Float:
+        case FieldKind::BCD:
+        case FieldKind::FMTBcd:
+        case FieldKind::Currency:
+            if (pointIsDot_ || !isNumberText(bytes)) {
+                return false;
+            }
+            for (const char c : bytes) {
+                if (c == '.') {
+                    utf8.append(decimalPointUtf8_);
+                } else {
+                    utf8.push_back(c);
+                }
+            }
+            return true;
+        case FieldKind::Boolean:
+            if (bytes == "1") {
+                utf8.append("True");
+                return true;
+            }
+            if (bytes == "0") {
+                utf8.append("False");
+                return true;
+            }
+            return false;
+        default:
+            return false;
     }
 }
 

@@ -4,11 +4,14 @@
 #include <QLocale>
 #include <QString>
 #include <QTime>
+#include <QVarLengthArray>
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "dataaccess/FieldKind.h"
@@ -19,32 +22,46 @@ namespace tarnwell::db {
 // A locale's date or time format made ready once, so that each value costs no
 // reading of the format and no questions to the locale: the same text as
 // QLocale::toString(), for the formats it can make (digits 0 to 9, no time
-// zone or fraction); compile() gives nothing for any other.
+// zone or fraction); compile() gives nothing for any other. The text comes as
+// UTF-16 or, for writers of UTF-8, as UTF-8 without a detour through UTF-16.
 class CompiledDateTimeFormat {
 public:
     enum class For { Date, Time };
+    // A date or a time of day by its fields, which make a valid QDate or
+    // QTime; only those of the format's kind are read.
+    struct Parts {
+        int year = 1, month = 1, day = 1;
+        int hour = 0, minute = 0, second = 0, millisecond = 0;
+    };
+    using Utf16 = QVarLengthArray<char16_t, 96>;
 
     static std::optional<CompiledDateTimeFormat> compile(const QString& format, For what, const QLocale& locale);
 
-    void append(QString& out, QDate date) const;
-    void append(QString& out, QTime time) const;
+    void append(Utf16& out, const Parts& parts) const;
+    void append(std::string& utf8, const Parts& parts) const;
 
 private:
     enum class Part : std::uint8_t {
         Literal, Day, Day2, DayShort, DayLong, Month, Month2, MonthShort, MonthLong, Year2, Year4,
         Hour, Hour2, Hour24, Hour24_2, Minute, Minute2, Second, Second2, AmPmUpper, AmPmLower,
     };
+    // A locale's text in both forms, made once.
+    struct Text {
+        QString utf16;
+        std::string utf8;
+    };
     struct Piece {
         Part part;
-        QString literal;
+        Text literal;
     };
 
-    void appendParts(QString& out, QDate date, QTime time) const;
+    template <typename Out>
+    void appendParts(Out& out, const Parts& parts) const;
 
     std::vector<Piece> pieces_;
-    std::array<QString, 12> monthShort_, monthLong_;
-    std::array<QString, 7> dayShort_, dayLong_;
-    QString amUpper_, pmUpper_, amLower_, pmLower_;
+    std::array<Text, 12> monthShort_, monthLong_;
+    std::array<Text, 7> dayShort_, dayLong_;
+    Text amUpper_, pmUpper_, amLower_, pmLower_;
     bool twelveHour_ = false;
 };
 
@@ -74,6 +91,11 @@ public:
     explicit ValueFormatter(const QLocale& locale = QLocale::system());
 
     QString text(FieldKind kind, const RowStore::Cell& cell) const;
+    // The same text as text() of a non-null cell, appended to `utf8` as
+    // UTF-8, for the kinds whose text is made here (dates, times, booleans,
+    // numbers in a locale whose decimal separator is not a point); false,
+    // with nothing appended, for any other kind or value: text() has it.
+    bool appendUtf8(FieldKind kind, std::string_view bytes, std::string& utf8) const;
     // True when text() gives every value of `kind` as its bytes read as UTF-8
     // and nothing more, so that a writer of UTF-8 may take the bytes as they
     // are (where they are valid UTF-8).
@@ -86,17 +108,22 @@ public:
     const QString& timeFormat() const noexcept { return timeFormat_; }
 
 private:
-    QString dateText(std::string_view bytes) const;
-    QString timeText(std::string_view bytes) const;
-    QString dateTimeText(std::string_view bytes) const;
+    // The text of a date, time or date-and-time value into `out` (UTF-16 or
+    // UTF-8); false, with nothing appended, when the value does not read as
+    // its kind.
+    template <typename Out>
+    bool appendDateTime(FieldKind kind, std::string_view bytes, Out& out) const;
+    template <typename Out>
+    void appendDate(Out& out, const CompiledDateTimeFormat::Parts& date) const;
+    template <typename Out>
+    void appendTime(Out& out, const CompiledDateTimeFormat::Parts& time) const;
     QString numberText(std::string_view bytes) const;
-    QString formatted(QDate date) const;
-    void appendFormatted(QString& out, QTime time) const;
 
     QLocale locale_;
     QString dateFormat_;
     QString timeFormat_;
     QString decimalPoint_;
+    std::string decimalPointUtf8_;
     bool pointIsDot_ = true;
     std::optional<CompiledDateTimeFormat> compiledDate_;
     std::optional<CompiledDateTimeFormat> compiledTime_;

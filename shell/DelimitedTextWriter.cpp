@@ -109,6 +109,11 @@ bool DelimitedTextWriter::addStoredText(std::string_view utf8) {
     if (!QByteArrayView(utf8.data(), static_cast<qsizetype>(utf8.size())).isValidUtf8()) {
         return false;
     }
+    addUtf8(utf8);
+    return true;
+}
+
+void DelimitedTextWriter::addUtf8(std::string_view utf8) {
     const char* begin = utf8.data();
     const char* end = begin + utf8.size();
     char* out = room(static_cast<qsizetype>(utf8.size()));
@@ -119,7 +124,6 @@ bool DelimitedTextWriter::addStoredText(std::string_view utf8) {
         blankLineBreaksAndTabs(first, end, [&out](char c) { *out++ = c; });
     }
     used_ = out - block_.data();
-    return true;
 }
 
 void DelimitedTextWriter::endLine() {
@@ -171,8 +175,18 @@ void DelimitedTextWriter::writeRecord(const db::RowStore& rows, std::size_t row,
             continue;
         }
         const db::FieldKind kind = columns[field].kind;
-        if (encoder_.isUtf8() && formatter.showsAsStored(kind) && addStoredText(cell.bytes)) {
-            continue;
+        if (encoder_.isUtf8()) {
+            if (formatter.showsAsStored(kind)) {
+                if (addStoredText(cell.bytes)) {
+                    continue;
+                }
+            } else {
+                formatted_.clear();
+                if (formatter.appendUtf8(kind, cell.bytes, formatted_)) {
+                    addUtf8(formatted_);
+                    continue;
+                }
+            }
         }
         addText(formatter.text(kind, cell), Line::Record, field);
     }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -69,6 +70,7 @@ private:
 
     void addText(QString text, Line line, std::size_t field);
     bool addStoredText(std::string_view utf8);
+    void addUtf8(std::string_view utf8);
     void addBytes(QByteArrayView bytes);
     void endLine();
     // Room for `bytes` more bytes at the end of the block, which goes to the
@@ -85,6 +87,7 @@ private:
     QByteArray block_;
     qsizetype used_ = 0;
     std::vector<db::RowStore::Cell> cells_;
+    std::string formatted_;  // a value's text, reused from value to value
     std::int64_t records_ = 0;
 };
 

@@ -10,8 +10,21 @@ using db::FieldKind;
 using db::RowStore;
 using db::ValueFormatter;
 
+// The text, checked against the UTF-8 that writers take without a QString:
+// wherever the formatter makes that, it is the same text.
+QString textOf(const ValueFormatter& formatter, FieldKind kind, std::string_view canonical) {
+    const QString text = formatter.text(kind, RowStore::Cell{false, canonical});
+    std::string utf8 = "before ";
+    if (formatter.appendUtf8(kind, canonical, utf8)) {
+        EXPECT_EQ(utf8, "before " + text.toStdString()) << canonical;
+    } else {
+        EXPECT_EQ(utf8, "before ") << "nothing appended for " << canonical;
+    }
+    return text;
+}
+
 std::string shown(const ValueFormatter& formatter, FieldKind kind, std::string_view canonical) {
-    return formatter.text(kind, RowStore::Cell{false, canonical}).toStdString();
+    return textOf(formatter, kind, canonical).toStdString();
 }
 
 TEST(ValueText, TaiwanLocaleShowsDatesTimesAndDayPeriods) {
@@ -107,14 +120,14 @@ TEST(ValueText, DatesAndTimesReadAsQLocaleWritesThem) {
         for (QDate date(1999, 12, 25); date < QDate(2001, 1, 8); date = date.addDays(1)) {
             const std::string canonical = date.toString(Qt::ISODate).toStdString();
             const QString expected = locale.toString(date, formatter.dateFormat());
-            ASSERT_EQ(formatter.text(FieldKind::Date, RowStore::Cell{false, canonical}), expected)
+            ASSERT_EQ(textOf(formatter, FieldKind::Date, canonical), expected)
                 << name << " " << canonical;
         }
         for (int second = 0; second < 24 * 3600; second += 37) {
             const QTime time = QTime(0, 0).addSecs(second);
             const std::string canonical = time.toString(Qt::ISODate).toStdString();
             const QString expected = locale.toString(time, formatter.timeFormat());
-            ASSERT_EQ(formatter.text(FieldKind::Time, RowStore::Cell{false, canonical}), expected)
+            ASSERT_EQ(textOf(formatter, FieldKind::Time, canonical), expected)
                 << name << " " << canonical;
         }
         EXPECT_EQ(shown(formatter, FieldKind::DateTime, "0987-06-05 00:30:00"),
