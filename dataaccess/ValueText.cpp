@@ -3,6 +3,8 @@
 #include <QDate>
 #include <QTime>
 
+#include <algorithm>
+#include <cstring>
 #include <type_traits>
 
 namespace tarnwell::db {
@@ -204,8 +206,13 @@ QString quotedText(const QString& format, qsizetype& at) {
 // QString, or the bytes of a UTF-8 writer.
 using Utf16 = CompiledDateTimeFormat::Utf16;
 
+// UTF-8 into memory whose room the caller has made sure of.
+struct Utf8Out {
+    char* at;
+};
+
 void appendChar(Utf16& out, char c) { out.append(static_cast<char16_t>(c)); }
-void appendChar(std::string& out, char c) { out.push_back(c); }
+void appendChar(Utf8Out& out, char c) { *out.at++ = c; }
 
 // Text known to be ASCII (digits, signs, a time zone offset).
 void appendAscii(Utf16& out, std::string_view text) {
@@ -213,30 +220,37 @@ void appendAscii(Utf16& out, std::string_view text) {
         out.append(static_cast<char16_t>(c));
     }
 }
-void appendAscii(std::string& out, std::string_view text) { out.append(text); }
+void appendAscii(Utf8Out& out, std::string_view text) {
+    std::memcpy(out.at, text.data(), text.size());
+    out.at += text.size();
+}
 
 void appendQString(Utf16& out, const QString& text) {
     out.append(reinterpret_cast<const char16_t*>(text.utf16()), text.size());
 }
-void appendQString(std::string& out, const QString& text) {
-    const QByteArray utf8 = text.toUtf8();
-    out.append(utf8.constData(), static_cast<std::size_t>(utf8.size()));
-}
+
+// At most this many digits, which is more than any field of a date or time
+// has.
+constexpr std::size_t kMostDigits = 8;
 
 template <typename Out>
 void appendNumber(Out& out, int value, int width) {
-    char digits[8];
-    int count = 0;
+    if (width == 2 && value >= 0 && value < 100) {
+        appendChar(out, static_cast<char>('0' + value / 10));
+        appendChar(out, static_cast<char>('0' + value % 10));
+        return;
+    }
+    char digits[12];
+    char* const end = digits + sizeof digits;
+    char* first = end;
     do {
-        digits[count++] = static_cast<char>('0' + value % 10);
+        *--first = static_cast<char>('0' + value % 10);
         value /= 10;
-    } while (value > 0 && count < 8);
-    for (int pad = count; pad < width; ++pad) {
-        appendChar(out, '0');
+    } while (value > 0 && static_cast<std::size_t>(end - first) < kMostDigits);
+    while (end - first < width) {
+        *--first = '0';
     }
-    while (count > 0) {
-        appendChar(out, digits[--count]);
-    }
+    appendAscii(out, std::string_view(first, static_cast<std::size_t>(end - first)));
 }
 
 }  // namespace
@@ -296,6 +310,13 @@ std::optional<CompiledDateTimeFormat> CompiledDateTimeFormat::compile(const QStr
     for (Piece& piece : compiled.pieces_) {
         piece.literal.utf8 = piece.literal.utf16.toStdString();
     }
+    const auto longest = [](const auto& texts) {
+        std::size_t most = 0;
+        for (const Text& text : texts) {
+            most = std::max(most, text.utf8.size());
+        }
+        return most;
+    };
     // The names as the locale writes them, taken from the locale itself.
     const auto text = [](const QString& utf16) { return Text{utf16, utf16.toStdString()}; };
     for (int month = 1; month <= 12; ++month) {
@@ -313,14 +334,30 @@ std::optional<CompiledDateTimeFormat> CompiledDateTimeFormat::compile(const QStr
     compiled.amLower_ = text(locale.toString(QTime(1, 0), QStringLiteral("ap")));
     compiled.pmLower_ = text(locale.toString(QTime(13, 0), QStringLiteral("ap")));
     compiled.twelveHour_ = twelveHour;
+    for (const Piece& piece : compiled.pieces_) {
+        switch (piece.part) {
+            case Part::Literal: compiled.maxUtf8Bytes_ += piece.literal.utf8.size(); break;
+            case Part::DayShort: compiled.maxUtf8Bytes_ += longest(compiled.dayShort_); break;
+            case Part::DayLong: compiled.maxUtf8Bytes_ += longest(compiled.dayLong_); break;
+            case Part::MonthShort: compiled.maxUtf8Bytes_ += longest(compiled.monthShort_); break;
+            case Part::MonthLong: compiled.maxUtf8Bytes_ += longest(compiled.monthLong_); break;
+            case Part::AmPmUpper:
+                compiled.maxUtf8Bytes_ += std::max(compiled.amUpper_.utf8.size(), compiled.pmUpper_.utf8.size());
+                break;
+            case Part::AmPmLower:
+                compiled.maxUtf8Bytes_ += std::max(compiled.amLower_.utf8.size(), compiled.pmLower_.utf8.size());
+                break;
+            default: compiled.maxUtf8Bytes_ += kMostDigits; break;
+        }
+    }
 
     // Whatever this reading of the format missed shows here; QLocale then
     // does the work. Both forms are held to it.
     const auto matches = [&compiled](const Parts& parts, const QString& expected) {
         Utf16 utf16;
-        std::string utf8;
         compiled.append(utf16, parts);
-        compiled.append(utf8, parts);
+        std::string utf8(compiled.maxUtf8Bytes(), '\0');
+        utf8.resize(static_cast<std::size_t>(compiled.write(utf8.data(), parts) - utf8.data()));
         return QStringView(utf16.constData(), utf16.size()) == expected && utf8 == expected.toStdString();
     };
     if (what == For::Date) {
@@ -349,13 +386,17 @@ std::optional<CompiledDateTimeFormat> CompiledDateTimeFormat::compile(const QStr
 
 void CompiledDateTimeFormat::append(Utf16& out, const Parts& parts) const { appendParts(out, parts); }
 
-void CompiledDateTimeFormat::append(std::string& utf8, const Parts& parts) const { appendParts(utf8, parts); }
+char* CompiledDateTimeFormat::write(char* out, const Parts& parts) const {
+    Utf8Out utf8{out};
+    appendParts(utf8, parts);
+    return utf8.at;
+}
 
 template <typename Out>
 void CompiledDateTimeFormat::appendParts(Out& out, const Parts& parts) const {
     const auto localText = [&out](const Text& text) {
-        if constexpr (std::is_same_v<Out, std::string>) {
-            out.append(text.utf8);
+        if constexpr (std::is_same_v<Out, Utf8Out>) {
+            appendAscii(out, text.utf8);  // as bytes: any UTF-8 will do
         } else {
             appendQString(out, text.utf16);
         }
@@ -434,7 +475,9 @@ ValueFormatter::ValueFormatter(const QLocale& locale)
 
 template <typename Out>
 void ValueFormatter::appendDate(Out& out, const Parts& date) const {
-    if (compiledDate_) {
+    if constexpr (std::is_same_v<Out, Utf8Out>) {
+        out.at = compiledDate_->write(out.at, date);  // only called with a compiled format
+    } else if (compiledDate_) {
         compiledDate_->append(out, date);
     } else {
         appendQString(out, locale_.toString(QDate(date.year, date.month, date.day), dateFormat_));
@@ -443,7 +486,9 @@ void ValueFormatter::appendDate(Out& out, const Parts& date) const {
 
 template <typename Out>
 void ValueFormatter::appendTime(Out& out, const Parts& time) const {
-    if (compiledTime_) {
+    if constexpr (std::is_same_v<Out, Utf8Out>) {
+        out.at = compiledTime_->write(out.at, time);
+    } else if (compiledTime_) {
         compiledTime_->append(out, time);
     } else {
         appendQString(out, locale_.toString(QTime(time.hour, time.minute, time.second, time.millisecond),
@@ -529,40 +574,63 @@ QString ValueFormatter::text(FieldKind kind, const RowStore::Cell& cell) const {
     }
 }
 
-bool ValueFormatter::appendUtf8(FieldKind kind, std::string_view bytes, std::string& utf8) const {
+std::size_t ValueFormatter::utf8Room(FieldKind kind, std::size_t size) const noexcept {
+    // A time zone offset is copied from the value, so its size bounds it.
+    switch (kind) {
+        case FieldKind::Date:
+            return compiledDate_ ? compiledDate_->maxUtf8Bytes() : 0;
+        case FieldKind::Time:
+            return compiledTime_ ? compiledTime_->maxUtf8Bytes() + 1 + size : 0;
+        case FieldKind::DateTime:
+        case FieldKind::TimeStamp:
+            return compiledDate_ && compiledTime_
+                       ? compiledDate_->maxUtf8Bytes() + 1 + compiledTime_->maxUtf8Bytes() + 1 + size
+                       : 0;
+        case FieldKind::Float:
+        case FieldKind::BCD:
+        case FieldKind::FMTBcd:
+        case FieldKind::Currency:
+            return pointIsDot_ ? 0 : size * std::max<std::size_t>(1, decimalPointUtf8_.size());
+        case FieldKind::Boolean:
+            return 5;  // "False"
+        default:
+            return 0;
+    }
+}
+
+char* ValueFormatter::writeUtf8(FieldKind kind, std::string_view bytes, char* out) const {
+    if (utf8Room(kind, bytes.size()) == 0) {
+        return nullptr;
+    }
+    Utf8Out utf8{out};
     switch (kind) {
         case FieldKind::Date:
         case FieldKind::Time:
         case FieldKind::DateTime:
         case FieldKind::TimeStamp:
-            return appendDateTime(kind, bytes, utf8);
-        case FieldKind::Float:
-        case FieldKind::BCD:
-        case FieldKind::FMTBcd:
-        case FieldKind::Currency:
-            if (pointIsDot_ || !isNumberText(bytes)) {
-                return false;
+            return appendDateTime(kind, bytes, utf8) ? utf8.at : nullptr;
+        case FieldKind::Boolean:
+            if (bytes == "1") {
+                appendAscii(utf8, "True");
+                return utf8.at;
+            }
+            if (bytes == "0") {
+                appendAscii(utf8, "False");
+                return utf8.at;
+            }
+            return nullptr;
+        default:  // a number, with a decimal separator other than the point
+            if (!isNumberText(bytes)) {
+                return nullptr;
             }
             for (const char c : bytes) {
                 if (c == '.') {
-                    utf8.append(decimalPointUtf8_);
+                    appendAscii(utf8, decimalPointUtf8_);
                 } else {
-                    utf8.push_back(c);
+                    appendChar(utf8, c);
                 }
             }
-            return true;
-        case FieldKind::Boolean:
-            if (bytes == "1") {
-                utf8.append("True");
-                return true;
-            }
-            if (bytes == "0") {
-                utf8.append("False");
-                return true;
-            }
-            return false;
-        default:
-            return false;
+            return utf8.at;
     }
 }
 

@@ -38,7 +38,10 @@ public:
     static std::optional<CompiledDateTimeFormat> compile(const QString& format, For what, const QLocale& locale);
 
     void append(Utf16& out, const Parts& parts) const;
-    void append(std::string& utf8, const Parts& parts) const;
+    // The UTF-8 text from `out` on, which has room for maxUtf8Bytes(); the
+    // end of it.
+    char* write(char* out, const Parts& parts) const;
+    std::size_t maxUtf8Bytes() const noexcept { return maxUtf8Bytes_; }
 
 private:
     enum class Part : std::uint8_t {
@@ -62,6 +65,7 @@ private:
     std::array<Text, 12> monthShort_, monthLong_;
     std::array<Text, 7> dayShort_, dayLong_;
     Text amUpper_, pmUpper_, amLower_, pmLower_;
+    std::size_t maxUtf8Bytes_ = 0;
     bool twelveHour_ = false;
 };
 
@@ -91,11 +95,14 @@ public:
     explicit ValueFormatter(const QLocale& locale = QLocale::system());
 
     QString text(FieldKind kind, const RowStore::Cell& cell) const;
-    // The same text as text() of a non-null cell, appended to `utf8` as
-    // UTF-8, for the kinds whose text is made here (dates, times, booleans,
-    // numbers in a locale whose decimal separator is not a point); false,
-    // with nothing appended, for any other kind or value: text() has it.
-    bool appendUtf8(FieldKind kind, std::string_view bytes, std::string& utf8) const;
+    // The same text as text() of a non-null cell, as UTF-8 straight into a
+    // writer's memory, for the kinds whose text is made here (dates, times,
+    // booleans, numbers in a locale whose decimal separator is not a point):
+    // utf8Room() is the room it may take (0 for a kind it never writes), and
+    // writeUtf8() writes the text from `out` on and gives its end, or nullptr
+    // for a value that text() has to make (what it wrote then means nothing).
+    std::size_t utf8Room(FieldKind kind, std::size_t size) const noexcept;
+    char* writeUtf8(FieldKind kind, std::string_view bytes, char* out) const;
     // True when text() gives every value of `kind` as its bytes read as UTF-8
     // and nothing more, so that a writer of UTF-8 may take the bytes as they
     // are (where they are valid UTF-8).

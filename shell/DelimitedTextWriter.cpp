@@ -2,6 +2,7 @@
 
 #include "dataaccess/ClientDataSet.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace tarnwell {
@@ -39,6 +40,36 @@ const Char* firstLineBreakOrTab(const Char* in, const Char* end) {
         ++in;
     }
     return in;
+}
+
+// Whether the bytes are all ASCII other than CR and tab: valid UTF-8 that
+// needs no replacement, as most values are. Eight bytes at a time.
+bool isPlainAscii(const char* in, const char* end) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+    const auto plain = [](std::uint64_t word) {
+        const auto hasByte = [word](unsigned char byte) {
+            const std::uint64_t diff = word ^ (kOnes * byte);
+            return ((diff - kOnes) & ~diff & kHighBits) != 0;
+        };
+        return (word & kHighBits) == 0 && !hasByte('\r') && !hasByte('\t');
+    };
+    std::uint64_t word = 0;
+    const std::size_t size = static_cast<std::size_t>(end - in);
+    if (size < sizeof word) {
+        // The bytes beyond the value stay 0, which is plain.
+        std::memcpy(&word, in, size);
+        return plain(word);
+    }
+    for (; end - in > static_cast<std::ptrdiff_t>(sizeof word); in += sizeof word) {
+        std::memcpy(&word, in, sizeof word);
+        if (!plain(word)) {
+            return false;
+        }
+    }
+    // The last eight bytes, which may overlap those already seen.
+    std::memcpy(&word, end - sizeof word, sizeof word);
+    return plain(word);
 }
 
 }  // namespace
@@ -106,16 +137,15 @@ void DelimitedTextWriter::addText(QString text, Line line, std::size_t field) {
 // the two replacements; false, with nothing added, for bytes that are not
 // valid UTF-8 (the formatter's text then shows what stands for them).
 bool DelimitedTextWriter::addStoredText(std::string_view utf8) {
-    if (!QByteArrayView(utf8.data(), static_cast<qsizetype>(utf8.size())).isValidUtf8()) {
-        return false;
-    }
-    addUtf8(utf8);
-    return true;
-}
-
-void DelimitedTextWriter::addUtf8(std::string_view utf8) {
     const char* begin = utf8.data();
     const char* end = begin + utf8.size();
+    if (isPlainAscii(begin, end)) {
+        addBytes(QByteArrayView(begin, end));
+        return true;
+    }
+    if (!QByteArrayView(begin, end).isValidUtf8()) {
+        return false;
+    }
     char* out = room(static_cast<qsizetype>(utf8.size()));
     const char* first = firstLineBreakOrTab(begin, end);
     std::memcpy(out, begin, static_cast<std::size_t>(first - begin));
@@ -124,6 +154,30 @@ void DelimitedTextWriter::addUtf8(std::string_view utf8) {
         blankLineBreaksAndTabs(first, end, [&out](char c) { *out++ = c; });
     }
     used_ = out - block_.data();
+    return true;
+}
+
+// The formatter's UTF-8 goes straight into the block, where the two
+// replacements (which only shorten it) then take place.
+bool DelimitedTextWriter::addFormattedUtf8(db::FieldKind kind, std::string_view bytes,
+                                           const db::ValueFormatter& formatter) {
+    const std::size_t most = formatter.utf8Room(kind, bytes.size());
+    if (most == 0) {
+        return false;
+    }
+    char* const begin = room(static_cast<qsizetype>(most));
+    char* const end = formatter.writeUtf8(kind, bytes, begin);
+    if (end == nullptr) {
+        return false;
+    }
+    char* out = end;
+    if (!isPlainAscii(begin, end)) {
+        out = begin + (firstLineBreakOrTab(begin, end) - begin);
+        blankLineBreaksAndTabs(static_cast<const char*>(out), static_cast<const char*>(end),
+                               [&out](char c) { *out++ = c; });
+    }
+    used_ = out - block_.data();
+    return true;
 }
 
 void DelimitedTextWriter::endLine() {
@@ -180,12 +234,8 @@ void DelimitedTextWriter::writeRecord(const db::RowStore& rows, std::size_t row,
                 if (addStoredText(cell.bytes)) {
                     continue;
                 }
-            } else {
-                formatted_.clear();
-                if (formatter.appendUtf8(kind, cell.bytes, formatted_)) {
-                    addUtf8(formatted_);
-                    continue;
-                }
+            } else if (addFormattedUtf8(kind, cell.bytes, formatter)) {
+                continue;
             }
         }
         addText(formatter.text(kind, cell), Line::Record, field);

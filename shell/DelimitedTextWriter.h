@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <string>
 #include <string_view>
 #include <vector>
 
@@ -70,7 +69,7 @@ private:
 
     void addText(QString text, Line line, std::size_t field);
     bool addStoredText(std::string_view utf8);
-    void addUtf8(std::string_view utf8);
+    bool addFormattedUtf8(db::FieldKind kind, std::string_view bytes, const db::ValueFormatter& formatter);
     void addBytes(QByteArrayView bytes);
     void endLine();
     // Room for `bytes` more bytes at the end of the block, which goes to the
@@ -87,7 +86,6 @@ private:
     QByteArray block_;
     qsizetype used_ = 0;
     std::vector<db::RowStore::Cell> cells_;
-    std::string formatted_;  // a value's text, reused from value to value
     std::int64_t records_ = 0;
 };
 
