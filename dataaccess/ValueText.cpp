@@ -221,6 +221,10 @@ void appendAscii(Utf16& out, std::string_view text) {
     }
 }
 void appendAscii(Utf8Out& out, std::string_view text) {
+    if (text.size() == 1) {
+        *out.at++ = text.front();  // the usual separator of a format's fields
+        return;
+    }
     std::memcpy(out.at, text.data(), text.size());
     out.at += text.size();
 }
@@ -235,8 +239,18 @@ constexpr std::size_t kMostDigits = 8;
 
 template <typename Out>
 void appendNumber(Out& out, int value, int width) {
-    if (width == 2 && value >= 0 && value < 100) {
-        appendChar(out, static_cast<char>('0' + value / 10));
+    // The common widths of days, months, hours, minutes, seconds and years.
+    if (value >= 0 && value < 100 && width <= 2) {
+        if (value >= 10 || width == 2) {
+            appendChar(out, static_cast<char>('0' + value / 10));
+        }
+        appendChar(out, static_cast<char>('0' + value % 10));
+        return;
+    }
+    if (value >= 1000 && value < 10000 && width == 4) {
+        appendChar(out, static_cast<char>('0' + value / 1000));
+        appendChar(out, static_cast<char>('0' + value / 100 % 10));
+        appendChar(out, static_cast<char>('0' + value / 10 % 10));
         appendChar(out, static_cast<char>('0' + value % 10));
         return;
     }
@@ -471,7 +485,13 @@ ValueFormatter::ValueFormatter(const QLocale& locale)
       decimalPointUtf8_(decimalPoint_.toStdString()),
       pointIsDot_(decimalPoint_ == QStringLiteral(".")),
       compiledDate_(CompiledDateTimeFormat::compile(dateFormat_, CompiledDateTimeFormat::For::Date, locale)),
-      compiledTime_(CompiledDateTimeFormat::compile(timeFormat_, CompiledDateTimeFormat::For::Time, locale)) {}
+      compiledTime_(CompiledDateTimeFormat::compile(timeFormat_, CompiledDateTimeFormat::For::Time, locale)) {
+    for (unsigned kind = 0; kind < 64; ++kind) {
+        if (kindShowsAsStored(static_cast<FieldKind>(kind))) {
+            storedKinds_ |= std::uint64_t{1} << kind;
+        }
+    }
+}
 
 template <typename Out>
 void ValueFormatter::appendDate(Out& out, const Parts& date) const {
@@ -634,7 +654,7 @@ char* ValueFormatter::writeUtf8(FieldKind kind, std::string_view bytes, char* ou
     }
 }
 
-bool ValueFormatter::showsAsStored(FieldKind kind) const noexcept {
+bool ValueFormatter::kindShowsAsStored(FieldKind kind) const noexcept {
     switch (kind) {
         case FieldKind::Date:
         case FieldKind::Time:

@@ -106,7 +106,10 @@ public:
     // True when text() gives every value of `kind` as its bytes read as UTF-8
     // and nothing more, so that a writer of UTF-8 may take the bytes as they
     // are (where they are valid UTF-8).
-    bool showsAsStored(FieldKind kind) const noexcept;
+    bool showsAsStored(FieldKind kind) const noexcept {
+        const auto bit = static_cast<unsigned>(kind);
+        return bit < 64 ? ((storedKinds_ >> bit) & 1u) != 0 : kindShowsAsStored(kind);
+    }
 
     const QLocale& locale() const noexcept { return locale_; }
     // The Qt date and time formats in use (the time format already without
@@ -125,6 +128,7 @@ private:
     template <typename Out>
     void appendTime(Out& out, const CompiledDateTimeFormat::Parts& time) const;
     QString numberText(std::string_view bytes) const;
+    bool kindShowsAsStored(FieldKind kind) const noexcept;
 
     QLocale locale_;
     QString dateFormat_;
@@ -134,6 +138,7 @@ private:
     bool pointIsDot_ = true;
     std::optional<CompiledDateTimeFormat> compiledDate_;
     std::optional<CompiledDateTimeFormat> compiledTime_;
+    std::uint64_t storedKinds_ = 0;  // bit k: showsAsStored(FieldKind k)
 };
 
 // A locale's long time format made fit to show a time of day: the time zone

@@ -42,34 +42,46 @@ const Char* firstLineBreakOrTab(const Char* in, const Char* end) {
     return in;
 }
 
-// Whether the bytes are all ASCII other than CR and tab: valid UTF-8 that
-// needs no replacement, as most values are. Eight bytes at a time.
-bool isPlainAscii(const char* in, const char* end) {
+// Whether a word of eight bytes is all ASCII other than CR and tab: valid
+// UTF-8 that needs no replacement, as most values are.
+bool isPlainWord(std::uint64_t word) {
     constexpr std::uint64_t kOnes = 0x0101010101010101u;
     constexpr std::uint64_t kHighBits = 0x8080808080808080u;
-    const auto plain = [](std::uint64_t word) {
-        const auto hasByte = [word](unsigned char byte) {
-            const std::uint64_t diff = word ^ (kOnes * byte);
-            return ((diff - kOnes) & ~diff & kHighBits) != 0;
-        };
-        return (word & kHighBits) == 0 && !hasByte('\r') && !hasByte('\t');
-    };
-    std::uint64_t word = 0;
-    const std::size_t size = static_cast<std::size_t>(end - in);
+    const std::uint64_t cr = word ^ (kOnes * '\r');
+    const std::uint64_t tab = word ^ (kOnes * '\t');
+    // A byte of cr or tab is 0 where the word has that character.
+    return ((word | ((cr - kOnes) & ~cr) | ((tab - kOnes) & ~tab)) & kHighBits) == 0;
+}
+
+bool isPlainByte(char c) { return static_cast<unsigned char>(c) < 0x80 && c != '\r' && c != '\t'; }
+
+// Copies `size` bytes to `out` if they are all plain (see above), eight at a
+// time; false when they are not, with `out` then holding nothing of use.
+bool copyPlainAscii(const char* in, std::size_t size, char* out) {
+    std::uint64_t word;
     if (size < sizeof word) {
-        // The bytes beyond the value stay 0, which is plain.
-        std::memcpy(&word, in, size);
-        return plain(word);
+        for (std::size_t i = 0; i < size; ++i) {
+            if (!isPlainByte(in[i])) {
+                return false;
+            }
+            out[i] = in[i];
+        }
+        return true;
     }
-    for (; end - in > static_cast<std::ptrdiff_t>(sizeof word); in += sizeof word) {
-        std::memcpy(&word, in, sizeof word);
-        if (!plain(word)) {
+    for (std::size_t at = 0; at < size - sizeof word; at += sizeof word) {
+        std::memcpy(&word, in + at, sizeof word);
+        if (!isPlainWord(word)) {
             return false;
         }
+        std::memcpy(out + at, &word, sizeof word);
     }
-    // The last eight bytes, which may overlap those already seen.
-    std::memcpy(&word, end - sizeof word, sizeof word);
-    return plain(word);
+    // The last eight bytes, which may overlap those already copied.
+    std::memcpy(&word, in + size - sizeof word, sizeof word);
+    if (!isPlainWord(word)) {
+        return false;
+    }
+    std::memcpy(out + size - sizeof word, &word, sizeof word);
+    return true;
 }
 
 }  // namespace
@@ -96,17 +108,16 @@ void DelimitedTextWriter::prepareEncoding(const QString& separator) {
         throw saveError(path_, QStringLiteral("分隔符號的 %1 無法以 %2 編碼儲存")
                                    .arg(describeCharacter(separator, at), encoder_.name()));
     }
-    block_.resize(kBlockBytes + 64 * 1024);
+    capacity_ = kBlockBytes + 64 * 1024;
+    block_ = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(capacity_));
 }
 
-char* DelimitedTextWriter::room(qsizetype bytes) {
-    if (used_ + bytes > block_.size()) {
-        flush();
-        if (bytes > block_.size()) {
-            block_.resize(bytes);
-        }
+void DelimitedTextWriter::makeRoom(qsizetype bytes) {
+    flush();
+    if (bytes > capacity_) {
+        block_ = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(bytes));
+        capacity_ = bytes;
     }
-    return block_.data() + used_;
 }
 
 void DelimitedTextWriter::addBytes(QByteArrayView bytes) {
@@ -130,7 +141,7 @@ void DelimitedTextWriter::addText(QString text, Line line, std::size_t field) {
     if (const qsizetype at = encoder_.write(text, out); at >= 0) {
         refuseCharacter(line, field, text, at);
     }
-    used_ = out - block_.data();
+    used_ = out - block_.get();
 }
 
 // Text that is its own bytes in UTF-8 goes to a UTF-8 file as it is, but for
@@ -139,21 +150,21 @@ void DelimitedTextWriter::addText(QString text, Line line, std::size_t field) {
 bool DelimitedTextWriter::addStoredText(std::string_view utf8) {
     const char* begin = utf8.data();
     const char* end = begin + utf8.size();
-    if (isPlainAscii(begin, end)) {
-        addBytes(QByteArrayView(begin, end));
+    char* out = room(static_cast<qsizetype>(utf8.size()));
+    if (copyPlainAscii(begin, utf8.size(), out)) {
+        used_ += static_cast<qsizetype>(utf8.size());
         return true;
     }
     if (!QByteArrayView(begin, end).isValidUtf8()) {
         return false;
     }
-    char* out = room(static_cast<qsizetype>(utf8.size()));
     const char* first = firstLineBreakOrTab(begin, end);
     std::memcpy(out, begin, static_cast<std::size_t>(first - begin));
     out += first - begin;
     if (first != end) {
         blankLineBreaksAndTabs(first, end, [&out](char c) { *out++ = c; });
     }
-    used_ = out - block_.data();
+    used_ = out - block_.get();
     return true;
 }
 
@@ -170,18 +181,18 @@ bool DelimitedTextWriter::addFormattedUtf8(db::FieldKind kind, std::string_view 
     if (end == nullptr) {
         return false;
     }
-    char* out = end;
-    if (!isPlainAscii(begin, end)) {
-        out = begin + (firstLineBreakOrTab(begin, end) - begin);
-        blankLineBreaksAndTabs(static_cast<const char*>(out), static_cast<const char*>(end),
-                               [&out](char c) { *out++ = c; });
-    }
-    used_ = out - block_.data();
+    char* out = begin + (firstLineBreakOrTab(begin, end) - begin);
+    blankLineBreaksAndTabs(static_cast<const char*>(out), static_cast<const char*>(end),
+                           [&out](char c) { *out++ = c; });
+    used_ = out - block_.get();
     return true;
 }
 
 void DelimitedTextWriter::endLine() {
-    addBytes("\r\n");
+    char* out = room(2);
+    out[0] = '\r';
+    out[1] = '\n';
+    used_ += 2;
     if (used_ >= kBlockBytes) {
         flush();
     }
@@ -199,7 +210,7 @@ void DelimitedTextWriter::refuseCharacter(Line line, std::size_t field, QStringV
 }
 
 void DelimitedTextWriter::flush() {
-    file_->write(QByteArrayView(block_.constData(), used_));
+    file_->write(QByteArrayView(block_.get(), used_));
     used_ = 0;
 }
 
@@ -220,16 +231,17 @@ void DelimitedTextWriter::writeRecord(const db::RowStore& rows, std::size_t row,
     ++records_;
     cells_.resize(rows.columnCount());
     rows.cells(row, cells_.data());
+    const bool utf8 = encoder_.isUtf8();
     for (std::size_t field = 0; field < columns.size(); ++field) {
         if (field > 0) {
-            addBytes(separator_);
+            addSeparator();
         }
         const db::RowStore::Cell& cell = cells_[field];
         if (cell.isNull) {
             continue;
         }
         const db::FieldKind kind = columns[field].kind;
-        if (encoder_.isUtf8()) {
+        if (utf8) {
             if (formatter.showsAsStored(kind)) {
                 if (addStoredText(cell.bytes)) {
                     continue;

@@ -71,10 +71,24 @@ private:
     bool addStoredText(std::string_view utf8);
     bool addFormattedUtf8(db::FieldKind kind, std::string_view bytes, const db::ValueFormatter& formatter);
     void addBytes(QByteArrayView bytes);
+    void addSeparator() {
+        if (separator_.size() == 1) {
+            *room(1) = separator_.front();
+            ++used_;
+        } else {
+            addBytes(separator_);
+        }
+    }
     void endLine();
     // Room for `bytes` more bytes at the end of the block, which goes to the
     // file first when they would not fit.
-    char* room(qsizetype bytes);
+    char* room(qsizetype bytes) {
+        if (capacity_ - used_ < bytes) {
+            makeRoom(bytes);
+        }
+        return block_.get() + used_;
+    }
+    void makeRoom(qsizetype bytes);
     [[noreturn]] void refuseCharacter(Line line, std::size_t field, QStringView text, qsizetype at) const;
     void flush();
 
@@ -83,7 +97,8 @@ private:
     QByteArray separator_;
     std::unique_ptr<ByteSink> file_;
     QStringList names_;
-    QByteArray block_;
+    std::unique_ptr<char[]> block_;
+    qsizetype capacity_ = 0;
     qsizetype used_ = 0;
     std::vector<db::RowStore::Cell> cells_;
     std::int64_t records_ = 0;
