@@ -517,15 +517,37 @@ void ValueFormatter::appendTime(Out& out, const Parts& time) const {
 }
 
 template <typename Out>
-bool ValueFormatter::appendDateTime(FieldKind kind, std::string_view bytes, Out& out) const {
+bool ValueFormatter::appendDateTime(FieldKind kind, std::string_view bytes, Out& out, Utf8Memo* memo) const {
+    constexpr std::size_t kDateBytes = 10;  // "YYYY-MM-DD"
     Parts date;
     Parts time;
     std::size_t used = 0;
+    // The day of the value before, known to be a valid date, needs neither
+    // reading nor writing again.
+    const bool sameDay = memo != nullptr && kind != FieldKind::Time && !memo->day_.empty() &&
+                         bytes.substr(0, kDateBytes) == memo->day_;
+    const auto readDate = [&] { return sameDay || parseDate(bytes, date); };
+    const auto writeDate = [&] {
+        if constexpr (std::is_same_v<Out, Utf8Out>) {
+            if (sameDay) {
+                appendAscii(out, memo->text_);
+                return;
+            }
+            char* const start = out.at;
+            appendDate(out, date);
+            if (memo != nullptr) {
+                memo->day_.assign(bytes.substr(0, kDateBytes));
+                memo->text_.assign(start, out.at);
+            }
+        } else {
+            appendDate(out, date);
+        }
+    };
     if (kind == FieldKind::Date) {
-        if (bytes.size() != 10 || !parseDate(bytes, date)) {
+        if (bytes.size() != kDateBytes || !readDate()) {
             return false;
         }
-        appendDate(out, date);
+        writeDate();
         return true;
     }
     std::string_view zone;
@@ -535,17 +557,17 @@ bool ValueFormatter::appendDateTime(FieldKind kind, std::string_view bytes, Out&
         }
         zone = bytes.substr(used);
     } else {
-        if (!parseDate(bytes, date) || bytes.size() < 19 || bytes[10] != ' ' ||
-            !parseTime(bytes.substr(11), time, used)) {
+        if (bytes.size() < 19 || !readDate() || bytes[kDateBytes] != ' ' ||
+            !parseTime(bytes.substr(kDateBytes + 1), time, used)) {
             return false;
         }
-        zone = bytes.substr(11 + used);
+        zone = bytes.substr(kDateBytes + 1 + used);
     }
     if (!zone.empty() && !isZoneOffset(zone)) {
         return false;
     }
     if (kind != FieldKind::Time) {
-        appendDate(out, date);
+        writeDate();
         appendChar(out, ' ');
     }
     appendTime(out, time);
@@ -575,7 +597,7 @@ QString ValueFormatter::text(FieldKind kind, const RowStore::Cell& cell) const {
         case FieldKind::DateTime:
         case FieldKind::TimeStamp: {
             Utf16 out;
-            if (!appendDateTime(kind, bytes, out)) {
+            if (!appendDateTime(kind, bytes, out, nullptr)) {
                 return asStored(bytes);
             }
             return QStringView(out.constData(), out.size()).toString();
@@ -618,7 +640,7 @@ std::size_t ValueFormatter::utf8Room(FieldKind kind, std::size_t size) const noe
     }
 }
 
-char* ValueFormatter::writeUtf8(FieldKind kind, std::string_view bytes, char* out) const {
+char* ValueFormatter::writeUtf8(FieldKind kind, std::string_view bytes, char* out, Utf8Memo* memo) const {
     if (utf8Room(kind, bytes.size()) == 0) {
         return nullptr;
     }
@@ -628,7 +650,7 @@ char* ValueFormatter::writeUtf8(FieldKind kind, std::string_view bytes, char* ou
         case FieldKind::Time:
         case FieldKind::DateTime:
         case FieldKind::TimeStamp:
-            return appendDateTime(kind, bytes, utf8) ? utf8.at : nullptr;
+            return appendDateTime(kind, bytes, utf8, memo) ? utf8.at : nullptr;
         case FieldKind::Boolean:
             if (bytes == "1") {
                 appendAscii(utf8, "True");

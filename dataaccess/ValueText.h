@@ -101,8 +101,16 @@ public:
     // utf8Room() is the room it may take (0 for a kind it never writes), and
     // writeUtf8() writes the text from `out` on and gives its end, or nullptr
     // for a value that text() has to make (what it wrote then means nothing).
+    // A `memo`, one for each field and used with one formatter only, keeps
+    // the day last written: a field of timestamps often holds the same day
+    // record after record.
+    class Utf8Memo {
+        friend class ValueFormatter;
+        std::string day_;   // the value's first ten bytes, a valid date
+        std::string text_;  // its text
+    };
     std::size_t utf8Room(FieldKind kind, std::size_t size) const noexcept;
-    char* writeUtf8(FieldKind kind, std::string_view bytes, char* out) const;
+    char* writeUtf8(FieldKind kind, std::string_view bytes, char* out, Utf8Memo* memo = nullptr) const;
     // True when text() gives every value of `kind` as its bytes read as UTF-8
     // and nothing more, so that a writer of UTF-8 may take the bytes as they
     // are (where they are valid UTF-8).
@@ -122,7 +130,7 @@ private:
     // UTF-8); false, with nothing appended, when the value does not read as
     // its kind.
     template <typename Out>
-    bool appendDateTime(FieldKind kind, std::string_view bytes, Out& out) const;
+    bool appendDateTime(FieldKind kind, std::string_view bytes, Out& out, Utf8Memo* memo) const;
     template <typename Out>
     void appendDate(Out& out, const CompiledDateTimeFormat::Parts& date) const;
     template <typename Out>

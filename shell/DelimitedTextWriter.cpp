@@ -170,14 +170,14 @@ bool DelimitedTextWriter::addStoredText(std::string_view utf8) {
 
 // The formatter's UTF-8 goes straight into the block, where the two
 // replacements (which only shorten it) then take place.
-bool DelimitedTextWriter::addFormattedUtf8(db::FieldKind kind, std::string_view bytes,
+bool DelimitedTextWriter::addFormattedUtf8(std::size_t field, db::FieldKind kind, std::string_view bytes,
                                            const db::ValueFormatter& formatter) {
     const std::size_t most = formatter.utf8Room(kind, bytes.size());
     if (most == 0) {
         return false;
     }
     char* const begin = room(static_cast<qsizetype>(most));
-    char* const end = formatter.writeUtf8(kind, bytes, begin);
+    char* const end = formatter.writeUtf8(kind, bytes, begin, &memos_[field]);
     if (end == nullptr) {
         return false;
     }
@@ -229,6 +229,10 @@ void DelimitedTextWriter::writeRecord(const db::RowStore& rows, std::size_t row,
                                       const std::vector<db::Column>& columns,
                                       const db::ValueFormatter& formatter) {
     ++records_;
+    if (&formatter != memoFormatter_ || memos_.size() != columns.size()) {
+        memos_.assign(columns.size(), {});
+        memoFormatter_ = &formatter;
+    }
     cells_.resize(rows.columnCount());
     rows.cells(row, cells_.data());
     const bool utf8 = encoder_.isUtf8();
@@ -246,7 +250,7 @@ void DelimitedTextWriter::writeRecord(const db::RowStore& rows, std::size_t row,
                 if (addStoredText(cell.bytes)) {
                     continue;
                 }
-            } else if (addFormattedUtf8(kind, cell.bytes, formatter)) {
+            } else if (addFormattedUtf8(field, kind, cell.bytes, formatter)) {
                 continue;
             }
         }

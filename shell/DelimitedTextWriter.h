@@ -69,7 +69,8 @@ private:
 
     void addText(QString text, Line line, std::size_t field);
     bool addStoredText(std::string_view utf8);
-    bool addFormattedUtf8(db::FieldKind kind, std::string_view bytes, const db::ValueFormatter& formatter);
+    bool addFormattedUtf8(std::size_t field, db::FieldKind kind, std::string_view bytes,
+                          const db::ValueFormatter& formatter);
     void addBytes(QByteArrayView bytes);
     void addSeparator() {
         if (separator_.size() == 1) {
@@ -101,6 +102,9 @@ private:
     qsizetype capacity_ = 0;
     qsizetype used_ = 0;
     std::vector<db::RowStore::Cell> cells_;
+    // What the formatter keeps from record to record, a memo for each field.
+    std::vector<db::ValueFormatter::Utf8Memo> memos_;
+    const db::ValueFormatter* memoFormatter_ = nullptr;
     std::int64_t records_ = 0;
 };
 

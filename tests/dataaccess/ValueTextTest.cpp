@@ -87,6 +87,35 @@ TEST(ValueText, BinaryAsHexOrAMarkerAndBrokenUtf8Replaced) {
     EXPECT_TRUE(null.isNull());
 }
 
+// A writer keeps the day last written from value to value; what it writes
+// is the text all the same, whatever came before.
+TEST(ValueText, TheDayKeptFromTheValueBeforeChangesNothing) {
+    const std::pair<FieldKind, std::string_view> values[] = {
+        {FieldKind::DateTime, "2024-03-09 13:04:05"},    {FieldKind::DateTime, "2024-03-09 23:59:59.5"},
+        {FieldKind::DateTime, "2024-03-09 24:00:00"},    {FieldKind::DateTime, "2024-03-10 00:00:00"},
+        {FieldKind::DateTime, "2024-02-30 10:00:00"},    {FieldKind::DateTime, "2024-03-10 01:02:03+08"},
+        {FieldKind::Date, "2024-03-10"},                 {FieldKind::Date, "2024-03-10 BC"},
+        {FieldKind::TimeStamp, "2024-03-10 12:00:00 x"}, {FieldKind::Date, "2024-03-11"},
+        {FieldKind::DateTime, "2024-03-11"},             {FieldKind::DateTime, "2024-03-11 07:08:09"},
+    };
+    for (const QLocale& locale : {QLocale(QLocale::Chinese, QLocale::TraditionalChineseScript, QLocale::Taiwan),
+                                  QLocale(QLocale::English, QLocale::UnitedStates)}) {
+        const ValueFormatter formatter(locale);
+        ValueFormatter::Utf8Memo memo;
+        for (const auto& [kind, canonical] : values) {
+            std::string utf8(formatter.utf8Room(kind, canonical.size()), '\0');
+            const char* end = formatter.writeUtf8(kind, canonical, utf8.data(), &memo);
+            const std::string expected = formatter.text(kind, RowStore::Cell{false, canonical}).toStdString();
+            if (end == nullptr) {
+                EXPECT_EQ(expected, canonical) << "only a value shown as stored is left to text()";
+                continue;
+            }
+            EXPECT_EQ(std::string_view(utf8.data(), static_cast<std::size_t>(end - utf8.data())), expected)
+                << canonical;
+        }
+    }
+}
+
 TEST(ValueText, TimeZonePartsLeaveTheLongTimeFormat) {
     EXPECT_EQ(db::timeFormatWithoutZone("h:mm:ss AP t").toStdString(), "h:mm:ss AP");
     EXPECT_EQ(db::timeFormatWithoutZone("Bh:mm:ss [t]").toStdString(), "APh:mm:ss");
