@@ -348,6 +348,31 @@ std::optional<CompiledDateTimeFormat> CompiledDateTimeFormat::compile(const QStr
     compiled.amLower_ = text(locale.toString(QTime(1, 0), QStringLiteral("ap")));
     compiled.pmLower_ = text(locale.toString(QTime(13, 0), QStringLiteral("ap")));
     compiled.twelveHour_ = twelveHour;
+    // Writers of UTF-8 count on text without CR or tab (which they would
+    // have to replace); a locale that writes them is left to QLocale.
+    const auto breaksOrTabs = [](const Text& text) {
+        return text.utf8.find_first_of("\r\t") != std::string::npos;
+    };
+    for (const auto* names : {&compiled.monthShort_, &compiled.monthLong_}) {
+        if (std::any_of(names->begin(), names->end(), breaksOrTabs)) {
+            return std::nullopt;
+        }
+    }
+    for (const auto* names : {&compiled.dayShort_, &compiled.dayLong_}) {
+        if (std::any_of(names->begin(), names->end(), breaksOrTabs)) {
+            return std::nullopt;
+        }
+    }
+    for (const Text* text : {&compiled.amUpper_, &compiled.pmUpper_, &compiled.amLower_, &compiled.pmLower_}) {
+        if (breaksOrTabs(*text)) {
+            return std::nullopt;
+        }
+    }
+    for (const Piece& piece : compiled.pieces_) {
+        if (breaksOrTabs(piece.literal)) {
+            return std::nullopt;
+        }
+    }
     for (const Piece& piece : compiled.pieces_) {
         switch (piece.part) {
             case Part::Literal: compiled.maxUtf8Bytes_ += piece.literal.utf8.size(); break;
@@ -632,7 +657,10 @@ std::size_t ValueFormatter::utf8Room(FieldKind kind, std::size_t size) const noe
         case FieldKind::BCD:
         case FieldKind::FMTBcd:
         case FieldKind::Currency:
-            return pointIsDot_ ? 0 : size * std::max<std::size_t>(1, decimalPointUtf8_.size());
+            // A separator of CR or tab is for text() (and the writers' replacement).
+            return pointIsDot_ || decimalPointUtf8_.find_first_of("\r\t") != std::string::npos
+                       ? 0
+                       : size * std::max<std::size_t>(1, decimalPointUtf8_.size());
         case FieldKind::Boolean:
             return 5;  // "False"
         default:

@@ -101,6 +101,7 @@ public:
     // utf8Room() is the room it may take (0 for a kind it never writes), and
     // writeUtf8() writes the text from `out` on and gives its end, or nullptr
     // for a value that text() has to make (what it wrote then means nothing).
+    // What writeUtf8() writes never holds a CR or a tab.
     // A `memo`, one for each field and used with one formatter only, keeps
     // the day last written: a field of timestamps often holds the same day
     // record after record.

@@ -168,8 +168,8 @@ bool DelimitedTextWriter::addStoredText(std::string_view utf8) {
     return true;
 }
 
-// The formatter's UTF-8 goes straight into the block, where the two
-// replacements (which only shorten it) then take place.
+// The formatter's UTF-8 goes straight into the block; it holds nothing the
+// two replacements would change.
 bool DelimitedTextWriter::addFormattedUtf8(std::size_t field, db::FieldKind kind, std::string_view bytes,
                                            const db::ValueFormatter& formatter) {
     const std::size_t most = formatter.utf8Room(kind, bytes.size());
@@ -181,10 +181,7 @@ bool DelimitedTextWriter::addFormattedUtf8(std::size_t field, db::FieldKind kind
     if (end == nullptr) {
         return false;
     }
-    char* out = begin + (firstLineBreakOrTab(begin, end) - begin);
-    blankLineBreaksAndTabs(static_cast<const char*>(out), static_cast<const char*>(end),
-                           [&out](char c) { *out++ = c; });
-    used_ = out - block_.get();
+    used_ = end - block_.get();
     return true;
 }
 

@@ -17,7 +17,9 @@ QString textOf(const ValueFormatter& formatter, FieldKind kind, std::string_view
     std::string utf8(formatter.utf8Room(kind, canonical.size()), '\0');
     if (const char* end = formatter.writeUtf8(kind, canonical, utf8.data())) {
         EXPECT_LE(end - utf8.data(), static_cast<std::ptrdiff_t>(utf8.size())) << canonical;
-        EXPECT_EQ(std::string_view(utf8.data(), static_cast<std::size_t>(end - utf8.data())), text.toStdString()) << canonical;
+        const std::string_view written(utf8.data(), static_cast<std::size_t>(end - utf8.data()));
+        EXPECT_EQ(written, text.toStdString()) << canonical;
+        EXPECT_EQ(written.find_first_of("\r\t"), std::string_view::npos) << "writers take it as it is";
     }
     return text;
 }
