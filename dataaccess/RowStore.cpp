@@ -112,7 +112,7 @@ void RowStore::appendNull() {
     ++cellsInRow_;
 }
 
-void RowStore::append(std::string_view bytes) {
+void RowStore::appendInNewRoom(std::string_view bytes) {
     char* out = reserve(kMaxVarintBytes + bytes.size());
     const std::size_t header = writeVarint(out, std::uint64_t{bytes.size()} << 1);
     if (!bytes.empty()) {

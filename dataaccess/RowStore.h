@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string_view>
 #include <vector>
@@ -36,7 +37,21 @@ public:
 
     void beginRow();
     void appendNull();
-    void append(std::string_view bytes);
+    void append(std::string_view bytes) {
+        // Most cells are short and fit the last block: a one-byte header.
+        if (bytes.size() < kOneByteHeaderLimit && !blocks_.empty()) {
+            Block& last = blocks_.back();
+            if (last.capacity - last.used > bytes.size()) {
+                char* out = last.data.get() + last.used;
+                *out = static_cast<char>(bytes.size() << 1);
+                std::memcpy(out + 1, bytes.data(), bytes.size());
+                last.used += 1 + bytes.size();
+                ++cellsInRow_;
+                return;
+            }
+        }
+        appendInNewRoom(bytes);
+    }
     void endRow();  // throws std::logic_error unless exactly columnCount() cells came
     void discardRow() noexcept;
 
@@ -60,7 +75,11 @@ private:
         std::size_t used = 0;
     };
 
+    // Lengths below this take one byte of header (a varint of length << 1).
+    static constexpr std::size_t kOneByteHeaderLimit = 64;
+
     char* reserve(std::size_t bytes);
+    void appendInNewRoom(std::string_view bytes);
 
     std::size_t columnCount_ = 0;
     std::vector<Block> blocks_;

@@ -4,11 +4,14 @@
 #include <QLocale>
 #include <QString>
 #include <QTime>
+#include <QVarLengthArray>
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "dataaccess/FieldKind.h"
@@ -19,32 +22,50 @@ namespace tarnwell::db {
 // A locale's date or time format made ready once, so that each value costs no
 // reading of the format and no questions to the locale: the same text as
 // QLocale::toString(), for the formats it can make (digits 0 to 9, no time
-// zone or fraction); compile() gives nothing for any other.
+// zone or fraction); compile() gives nothing for any other. The text comes as
+// UTF-16 or, for writers of UTF-8, as UTF-8 without a detour through UTF-16.
 class CompiledDateTimeFormat {
 public:
     enum class For { Date, Time };
+    // A date or a time of day by its fields, which make a valid QDate or
+    // QTime; only those of the format's kind are read.
+    struct Parts {
+        int year = 1, month = 1, day = 1;
+        int hour = 0, minute = 0, second = 0, millisecond = 0;
+    };
+    using Utf16 = QVarLengthArray<char16_t, 96>;
 
     static std::optional<CompiledDateTimeFormat> compile(const QString& format, For what, const QLocale& locale);
 
-    void append(QString& out, QDate date) const;
-    void append(QString& out, QTime time) const;
+    void append(Utf16& out, const Parts& parts) const;
+    // The UTF-8 text from `out` on, which has room for maxUtf8Bytes(); the
+    // end of it.
+    char* write(char* out, const Parts& parts) const;
+    std::size_t maxUtf8Bytes() const noexcept { return maxUtf8Bytes_; }
 
 private:
     enum class Part : std::uint8_t {
         Literal, Day, Day2, DayShort, DayLong, Month, Month2, MonthShort, MonthLong, Year2, Year4,
         Hour, Hour2, Hour24, Hour24_2, Minute, Minute2, Second, Second2, AmPmUpper, AmPmLower,
     };
+    // A locale's text in both forms, made once.
+    struct Text {
+        QString utf16;
+        std::string utf8;
+    };
     struct Piece {
         Part part;
-        QString literal;
+        Text literal;
     };
 
-    void appendParts(QString& out, QDate date, QTime time) const;
+    template <typename Out>
+    void appendParts(Out& out, const Parts& parts) const;
 
     std::vector<Piece> pieces_;
-    std::array<QString, 12> monthShort_, monthLong_;
-    std::array<QString, 7> dayShort_, dayLong_;
-    QString amUpper_, pmUpper_, amLower_, pmLower_;
+    std::array<Text, 12> monthShort_, monthLong_;
+    std::array<Text, 7> dayShort_, dayLong_;
+    Text amUpper_, pmUpper_, amLower_, pmLower_;
+    std::size_t maxUtf8Bytes_ = 0;
     bool twelveHour_ = false;
 };
 
@@ -74,10 +95,30 @@ public:
     explicit ValueFormatter(const QLocale& locale = QLocale::system());
 
     QString text(FieldKind kind, const RowStore::Cell& cell) const;
+    // The same text as text() of a non-null cell, as UTF-8 straight into a
+    // writer's memory, for the kinds whose text is made here (dates, times,
+    // booleans, numbers in a locale whose decimal separator is not a point):
+    // utf8Room() is the room it may take (0 for a kind it never writes), and
+    // writeUtf8() writes the text from `out` on and gives its end, or nullptr
+    // for a value that text() has to make (what it wrote then means nothing).
+    // What writeUtf8() writes never holds a CR or a tab.
+    // A `memo`, one for each field and used with one formatter only, keeps
+    // the day last written: a field of timestamps often holds the same day
+    // record after record.
+    class Utf8Memo {
+        friend class ValueFormatter;
+        std::string day_;   // the value's first ten bytes, a valid date
+        std::string text_;  // its text
+    };
+    std::size_t utf8Room(FieldKind kind, std::size_t size) const noexcept;
+    char* writeUtf8(FieldKind kind, std::string_view bytes, char* out, Utf8Memo* memo = nullptr) const;
     // True when text() gives every value of `kind` as its bytes read as UTF-8
     // and nothing more, so that a writer of UTF-8 may take the bytes as they
     // are (where they are valid UTF-8).
-    bool showsAsStored(FieldKind kind) const noexcept;
+    bool showsAsStored(FieldKind kind) const noexcept {
+        const auto bit = static_cast<unsigned>(kind);
+        return bit < 64 ? ((storedKinds_ >> bit) & 1u) != 0 : kindShowsAsStored(kind);
+    }
 
     const QLocale& locale() const noexcept { return locale_; }
     // The Qt date and time formats in use (the time format already without
@@ -86,20 +127,27 @@ public:
     const QString& timeFormat() const noexcept { return timeFormat_; }
 
 private:
-    QString dateText(std::string_view bytes) const;
-    QString timeText(std::string_view bytes) const;
-    QString dateTimeText(std::string_view bytes) const;
+    // The text of a date, time or date-and-time value into `out` (UTF-16 or
+    // UTF-8); false, with nothing appended, when the value does not read as
+    // its kind.
+    template <typename Out>
+    bool appendDateTime(FieldKind kind, std::string_view bytes, Out& out, Utf8Memo* memo) const;
+    template <typename Out>
+    void appendDate(Out& out, const CompiledDateTimeFormat::Parts& date) const;
+    template <typename Out>
+    void appendTime(Out& out, const CompiledDateTimeFormat::Parts& time) const;
     QString numberText(std::string_view bytes) const;
-    QString formatted(QDate date) const;
-    void appendFormatted(QString& out, QTime time) const;
+    bool kindShowsAsStored(FieldKind kind) const noexcept;
 
     QLocale locale_;
     QString dateFormat_;
     QString timeFormat_;
     QString decimalPoint_;
+    std::string decimalPointUtf8_;
     bool pointIsDot_ = true;
     std::optional<CompiledDateTimeFormat> compiledDate_;
     std::optional<CompiledDateTimeFormat> compiledTime_;
+    std::uint64_t storedKinds_ = 0;  // bit k: showsAsStored(FieldKind k)
 };
 
 // A locale's long time format made fit to show a time of day: the time zone

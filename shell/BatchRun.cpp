@@ -8,9 +8,12 @@
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -18,6 +21,7 @@
 #include <pthread.h>
 #include <termios.h>
 #include <thread>
+#include <utility>
 #include <unistd.h>
 
 #include "connections/FormFont.h"
@@ -286,24 +290,51 @@ bool canAsk() { return ::isatty(STDIN_FILENO) == 1; }
 // --- Reading the result ----------------------------------------------------------------------
 
 // The records of an open result, packet by packet: only the packet being
-// written is held, so memory does not grow with the result.
+// written and the next one are held, so memory does not grow with the
+// result. The next packet is fetched on a thread of its own while the one
+// held is written, so that the engine's reading and the file's writing
+// overlap; the source is only ever in one thread's hands, handed over under
+// the lock.
 class ResultStream {
 public:
-    ResultStream(db::RowSource& source, Feedback& feedback)
-        : source_(source), feedback_(feedback), rows_(source.columns().size()) {}
+    // `cancel` stops a fetch under way, for a stream left before its end.
+    ResultStream(db::RowSource& source, Feedback& feedback, std::function<void()> cancel)
+        : source_(source),
+          feedback_(feedback),
+          cancel_(std::move(cancel)),
+          rows_(source.columns().size()),
+          next_(source.columns().size()) {
+        fetching_ = !source_.atEnd();
+        fetcher_ = std::thread([this] { fetchWhenAsked(); });
+    }
+    ~ResultStream() {
+        std::unique_lock lock(mutex_);
+        stopping_ = true;
+        changed_.notify_all();
+        // A fetch under way is stopped (again and again, as a cancel that
+        // comes just before the engine starts can be missed) rather than
+        // waited for: the result is being left.
+        while (fetching_) {
+            lock.unlock();
+            cancel_();
+            lock.lock();
+            changed_.wait_for(lock, std::chrono::milliseconds(50), [this] { return !fetching_; });
+        }
+        lock.unlock();
+        fetcher_.join();
+    }
+    ResultStream(const ResultStream&) = delete;
+    ResultStream& operator=(const ResultStream&) = delete;
 
     const std::vector<db::Column>& columns() const { return source_.columns(); }
 
-    // True once every record has been handed out; fetches the next packet
+    // True once every record has been handed out; takes the next packet
     // when the one held is used up.
     bool atEnd() {
         while (row_ >= rows_.rowCount()) {
-            if (source_.atEnd()) {
+            if (!takeNextPacket()) {
                 return true;
             }
-            rows_.clear();
-            row_ = 0;
-            fetched_ += static_cast<std::int64_t>(source_.fetch(rows_, kPacketRows));
             feedback_.setProgress(fetched_);
             feedback_.throwIfCanceled();
         }
@@ -319,12 +350,72 @@ public:
     std::int64_t delivered() const { return delivered_; }
 
 private:
+    // False at the end of the result; throws what the fetch threw.
+    bool takeNextPacket() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !fetching_; });
+        if (failure_) {
+            std::rethrow_exception(std::exchange(failure_, nullptr));
+        }
+        if (!packetReady_) {
+            return false;  // the last packet was taken already
+        }
+        packetReady_ = false;
+        std::swap(rows_, next_);
+        row_ = 0;
+        fetched_ += static_cast<std::int64_t>(rows_.rowCount());
+        if (!finished_) {
+            fetching_ = true;
+            changed_.notify_all();
+        }
+        return true;
+    }
+
+    void fetchWhenAsked() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return fetching_ || stopping_; });
+            if (!fetching_) {
+                return;
+            }
+            lock.unlock();
+            std::exception_ptr failure;
+            bool finished = false;
+            try {
+                next_.clear();
+                source_.fetch(next_, kPacketRows);
+                finished = source_.atEnd();
+            } catch (...) {
+                failure = std::current_exception();
+                finished = true;
+            }
+            lock.lock();
+            failure_ = failure;
+            finished_ = finished;
+            packetReady_ = !failure;
+            fetching_ = false;
+            changed_.notify_all();
+        }
+    }
+
     db::RowSource& source_;
     Feedback& feedback_;
+    std::function<void()> cancel_;
     db::RowStore rows_;
     std::size_t row_ = 0;
     std::int64_t fetched_ = 0;
     std::int64_t delivered_ = 0;
+
+    // What the fetching thread works on, and the lock it is handed over by.
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    db::RowStore next_;
+    bool fetching_ = false;
+    bool packetReady_ = false;
+    bool finished_ = false;
+    bool stopping_ = false;
+    std::exception_ptr failure_;
+    std::thread fetcher_;
 };
 
 // The report's records from the stream, which goes one way only: one report
@@ -590,7 +681,7 @@ int runStatement(Engine& engine, const QString& sql, const BatchOptions& options
             reportRowsAffected(started, engine.statement->rowsAffected(), clock.elapsed());
             return kBatchDone;
         }
-        ResultStream stream(*engine.statement, progress);
+        ResultStream stream(*engine.statement, progress, engine.cancel);
         writeResult(stream, options, progress);
         progress.finish();
     } catch (const db::DbError& error) {

@@ -2,6 +2,7 @@
 
 #include "dataaccess/ClientDataSet.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace tarnwell {
@@ -41,6 +42,48 @@ const Char* firstLineBreakOrTab(const Char* in, const Char* end) {
     return in;
 }
 
+// Whether a word of eight bytes is all ASCII other than CR and tab: valid
+// UTF-8 that needs no replacement, as most values are.
+bool isPlainWord(std::uint64_t word) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101u;
+    constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+    const std::uint64_t cr = word ^ (kOnes * '\r');
+    const std::uint64_t tab = word ^ (kOnes * '\t');
+    // A byte of cr or tab is 0 where the word has that character.
+    return ((word | ((cr - kOnes) & ~cr) | ((tab - kOnes) & ~tab)) & kHighBits) == 0;
+}
+
+bool isPlainByte(char c) { return static_cast<unsigned char>(c) < 0x80 && c != '\r' && c != '\t'; }
+
+// Copies `size` bytes to `out` if they are all plain (see above), eight at a
+// time; false when they are not, with `out` then holding nothing of use.
+bool copyPlainAscii(const char* in, std::size_t size, char* out) {
+    std::uint64_t word;
+    if (size < sizeof word) {
+        for (std::size_t i = 0; i < size; ++i) {
+            if (!isPlainByte(in[i])) {
+                return false;
+            }
+            out[i] = in[i];
+        }
+        return true;
+    }
+    for (std::size_t at = 0; at < size - sizeof word; at += sizeof word) {
+        std::memcpy(&word, in + at, sizeof word);
+        if (!isPlainWord(word)) {
+            return false;
+        }
+        std::memcpy(out + at, &word, sizeof word);
+    }
+    // The last eight bytes, which may overlap those already copied.
+    std::memcpy(&word, in + size - sizeof word, sizeof word);
+    if (!isPlainWord(word)) {
+        return false;
+    }
+    std::memcpy(out + size - sizeof word, &word, sizeof word);
+    return true;
+}
+
 }  // namespace
 
 DelimitedTextWriter::DelimitedTextWriter(const QString& path, const QString& separator,
@@ -65,17 +108,16 @@ void DelimitedTextWriter::prepareEncoding(const QString& separator) {
         throw saveError(path_, QStringLiteral("分隔符號的 %1 無法以 %2 編碼儲存")
                                    .arg(describeCharacter(separator, at), encoder_.name()));
     }
-    block_.resize(kBlockBytes + 64 * 1024);
+    capacity_ = kBlockBytes + 64 * 1024;
+    block_ = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(capacity_));
 }
 
-char* DelimitedTextWriter::room(qsizetype bytes) {
-    if (used_ + bytes > block_.size()) {
-        flush();
-        if (bytes > block_.size()) {
-            block_.resize(bytes);
-        }
+void DelimitedTextWriter::makeRoom(qsizetype bytes) {
+    flush();
+    if (bytes > capacity_) {
+        block_ = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(bytes));
+        capacity_ = bytes;
     }
-    return block_.data() + used_;
 }
 
 void DelimitedTextWriter::addBytes(QByteArrayView bytes) {
@@ -99,31 +141,55 @@ void DelimitedTextWriter::addText(QString text, Line line, std::size_t field) {
     if (const qsizetype at = encoder_.write(text, out); at >= 0) {
         refuseCharacter(line, field, text, at);
     }
-    used_ = out - block_.data();
+    used_ = out - block_.get();
 }
 
 // Text that is its own bytes in UTF-8 goes to a UTF-8 file as it is, but for
 // the two replacements; false, with nothing added, for bytes that are not
 // valid UTF-8 (the formatter's text then shows what stands for them).
 bool DelimitedTextWriter::addStoredText(std::string_view utf8) {
-    if (!QByteArrayView(utf8.data(), static_cast<qsizetype>(utf8.size())).isValidUtf8()) {
-        return false;
-    }
     const char* begin = utf8.data();
     const char* end = begin + utf8.size();
     char* out = room(static_cast<qsizetype>(utf8.size()));
+    if (copyPlainAscii(begin, utf8.size(), out)) {
+        used_ += static_cast<qsizetype>(utf8.size());
+        return true;
+    }
+    if (!QByteArrayView(begin, end).isValidUtf8()) {
+        return false;
+    }
     const char* first = firstLineBreakOrTab(begin, end);
     std::memcpy(out, begin, static_cast<std::size_t>(first - begin));
     out += first - begin;
     if (first != end) {
         blankLineBreaksAndTabs(first, end, [&out](char c) { *out++ = c; });
     }
-    used_ = out - block_.data();
+    used_ = out - block_.get();
+    return true;
+}
+
+// The formatter's UTF-8 goes straight into the block; it holds nothing the
+// two replacements would change.
+bool DelimitedTextWriter::addFormattedUtf8(std::size_t field, db::FieldKind kind, std::string_view bytes,
+                                           const db::ValueFormatter& formatter) {
+    const std::size_t most = formatter.utf8Room(kind, bytes.size());
+    if (most == 0) {
+        return false;
+    }
+    char* const begin = room(static_cast<qsizetype>(most));
+    char* const end = formatter.writeUtf8(kind, bytes, begin, &memos_[field]);
+    if (end == nullptr) {
+        return false;
+    }
+    used_ = end - block_.get();
     return true;
 }
 
 void DelimitedTextWriter::endLine() {
-    addBytes("\r\n");
+    char* out = room(2);
+    out[0] = '\r';
+    out[1] = '\n';
+    used_ += 2;
     if (used_ >= kBlockBytes) {
         flush();
     }
@@ -141,7 +207,7 @@ void DelimitedTextWriter::refuseCharacter(Line line, std::size_t field, QStringV
 }
 
 void DelimitedTextWriter::flush() {
-    file_->write(QByteArrayView(block_.constData(), used_));
+    file_->write(QByteArrayView(block_.get(), used_));
     used_ = 0;
 }
 
@@ -160,19 +226,30 @@ void DelimitedTextWriter::writeRecord(const db::RowStore& rows, std::size_t row,
                                       const std::vector<db::Column>& columns,
                                       const db::ValueFormatter& formatter) {
     ++records_;
+    if (&formatter != memoFormatter_ || memos_.size() != columns.size()) {
+        memos_.assign(columns.size(), {});
+        memoFormatter_ = &formatter;
+    }
     cells_.resize(rows.columnCount());
     rows.cells(row, cells_.data());
+    const bool utf8 = encoder_.isUtf8();
     for (std::size_t field = 0; field < columns.size(); ++field) {
         if (field > 0) {
-            addBytes(separator_);
+            addSeparator();
         }
         const db::RowStore::Cell& cell = cells_[field];
         if (cell.isNull) {
             continue;
         }
         const db::FieldKind kind = columns[field].kind;
-        if (encoder_.isUtf8() && formatter.showsAsStored(kind) && addStoredText(cell.bytes)) {
-            continue;
+        if (utf8) {
+            if (formatter.showsAsStored(kind)) {
+                if (addStoredText(cell.bytes)) {
+                    continue;
+                }
+            } else if (addFormattedUtf8(field, kind, cell.bytes, formatter)) {
+                continue;
+            }
         }
         addText(formatter.text(kind, cell), Line::Record, field);
     }

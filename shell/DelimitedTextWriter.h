@@ -69,11 +69,27 @@ private:
 
     void addText(QString text, Line line, std::size_t field);
     bool addStoredText(std::string_view utf8);
+    bool addFormattedUtf8(std::size_t field, db::FieldKind kind, std::string_view bytes,
+                          const db::ValueFormatter& formatter);
     void addBytes(QByteArrayView bytes);
+    void addSeparator() {
+        if (separator_.size() == 1) {
+            *room(1) = separator_.front();
+            ++used_;
+        } else {
+            addBytes(separator_);
+        }
+    }
     void endLine();
     // Room for `bytes` more bytes at the end of the block, which goes to the
     // file first when they would not fit.
-    char* room(qsizetype bytes);
+    char* room(qsizetype bytes) {
+        if (capacity_ - used_ < bytes) {
+            makeRoom(bytes);
+        }
+        return block_.get() + used_;
+    }
+    void makeRoom(qsizetype bytes);
     [[noreturn]] void refuseCharacter(Line line, std::size_t field, QStringView text, qsizetype at) const;
     void flush();
 
@@ -82,9 +98,13 @@ private:
     QByteArray separator_;
     std::unique_ptr<ByteSink> file_;
     QStringList names_;
-    QByteArray block_;
+    std::unique_ptr<char[]> block_;
+    qsizetype capacity_ = 0;
     qsizetype used_ = 0;
     std::vector<db::RowStore::Cell> cells_;
+    // What the formatter keeps from record to record, a memo for each field.
+    std::vector<db::ValueFormatter::Utf8Memo> memos_;
+    const db::ValueFormatter* memoFormatter_ = nullptr;
     std::int64_t records_ = 0;
 };
 

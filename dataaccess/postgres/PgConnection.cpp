@@ -413,12 +413,14 @@ std::size_t PgCursor::appendRows(RowStore& rows, const PGresult* result) {
         rows.beginRow();
         try {
             for (int column = 0; column < columnCount; ++column) {
-                if (PQgetisnull(result, row, column)) {
+                // Only an empty value can be a null: libpq gives a null a
+                // length of 0.
+                const int length = PQgetlength(result, row, column);
+                if (length == 0 && PQgetisnull(result, row, column)) {
                     rows.appendNull();
                     continue;
                 }
-                const std::string_view text(PQgetvalue(result, row, column),
-                                            static_cast<std::size_t>(PQgetlength(result, row, column)));
+                const std::string_view text(PQgetvalue(result, row, column), static_cast<std::size_t>(length));
                 pg::appendCell(rows, conversions_[static_cast<std::size_t>(column)], text, scratch_);
             }
             rows.endRow();

@@ -10,8 +10,22 @@ using db::FieldKind;
 using db::RowStore;
 using db::ValueFormatter;
 
+// The text, checked against the UTF-8 that writers take without a QString:
+// wherever the formatter makes that, it is the same text.
+QString textOf(const ValueFormatter& formatter, FieldKind kind, std::string_view canonical) {
+    const QString text = formatter.text(kind, RowStore::Cell{false, canonical});
+    std::string utf8(formatter.utf8Room(kind, canonical.size()), '\0');
+    if (const char* end = formatter.writeUtf8(kind, canonical, utf8.data())) {
+        EXPECT_LE(end - utf8.data(), static_cast<std::ptrdiff_t>(utf8.size())) << canonical;
+        const std::string_view written(utf8.data(), static_cast<std::size_t>(end - utf8.data()));
+        EXPECT_EQ(written, text.toStdString()) << canonical;
+        EXPECT_EQ(written.find_first_of("\r\t"), std::string_view::npos) << "writers take it as it is";
+    }
+    return text;
+}
+
 std::string shown(const ValueFormatter& formatter, FieldKind kind, std::string_view canonical) {
-    return formatter.text(kind, RowStore::Cell{false, canonical}).toStdString();
+    return textOf(formatter, kind, canonical).toStdString();
 }
 
 TEST(ValueText, TaiwanLocaleShowsDatesTimesAndDayPeriods) {
@@ -75,6 +89,35 @@ TEST(ValueText, BinaryAsHexOrAMarkerAndBrokenUtf8Replaced) {
     EXPECT_TRUE(null.isNull());
 }
 
+// A writer keeps the day last written from value to value; what it writes
+// is the text all the same, whatever came before.
+TEST(ValueText, TheDayKeptFromTheValueBeforeChangesNothing) {
+    const std::pair<FieldKind, std::string_view> values[] = {
+        {FieldKind::DateTime, "2024-03-09 13:04:05"},    {FieldKind::DateTime, "2024-03-09 23:59:59.5"},
+        {FieldKind::DateTime, "2024-03-09 24:00:00"},    {FieldKind::DateTime, "2024-03-10 00:00:00"},
+        {FieldKind::DateTime, "2024-02-30 10:00:00"},    {FieldKind::DateTime, "2024-03-10 01:02:03+08"},
+        {FieldKind::Date, "2024-03-10"},                 {FieldKind::Date, "2024-03-10 BC"},
+        {FieldKind::TimeStamp, "2024-03-10 12:00:00 x"}, {FieldKind::Date, "2024-03-11"},
+        {FieldKind::DateTime, "2024-03-11"},             {FieldKind::DateTime, "2024-03-11 07:08:09"},
+    };
+    for (const QLocale& locale : {QLocale(QLocale::Chinese, QLocale::TraditionalChineseScript, QLocale::Taiwan),
+                                  QLocale(QLocale::English, QLocale::UnitedStates)}) {
+        const ValueFormatter formatter(locale);
+        ValueFormatter::Utf8Memo memo;
+        for (const auto& [kind, canonical] : values) {
+            std::string utf8(formatter.utf8Room(kind, canonical.size()), '\0');
+            const char* end = formatter.writeUtf8(kind, canonical, utf8.data(), &memo);
+            const std::string expected = formatter.text(kind, RowStore::Cell{false, canonical}).toStdString();
+            if (end == nullptr) {
+                EXPECT_EQ(expected, canonical) << "only a value shown as stored is left to text()";
+                continue;
+            }
+            EXPECT_EQ(std::string_view(utf8.data(), static_cast<std::size_t>(end - utf8.data())), expected)
+                << canonical;
+        }
+    }
+}
+
 TEST(ValueText, TimeZonePartsLeaveTheLongTimeFormat) {
     EXPECT_EQ(db::timeFormatWithoutZone("h:mm:ss AP t").toStdString(), "h:mm:ss AP");
     EXPECT_EQ(db::timeFormatWithoutZone("Bh:mm:ss [t]").toStdString(), "APh:mm:ss");
@@ -107,14 +150,14 @@ TEST(ValueText, DatesAndTimesReadAsQLocaleWritesThem) {
         for (QDate date(1999, 12, 25); date < QDate(2001, 1, 8); date = date.addDays(1)) {
             const std::string canonical = date.toString(Qt::ISODate).toStdString();
             const QString expected = locale.toString(date, formatter.dateFormat());
-            ASSERT_EQ(formatter.text(FieldKind::Date, RowStore::Cell{false, canonical}), expected)
+            ASSERT_EQ(textOf(formatter, FieldKind::Date, canonical), expected)
                 << name << " " << canonical;
         }
         for (int second = 0; second < 24 * 3600; second += 37) {
             const QTime time = QTime(0, 0).addSecs(second);
             const std::string canonical = time.toString(Qt::ISODate).toStdString();
             const QString expected = locale.toString(time, formatter.timeFormat());
-            ASSERT_EQ(formatter.text(FieldKind::Time, RowStore::Cell{false, canonical}), expected)
+            ASSERT_EQ(textOf(formatter, FieldKind::Time, canonical), expected)
                 << name << " " << canonical;
         }
         EXPECT_EQ(shown(formatter, FieldKind::DateTime, "0987-06-05 00:30:00"),

@@ -141,7 +141,11 @@ TEST_F(TextExportTest, valuesAreTheGridsTextWithCrLfAndTabsBlankedAndNothingQuot
             "INSERT INTO v VALUES ('x' || char(13, 10) || 'y', 'p' || char(9) || 'q', 1.5, '2024-03-05', NULL, NULL);"
             "INSERT INTO v VALUES ('cr' || char(13) || 'only', 'lf' || char(10) || 'only', NULL, NULL, 'a,b', NULL);"
             "INSERT INTO v VALUES (char(13, 13, 10), char(13, 10, 9), NULL, NULL, ' padded ', "
-            "CAST(X'41FF42' AS TEXT))");
+            "CAST(X'41FF42' AS TEXT));"
+            // Longer values: a CR LF across the first eight bytes and the
+            // next, a tab as the very last byte, one in the last few bytes.
+            "INSERT INTO v VALUES ('0123456' || char(13, 10) || '9abcdef', 'abcdefghijklmno' || char(9), "
+            "NULL, NULL, 'abcdefghij' || char(9) || 'k', '長' || char(9) || 'wider')");
     run(*window, QStringLiteral("SELECT * FROM v"));
     exportCsv(QStringLiteral("values.CSV"));
     // Bytes that are not UTF-8 come out as the grid shows them.
@@ -149,7 +153,8 @@ TEST_F(TextExportTest, valuesAreTheGridsTextWithCrLfAndTabsBlankedAndNothingQuot
     const QString expected = QStringLiteral("a,b,amount,day,e,f\r\n") +
                              QStringLiteral("x y,p q,%1,%2,,\r\n").arg(gridText(0, 2), gridText(0, 3)) +
                              QStringLiteral("cr\ronly,lf\nonly,,,a,b,\r\n") +
-                             QStringLiteral("\r ,  ,,, padded ,A\uFFFDB\r\n");
+                             QStringLiteral("\r ,  ,,, padded ,A\uFFFDB\r\n") +
+                             QStringLiteral("0123456 9abcdef,abcdefghijklmno ,,,abcdefghij k,長 wider\r\n");
     EXPECT_EQ(bytesOf("values.CSV"), expected.toUtf8());
     EXPECT_FALSE(gridText(0, 2).isEmpty());
     EXPECT_FALSE(gridText(0, 3).isEmpty());

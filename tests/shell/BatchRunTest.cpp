@@ -429,6 +429,24 @@ TEST_F(BatchRunTest, aWrongPasswordIsTheServersWords) {
     EXPECT_EQ(string.out, "answer\r\n42\r\n");
 }
 
+TEST_F(BatchRunTest, aReportOfSomeRecordsStopsTheStatementRatherThanWaitingForIt) {
+    TARNWELL_REQUIRE_PG(server);
+    (void)server;
+    // The first packets come at once (the filler fills the server's send
+    // buffer past them); then each row would take an hour, which the next
+    // packet, already asked for while the report is written, waits for.
+    const QString slow = sqlFile(
+        "SELECT g, repeat('x', 100) AS filler, CASE WHEN g > 2500 THEN pg_sleep(3600)::text END AS late "
+        "FROM generate_series(1, 5000) g");
+    const ProgramRun run = tarnwell(QStringList{"--run", slow} + on(kPg) +
+                                        QStringList{"--pdf", out("first.pdf"), "--records", "3"},
+                                    {}, passwordFor(kPg));
+    EXPECT_EQ(run.status, QProcess::NormalExit);
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QString text = outputOf(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), out("first.pdf"), "-"});
+    EXPECT_TRUE(text.contains(QStringLiteral("xxxxxxxx"))) << text.toStdString();
+}
+
 TEST_F(BatchRunTest, aFailureHalfWayKeepsTheExistingFileAndLeavesNothingElse) {
     // Row 5000 fails in the engine, after the first packets were written.
     const QString failing = sqlFile(
