@@ -44,7 +44,9 @@ public:
             if (last.capacity - last.used > bytes.size()) {
                 char* out = last.data.get() + last.used;
                 *out = static_cast<char>(bytes.size() << 1);
-                std::memcpy(out + 1, bytes.data(), bytes.size());
+                if (!bytes.empty()) {  // an empty view may hold no pointer at all
+                    std::memcpy(out + 1, bytes.data(), bytes.size());
+                }
                 last.used += 1 + bytes.size();
                 ++cellsInRow_;
                 return;

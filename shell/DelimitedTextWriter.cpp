@@ -121,6 +121,9 @@ void DelimitedTextWriter::makeRoom(qsizetype bytes) {
 }
 
 void DelimitedTextWriter::addBytes(QByteArrayView bytes) {
+    if (bytes.isEmpty()) {
+        return;  // an empty separator may be a view of no memory at all
+    }
     std::memcpy(room(bytes.size()), bytes.data(), static_cast<std::size_t>(bytes.size()));
     used_ += bytes.size();
 }
