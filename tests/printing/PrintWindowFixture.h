@@ -13,15 +13,8 @@
 
 namespace tarnwell::test {
 
-class PrintWindowFixture : public QueryWindowTest {
+class PrintWindowFixture : public LocalWindowTest {
 protected:
-    void SetUp() override {
-        QueryWindowTest::SetUp();
-        registerLocal();
-        window = openWindowOn("BDE", "LOCAL");
-        ASSERT_NE(window, nullptr);
-    }
-
     // Presses the print button; while the print window is up (it is modal),
     // runs `body` on it and then ends it with "結束". Whether a window came up.
     bool whilePrinting(const std::function<void(TfrmPrint&)>& body) {
@@ -47,8 +40,6 @@ protected:
         child<QToolButton>(*window, "ToolButton5")->click();
         return shown;
     }
-
-    TfrmQueryEditor* window = nullptr;
 };
 
 }  // namespace tarnwell::test

@@ -222,4 +222,17 @@ protected:
     std::unique_ptr<TfrmMain> main;
 };
 
+// A query window already open on the SQLite alias.
+class LocalWindowTest : public QueryWindowTest {
+protected:
+    void SetUp() override {
+        QueryWindowTest::SetUp();
+        registerLocal();
+        window = openWindowOn("BDE", kLocal);
+        ASSERT_NE(window, nullptr);
+    }
+
+    TfrmQueryEditor* window = nullptr;
+};
+
 }  // namespace tarnwell::test

@@ -34,15 +34,8 @@ namespace {
 const QString kTwoHundredFifty = QStringLiteral(
     "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 250) SELECT n FROM c");
 
-class ResultGridTest : public QueryWindowTest {
+class ResultGridTest : public LocalWindowTest {
 protected:
-    void SetUp() override {
-        QueryWindowTest::SetUp();
-        registerLocal();
-        window = openWindowOn("BDE", "LOCAL");
-        ASSERT_NE(window, nullptr);
-    }
-
     void press(const char* button) { child<QToolButton>(*window, button)->click(); }
     int count() const { return static_cast<int>(window->CDS1().recordCount()); }
     // Moves with the next button until the dataset has to fetch.
@@ -52,8 +45,6 @@ protected:
             press("SpeedButton4");
         }
     }
-
-    TfrmQueryEditor* window = nullptr;
 };
 
 TEST_F(ResultGridTest, packetsOfAHundredGiveCountsOf100Then200Then250) {
