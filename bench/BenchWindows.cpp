@@ -12,10 +12,10 @@
 #include "dataaccess/Session.h"
 #include "query/MemoText.h"
 #include "query/UQueryEditor.h"
+#include "session/Workspace.h"
 #include "shell/Application.h"
-#include "shell/Fonts.h"
 #include "shell/UMain.h"
-#include "shell/Workspace.h"
+#include "ui/Fonts.h"
 
 namespace tarnwell::bench {
 

@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "BenchSupport.h"
-#include "shell/Prompt.h"
+#include "ui/Prompt.h"
 
 namespace tarnwell {
 class Application;

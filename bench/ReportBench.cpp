@@ -44,16 +44,16 @@
 #include "dataaccess/Database.h"
 #include "dataaccess/Query.h"
 #include "dataaccess/Session.h"
-#include "printing/ReportDocument.h"
 #include "printing/ReportPreview.h"
 #include "printing/UPrint.h"
 #include "printing/UReport.h"
 #include "query/MemoText.h"
-#include "query/QueryWidgets.h"
 #include "query/UQueryEditor.h"
+#include "report/ReportDocument.h"
+#include "session/Workspace.h"
 #include "shell/Application.h"
 #include "shell/UMain.h"
-#include "shell/Workspace.h"
+#include "ui/Controls.h"
 
 namespace tarnwell::bench {
 

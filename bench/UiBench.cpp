@@ -39,9 +39,9 @@
 #include "query/MemoText.h"
 #include "query/ResultGridModel.h"
 #include "query/UQueryEditor.h"
+#include "session/Workspace.h"
 #include "shell/Application.h"
 #include "shell/UMain.h"
-#include "shell/Workspace.h"
 
 namespace tarnwell::bench {
 

@@ -16,12 +16,12 @@
 #include "connections/UConnectEditor.h"
 #include "dataaccess/AdoConnection.h"
 #include "dataaccess/ConnectionString.h"
-#include "dataaccess/DbError.h"
 #include "dataaccess/DataLink.h"
+#include "dataaccess/DbError.h"
 #include "dataaccess/Paths.h"
-#include "shell/ConnectionRegistry.h"
-#include "shell/Prompt.h"
-#include "shell/Workspace.h"
+#include "session/ConnectionRegistry.h"
+#include "session/Workspace.h"
+#include "ui/Prompt.h"
 #include "ui_AdoConEd.h"
 
 namespace tarnwell {

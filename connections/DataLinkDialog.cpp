@@ -17,7 +17,7 @@
 #include "dataaccess/ParamList.h"
 #include "dataaccess/Paths.h"
 #include "dataaccess/odbc/OdbcConnection.h"
-#include "shell/Prompt.h"
+#include "ui/Prompt.h"
 #include "ui_DataLinkDialog.h"
 
 namespace tarnwell {

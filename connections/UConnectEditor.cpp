@@ -11,14 +11,14 @@
 #include <QPointer>
 #include <QTreeWidgetItem>
 
-#include "connections/FormFont.h"
 #include "connections/UParmViewer.h"
 #include "connections/UPasswd.h"
 #include "dataaccess/Database.h"
 #include "dataaccess/Session.h"
+#include "session/Workspace.h"
 #include "shell/Application.h"
-#include "shell/Prompt.h"
-#include "shell/Workspace.h"
+#include "ui/FormFont.h"
+#include "ui/Prompt.h"
 #include "ui_UConnectEditor.h"
 
 namespace tarnwell {

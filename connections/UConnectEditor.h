@@ -4,7 +4,7 @@
 #include <memory>
 #include <optional>
 
-#include "shell/WindowStyle.h"
+#include "ui/WindowStyle.h"
 
 class QLineEdit;
 class QMdiArea;

@@ -8,12 +8,12 @@
 #include <QShowEvent>
 #include <QTreeWidgetItem>
 
-#include "connections/FormFont.h"
 #include "connections/UConnectEditor.h"
 #include "dataaccess/Database.h"
 #include "dataaccess/Session.h"
-#include "shell/WindowStyle.h"
-#include "shell/Workspace.h"
+#include "session/Workspace.h"
+#include "ui/FormFont.h"
+#include "ui/WindowStyle.h"
 #include "ui_UParmViewer.h"
 
 namespace tarnwell {

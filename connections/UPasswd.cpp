@@ -6,8 +6,8 @@
 #include <QShowEvent>
 #include <QStyle>
 
-#include "connections/FormFont.h"
 #include "dataaccess/Database.h"
+#include "ui/FormFont.h"
 #include "ui_UPasswd.h"
 
 namespace tarnwell {

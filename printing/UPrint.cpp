@@ -18,16 +18,16 @@
 #include <QShowEvent>
 #include <QStyledItemDelegate>
 
-#include "connections/FormFont.h"
 #include "dataaccess/ClientDataSet.h"
-#include "printing/ReportListing.h"
 #include "printing/ReportPreview.h"
 #include "printing/UReport.h"
-#include "query/QueryWidgets.h"
+#include "report/ReportListing.h"
 #include "shell/Application.h"
-#include "shell/ProgressFeedback.h"
-#include "shell/Prompt.h"
-#include "shell/WindowStyle.h"
+#include "ui/Controls.h"
+#include "ui/FormFont.h"
+#include "ui/ProgressFeedback.h"
+#include "ui/Prompt.h"
+#include "ui/WindowStyle.h"
 #include "ui_UPrint.h"
 
 namespace tarnwell {

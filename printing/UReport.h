@@ -4,8 +4,8 @@
 #include <QWidget>
 #include <memory>
 
-#include "printing/ReportEngine.h"
-#include "printing/ReportListing.h"
+#include "report/ReportEngine.h"
+#include "report/ReportListing.h"
 
 namespace tarnwell {
 

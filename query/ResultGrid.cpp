@@ -12,7 +12,7 @@
 
 #include "dataaccess/ClientDataSet.h"
 #include "query/ResultGridModel.h"
-#include "shell/Prompt.h"
+#include "ui/Prompt.h"
 
 namespace tarnwell {
 

@@ -10,10 +10,10 @@
 #include "dataaccess/FieldKind.h"
 #include "dataaccess/RowStore.h"
 #include "dataaccess/ValueText.h"
+#include "output/Feedback.h"
+#include "output/SpreadsheetAutomation.h"
 #include "query/UQueryEditor.h"
-#include "shell/Feedback.h"
-#include "shell/Prompt.h"
-#include "shell/SpreadsheetAutomation.h"
+#include "ui/Prompt.h"
 
 namespace tarnwell {
 

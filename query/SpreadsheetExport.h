@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "dataaccess/Column.h"
-#include "shell/SpreadsheetAutomation.h"
+#include "output/SpreadsheetAutomation.h"
 
 namespace tarnwell {
 

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "query/UQueryThread.h"
-#include "shell/WindowStyle.h"
+#include "ui/WindowStyle.h"
 
 class QAbstractButton;
 class QComboBox;

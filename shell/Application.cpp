@@ -5,8 +5,8 @@
 #include <QTranslator>
 #include <exception>
 
-#include "shell/Feedback.h"
-#include "shell/Prompt.h"
+#include "output/Feedback.h"
+#include "ui/Prompt.h"
 
 // The resources live in a static library; nothing would pull them in.
 static void loadResources() { Q_INIT_RESOURCE(tarnwell); }

@@ -19,11 +19,11 @@
 #include "connections/AdoConEd.h"
 #include "connections/UConnectEditor.h"
 #include "connections/UParmViewer.h"
+#include "output/DelimitedTextWriter.h"
 #include "query/UQueryEditor.h"
-#include "shell/DelimitedTextWriter.h"
-#include "shell/ProgressFeedback.h"
-#include "shell/Prompt.h"
-#include "shell/WindowStyle.h"
+#include "ui/ProgressFeedback.h"
+#include "ui/Prompt.h"
+#include "ui/WindowStyle.h"
 #include "ui_UMain.h"
 
 namespace tarnwell {

@@ -8,8 +8,8 @@
 #include <memory>
 #include <optional>
 
-#include "shell/ConnectionRegistry.h"
-#include "shell/Workspace.h"
+#include "session/ConnectionRegistry.h"
+#include "session/Workspace.h"
 
 namespace tarnwell::db {
 class AdoConnection;

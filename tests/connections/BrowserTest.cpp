@@ -11,7 +11,7 @@
 
 #include "BrowserTestSupport.h"
 #include "connections/UParmViewer.h"
-#include "shell/WindowStyle.h"
+#include "ui/WindowStyle.h"
 
 namespace tarnwell::test {
 namespace {

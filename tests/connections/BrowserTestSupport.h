@@ -24,8 +24,8 @@
 #include "connections/UPasswd.h"
 #include "dataaccess/Database.h"
 #include "dataaccess/Session.h"
+#include "session/Workspace.h"
 #include "shell/UMain.h"
-#include "shell/Workspace.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestEnvironment.h"
 

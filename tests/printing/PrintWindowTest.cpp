@@ -18,7 +18,7 @@
 #include <QWindow>
 
 #include "printing/UPrint.h"
-#include "query/QueryWidgets.h"
+#include "ui/Controls.h"
 
 namespace tarnwell::test {
 namespace {

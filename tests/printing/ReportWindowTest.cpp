@@ -16,9 +16,9 @@
 #include <map>
 
 #include "ReportTestSupport.h"
-#include "printing/ReportDocument.h"
 #include "printing/ReportPreview.h"
 #include "printing/UReport.h"
+#include "report/ReportDocument.h"
 
 namespace tarnwell::test {
 namespace {

@@ -28,13 +28,13 @@
 #include "dataaccess/Query.h"
 #include "dataaccess/Session.h"
 #include "query/MemoText.h"
-#include "query/QueryWidgets.h"
 #include "query/UQueryEditor.h"
 #include "query/UQueryThread.h"
+#include "session/Workspace.h"
 #include "shell/UMain.h"
-#include "shell/Workspace.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestEnvironment.h"
+#include "ui/Controls.h"
 
 namespace tarnwell::test {
 

@@ -12,8 +12,8 @@
 #include <map>
 
 #include "RecordingSpreadsheet.h"
+#include "output/Feedback.h"
 #include "query/SpreadsheetExport.h"
-#include "shell/Feedback.h"
 #include "support/XlsxReader.h"
 
 namespace tarnwell::test {

@@ -15,10 +15,10 @@
 #include <functional>
 
 #include "dataaccess/postgres/PgConnection.h"
-#include "query/QueryWidgets.h"
 #include "query/ResultGridModel.h"
-#include "shell/WindowStyle.h"
 #include "support/FileConditions.h"
+#include "ui/Controls.h"
+#include "ui/WindowStyle.h"
 
 namespace tarnwell::test {
 namespace {

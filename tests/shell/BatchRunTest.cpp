@@ -18,11 +18,11 @@
 
 #include <csignal>
 
+#include "output/SpreadsheetAutomation.h"
+#include "output/XlsxSheet.h"
 #include "printing/ReportTestSupport.h"
 #include "shell/CommandLine.h"
 #include "shell/SingleInstance.h"
-#include "shell/SpreadsheetAutomation.h"
-#include "shell/XlsxSheet.h"
 #include "support/ChildProcess.h"
 #include "support/FileConditions.h"
 #include "support/XlsxReader.h"

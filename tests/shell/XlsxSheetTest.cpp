@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "shell/XlsxSheet.h"
+#include "output/XlsxSheet.h"
 #include "support/TestEnvironment.h"
 #include "support/XlsxReader.h"
 
