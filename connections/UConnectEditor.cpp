@@ -16,7 +16,7 @@
 #include "dataaccess/Database.h"
 #include "dataaccess/Session.h"
 #include "session/Workspace.h"
-#include "shell/Application.h"
+#include "ui/ErrorReport.h"
 #include "ui/FormFont.h"
 #include "ui/Prompt.h"
 #include "ui_UConnectEditor.h"
@@ -51,17 +51,6 @@ bool isAliasNotLoggedInto(const QTreeWidgetItem& node) {
 bool isAliasLoggedInto(const QTreeWidgetItem& node) {
     return isAlias(node) && node.childCount() >= 2 &&
            node.child(0)->text(0) != TfrmConnectEditor::kNotConnected;
-}
-
-// Runs a handler the event loop started; an error it lets through is shown
-// by the general error report, as one escaping any other handler would be.
-template <typename Handler>
-void reportingErrors(Handler&& handler) {
-    try {
-        handler();
-    } catch (const std::exception& error) {
-        reportUnhandledError(error);
-    }
 }
 
 }  // namespace

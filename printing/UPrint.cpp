@@ -22,8 +22,8 @@
 #include "printing/ReportPreview.h"
 #include "printing/UReport.h"
 #include "report/ReportListing.h"
-#include "shell/Application.h"
 #include "ui/Controls.h"
+#include "ui/ErrorReport.h"
 #include "ui/FormFont.h"
 #include "ui/ProgressFeedback.h"
 #include "ui/Prompt.h"
@@ -136,18 +136,6 @@ private:
     db::Bookmark run_;
     std::size_t row_ = 0;
 };
-
-// Runs a command of the preview toolbar: what it throws goes to the general
-// error handler, and a print the user cancelled ends without a word.
-template <typename Command>
-void reportingErrors(Command&& command) {
-    try {
-        command();
-    } catch (const OperationCanceled&) {
-    } catch (const std::exception& error) {
-        reportUnhandledError(error);
-    }
-}
 
 }  // namespace
 

@@ -7,7 +7,7 @@
 
 #include "dataaccess/ClientDataSet.h"
 #include "dataaccess/FieldKind.h"
-#include "shell/Application.h"
+#include "ui/ErrorReport.h"
 
 namespace tarnwell {
 

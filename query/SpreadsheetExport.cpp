@@ -10,9 +10,9 @@
 #include "dataaccess/FieldKind.h"
 #include "dataaccess/RowStore.h"
 #include "dataaccess/ValueText.h"
+#include "output/ColumnLetters.h"
 #include "output/Feedback.h"
 #include "output/SpreadsheetAutomation.h"
-#include "query/UQueryEditor.h"
 #include "ui/Prompt.h"
 
 namespace tarnwell {

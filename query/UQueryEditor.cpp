@@ -15,7 +15,6 @@
 #include <QSplitter>
 #include <QSplitterHandle>
 #include <QTimer>
-#include <array>
 
 #include "dataaccess/AdoConnection.h"
 #include "dataaccess/DbError.h"
@@ -32,12 +31,10 @@
 #include "query/UReplaceString.h"
 #include "session/QueryWindowLists.h"
 #include "session/Workspace.h"
-#include "shell/Application.h"
 #include "ui/Controls.h"
+#include "ui/ErrorReport.h"
 #include "ui/ProgressFeedback.h"
 #include "ui/Prompt.h"
-// For SaveDataSetAsText, the main window's own operation; nothing else of it.
-#include "shell/UMain.h"
 #include "ui_UQueryEditor.h"
 
 namespace tarnwell {
@@ -99,32 +96,18 @@ constexpr int kGridFollowsEveryMs = 100;
 
 }  // namespace
 
-QString ColumnLetters(int column) {
-    static const std::array<QString, 26> kLetters = {
-        QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"), QStringLiteral("D"), QStringLiteral("E"),
-        QStringLiteral("F"), QStringLiteral("G"), QStringLiteral("H"), QStringLiteral("I"), QStringLiteral("J"),
-        QStringLiteral("K"), QStringLiteral("L"), QStringLiteral("M"), QStringLiteral("N"), QStringLiteral("O"),
-        QStringLiteral("P"), QStringLiteral("Q"), QStringLiteral("R"), QStringLiteral("S"), QStringLiteral("T"),
-        QStringLiteral("U"), QStringLiteral("V"), QStringLiteral("W"), QStringLiteral("X"), QStringLiteral("Y"),
-        QStringLiteral("Z")};
-    QString name;
-    // Base 26 with the digits 1 to 26: there is no zero digit.
-    for (int n = column; n > 0; n = (n - 1) / 26) {
-        name.prepend(kLetters[static_cast<std::size_t>((n - 1) % 26)]);
-    }
-    return name;
-}
-
 int& QueryEditorCount() {
     static int count = 0;
     return count;
 }
 
-TfrmQueryEditor::TfrmQueryEditor(Workspace& workspace, QMdiArea& home)
+TfrmQueryEditor::TfrmQueryEditor(Workspace& workspace, QMdiArea& home,
+                                 SaveDataSetAsTextFunction saveDataSetAsText)
     : QWidget(home.window(), Qt::Window),
       ui(std::make_unique<Ui::TfrmQueryEditor>()),
       workspace_(workspace),
-      home_(home) {
+      home_(home),
+      saveDataSetAsText_(saveDataSetAsText) {
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
 
@@ -694,14 +677,6 @@ void TfrmQueryEditor::ToolButton5Click() {
 
 // --- Result grid ----------------------------------------------------------------------
 
-void TfrmQueryEditor::reportingErrors(const std::function<void()>& command) {
-    try {
-        command();
-    } catch (const std::exception& error) {
-        reportUnhandledError(error);
-    }
-}
-
 void TfrmQueryEditor::SpeedButton2Click() {
     reportingErrors([this] { gridModel_->dataSet().first(); });
 }
@@ -874,7 +849,7 @@ void TfrmQueryEditor::exportResult(const QString& path, const QString& separator
             if (bdeRunInProgress_) {
                 throw db::DbError("Cannot perform this operation on a closed dataset");
             }
-            TfrmMain::SaveDataSetAsText(dataSet, path, separator, feedback);
+            saveDataSetAsText_(dataSet, path, separator, feedback);
         });
     });
 }

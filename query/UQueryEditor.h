@@ -30,6 +30,7 @@ class Database;
 class Query;
 }  // namespace db
 
+class Feedback;
 class PanelStatusBar;
 class ProgressFeedback;
 class ResultGridModel;
@@ -40,9 +41,11 @@ struct QueryWindowEngine;
 // window's database name ("BDE_SQL_" + the count after its creation) is new.
 int& QueryEditorCount();
 
-// The name of column `column` (from 1) in the spreadsheet's A1 style: "A" to
-// "Z", then "AA" on; empty below 1.
-QString ColumnLetters(int column);
+// How the window's text exports write a result: the main window's
+// SaveDataSetAsText, which the main window hands in. It raises the dataset's
+// or the file's error.
+using SaveDataSetAsTextFunction = void (*)(db::ClientDataSet& dataSet, const QString& path,
+                                           const QString& separator, Feedback& feedback);
 
 // A file dialog's memory: the name chosen in it last is offered next time.
 struct RememberedFileDialog {
@@ -63,7 +66,7 @@ struct RememberedFileDialog {
 class TfrmQueryEditor : public QWidget, private QueryRunSink {
     Q_OBJECT
 public:
-    TfrmQueryEditor(Workspace& workspace, QMdiArea& home);
+    TfrmQueryEditor(Workspace& workspace, QMdiArea& home, SaveDataSetAsTextFunction saveDataSetAsText);
     ~TfrmQueryEditor() override;
 
     // --- Engine objects -----------------------------------------------------
@@ -185,12 +188,11 @@ private:
     // until the work has unwound.
     void walkResult(const QString& labelText, std::int64_t total,
                     const std::function<void(ProgressFeedback&)>& work);
-    // Runs a command; an error it raises goes to the general error handler.
-    static void reportingErrors(const std::function<void()>& command);
 
     std::unique_ptr<Ui::TfrmQueryEditor> ui;
     Workspace& workspace_;
     QMdiArea& home_;
+    const SaveDataSetAsTextFunction saveDataSetAsText_;
     std::shared_ptr<QueryWindowEngine> engine_;
     ResultGridModel* gridModel_ = nullptr;
     QPointer<TQueryThread> queryThread_;

@@ -6,7 +6,7 @@
 #include "dataaccess/Database.h"
 #include "dataaccess/DemoDatabase.h"
 #include "dataaccess/Session.h"
-#include "query/UQueryThread.h"
+#include "session/RunsInProgress.h"
 
 namespace tarnwell {
 
@@ -33,7 +33,7 @@ Workspace::Workspace(std::unique_ptr<db::Session> session)
 Workspace::~Workspace() {
     // A run keeps its window's database, which lives on Session1, until it
     // ends; the windows have abandoned theirs by now.
-    TQueryThread::abandonAllAndWait(QDeadlineTimer(30000));
+    abandonRunsAndWait(QDeadlineTimer(30000));
 }
 
 const Workspace::Pictures& Workspace::pictures() const {

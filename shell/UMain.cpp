@@ -251,11 +251,6 @@ void TfrmMain::exitProgram(ExitForm form) {
 
 // --- Delimited text export -----------------------------------------------------
 
-void TfrmMain::SaveDataSetAsText(db::ClientDataSet& dataSet, const QString& path, const QString& separator) {
-    NoFeedback nobody;
-    SaveDataSetAsText(dataSet, path, separator, nobody);
-}
-
 void TfrmMain::SaveDataSetAsText(db::ClientDataSet& dataSet, const QString& path, const QString& separator,
                                  Feedback& feedback) {
     writeDataSetAsText(dataSet, path, separator, feedback);
@@ -315,7 +310,7 @@ TfrmQueryEditor* TfrmMain::OpenQueryWindow(QueryWindowForm form) {
     }
     // The window frees itself when it is closed; until then the main window
     // owns it.
-    auto* window = new TfrmQueryEditor(workspace_, *ui->MdiArea);
+    auto* window = new TfrmQueryEditor(workspace_, *ui->MdiArea, &TfrmMain::SaveDataSetAsText);
     connect(window, &TfrmQueryEditor::connectionBrowserRequested, this, &TfrmMain::OpenConnectionBrowser);
     connect(window, &TfrmQueryEditor::queryWindowRequested, this,
             [this] { OpenQueryWindow(QueryWindowForm::QueryWindow); });

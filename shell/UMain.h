@@ -99,8 +99,8 @@ public:
     // The delimited text export of a result (DelimitedTextWriter.h): `dataSet`
     // from its first record to its last into the file `path`, values joined
     // by `separator`. Raises the dataset's or the file's error; nothing of the
-    // main window is used.
-    static void SaveDataSetAsText(db::ClientDataSet& dataSet, const QString& path, const QString& separator);
+    // main window is used. The query windows are handed it when they are
+    // made.
     static void SaveDataSetAsText(db::ClientDataSet& dataSet, const QString& path, const QString& separator,
                                   Feedback& feedback);
 

@@ -30,6 +30,7 @@
 #include "query/MemoText.h"
 #include "query/UQueryEditor.h"
 #include "query/UQueryThread.h"
+#include "session/RunsInProgress.h"
 #include "session/Workspace.h"
 #include "shell/UMain.h"
 #include "support/ScriptedPrompt.h"
@@ -86,7 +87,7 @@ protected:
 
     void TearDown() override {
         // Runs still going are stopped before their session goes.
-        EXPECT_TRUE(TQueryThread::abandonAllAndWait(QDeadlineTimer(30000)));
+        EXPECT_TRUE(abandonRunsAndWait(QDeadlineTimer(30000)));
         const QList<QWidget*> windows = openQueryWindows();
         qDeleteAll(windows);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -12,6 +12,7 @@
 #include <map>
 
 #include "RecordingSpreadsheet.h"
+#include "output/ColumnLetters.h"
 #include "output/Feedback.h"
 #include "query/SpreadsheetExport.h"
 #include "support/XlsxReader.h"
