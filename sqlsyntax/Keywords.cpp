@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <type_traits>
 #include <vector>
 
@@ -182,59 +183,74 @@ public:
                   [](const Entry& a, const Entry& b) { return a.word < b.word; });
         for (const Entry& entry : entries_) {
             words_.push_back(entry.word);
-            longest_ = std::max(longest_, entry.word.size());
         }
         std::size_t size = 16;
         while (size < entries_.size() * 2) {
             size *= 2;
         }
-        slots_.assign(size, 0);
+        slots_.assign(size, Slot{});
         for (std::size_t i = 0; i < entries_.size(); ++i) {
-            std::size_t slot = hash(entries_[i].word) & (size - 1);
-            while (slots_[slot] != 0) {
+            const std::uint32_t h = hash(entries_[i].word);
+            std::size_t slot = h & (size - 1);
+            while (slots_[slot].entry != 0) {
                 slot = (slot + 1) & (size - 1);
             }
-            slots_[slot] = static_cast<std::uint16_t>(i + 1);
+            slots_[slot] = {h, static_cast<std::uint16_t>(i + 1)};
         }
     }
 
     std::span<const std::string_view> words() const { return words_; }
 
-    // The entry of `word` (any case), or nullptr.
+    // Whether `word` (any case) is reserved; nothing when it is no keyword.
     template <typename Char>
-    const bool* reservedFlagOf(std::basic_string_view<Char> word) const noexcept {
-        if (word.empty() || word.size() > longest_) {
-            return nullptr;
+    std::optional<bool> find(std::basic_string_view<Char> word) const noexcept {
+        if (word.empty() || word.size() > kLongest) {
+            return std::nullopt;
         }
-        std::array<char, 64> upper{};
+        std::array<char, kLongest> upper;
+        std::uint32_t h = kHashStart;
         for (std::size_t i = 0; i < word.size(); ++i) {
             const auto unit = static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<Char>>(word[i]));
             if (unit == 0 || unit >= 0x80) {
-                return nullptr;
+                return std::nullopt;
             }
-            upper[i] = static_cast<char>(unit >= 'a' && unit <= 'z' ? unit - ('a' - 'A') : unit);
+            const char c = static_cast<char>(unit - (unit - 'a' < 26u ? 'a' - 'A' : 0));
+            upper[i] = c;
+            h = step(h, c);
         }
-        const std::string_view key(upper.data(), word.size());
         const std::size_t mask = slots_.size() - 1;
-        for (std::size_t slot = hash(key) & mask; slots_[slot] != 0; slot = (slot + 1) & mask) {
-            const Entry& entry = entries_[slots_[slot] - 1];
-            if (entry.word == key) {
-                return &entry.reserved;
+        for (std::size_t slot = h & mask; slots_[slot].entry != 0; slot = (slot + 1) & mask) {
+            if (slots_[slot].hash == h) {
+                const Entry& entry = entries_[slots_[slot].entry - 1];
+                if (entry.word == std::string_view(upper.data(), word.size())) {
+                    return entry.reserved;
+                }
             }
         }
-        return nullptr;
+        return std::nullopt;
     }
 
 private:
+    // Longer than any keyword of any dialect (MariaDB's longest has 29).
+    static constexpr std::size_t kLongest = 32;
+    static constexpr std::uint32_t kHashStart = 2166136261u;
+
     struct Entry {
         std::string_view word;
         bool reserved;
     };
+    struct Slot {
+        std::uint32_t hash = 0;
+        std::uint16_t entry = 0;  // 1-based; 0: empty
+    };
 
-    static std::size_t hash(std::string_view word) noexcept {
-        std::uint32_t h = 2166136261u;
+    static std::uint32_t step(std::uint32_t h, char c) noexcept {
+        return (h ^ static_cast<unsigned char>(c)) * 16777619u;
+    }
+    static std::uint32_t hash(std::string_view word) noexcept {
+        std::uint32_t h = kHashStart;
         for (char c : word) {
-            h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+            h = step(h, c);
         }
         return h;
     }
@@ -242,7 +258,7 @@ private:
     void addWords(std::string_view list, bool reserved) {
         while (!list.empty()) {
             const std::size_t blank = std::min(list.find(' '), list.size());
-            if (blank > 0) {
+            if (blank > 0 && blank <= kLongest) {
                 entries_.push_back({list.substr(0, blank), reserved});
             }
             list.remove_prefix(std::min(blank + 1, list.size()));
@@ -251,26 +267,15 @@ private:
 
     std::vector<Entry> entries_;
     std::vector<std::string_view> words_;
-    std::vector<std::uint16_t> slots_;
-    std::size_t longest_ = 0;
+    std::vector<Slot> slots_;
 };
 
 const KeywordTable& tableOf(Dialect dialect) {
-    static const KeywordTable generic(kGenericReserved, {});
-    static const KeywordTable sqlite(kSqliteReserved, {});
-    static const KeywordTable postgres(kPostgresReserved, kPostgresOther);
-    static const KeywordTable mariadb(kMariaDbReserved, kMariaDbOther);
-    switch (dialect) {
-    case Dialect::SQLite:
-        return sqlite;
-    case Dialect::PostgreSQL:
-        return postgres;
-    case Dialect::MariaDB:
-        return mariadb;
-    case Dialect::Generic:
-        break;
-    }
-    return generic;
+    // In the order of Dialect's values.
+    static const std::array<KeywordTable, 4> tables = {
+        KeywordTable(kGenericReserved, {}), KeywordTable(kSqliteReserved, {}),
+        KeywordTable(kPostgresReserved, kPostgresOther), KeywordTable(kMariaDbReserved, kMariaDbOther)};
+    return tables[static_cast<std::size_t>(dialect)];
 }
 
 bool isAsciiLetter(unsigned char c) noexcept { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
@@ -311,17 +316,12 @@ char quoteCharOf(Dialect dialect) noexcept { return dialect == Dialect::MariaDB 
 
 std::span<const std::string_view> keywords(Dialect dialect) { return tableOf(dialect).words(); }
 
-bool isKeyword(Dialect dialect, std::string_view word) noexcept {
-    return tableOf(dialect).reservedFlagOf(word) != nullptr;
-}
+bool isKeyword(Dialect dialect, std::string_view word) noexcept { return tableOf(dialect).find(word).has_value(); }
 
-bool isKeyword(Dialect dialect, std::u16string_view word) noexcept {
-    return tableOf(dialect).reservedFlagOf(word) != nullptr;
-}
+bool isKeyword(Dialect dialect, std::u16string_view word) noexcept { return tableOf(dialect).find(word).has_value(); }
 
 bool isReservedWord(Dialect dialect, std::string_view word) noexcept {
-    const bool* reserved = tableOf(dialect).reservedFlagOf(word);
-    return reserved != nullptr && *reserved;
+    return tableOf(dialect).find(word).value_or(false);
 }
 
 bool needsQuoting(Dialect dialect, std::string_view name) noexcept {

@@ -143,7 +143,7 @@ auto BasicDollarTags<Char>::tag(std::uint32_t number) const noexcept -> View {
 
 template <typename Char>
 BasicLexer<Char>::BasicLexer(Dialect dialect, View text, LexState start, BasicDollarTags<Char>* tags)
-    : dialect_(dialect), text_(text), mode_(start.mode), tags_(tags) {
+    : dialect_(dialect), charClasses_(charClasses(dialect).data()), text_(text), mode_(start.mode), tags_(tags) {
     if (mode_ == LexMode::BlockComment || mode_ == LexMode::ExecutableComment) {
         depth_ = std::max<std::uint32_t>(start.detail, 1);
     } else if (mode_ == LexMode::DollarString && tags_ != nullptr) {
@@ -209,7 +209,7 @@ bool BasicLexer<Char>::has(std::size_t i, std::uint8_t charClass) const noexcept
         return false;
     }
     const Unit unit = at(i);
-    return ((unit < 0x80 ? charClasses(dialect_)[unit] : kNonAscii) & charClass) != 0;
+    return ((unit < 0x80 ? charClasses_[unit] : kNonAscii) & charClass) != 0;
 }
 
 template <typename Char>
@@ -328,7 +328,7 @@ TokenKind BasicLexer<Char>::readWord() {
             return open(LexMode::QuotedIdentifier, 2);
         }
     }
-    return isKeyword(dialect_, word) ? TokenKind::Keyword : TokenKind::Identifier;
+    return classifyKeywords_ && isKeyword(dialect_, word) ? TokenKind::Keyword : TokenKind::Identifier;
 }
 
 template <typename Char>

@@ -121,6 +121,11 @@ public:
     // Goes on from `offset`, outside any token.
     void seek(std::size_t offset) noexcept;
 
+    // Words are Keyword or Identifier by the dialect's list; with this off
+    // every word is an Identifier, which is all a splitter needs, and saves
+    // a look-up a word.
+    void classifyKeywords(bool on) noexcept { classifyKeywords_ = on; }
+
     Dialect dialect() const noexcept { return dialect_; }
     View text() const noexcept { return text_; }
 
@@ -151,6 +156,7 @@ private:
     BasicDollarTags<Char>& tags();
 
     Dialect dialect_;
+    const std::uint8_t* charClasses_;  // of ASCII units, by the dialect
     View text_;
     std::size_t pos_ = 0;
     LexMode mode_ = LexMode::Normal;
@@ -158,6 +164,7 @@ private:
     View tag_;                 // of a dollar quote
     BasicDollarTags<Char>* tags_ = nullptr;
     std::unique_ptr<BasicDollarTags<Char>> ownTags_;
+    bool classifyKeywords_ = true;
 };
 
 extern template class BasicDollarTags<char>;

@@ -64,7 +64,12 @@ class Splitter {
 public:
     using View = std::basic_string_view<Char>;
 
-    Splitter(Dialect dialect, View script) : dialect_(dialect), script_(script), words_(script), lexer_(dialect, script) {}
+    Splitter(Dialect dialect, View script) : dialect_(dialect), script_(script), words_(script), lexer_(dialect, script) {
+        lexer_.classifyKeywords(false);
+        // Room for statements of 256 units on average, so that a long
+        // script's list is not copied a dozen times while it grows.
+        statements_.reserve(script.size() / 256 + 16);
+    }
 
     std::vector<BasicStatement<Char>> run() {
         Token token;
@@ -157,16 +162,17 @@ private:
     }
 
     int lineEndsBetween(std::size_t from, std::size_t to) const noexcept {
-        int count = 0;
-        for (std::size_t i = from; i < to; ++i) {
-            // A CR counts unless an LF follows it, which counts instead.
-            if (script_[i] == static_cast<Char>('\n') ||
-                (script_[i] == static_cast<Char>('\r') &&
-                 (i + 1 >= script_.size() || script_[i + 1] != static_cast<Char>('\n')))) {
+        const auto first = script_.begin() + static_cast<std::ptrdiff_t>(from);
+        const auto last = script_.begin() + static_cast<std::ptrdiff_t>(to);
+        auto count = std::count(first, last, static_cast<Char>('\n'));
+        // A CR ends a line too, unless an LF follows it, which counts instead.
+        for (auto cr = std::find(first, last, static_cast<Char>('\r')); cr != last;
+             cr = std::find(cr + 1, last, static_cast<Char>('\r'))) {
+            if (cr + 1 == script_.end() || cr[1] != static_cast<Char>('\n')) {
                 ++count;
             }
         }
-        return count;
+        return static_cast<int>(count);
     }
 
     // The mariadb client's DELIMITER command, which ends at its line's end.
@@ -353,6 +359,7 @@ std::optional<std::size_t> statementAtCaret(const std::vector<BasicStatement<Cha
 template <typename Char>
 bool changesSchemaOf(Dialect dialect, std::basic_string_view<Char> statement) {
     BasicLexer<Char> lexer(dialect, statement);
+    lexer.classifyKeywords(false);
     const TokenText<Char> words(statement);
     Token token;
     const auto nextCode = [&] {
