@@ -60,14 +60,6 @@ constexpr std::array<CharClasses, 4> kCharClasses = {
 
 const CharClasses& charClasses(Dialect dialect) noexcept { return kCharClasses[static_cast<std::size_t>(dialect)]; }
 
-template <typename Char>
-bool equalsIgnoringCase(std::basic_string_view<Char> text, std::string_view upper) noexcept {
-    return text.size() == upper.size() &&
-           std::equal(text.begin(), text.end(), upper.begin(), [](Char c, char u) {
-               return c == static_cast<Char>(u) || (u >= 'A' && u <= 'Z' && c == static_cast<Char>(u + ('a' - 'A')));
-           });
-}
-
 // The mode that a quoted string opened by a word prefix (E'..', N'..',
 // X'..', MariaDB's _utf8mb4'..') continues in; Normal when the word is no
 // such prefix.
@@ -75,7 +67,7 @@ template <typename Char>
 LexMode stringPrefixMode(Dialect dialect, std::basic_string_view<Char> word) noexcept {
     const auto oneOf = [&](std::string_view letters) {
         return word.size() == 1 && std::any_of(letters.begin(), letters.end(), [&](char letter) {
-                   return equalsIgnoringCase(word, std::string_view(&letter, 1));
+                   return isWordIgnoringCase(word, std::string_view(&letter, 1));
                });
     };
     switch (dialect) {
@@ -320,7 +312,7 @@ TokenKind BasicLexer<Char>::readWord() {
             return open(mode, 1);
         }
     }
-    if (dialect_ == Dialect::PostgreSQL && is(pos_, '&') && equalsIgnoringCase(word, std::string_view("U"))) {
+    if (dialect_ == Dialect::PostgreSQL && is(pos_, '&') && isWordIgnoringCase(word, std::string_view("U"))) {
         if (is(pos_ + 1, '\'')) {
             return open(LexMode::String, 2);
         }

@@ -59,7 +59,10 @@ enum class LexMode : std::uint8_t {
 };
 
 // The state at the end of a piece of text: small and comparable, and kept in
-// one int, as QSyntaxHighlighter keeps one per line.
+// one int, as QSyntaxHighlighter keeps one per line. A highlighter reads a
+// line with a lexer made from LexState::fromInt(previousBlockState()) and
+// the document's DollarTags, and keeps lexer.state().toInt() as the line's
+// state: a line whose state did not change leaves the next line as it is.
 struct LexState {
     LexMode mode = LexMode::Normal;
     // BlockComment: how deep (PostgreSQL nests them; 1 elsewhere).
@@ -166,6 +169,23 @@ private:
     std::unique_ptr<BasicDollarTags<Char>> ownTags_;
     bool classifyKeywords_ = true;
 };
+
+// Whether `text` is the word `upper` (ASCII capitals) in any case: how
+// keywords are told apart by those who read tokens.
+template <typename Char>
+bool isWordIgnoringCase(std::basic_string_view<Char> text, std::string_view upper) noexcept {
+    if (text.size() != upper.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char u = upper[i];
+        if (text[i] != static_cast<Char>(u) &&
+            !(u >= 'A' && u <= 'Z' && text[i] == static_cast<Char>(u + ('a' - 'A')))) {
+            return false;
+        }
+    }
+    return true;
+}
 
 extern template class BasicDollarTags<char>;
 extern template class BasicDollarTags<char16_t>;

@@ -38,13 +38,7 @@ public:
 
     // Whether the token is the word `upper`, in any case.
     bool isWord(const Token& token, std::string_view upper) const noexcept {
-        if (!sql::isWord(token) || token.end - token.begin != upper.size()) {
-            return false;
-        }
-        const View word = of(token);
-        return std::equal(word.begin(), word.end(), upper.begin(), [](Char c, char u) {
-            return c == static_cast<Char>(u) || (u >= 'A' && u <= 'Z' && c == static_cast<Char>(u + ('a' - 'A')));
-        });
+        return sql::isWord(token) && isWordIgnoringCase(of(token), upper);
     }
 
     bool isOneOf(const Token& token, std::initializer_list<std::string_view> words) const noexcept {
