@@ -120,7 +120,7 @@ check_manual() {
   # The options the page explains are the tags of its lists.
   local help documented
   help=$("$binary" --help | options_in)
-  documented=$(awk 'tag { print; tag = 0 } /^\.T[PQ]/ { tag = 1 }' "$page" | sed 's/\\-/-/g' | options_in)
+  documented=$(awk 'tag { print; tag = 0 } /^\.T[PQ]/ { tag = 1 }' "$page" | sed 's/\\%//g; s/\\-/-/g' | options_in)
   local absent extra
   absent=$(lacking "$help" "$documented")
   [[ -z $absent ]] || fail "the manual page does not explain $(echo $absent)"
