@@ -123,10 +123,10 @@ check_manual() {
   documented=$(awk 'tag { print; tag = 0 } /^\.T[PQ]/ { tag = 1 }' "$page" | sed 's/\\%//g; s/\\-/-/g' | options_in)
   local absent extra
   absent=$(lacking "$help" "$documented")
-  [[ -z $absent ]] || fail "the manual page does not explain $(echo $absent)"
+  [[ -z $absent ]] || fail "the manual page does not explain ${absent//$'\n'/ }"
   # Qt's own options may be named in the page alone.
   extra=$(lacking "$(grep -- '^--' <<<"$documented")" "$help")
-  [[ -z $extra ]] || fail "the manual page explains $(echo $extra), which --help does not list"
+  [[ -z $extra ]] || fail "the manual page explains ${extra//$'\n'/ }, which --help does not list"
 }
 
 check_metadata() {
@@ -198,7 +198,7 @@ EOF
   local offered
   offered=$(sed -n 1p <<<"$output" | tr ' ' '\n' | sort -u)
   [[ $offered == "$("$binary" --help | options_in | grep -- '^--')" ]] ||
-    fail "'tarnwell --' offers $(echo $offered), not --help's long options"
+    fail "'tarnwell --' offers ${offered//$'\n'/ }, not --help's long options"
   # unixODBC's data sources come from its odbcinst tool.
   local sources="DEMO ERP my alias 本地銷售"
   command -v odbcinst >/dev/null 2>&1 && sources="DEMO ERP my alias warehouse 本地銷售"
