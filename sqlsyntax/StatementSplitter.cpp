@@ -27,6 +27,16 @@ bool isBlank(Char c) noexcept {
            c == static_cast<Char>('\f') || c == static_cast<Char>('\v');
 }
 
+// A byte-order mark that opens a script belongs to its file, not to its
+// first statement (editors on Windows write one).
+std::size_t byteOrderMarkLength(std::string_view script) noexcept {
+    return script.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+}
+
+std::size_t byteOrderMarkLength(std::u16string_view script) noexcept {
+    return script.starts_with(u'\xFEFF') ? 1 : 0;
+}
+
 template <typename Char>
 class TokenText {
 public:
@@ -60,6 +70,7 @@ public:
 
     Splitter(Dialect dialect, View script) : dialect_(dialect), script_(script), words_(script), lexer_(dialect, script) {
         lexer_.classifyKeywords(false);
+        lexer_.seek(byteOrderMarkLength(script));
         // Room for statements of 256 units on average, so that a long
         // script's list is not copied a dozen times while it grows.
         statements_.reserve(script.size() / 256 + 16);

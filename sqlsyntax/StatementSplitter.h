@@ -18,6 +18,7 @@
 //   "DELIMITER //" makes "//" end statements (and ';' and BEGIN ... END
 //   mean nothing to the splitter) until "DELIMITER ;". The command is the
 //   client's, not the server's: it is no statement.
+// - A byte-order mark at the script's start is no part of it.
 // - Statements of nothing but blanks and comments are left out; a last
 //   statement without a terminator is one all the same, and so is one that
 //   an unfinished string or comment runs to the end of the text.

@@ -161,6 +161,12 @@ TEST(BadInput, NulInvalidUtf8AndLoneSurrogatesAreCharacters) {
     }
 }
 
+TEST(BadInput, AByteOrderMarkOpeningTheScriptIsNoPartOfIt) {
+    EXPECT_EQ(statementTexts(Dialect::PostgreSQL, "\xEF\xBB\xBFSELECT 1;\xEF\xBB\xBF"),
+              (std::vector<std::string>{"SELECT 1", "\xEF\xBB\xBF"}));
+    EXPECT_EQ(splitStatements(Dialect::SQLite, u"\xFEFF\nSELECT 1").front().text, u"SELECT 1");
+}
+
 TEST(BadInput, CrLfAndCrCountAsLineEnds) {
     EXPECT_EQ(statementLines(Dialect::SQLite, "SELECT 1;\rSELECT 2;\r\nSELECT 3;\nSELECT 4;\n\r\rSELECT 5"),
               (std::vector<int>{1, 2, 3, 4, 7}));
