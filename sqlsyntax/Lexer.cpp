@@ -325,6 +325,7 @@ TokenKind BasicLexer<Char>::readWord() {
 
 template <typename Char>
 TokenKind BasicLexer<Char>::readNumber() {
+    const std::size_t begin = pos_;
     if (is(pos_, '0') && (is(pos_ + 1, 'x') || is(pos_ + 1, 'X')) && has(pos_ + 2, kHexDigit)) {
         pos_ += 2;
         skipWhile(kHexDigit);
@@ -342,7 +343,9 @@ TokenKind BasicLexer<Char>::readNumber() {
         }
     }
     // MariaDB's names may start with digits: 1st_quarter is a name.
-    if (dialect_ == Dialect::MariaDB && has(pos_, kWordPart)) {
+    if (dialect_ == Dialect::MariaDB && has(pos_, kWordPart) &&
+        std::all_of(text_.begin() + static_cast<std::ptrdiff_t>(begin), text_.begin() + static_cast<std::ptrdiff_t>(pos_),
+                    [](Char c) { return c >= static_cast<Char>('0') && c <= static_cast<Char>('9'); })) {
         skipWhile(kWordPart);
         return TokenKind::Identifier;
     }

@@ -197,18 +197,14 @@ private:
             return false;  // a bare DELIMITER goes to the server, which refuses it
         }
         const View terminator = script_.substr(argument, argumentEnd - argument);
-        delimiter_ = terminator == semicolon() ? View() : terminator;
+        const bool semicolon = terminator.size() == 1 && terminator[0] == static_cast<Char>(';');
+        delimiter_ = semicolon ? View() : terminator;
         std::size_t lineEnd = argumentEnd;
         while (lineEnd < script_.size() && !isLineEnd(script_[lineEnd])) {
             ++lineEnd;
         }
         seek(lineEnd);
         return true;
-    }
-
-    static View semicolon() noexcept {
-        static constexpr Char text[] = {static_cast<Char>(';'), 0};
-        return View(text, 1);
     }
 
     // With a DELIMITER of the script's own, only it ends statements; the

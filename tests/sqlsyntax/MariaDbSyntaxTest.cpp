@@ -25,9 +25,9 @@ TEST(MariaDbLexer, CommentsNeedABlankAfterTheDashes) {
 }
 
 TEST(MariaDbLexer, VariablesPlaceholdersAndNamesStartingWithDigits) {
-    EXPECT_EQ(tokens(kMaria, "@v @@global.sql_mode @'q;' @`b` ? :x := $a 1st 1e5 0x1F"),
+    EXPECT_EQ(tokens(kMaria, "@v @@global.sql_mode @'q;' @`b` ? :x := $a 1st 1e5 0x1F .5e"),
               "par[@v] par[@@global.sql_mode] par[@'q;'] par[@`b`] par[?] p[:] id[x] op[:=] id[$a] id[1st] "
-              "num[1e5] num[0x1F]");
+              "num[1e5] num[0x1F] num[.5] id[e]");
 }
 
 TEST(MariaDbSplitter, RoutineBodiesNeedNoDelimiter) {
