@@ -231,18 +231,19 @@ bool BasicLexer<Char>::startsBlockComment(std::size_t i) const noexcept {
 
 template <typename Char>
 TokenKind BasicLexer<Char>::readToken() {
+    // Words first: most tokens are. No comment starts with a letter.
+    if (has(pos_, kWordStart)) {
+        return readWord();
+    }
     const Unit c = at(pos_);
+    if (has(pos_, kDigit) || (c == '.' && has(pos_ + 1, kDigit))) {
+        return readNumber();
+    }
     if (startsLineComment(pos_)) {
         return readLineComment();
     }
     if (startsBlockComment(pos_)) {
         return readBlockComment();
-    }
-    if (has(pos_, kDigit) || (c == '.' && has(pos_ + 1, kDigit))) {
-        return readNumber();
-    }
-    if (has(pos_, kWordStart)) {
-        return readWord();
     }
     if (dialect_ == Dialect::PostgreSQL && c == '.' && is(pos_ + 1, '.')) {
         pos_ += 2;  // a range: FOR i IN 1..10

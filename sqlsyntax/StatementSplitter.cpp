@@ -167,17 +167,22 @@ private:
     }
 
     int lineEndsBetween(std::size_t from, std::size_t to) const noexcept {
-        const auto first = script_.begin() + static_cast<std::ptrdiff_t>(from);
-        const auto last = script_.begin() + static_cast<std::ptrdiff_t>(to);
-        auto count = std::count(first, last, static_cast<Char>('\n'));
+        const View range = script_.substr(from, to - from);
+        int count = 0;
+        // find() is memchr() for UTF-8, much faster than a loop by hand.
+        for (std::size_t lf = range.find(static_cast<Char>('\n')); lf != View::npos;
+             lf = range.find(static_cast<Char>('\n'), lf + 1)) {
+            ++count;
+        }
         // A CR ends a line too, unless an LF follows it, which counts instead.
-        for (auto cr = std::find(first, last, static_cast<Char>('\r')); cr != last;
-             cr = std::find(cr + 1, last, static_cast<Char>('\r'))) {
-            if (cr + 1 == script_.end() || cr[1] != static_cast<Char>('\n')) {
+        for (std::size_t cr = range.find(static_cast<Char>('\r')); cr != View::npos;
+             cr = range.find(static_cast<Char>('\r'), cr + 1)) {
+            const std::size_t next = from + cr + 1;
+            if (next == script_.size() || script_[next] != static_cast<Char>('\n')) {
                 ++count;
             }
         }
-        return static_cast<int>(count);
+        return count;
     }
 
     // The mariadb client's DELIMITER command, which ends at its line's end.
