@@ -13,6 +13,7 @@
 #include "BatchBench.h"
 #include "BenchSupport.h"
 #include "DataLayerBench.h"
+#include "EditorBench.h"
 #include "ExportBench.h"
 #include "ReportBench.h"
 #include "UiBench.h"
@@ -38,6 +39,8 @@ const Mode kModes[] = {
      &tarnwell::bench::runExportBench},
     {"--batch", "tarnwell --run writing CSV against psql's \\copy and sqlite3 -csv; rows/s, peak memory",
      &tarnwell::bench::runBatchBench},
+    {"--editor", "the SQL editor: a 5 MB script split into statements and lexed; MB/s",
+     &tarnwell::bench::runEditorBench},
 };
 
 void usage() {
