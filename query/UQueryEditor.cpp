@@ -22,6 +22,7 @@
 #include "printing/UPrint.h"
 #include "query/MemoText.h"
 #include "query/QueryEngine.h"
+#include "query/QueryWidgets.h"
 #include "query/ResultGridModel.h"
 #include "query/SpreadsheetExport.h"
 #include "query/SqlFile.h"

@@ -28,6 +28,7 @@
 #include "dataaccess/Query.h"
 #include "dataaccess/Session.h"
 #include "query/MemoText.h"
+#include "query/QueryWidgets.h"
 #include "query/UQueryEditor.h"
 #include "query/UQueryThread.h"
 #include "session/RunsInProgress.h"
