@@ -107,12 +107,12 @@ struct Measurement {
 };
 
 Measurement runOnce(TfrmQueryEditor& window, StallMeter& meter, const QString& sql, int rowsToSee) {
-    setMemoText(*window.MemSQL(), sql);
+    setMemoText(*child<QPlainTextEdit>(window, "MemSQL"), sql);
     Measurement result;
     QElapsedTimer clock;
     meter.arm(true);
     clock.start();
-    window.SBtnQuery()->click();
+    child<QAbstractButton>(window, "SBtnQuery")->click();
     serveUntil(
         [&] {
             if (result.firstRowsMs < 0 && window.gridModel()->rowCount() >= rowsToSee) {
@@ -150,7 +150,7 @@ int measure(const std::map<QString, QString>& server) {
         std::fprintf(stderr, "tarnwell-bench: no query window\n");
         return 1;
     }
-    window->CbxLinkType()->setCurrentIndex(1);
+    child<QComboBox>(*window, "CbxLinkType")->setCurrentIndex(1);
     window->CbxLinkTypeChange();  // connects, as a user's pick of the kind does
 
     StallMeter meter;
@@ -158,7 +158,7 @@ int measure(const std::map<QString, QString>& server) {
     const Measurement sleep = runOnce(*window, meter, QStringLiteral("SELECT pg_sleep(3)"), 1);
     const Measurement large =
         runOnce(*window, meter, QStringLiteral("SELECT generate_series(1, 10000000) AS n"), 100);
-    const bool failed = !window->QueryMessage()->toPlainText().contains(QStringLiteral("執行結束"));
+    const bool failed = !child<QPlainTextEdit>(*window, "QueryMessage")->toPlainText().contains(QStringLiteral("執行結束"));
 
     report("ui.max_stall_ms", meter.longestMs(), "ms");
     report("ui.first_rows_visible_ms", large.firstRowsMs, "ms");

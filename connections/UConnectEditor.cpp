@@ -102,6 +102,10 @@ TfrmConnectEditor& TfrmConnectEditor::obtain(Workspace& workspace, QMdiArea& hom
     return *browser;
 }
 
+QString TfrmConnectEditor::currentConnection() const { return ui->EdtConnectDB->text(); }
+int TfrmConnectEditor::currentPage() const { return ui->Page_Con->currentIndex(); }
+void TfrmConnectEditor::turnToPage(int page) { ui->Page_Con->setCurrentIndex(page); }
+
 QLineEdit* TfrmConnectEditor::EdtConnectDB() const { return ui->EdtConnectDB; }
 QTabWidget* TfrmConnectEditor::Page_Con() const { return ui->Page_Con; }
 QTreeWidget* TfrmConnectEditor::TrvBDE() const { return ui->TrvBDE; }

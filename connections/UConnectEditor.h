@@ -42,8 +42,14 @@ public:
     static TfrmConnectEditor& obtain(Workspace& workspace, QMdiArea& home, const QWidget& coolBar,
                                      const QWidget& statusBar);
 
+    // The current connection, shown in EdtConnectDB, which new query windows
+    // are preset from.
+    QString currentConnection() const;
+    // The page shown: 0 "ADO", 1 "BDE".
+    int currentPage() const;
+    void turnToPage(int page);
+
     QLineEdit* EdtConnectDB() const;
-    // Page 0 "ADO", page 1 "BDE".
     QTabWidget* Page_Con() const;
     QTreeWidget* TrvBDE() const;
     QTreeWidget* TrvADO() const;

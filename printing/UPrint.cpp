@@ -701,35 +701,6 @@ int TfrmPrint::paperLength() const { return ui->SEdtPLength->Value(); }
 int TfrmPrint::paperWidth() const { return ui->SEdtPWidth->Value(); }
 bool TfrmPrint::portrait() const { return ui->RbP1->isChecked(); }
 
-QTableWidget* TfrmPrint::SGridField() const { return ui->SGridField; }
-QCheckBox* TfrmPrint::ChkData() const { return ui->ChkData; }
-QCheckBox* TfrmPrint::ChkSQL() const { return ui->ChkSQL; }
-QCheckBox* TfrmPrint::ChkTitle() const { return ui->ChkTitle; }
-QLineEdit* TfrmPrint::EdtTitle() const { return ui->EdtTitle; }
-QLineEdit* TfrmPrint::EdtDetail() const { return ui->EdtDetail; }
-QLabel* TfrmPrint::LabSQLFont() const { return ui->LabSQLFont; }
-QLabel* TfrmPrint::LabTitleFont() const { return ui->LabTitleFont; }
-SpinEdit* TfrmPrint::SedtRecordCount() const { return ui->SedtRecordCount; }
-SpinEdit* TfrmPrint::SEdtPLength() const { return ui->SEdtPLength; }
-SpinEdit* TfrmPrint::SEdtPWidth() const { return ui->SEdtPWidth; }
-QRadioButton* TfrmPrint::RbP1() const { return ui->RbP1; }
-QRadioButton* TfrmPrint::RbP2() const { return ui->RbP2; }
-QAbstractButton* TfrmPrint::SbtnCheckAll() const { return ui->SbtnCheckAll; }
-QAbstractButton* TfrmPrint::SbtnDisCheckAll() const { return ui->SbtnDisCheckAll; }
-QAbstractButton* TfrmPrint::SpeedButton1() const { return ui->SpeedButton1; }
-QAbstractButton* TfrmPrint::SpeedButton2() const { return ui->SpeedButton2; }
-QAbstractButton* TfrmPrint::SpeedButton4() const { return ui->SpeedButton4; }
-QAbstractButton* TfrmPrint::SpeedButton5() const { return ui->SpeedButton5; }
-QAbstractButton* TfrmPrint::SBtnPreView() const { return ui->SBtnPreView; }
-QAbstractButton* TfrmPrint::SBtnPrint() const { return ui->SBtnPrint; }
-QAbstractButton* TfrmPrint::SBtnZoomIn() const { return ui->SBtnZoomIn; }
-QAbstractButton* TfrmPrint::SBtnZoomOut() const { return ui->SBtnZoomOut; }
-QAbstractButton* TfrmPrint::SBtnZoom() const { return ui->SBtnZoom; }
-QAbstractButton* TfrmPrint::SBtnPriorPage() const { return ui->SBtnPriorPage; }
-QAbstractButton* TfrmPrint::SBtnNextPage() const { return ui->SBtnNextPage; }
-QLabel* TfrmPrint::LabPage() const { return ui->LabPage; }
-QWidget* TfrmPrint::PreviewArea() const { return ui->PreviewArea; }
-ReportPreview* TfrmPrint::QRPreview1() const { return ui->QRPreview1; }
 
 // --- The print button ------------------------------------------------------------------------------------
 

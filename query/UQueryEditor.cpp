@@ -371,21 +371,24 @@ bool TfrmQueryEditor::eventFilter(QObject* watched, QEvent* event) {
 
 db::Database& TfrmQueryEditor::BDE_DB() const { return engine_->BDE_DB; }
 db::Query& TfrmQueryEditor::BDE_Query1() const { return engine_->BDE_Query1; }
-db::DataSetProvider& TfrmQueryEditor::DSProvd1() const { return engine_->DSProvd1; }
 db::ClientDataSet& TfrmQueryEditor::CDS1() const { return engine_->CDS1; }
-QComboBox* TfrmQueryEditor::CbxLinkType() const { return ui->CbxLinkType; }
-QComboBox* TfrmQueryEditor::CbxConnectAlias() const { return ui->CbxConnectAlias; }
-QPlainTextEdit* TfrmQueryEditor::MemSQL() const { return ui->MemSQL; }
-QPlainTextEdit* TfrmQueryEditor::QueryMessage() const { return ui->QueryMessage; }
-QTableView* TfrmQueryEditor::DBGrid() const { return ui->DBGrid; }
-PanelStatusBar* TfrmQueryEditor::SBar() const { return ui->SBar; }
-QAbstractButton* TfrmQueryEditor::SBtnQuery() const { return ui->SBtnQuery; }
-QAbstractButton* TfrmQueryEditor::ToolButton6() const { return ui->ToolButton6; }
-QAbstractButton* TfrmQueryEditor::ToolButton7() const { return ui->ToolButton7; }
-QAbstractButton* TfrmQueryEditor::ToolButton8() const { return ui->ToolButton8; }
-QAbstractButton* TfrmQueryEditor::ToolButton3() const { return ui->ToolButton3; }
 
 // --- Connection choice -------------------------------------------------------------
+
+void TfrmQueryEditor::preset(int linkType, const QString& connection, WindowStyle style) {
+    if (linkType == 0 || linkType == 1) {
+        ui->CbxLinkType->setCurrentIndex(linkType);
+    }
+    // Every window's list is refilled, this one's for the kind just chosen.
+    workspace_.registry().RefreshConnectAliases();
+    ui->CbxConnectAlias->setCurrentIndex(
+        ui->CbxConnectAlias->findText(connection, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    setWindowStyle(*this, style, home_);
+    QAbstractButton* styleButton = style == WindowStyle::MdiChild ? ui->ToolButton6
+                                   : style == WindowStyle::Normal ? ui->ToolButton7
+                                                                  : ui->ToolButton8;
+    styleButton->setChecked(true);
+}
 
 void TfrmQueryEditor::refillConnectAlias() {
     refillConnectionList(workspace_.registry(), *ui->CbxLinkType, *ui->CbxConnectAlias);
@@ -652,9 +655,7 @@ void TfrmQueryEditor::SBtnSQLNextClick() {
 
 void TfrmQueryEditor::changeStyle(WindowStyle style) {
     const QSize size = windowSize(*this);
-    changingStyle_ = true;
     setWindowStyle(*this, style, home_);
-    changingStyle_ = false;
     setWindowSize(*this, size);
 }
 

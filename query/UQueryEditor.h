@@ -9,13 +9,8 @@
 #include "query/UQueryThread.h"
 #include "ui/WindowStyle.h"
 
-class QAbstractButton;
-class QComboBox;
 class QMdiArea;
-class QPlainTextEdit;
 class QShortcut;
-class QTableView;
-class QTreeWidget;
 
 namespace Ui {
 class TfrmQueryEditor;
@@ -25,13 +20,11 @@ namespace tarnwell {
 
 namespace db {
 class ClientDataSet;
-class DataSetProvider;
 class Database;
 class Query;
 }  // namespace db
 
 class Feedback;
-class PanelStatusBar;
 class ProgressFeedback;
 class ResultGridModel;
 class Workspace;
@@ -69,10 +62,17 @@ public:
     TfrmQueryEditor(Workspace& workspace, QMdiArea& home, SaveDataSetAsTextFunction saveDataSetAsText);
     ~TfrmQueryEditor() override;
 
+    // Presets a new window before it is first shown: the connection kind
+    // `linkType` (0 "ADO", 1 "BDE"; any other value leaves the kind
+    // unchosen), the connection of that kind named `connection` (none when no
+    // entry of the refilled list has that name), and the style the window
+    // lives in, with its style button down. A choice made by program: no
+    // change handler runs.
+    void preset(int linkType, const QString& connection, WindowStyle style);
+
     // --- Engine objects -----------------------------------------------------
     db::Database& BDE_DB() const;
     db::Query& BDE_Query1() const;
-    db::DataSetProvider& DSProvd1() const;
     db::ClientDataSet& CDS1() const;
     ResultGridModel* gridModel() const { return gridModel_; }
     // The thread of the run in progress, if any.
@@ -83,19 +83,6 @@ public:
     const QStringList& FSQLHistory() const { return sqlHistory_; }
     RememberedFileDialog& SaveDialog1() { return saveDialog1_; }
     RememberedFileDialog& OpenDialog1() { return openDialog1_; }
-
-    // --- Controls other windows set or read ---------------------------------
-    QComboBox* CbxLinkType() const;
-    QComboBox* CbxConnectAlias() const;
-    QPlainTextEdit* MemSQL() const;
-    QPlainTextEdit* QueryMessage() const;
-    QTableView* DBGrid() const;
-    PanelStatusBar* SBar() const;
-    QAbstractButton* SBtnQuery() const;
-    QAbstractButton* ToolButton6() const;
-    QAbstractButton* ToolButton7() const;
-    QAbstractButton* ToolButton8() const;
-    QAbstractButton* ToolButton3() const;
 
     // --- Handlers -------------------------------------------------------------
     void CbxLinkTypeChange();
@@ -202,7 +189,6 @@ private:
     RememberedFileDialog openDialog1_;
     bool refillingConnectAlias_ = false;
     bool bdeRunInProgress_ = false;
-    bool changingStyle_ = false;
     bool formShown_ = false;
     // While an export walks the result: its feedback, whether the dataset
     // moved since the grid last caught up, and whether the window was asked

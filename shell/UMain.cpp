@@ -317,26 +317,14 @@ TfrmQueryEditor* TfrmMain::OpenQueryWindow(QueryWindowForm form) {
 
     // Without a browser there is no current connection to preset from.
     TfrmConnectEditor* browser = TfrmConnectEditor::instance();
-    const QString current = browser != nullptr ? browser->EdtConnectDB()->text() : QString();
+    const QString current = browser != nullptr ? browser->currentConnection() : QString();
     if (form != QueryWindowForm::QueryWindow) {
         window->setWindowTitle(window->windowTitle() + QStringLiteral("[") + current.trimmed() +
                                QStringLiteral("]"));
     }
-    const int page = browser != nullptr ? browser->Page_Con()->currentIndex() : -1;
-    if (page == 0 || page == 1) {
-        window->CbxLinkType()->setCurrentIndex(page);  // by program: no change handler runs
-    }
-    RefreshConnectAliases();
-    window->CbxConnectAlias()->setCurrentIndex(
-        window->CbxConnectAlias()->findText(current, Qt::MatchExactly | Qt::MatchCaseSensitive));
-
-    if (form == QueryWindowForm::MainMenu || isVisible()) {
-        setWindowStyle(*window, WindowStyle::MdiChild, *ui->MdiArea);
-        window->ToolButton6()->setChecked(true);
-    } else {
-        setWindowStyle(*window, WindowStyle::Normal, *ui->MdiArea);
-        window->ToolButton7()->setChecked(true);
-    }
+    const int page = browser != nullptr ? browser->currentPage() : -1;
+    const bool docked = form == QueryWindowForm::MainMenu || isVisible();
+    window->preset(page, current, docked ? WindowStyle::MdiChild : WindowStyle::Normal);
     showWindow(*window);
     return window;
 }
@@ -360,7 +348,7 @@ void TfrmMain::showConnectionBrowser() { obtainConnectionBrowser().showInItsStyl
 
 void TfrmMain::turnConnectionBrowserToPage(int page) {
     if (TfrmConnectEditor* browser = TfrmConnectEditor::instance()) {
-        browser->Page_Con()->setCurrentIndex(page);
+        browser->turnToPage(page);
     }
 }
 

@@ -37,20 +37,20 @@ TEST_F(AliasRunTest, rowsUpdateAndSyntaxErrorEachLeaveTheirLinesPageAndStatus) {
     // Row-returning, in lower case: three lines, DATA stays in front.
     run(*window, "select id, name from t order by id");
     QStringList lines = messageLines(*window);
-    EXPECT_EQ(lines.size(), 3) << window->QueryMessage()->toPlainText().toStdString();
+    EXPECT_EQ(lines.size(), 3) << child<QPlainTextEdit>(*window, "QueryMessage")->toPlainText().toStdString();
     expectTimingLines(lines);
     EXPECT_EQ(activeLowerPage(*window), "TabData");
     EXPECT_TRUE(kDoneStatus.match(status(*window, 0)).hasMatch()) << status(*window, 0).toStdString();
     EXPECT_EQ(status(*window, 1), "目前資料筆數: 4");
     EXPECT_EQ(window->gridModel()->rowCount(), 4);
     EXPECT_EQ(window->gridModel()->data(window->gridModel()->index(1, 1)).toString(), "b");
-    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
-    EXPECT_TRUE(window->DBGrid()->isEnabled());
+    EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
+    EXPECT_TRUE(child<QTableView>(*window, "DBGrid")->isEnabled());
 
     // An UPDATE of three rows: four lines, Messages in front, grid empty.
     run(*window, "UPDATE t SET name = 'x' WHERE id < 4");
     lines = messageLines(*window);
-    ASSERT_EQ(lines.size(), 4) << window->QueryMessage()->toPlainText().toStdString();
+    ASSERT_EQ(lines.size(), 4) << child<QPlainTextEdit>(*window, "QueryMessage")->toPlainText().toStdString();
     expectTimingLines(lines);
     EXPECT_EQ(lines.at(2), "共 3 被異動");
     EXPECT_EQ(activeLowerPage(*window), "TabErrMessage");
@@ -61,7 +61,7 @@ TEST_F(AliasRunTest, rowsUpdateAndSyntaxErrorEachLeaveTheirLinesPageAndStatus) {
     // A syntax error: the failure text between empty lines, then the timing.
     run(*window, "SELEC nonsense FROM");
     lines = messageLines(*window);
-    ASSERT_EQ(lines.size(), 6) << window->QueryMessage()->toPlainText().toStdString();
+    ASSERT_EQ(lines.size(), 6) << child<QPlainTextEdit>(*window, "QueryMessage")->toPlainText().toStdString();
     expectTimingLines(lines);
     EXPECT_EQ(lines.at(2), "");
     EXPECT_TRUE(lines.at(3).startsWith("BDE_查詢失敗: ")) << lines.at(3).toStdString();
@@ -69,7 +69,7 @@ TEST_F(AliasRunTest, rowsUpdateAndSyntaxErrorEachLeaveTheirLinesPageAndStatus) {
     EXPECT_EQ(lines.at(4), "");
     EXPECT_EQ(activeLowerPage(*window), "TabErrMessage");
     EXPECT_TRUE(kDoneStatus.match(status(*window, 0)).hasMatch()) << status(*window, 0).toStdString();
-    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
+    EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
     EXPECT_EQ(window->FSQLHistory().size(), 3) << "a failed statement is in the history";
 }
 
@@ -82,9 +82,9 @@ TEST_F(AliasRunTest, aStatementJudgedRowReturningThatReturnsNoRowsIsReportedAsRu
 
     run(*window, "INSERT INTO t (id, name) SELECT id + 10, name FROM t");
     const QStringList lines = messageLines(*window);
-    ASSERT_EQ(lines.size(), 4) << window->QueryMessage()->toPlainText().toStdString();
+    ASSERT_EQ(lines.size(), 4) << child<QPlainTextEdit>(*window, "QueryMessage")->toPlainText().toStdString();
     EXPECT_EQ(lines.at(2), "共 4 被異動");
-    EXPECT_FALSE(window->QueryMessage()->toPlainText().contains("BDE_查詢失敗"));
+    EXPECT_FALSE(child<QPlainTextEdit>(*window, "QueryMessage")->toPlainText().contains("BDE_查詢失敗"));
     EXPECT_EQ(activeLowerPage(*window), "TabErrMessage");
     EXPECT_FALSE(window->CDS1().active());
 
@@ -101,13 +101,13 @@ TEST_F(AliasRunTest, aFirstPacketThatFailsInTheHandOverIsAFailedRun) {
     // dataset fetches its first packet on the user-interface thread.
     run(*window, "SELECT CASE WHEN id = 3 THEN abs(-9223372036854775808) ELSE id END FROM t ORDER BY id");
     const QStringList lines = messageLines(*window);
-    ASSERT_EQ(lines.size(), 6) << window->QueryMessage()->toPlainText().toStdString();
+    ASSERT_EQ(lines.size(), 6) << child<QPlainTextEdit>(*window, "QueryMessage")->toPlainText().toStdString();
     expectTimingLines(lines);
     EXPECT_TRUE(lines.at(3).startsWith("BDE_查詢失敗: ")) << lines.at(3).toStdString();
     EXPECT_TRUE(lines.at(3).contains("integer overflow")) << lines.at(3).toStdString();
     EXPECT_EQ(activeLowerPage(*window), "TabErrMessage");
     EXPECT_TRUE(kDoneStatus.match(status(*window, 0)).hasMatch()) << status(*window, 0).toStdString();
-    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
+    EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
 }
 
 TEST_F(AliasRunTest, noConnectionChosenOrAFailingConnectionLeaveTheHistoryAlone) {
@@ -116,33 +116,33 @@ TEST_F(AliasRunTest, noConnectionChosenOrAFailingConnectionLeaveTheHistoryAlone)
     TfrmQueryEditor* window = openWindow();
     ASSERT_NE(window, nullptr);
 
-    setMemoText(*window->MemSQL(), "select 1");
+    setMemoText(*child<QPlainTextEdit>(*window, "MemSQL"), "select 1");
     prompter.expectMessage(QStringLiteral("請至少選擇一項連結"));
-    window->SBtnQuery()->click();
+    child<QAbstractButton>(*window, "SBtnQuery")->click();
     EXPECT_EQ(status(*window, 0), "執行中....");
-    EXPECT_FALSE(window->DBGrid()->isEnabled());
-    EXPECT_TRUE(window->SBtnQuery()->isEnabled()) << "follows the SQL text";
+    EXPECT_FALSE(child<QTableView>(*window, "DBGrid")->isEnabled());
+    EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled()) << "follows the SQL text";
     EXPECT_TRUE(window->FSQLHistory().isEmpty());
     EXPECT_EQ(child<QLabel>(*window, "PalQueryCount")->text(), "");
 
     // The kind is BDE, the pick fails to connect: reported on the window.
-    pick(*window->CbxLinkType(), "BDE");
+    pick(*child<QComboBox>(*window, "CbxLinkType"), "BDE");
     main->RefreshConnectAliases();
-    pick(*window->CbxConnectAlias(), "BROKEN");
-    window->SBtnQuery()->click();
+    pick(*child<QComboBox>(*window, "CbxConnectAlias"), "BROKEN");
+    child<QAbstractButton>(*window, "SBtnQuery")->click();
     ASSERT_TRUE(waitForRun(*window));
     const QStringList lines = messageLines(*window);
-    ASSERT_EQ(lines.size(), 3) << window->QueryMessage()->toPlainText().toStdString();
+    ASSERT_EQ(lines.size(), 3) << child<QPlainTextEdit>(*window, "QueryMessage")->toPlainText().toStdString();
     EXPECT_EQ(lines.at(0), "");
     EXPECT_TRUE(lines.at(1).startsWith("BDE_連線失敗: ")) << lines.at(1).toStdString();
     EXPECT_EQ(activeLowerPage(*window), "TabErrMessage");
     EXPECT_EQ(status(*window, 0), "資料庫連線失敗");
-    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
-    EXPECT_FALSE(window->DBGrid()->isEnabled());
+    EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
+    EXPECT_FALSE(child<QTableView>(*window, "DBGrid")->isEnabled());
     EXPECT_TRUE(window->FSQLHistory().isEmpty());
 
     // Each run starts with the Messages page cleared.
-    pick(*window->CbxConnectAlias(), "LOCAL");
+    pick(*child<QComboBox>(*window, "CbxConnectAlias"), "LOCAL");
     run(*window, "select 1");
     EXPECT_EQ(messageLines(*window).size(), 3);
 }
@@ -155,17 +155,17 @@ TEST_F(AliasRunTest, theRunButtonStaysDownWhileTheRunGoesOnWhateverTheText) {
     run(*window, "select 1 as a");
     ASSERT_TRUE(window->CDS1().active());
 
-    setMemoText(*window->MemSQL(), "select pg_sleep(0.5), 2 as b");
-    window->SBtnQuery()->click();
+    setMemoText(*child<QPlainTextEdit>(*window, "MemSQL"), "select pg_sleep(0.5), 2 as b");
+    child<QAbstractButton>(*window, "SBtnQuery")->click();
     EXPECT_FALSE(window->CDS1().active()) << "the previous result lets go of the query at once";
     ASSERT_TRUE(waitUntil([&] { return status(*window, 0) == QStringLiteral("執行中....."); }));
-    setMemoText(*window->MemSQL(), "select 3");
-    EXPECT_FALSE(window->SBtnQuery()->isEnabled());
+    setMemoText(*child<QPlainTextEdit>(*window, "MemSQL"), "select 3");
+    EXPECT_FALSE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
     // Refreshing the previous result would go through the busy query.
     prompter.expectMessage(QStringLiteral("Cannot perform this operation on a closed dataset"));
     child<QToolButton>(*window, "SpeedButton6")->click();
     ASSERT_TRUE(waitForRun(*window));
-    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
+    EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
     EXPECT_EQ(window->gridModel()->headerData(1, Qt::Horizontal).toString(), "b");
 }
 
@@ -176,8 +176,8 @@ TEST_F(AliasRunTest, closingTheWindowMidRunCancelsTheStatementAndLeavesAtOnce) {
     registerPg(server);
     TfrmQueryEditor* window = openWindowOn("BDE", kPg);
     ASSERT_NE(window, nullptr);
-    setMemoText(*window->MemSQL(), "select pg_sleep(10)");
-    window->SBtnQuery()->click();
+    setMemoText(*child<QPlainTextEdit>(*window, "MemSQL"), "select pg_sleep(10)");
+    child<QAbstractButton>(*window, "SBtnQuery")->click();
     ASSERT_TRUE(waitUntil([&] { return status(*window, 0) == QStringLiteral("執行中....."); }));
     QPointer<TQueryThread> thread = window->queryThread();
     ASSERT_FALSE(thread.isNull());
@@ -199,28 +199,28 @@ TEST_F(AliasRunTest, escStopsTheRunningStatementAndTheWindowGoesOn) {
     TfrmQueryEditor* window = openWindowOn("BDE", kPg);
     ASSERT_NE(window, nullptr);
     QApplication::setActiveWindow(window);
-    window->MemSQL()->setFocus();
-    setMemoText(*window->MemSQL(), "select pg_sleep(30)");
+    child<QPlainTextEdit>(*window, "MemSQL")->setFocus();
+    setMemoText(*child<QPlainTextEdit>(*window, "MemSQL"), "select pg_sleep(30)");
 
     // With nothing running Esc leaves everything as it was.
-    QTest::keyClick(window->MemSQL(), Qt::Key_Escape);
-    EXPECT_EQ(window->MemSQL()->toPlainText(), "select pg_sleep(30)");
+    QTest::keyClick(child<QPlainTextEdit>(*window, "MemSQL"), Qt::Key_Escape);
+    EXPECT_EQ(child<QPlainTextEdit>(*window, "MemSQL")->toPlainText(), "select pg_sleep(30)");
     EXPECT_FALSE(window->runInProgress());
-    EXPECT_EQ(window->QueryMessage()->toPlainText(), "");
-    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
+    EXPECT_EQ(child<QPlainTextEdit>(*window, "QueryMessage")->toPlainText(), "");
+    EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
 
-    window->SBtnQuery()->click();
+    child<QAbstractButton>(*window, "SBtnQuery")->click();
     ASSERT_TRUE(waitUntil([&] { return status(*window, 0) == QStringLiteral("執行中....."); }));
-    QTest::keyClick(window->MemSQL(), Qt::Key_Escape);
+    QTest::keyClick(child<QPlainTextEdit>(*window, "MemSQL"), Qt::Key_Escape);
     ASSERT_TRUE(waitForRun(*window, 1000)) << "the statement would run for 30 seconds";
     const QStringList lines = messageLines(*window);
-    ASSERT_EQ(lines.size(), 6) << window->QueryMessage()->toPlainText().toStdString();
+    ASSERT_EQ(lines.size(), 6) << child<QPlainTextEdit>(*window, "QueryMessage")->toPlainText().toStdString();
     EXPECT_TRUE(lines.at(3).startsWith("BDE_查詢失敗: ")) << lines.at(3).toStdString();
     EXPECT_TRUE(lines.at(3).contains("canceling statement due to user request")) << lines.at(3).toStdString();
     EXPECT_EQ(activeLowerPage(*window), "TabErrMessage");
     EXPECT_TRUE(kDoneStatus.match(status(*window, 0)).hasMatch()) << status(*window, 0).toStdString();
     EXPECT_TRUE(window->isVisible());
-    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
+    EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
 
     run(*window, "select 5 as after_esc");
     EXPECT_EQ(window->gridModel()->data(window->gridModel()->index(0, 0)).toString(), "5");
@@ -235,10 +235,10 @@ TEST_F(AliasRunTest, twoWindowsRunAtOnceOnDifferentAliases) {
     TfrmQueryEditor* second = openWindowOn("BDE", kPg2);
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
-    setMemoText(*first->MemSQL(), "select pg_sleep(1), 'first' as who");
-    setMemoText(*second->MemSQL(), "select pg_sleep(1), 'second' as who");
-    first->SBtnQuery()->click();
-    second->SBtnQuery()->click();
+    setMemoText(*child<QPlainTextEdit>(*first, "MemSQL"), "select pg_sleep(1), 'first' as who");
+    setMemoText(*child<QPlainTextEdit>(*second, "MemSQL"), "select pg_sleep(1), 'second' as who");
+    child<QAbstractButton>(*first, "SBtnQuery")->click();
+    child<QAbstractButton>(*second, "SBtnQuery")->click();
     EXPECT_TRUE(first->runInProgress());
     EXPECT_TRUE(second->runInProgress());
     // Both are in the engine together before either has ended.
@@ -305,9 +305,9 @@ TEST_F(ServerRestartTest, theRunAfterARestartConnectsAgainOnEitherKindOfConnecti
     ASSERT_NE(alias, nullptr);
     ASSERT_NE(odbc, nullptr);
     run(*alias, "select 1 as before_restart");
-    ASSERT_EQ(firstCell(*alias), "1") << alias->QueryMessage()->toPlainText().toStdString();
+    ASSERT_EQ(firstCell(*alias), "1") << child<QPlainTextEdit>(*alias, "QueryMessage")->toPlainText().toStdString();
     run(*odbc, "select 1 as before_restart");
-    ASSERT_EQ(firstCell(*odbc), "1") << odbc->QueryMessage()->toPlainText().toStdString();
+    ASSERT_EQ(firstCell(*odbc), "1") << child<QPlainTextEdit>(*odbc, "QueryMessage")->toPlainText().toStdString();
     const QString dataSource = connectAdo(pgConnectionString(server));
     TfrmQueryEditor* shared = openWindowOn("ADO", dataSource);
     ASSERT_NE(shared, nullptr);
@@ -318,7 +318,7 @@ TEST_F(ServerRestartTest, theRunAfterARestartConnectsAgainOnEitherKindOfConnecti
     EXPECT_FALSE(workspace->ADOCon1().connected()) << "so does the shared connection";
 
     run(*alias, "select 2 as after_restart");
-    EXPECT_EQ(activeLowerPage(*alias), "TabData") << alias->QueryMessage()->toPlainText().toStdString();
+    EXPECT_EQ(activeLowerPage(*alias), "TabData") << messageLines(*alias).join('\n').toStdString();
     EXPECT_EQ(firstCell(*alias), "2");
     EXPECT_EQ(alias->windowTitle(), "連線[BDE_PGOWN]");
 
@@ -326,11 +326,11 @@ TEST_F(ServerRestartTest, theRunAfterARestartConnectsAgainOnEitherKindOfConnecti
     // call fails; the run after that one connects again.
     run(*odbc, "select 2 as after_restart");
     if (activeLowerPage(*odbc) != "TabData") {
-        EXPECT_TRUE(odbc->QueryMessage()->toPlainText().contains("BDE_查詢失敗: "));
+        EXPECT_TRUE(child<QPlainTextEdit>(*odbc, "QueryMessage")->toPlainText().contains("BDE_查詢失敗: "));
         EXPECT_FALSE(odbc->BDE_DB().connected());
         run(*odbc, "select 2 as after_restart");
     }
-    EXPECT_EQ(activeLowerPage(*odbc), "TabData") << odbc->QueryMessage()->toPlainText().toStdString();
+    EXPECT_EQ(activeLowerPage(*odbc), "TabData") << messageLines(*odbc).join('\n').toStdString();
     EXPECT_EQ(firstCell(*odbc), "2");
 
     // A statement of the shared query connects again by itself, as the
@@ -341,8 +341,8 @@ TEST_F(ServerRestartTest, theRunAfterARestartConnectsAgainOnEitherKindOfConnecti
     EXPECT_TRUE(query.openResult());
     query.close();
     ASSERT_TRUE(own.restart());
-    setMemoText(*shared->MemSQL(), "select 4 as after_restart");
-    shared->SBtnQuery()->click();
+    setMemoText(*child<QPlainTextEdit>(*shared, "MemSQL"), "select 4 as after_restart");
+    child<QAbstractButton>(*shared, "SBtnQuery")->click();
     EXPECT_TRUE(prompter.messages().isEmpty()) << prompter.messages().value(0).toStdString();
     EXPECT_EQ(firstCell(*shared), "4");
 }
@@ -370,35 +370,35 @@ TEST_F(HistoryTest, walkBackAndForthPastTheNewestEntry) {
     EXPECT_TRUE(prior->isEnabled());
 
     prior->click();
-    EXPECT_EQ(window->MemSQL()->toPlainText(), a);
+    EXPECT_EQ(child<QPlainTextEdit>(*window, "MemSQL")->toPlainText(), a);
     EXPECT_EQ(position->text(), "1");
     EXPECT_FALSE(prior->isEnabled());
     next->click();
-    EXPECT_EQ(window->MemSQL()->toPlainText(), b);
+    EXPECT_EQ(child<QPlainTextEdit>(*window, "MemSQL")->toPlainText(), b);
     EXPECT_EQ(position->text(), "2");
     next->click();
-    EXPECT_EQ(window->MemSQL()->toPlainText(), "");
+    EXPECT_EQ(child<QPlainTextEdit>(*window, "MemSQL")->toPlainText(), "");
     EXPECT_EQ(position->text(), "3");
-    EXPECT_FALSE(window->SBtnQuery()->isEnabled());
+    EXPECT_FALSE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
     next->click();
-    EXPECT_EQ(window->MemSQL()->toPlainText(), "");
+    EXPECT_EQ(child<QPlainTextEdit>(*window, "MemSQL")->toPlainText(), "");
     EXPECT_EQ(position->text(), "3");
     EXPECT_TRUE(next->isEnabled()) << "never disables itself";
     prior->click();
-    EXPECT_EQ(window->MemSQL()->toPlainText(), b);
+    EXPECT_EQ(child<QPlainTextEdit>(*window, "MemSQL")->toPlainText(), b);
     EXPECT_EQ(position->text(), "2");
-    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
+    EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
 
     // An older entry run again is appended once more.
     prior->click();
-    run(*window, window->MemSQL()->toPlainText());
+    run(*window, child<QPlainTextEdit>(*window, "MemSQL")->toPlainText());
     EXPECT_EQ(window->FSQLHistory(), (QStringList{a, b, a}));
     EXPECT_EQ(position->text(), "3");
 
     // Clearing the SQL touches neither history nor position.
     child<QToolButton>(*window, "SpeedButton1")->click();
-    EXPECT_EQ(window->MemSQL()->toPlainText(), "");
-    EXPECT_FALSE(window->SBtnQuery()->isEnabled());
+    EXPECT_EQ(child<QPlainTextEdit>(*window, "MemSQL")->toPlainText(), "");
+    EXPECT_FALSE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
     EXPECT_EQ(window->FSQLHistory().size(), 3);
     EXPECT_EQ(position->text(), "3");
 }
@@ -407,24 +407,25 @@ TEST_F(HistoryTest, runButtonFollowsTheTrimmedTextAndTheKeys) {
     registerLocal();
     TfrmQueryEditor* window = openWindowOn("BDE", "LOCAL");
     ASSERT_NE(window, nullptr);
-    setMemoText(*window->MemSQL(), QStringLiteral(" \t\r\n "));
-    EXPECT_FALSE(window->SBtnQuery()->isEnabled());
-    setMemoText(*window->MemSQL(), QStringLiteral("\tselect 7 as n\r\n"));
-    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
+    setMemoText(*child<QPlainTextEdit>(*window, "MemSQL"), QStringLiteral(" \t\r\n "));
+    EXPECT_FALSE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
+    setMemoText(*child<QPlainTextEdit>(*window, "MemSQL"), QStringLiteral("\tselect 7 as n\r\n"));
+    EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
 
     QApplication::setActiveWindow(window);
-    window->MemSQL()->setFocus();
-    QTest::keyClick(window->MemSQL(), Qt::Key_F9);
+    child<QPlainTextEdit>(*window, "MemSQL")->setFocus();
+    QTest::keyClick(child<QPlainTextEdit>(*window, "MemSQL"), Qt::Key_F9);
     EXPECT_TRUE(window->runInProgress()) << "F9 runs";
     ASSERT_TRUE(waitForRun(*window));
-    QTest::keyClick(window->MemSQL(), Qt::Key_Return, Qt::ControlModifier);
+    QTest::keyClick(child<QPlainTextEdit>(*window, "MemSQL"), Qt::Key_Return, Qt::ControlModifier);
     EXPECT_TRUE(window->runInProgress()) << "Ctrl+Enter runs";
     ASSERT_TRUE(waitForRun(*window));
     EXPECT_EQ(window->FSQLHistory().size(), 2);
-    EXPECT_EQ(window->MemSQL()->toPlainText(), QStringLiteral("\tselect 7 as n\n")) << "no line was typed";
+    EXPECT_EQ(child<QPlainTextEdit>(*window, "MemSQL")->toPlainText(), QStringLiteral("\tselect 7 as n\n"))
+        << "no line was typed";
 
     child<QToolButton>(*window, "SpeedButton1")->click();
-    QTest::keyClick(window->MemSQL(), Qt::Key_F9);
+    QTest::keyClick(child<QPlainTextEdit>(*window, "MemSQL"), Qt::Key_F9);
     EXPECT_FALSE(window->runInProgress()) << "a disabled run button is not pressed";
     EXPECT_EQ(window->FSQLHistory().size(), 2);
 }
@@ -434,8 +435,8 @@ TEST_F(HistoryTest, runButtonFollowsTheTrimmedTextAndTheKeys) {
 class AdoRunTest : public QueryWindowTest {
 protected:
     void runAdo(TfrmQueryEditor& window, const QString& sql) {
-        setMemoText(*window.MemSQL(), sql);
-        window.SBtnQuery()->click();
+        setMemoText(*child<QPlainTextEdit>(window, "MemSQL"), sql);
+        child<QAbstractButton>(window, "SBtnQuery")->click();
         EXPECT_FALSE(window.runInProgress()) << "the whole run happens inside the click";
     }
 };
@@ -448,10 +449,10 @@ TEST_F(AdoRunTest, sqliteFileRowsStatementsAndFailures) {
 
     runAdo(*window, "select id, name from t order by id");
     EXPECT_EQ(status(*window, 0), "查詢中.....");
-    EXPECT_EQ(window->QueryMessage()->toPlainText(), "");
+    EXPECT_EQ(child<QPlainTextEdit>(*window, "QueryMessage")->toPlainText(), "");
     EXPECT_EQ(window->CDS1().recordCount(), 2u) << "the packet size of the Properties page";
     EXPECT_EQ(status(*window, 1), "目前資料筆數: 2");
-    EXPECT_TRUE(window->DBGrid()->isEnabled());
+    EXPECT_TRUE(child<QTableView>(*window, "DBGrid")->isEnabled());
     EXPECT_EQ(window->FSQLHistory().size(), 1);
 
     // A statement for its effect leaves the previous result in the grid.
@@ -467,7 +468,7 @@ TEST_F(AdoRunTest, sqliteFileRowsStatementsAndFailures) {
     EXPECT_TRUE(prompter.messages().at(0).startsWith("ADO_查詢失敗: ")) << prompter.messages().at(0).toStdString();
     EXPECT_EQ(status(*window, 0), "查詢失敗");
     EXPECT_EQ(window->FSQLHistory().size(), 3);
-    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
+    EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
 
     // Execute-without-records: the statement runs, nothing is shown as failed.
     child<QCheckBox>(*window, "Chk4")->setChecked(true);
@@ -485,20 +486,20 @@ TEST_F(AdoRunTest, aFailedConnectionLeavesButtonsDownAndHistoryAlone) {
                           folder.filePath("missing/none.db"));
     TfrmQueryEditor* window = openWindow();
     ASSERT_NE(window, nullptr);
-    pick(*window->CbxLinkType(), "ADO");
+    pick(*child<QComboBox>(*window, "CbxLinkType"), "ADO");
     main->RefreshConnectAliases();
-    setMemoText(*window->MemSQL(), "select 1");
-    window->SBtnQuery()->click();
+    setMemoText(*child<QPlainTextEdit>(*window, "MemSQL"), "select 1");
+    child<QAbstractButton>(*window, "SBtnQuery")->click();
     const QStringList lines = messageLines(*window);
     ASSERT_EQ(lines.size(), 3);
     EXPECT_TRUE(lines.at(1).startsWith("ADO_連線失敗: ")) << lines.at(1).toStdString();
     EXPECT_EQ(status(*window, 0), "資料庫連線失敗");
-    EXPECT_FALSE(window->SBtnQuery()->isEnabled());
-    EXPECT_FALSE(window->DBGrid()->isEnabled());
+    EXPECT_FALSE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
+    EXPECT_FALSE(child<QTableView>(*window, "DBGrid")->isEnabled());
     EXPECT_EQ(activeLowerPage(*window), "TabData");
     EXPECT_TRUE(window->FSQLHistory().isEmpty());
-    setMemoText(*window->MemSQL(), "select 2");
-    EXPECT_TRUE(window->SBtnQuery()->isEnabled()) << "the next text change enables it";
+    setMemoText(*child<QPlainTextEdit>(*window, "MemSQL"), "select 2");
+    EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled()) << "the next text change enables it";
 }
 
 TEST_F(AdoRunTest, postgresOnTheTestServerAndAnotherWindowsRunClosesTheSharedResult) {

@@ -34,6 +34,7 @@
 #include "session/RunsInProgress.h"
 #include "session/Workspace.h"
 #include "shell/UMain.h"
+#include "support/FindChild.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestEnvironment.h"
 #include "ui/Controls.h"
@@ -173,9 +174,9 @@ protected:
         if (window == nullptr) {
             return nullptr;
         }
-        pick(*window->CbxLinkType(), kind);
+        pick(*child<QComboBox>(*window, "CbxLinkType"), kind);
         window->CbxLinkTypeChange();
-        pick(*window->CbxConnectAlias(), connection);
+        pick(*child<QComboBox>(*window, "CbxConnectAlias"), connection);
         window->CbxConnectAliasChange();
         return window;
     }
@@ -188,9 +189,9 @@ protected:
 
     // Types the SQL, presses the run button and waits for the run to end.
     static void run(TfrmQueryEditor& window, const QString& sql) {
-        setMemoText(*window.MemSQL(), sql);
-        ASSERT_TRUE(window.SBtnQuery()->isEnabled());
-        window.SBtnQuery()->click();
+        setMemoText(*child<QPlainTextEdit>(window, "MemSQL"), sql);
+        ASSERT_TRUE(child<QAbstractButton>(window, "SBtnQuery")->isEnabled());
+        child<QAbstractButton>(window, "SBtnQuery")->click();
         ASSERT_TRUE(waitForRun(window));
     }
 
@@ -198,18 +199,13 @@ protected:
         return waitUntil([&] { return !window.runInProgress() && window.queryThread() == nullptr; }, limitMs);
     }
 
-    template <typename T>
-    static T* child(const QWidget& window, const char* name) {
-        T* found = window.findChild<T*>(QLatin1String(name));
-        EXPECT_NE(found, nullptr) << name;
-        return found;
-    }
-
     static QStringList messageLines(const TfrmQueryEditor& window) {
-        return window.QueryMessage()->toPlainText().split(QLatin1Char('\n'));
+        return child<QPlainTextEdit>(window, "QueryMessage")->toPlainText().split(QLatin1Char('\n'));
     }
 
-    static QString status(const TfrmQueryEditor& window, int panel) { return window.SBar()->panelText(panel); }
+    static QString status(const TfrmQueryEditor& window, int panel) {
+        return child<PanelStatusBar>(window, "SBar")->panelText(panel);
+    }
 
     static QString activeLowerPage(const TfrmQueryEditor& window) {
         return child<QTabWidget>(window, "Page2")->currentWidget()->objectName();

@@ -239,17 +239,17 @@ protected:
         FileSpreadsheets server(path);
         SpreadsheetServerOverride use(server);
         prompter.expectMessage(QStringLiteral("存檔完成"));
-        window->ToolButton3()->click();
+        child<QAbstractButton>(*window, "ToolButton3")->click();
     }
     // Every field ticked at the width the print window offers, the title
     // given, printed to a PDF file.
     void windowPdf(const QString& title, const QString& path) {
         EXPECT_TRUE(whilePrinting([&](TfrmPrint& print) {
             print.SbtnCheckAllClick();
-            print.ChkTitle()->setChecked(true);
-            print.EdtTitle()->setText(title);
+            child<QCheckBox>(print, "ChkTitle")->setChecked(true);
+            child<QLineEdit>(print, "EdtTitle")->setText(title);
             prompter.answerPrinter(path);
-            print.SBtnPrint()->click();
+            child<QAbstractButton>(print, "SBtnPrint")->click();
         }));
     }
 

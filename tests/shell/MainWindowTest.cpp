@@ -17,10 +17,13 @@
 #include <vector>
 
 #include "shell/UMain.h"
+#include "support/FindChild.h"
 #include "support/QtPrinters.h"
 
 namespace tarnwell {
 namespace {
+
+using test::child;
 
 QStringList objectNames(const QList<QAction*>& actions) {
     QStringList names;
@@ -36,12 +39,6 @@ QStringList texts(const QList<QAction*>& actions) {
         result << (action->isSeparator() ? QStringLiteral("-") : action->text());
     }
     return result;
-}
-
-QAction* action(const TfrmMain& main, const char* name) {
-    auto* found = main.findChild<QAction*>(QString::fromLatin1(name));
-    EXPECT_NE(found, nullptr) << name;
-    return found;
 }
 
 // Any pixel drawn at all: the picture exists and renders at its size.
@@ -179,11 +176,11 @@ TEST(MainWindowTest, OnlyTheMainMenuHideHides) {
     Workspace workspace;
     TfrmMain main(workspace);
     main.show();
-    action(main, "PopupHideWindow")->trigger();
+    child<QAction>(main, "PopupHideWindow")->trigger();
     EXPECT_TRUE(main.isVisible()) << "the tray's 隱藏Brisavel does nothing";
-    action(main, "MainHideWindow")->trigger();
+    child<QAction>(main, "MainHideWindow")->trigger();
     EXPECT_FALSE(main.isVisible());
-    action(main, "PopupShowWindow")->trigger();
+    child<QAction>(main, "PopupShowWindow")->trigger();
     EXPECT_TRUE(main.isVisible());
 }
 
@@ -197,7 +194,7 @@ TEST(MainWindowTest, ShowDesktopWindowsShowsNoHiddenWindow) {
     hiddenWindow.show();
     hiddenWindow.hide();
 
-    action(main, "N7")->trigger();
+    child<QAction>(main, "N7")->trigger();
     EXPECT_FALSE(main.isVisible()) << "a hidden main window stays hidden";
     EXPECT_FALSE(hiddenWindow.isVisible());
     EXPECT_TRUE(shownWindow.isVisible());
@@ -207,7 +204,7 @@ TEST(MainWindowTest, ShowDesktopWindowsShowsNoHiddenWindow) {
     QMdiSubWindow* hiddenChild = main.MdiArea()->addSubWindow(new QWidget);
     shownChild->show();
     hiddenChild->hide();
-    action(main, "N7")->trigger();
+    child<QAction>(main, "N7")->trigger();
     EXPECT_TRUE(main.isVisible());
     EXPECT_TRUE(shownChild->isVisible());
     EXPECT_FALSE(hiddenChild->isVisible());
@@ -216,13 +213,13 @@ TEST(MainWindowTest, ShowDesktopWindowsShowsNoHiddenWindow) {
 TEST(MainWindowTest, CheckMarksOfTheViewMenuAreSetNotToggled) {
     Workspace workspace;
     TfrmMain main(workspace);
-    action(main, "MainLinker")->trigger();
+    child<QAction>(main, "MainLinker")->trigger();
     EXPECT_TRUE(main.MainLinker()->isChecked());
     main.MainLinker()->setChecked(false);  // as the browser does when it closes
-    action(main, "MainLinker")->trigger();
+    child<QAction>(main, "MainLinker")->trigger();
     EXPECT_TRUE(main.MainLinker()->isChecked());
-    action(main, "MainParmes")->trigger();
-    action(main, "MainParmes")->trigger();
+    child<QAction>(main, "MainParmes")->trigger();
+    child<QAction>(main, "MainParmes")->trigger();
     EXPECT_TRUE(main.MainParmes()->isChecked());
 }
 
@@ -297,7 +294,7 @@ TEST(MainWindowExitTest, TrayExitClosesAndDestroysChildrenLastFirstAndEndsWithZe
     main.connectionBrowser = browser;
     main.trayIcon()->show();
 
-    const int exitCode = runInEventLoop([&] { action(main, "N1")->trigger(); });
+    const int exitCode = runInEventLoop([&] { child<QAction>(main, "N1")->trigger(); });
 
     EXPECT_EQ(exitCode, 0);
     EXPECT_EQ(events.log, std::vector<QString>({"closed 3", "destroyed 3", "closed 2", "destroyed 2",
@@ -316,7 +313,7 @@ TEST(MainWindowExitTest, MainMenuExitAlsoDestroysTheConnectionBrowser) {
     QPointer<QWidget> browser = new QWidget(&main, Qt::Window);
     main.connectionBrowser = browser;
 
-    const int exitCode = runInEventLoop([&] { action(main, "N4")->trigger(); });
+    const int exitCode = runInEventLoop([&] { child<QAction>(main, "N4")->trigger(); });
 
     EXPECT_EQ(exitCode, 0);
     EXPECT_TRUE(browser.isNull());
@@ -331,7 +328,7 @@ TEST(MainWindowExitTest, ChildrenThatRefuseToCloseAreDestroyedAnyway) {
     Workspace workspace;
     TfrmMain main(workspace);
     QPointer<QMdiSubWindow> child = main.MdiArea()->addSubWindow(new Stubborn);
-    EXPECT_EQ(runInEventLoop([&] { action(main, "N1")->trigger(); }), 0);
+    EXPECT_EQ(runInEventLoop([&] { test::child<QAction>(main, "N1")->trigger(); }), 0);
     EXPECT_TRUE(child.isNull());
 }
 
