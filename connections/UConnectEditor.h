@@ -6,12 +6,8 @@
 
 #include "ui/WindowStyle.h"
 
-class QLineEdit;
 class QMdiArea;
-class QTabWidget;
-class QTreeWidget;
 class QTreeWidgetItem;
-class QToolButton;
 
 namespace Ui {
 class TfrmConnectEditor;
@@ -49,14 +45,13 @@ public:
     int currentPage() const;
     void turnToPage(int page);
 
-    QLineEdit* EdtConnectDB() const;
-    QTabWidget* Page_Con() const;
-    QTreeWidget* TrvBDE() const;
-    QTreeWidget* TrvADO() const;
-    QToolButton* SpeedButton1() const;
-    QToolButton* SpeedButton2() const;
-    QToolButton* SpeedButton3() const;
-    QToolButton* SpeedButton5() const;
+    // The new-connection command, of this window and of the main window's
+    // toolbar: the ADO page comes up, the connection string is asked for in
+    // a dialog owned by `owner`, and the connection opened with it is filed
+    // in the ADO tree (when it was registered) and becomes the current
+    // connection. The query windows refill their lists after every open,
+    // whether or not it registered anything.
+    void newAdoConnection(QWidget& owner);
 
     // --- Showing and placing ---------------------------------------------------
     // Docked in the main window when that is visible, else free-standing; shown.

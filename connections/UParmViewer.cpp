@@ -58,8 +58,6 @@ TfrmParmViewer& TfrmParmViewer::showViewer(Workspace& workspace, QMdiArea& home)
     return *viewer;
 }
 
-QTabWidget* TfrmParmViewer::Page_Data() const { return ui->Page_Data; }
-QTableWidget* TfrmParmViewer::Sgrid1() const { return ui->Sgrid1; }
 
 void TfrmParmViewer::setUpGrid() {
     QTableWidget& grid = *ui->Sgrid1;

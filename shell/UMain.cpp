@@ -270,14 +270,6 @@ std::optional<int> TfrmMain::AddConnectedADO(const QString& connectionString,
     return registry().addAdo({connectionString, provider, dataSource});
 }
 
-// --- Accessors ---------------------------------------------------------------
-
-QAction* TfrmMain::MainLinker() const { return ui->MainLinker; }
-QAction* TfrmMain::MainParmes() const { return ui->MainParmes; }
-QMdiArea* TfrmMain::MdiArea() const { return ui->MdiArea; }
-QWidget* TfrmMain::CoolBar1() const { return ui->CoolBar1; }
-QStatusBar* TfrmMain::StatusBar1() const { return ui->StatusBar1; }
-
 // --- Operations of windows built in their own units --------------------------
 
 TfrmConnectEditor& TfrmMain::obtainConnectionBrowser() {
@@ -336,7 +328,7 @@ void TfrmMain::ToolButton1Click() {
     if (TfrmConnectEditor::instance() == nullptr) {
         OpenConnectionBrowser();
     }
-    newAdoConnection(workspace_, obtainConnectionBrowser(), *this);
+    obtainConnectionBrowser().newAdoConnection(*this);
 }
 
 void TfrmMain::showConnectionBrowserOnMainWindowShown() {

@@ -19,10 +19,7 @@ class Database;
 class Session;
 }  // namespace tarnwell::db
 
-class QAction;
-class QMdiArea;
 class QMenu;
-class QStatusBar;
 class QWidget;
 
 namespace Ui {
@@ -103,15 +100,6 @@ public:
     // made.
     static void SaveDataSetAsText(db::ClientDataSet& dataSet, const QString& path, const QString& separator,
                                   Feedback& feedback);
-
-    // --- What other windows read or set -------------------------------------
-    QAction* MainLinker() const;
-    QAction* MainParmes() const;
-    QMdiArea* MdiArea() const;
-    QWidget* CoolBar1() const;
-    QStatusBar* StatusBar1() const;
-    QMenu* PMenuMain() const { return pMenuMain_; }
-    QSystemTrayIcon* trayIcon() const { return trayIcon_; }
 
     // The connection browser, once it exists; the exit through the main menu
     // destroys it.

@@ -280,7 +280,7 @@ TEST_F(QueryWindowLayout, namesAndDatabaseNamesGrowAndAreNeverReused) {
     child<QToolButton>(*first, "SpeedButton7")->click();
     ASSERT_TRUE(waitUntil([&] { return closing.isNull(); }));
     EXPECT_FALSE(workspace->Session1().hasDatabase("BDE_SQL_" + std::to_string(before + 1)));
-    EXPECT_TRUE(main->MdiArea()->subWindowList().size() <= 1) << "the frame went with the window";
+    EXPECT_TRUE(child<QMdiArea>(*main, "MdiArea")->subWindowList().size() <= 1) << "the frame went with the window";
 
     TfrmQueryEditor* third = openWindow();
     EXPECT_EQ(third->BDE_DB().databaseName(), "BDE_SQL_" + std::to_string(before + 3));
@@ -292,7 +292,8 @@ TEST_F(QueryWindowLayout, namesAndDatabaseNamesGrowAndAreNeverReused) {
 using OpenQueryWindowTest = QueryWindowTest;
 
 TEST_F(OpenQueryWindowTest, nothingRegisteredShowsTheMessageAndOpensNothing) {
-    for (const QueryWindowForm form : {QueryWindowForm::MainMenu, QueryWindowForm::Tray, QueryWindowForm::QueryWindow}) {
+    for (const QueryWindowForm form :
+         {QueryWindowForm::MainMenu, QueryWindowForm::Tray, QueryWindowForm::QueryWindow}) {
         prompter.expectMessage(QStringLiteral("尚未建立連結"));
         main->OpenQueryWindow(form);
     }
@@ -301,9 +302,10 @@ TEST_F(OpenQueryWindowTest, nothingRegisteredShowsTheMessageAndOpensNothing) {
 
 TEST_F(OpenQueryWindowTest, trayFormWithHiddenMainWindowIsFreeStandingAndPresetFromTheBrowser) {
     registerLocal();
-    TfrmConnectEditor browser(*workspace, *main->MdiArea(), *main->CoolBar1(), *main->StatusBar1());
-    browser.Page_Con()->setCurrentIndex(1);
-    browser.EdtConnectDB()->setText(QStringLiteral("  LOCAL "));
+    TfrmConnectEditor browser(*workspace, *child<QMdiArea>(*main, "MdiArea"), *child<QWidget>(*main, "CoolBar1"),
+                              *child<QStatusBar>(*main, "StatusBar1"));
+    child<QTabWidget>(browser, "Page_Con")->setCurrentIndex(1);
+    child<QLineEdit>(browser, "EdtConnectDB")->setText(QStringLiteral("  LOCAL "));
     main->OpenQueryWindow(QueryWindowForm::Tray);
     auto* window = qobject_cast<TfrmQueryEditor*>(openQueryWindows().value(0));
     ASSERT_NE(window, nullptr);
@@ -316,13 +318,13 @@ TEST_F(OpenQueryWindowTest, trayFormWithHiddenMainWindowIsFreeStandingAndPresetF
     EXPECT_TRUE(window->isVisible());
     EXPECT_FALSE(window->BDE_DB().connected()) << "opening connects nothing";
 
-    browser.EdtConnectDB()->setText(QStringLiteral("LOCAL"));
+    child<QLineEdit>(browser, "EdtConnectDB")->setText(QStringLiteral("LOCAL"));
     main->OpenQueryWindow(QueryWindowForm::Tray);
     auto* second = qobject_cast<TfrmQueryEditor*>(openQueryWindows().value(1));
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(child<QComboBox>(*second, "CbxConnectAlias")->currentText(), "LOCAL");
 
-    browser.EdtConnectDB()->clear();
+    child<QLineEdit>(browser, "EdtConnectDB")->clear();
     main->OpenQueryWindow(QueryWindowForm::MainMenu);
     auto* third = qobject_cast<TfrmQueryEditor*>(openQueryWindows().value(2));
     ASSERT_NE(third, nullptr);
@@ -335,11 +337,12 @@ TEST_F(OpenQueryWindowTest, trayFormWithHiddenMainWindowIsFreeStandingAndPresetF
 TEST_F(OpenQueryWindowTest, queryWindowFormHasNoSuffixAndFollowsTheMainWindowsVisibility) {
     registerLocal();
     main->AddConnectedADO("Provider=SQLite.1;Data Source=/x.db", "SQLite.1", "/x.db");
-    TfrmConnectEditor browser(*workspace, *main->MdiArea(), *main->CoolBar1(), *main->StatusBar1());
+    TfrmConnectEditor browser(*workspace, *child<QMdiArea>(*main, "MdiArea"), *child<QWidget>(*main, "CoolBar1"),
+                              *child<QStatusBar>(*main, "StatusBar1"));
     // Showing the main window shows the browser, which empties its box.
     main->show();
-    browser.Page_Con()->setCurrentIndex(0);
-    browser.EdtConnectDB()->setText(QStringLiteral("/x.db"));
+    child<QTabWidget>(browser, "Page_Con")->setCurrentIndex(0);
+    child<QLineEdit>(browser, "EdtConnectDB")->setText(QStringLiteral("/x.db"));
     TfrmQueryEditor* window = openWindow();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->windowTitle(), "查詢");
