@@ -22,6 +22,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPlainTextEdit>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
@@ -115,7 +116,7 @@ Measurement runOnce(TfrmQueryEditor& window, StallMeter& meter, const QString& s
     child<QAbstractButton>(window, "SBtnQuery")->click();
     serveUntil(
         [&] {
-            if (result.firstRowsMs < 0 && window.gridModel()->rowCount() >= rowsToSee) {
+            if (result.firstRowsMs < 0 && child<QTableView>(window, "DBGrid")->model()->rowCount() >= rowsToSee) {
                 result.firstRowsMs = static_cast<double>(clock.nsecsElapsed()) / 1e6;
             }
             return !window.runInProgress() && window.queryThread() == nullptr;

@@ -29,9 +29,8 @@ public:
     // The dialog while it exists, else null.
     static TfrmPasswd* instance();
 
-    // 1 once OK was pressed; the caller sets it to 0 before showing the dialog.
+    // 1 once OK was pressed, 0 until then.
     int accepted() const { return accepted_; }
-    void setAccepted(int accepted) { accepted_ = accepted; }
 
 protected:
     void showEvent(QShowEvent* event) override;

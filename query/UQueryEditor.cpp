@@ -269,6 +269,9 @@ void TfrmQueryEditor::connectHandlers() {
     // The grid fetches ahead of the current row as it scrolls; the count
     // tells what is held.
     connect(gridModel_, &QAbstractItemModel::rowsInserted, this, &TfrmQueryEditor::showRecordCount);
+    // Shown as the general error report would show it.
+    connect(gridModel_, &ResultGridModel::fetchFailed, this,
+            [](const QString& message) { prompt().showMessage(message); });
 
     engine_->CDS1.setAfterScroll([this] { CDS1AfterScroll(); });
     engine_->BDE_DB.setAfterConnect([this] { BDE_DBAfterConnect(); });
@@ -590,7 +593,7 @@ void TfrmQueryEditor::commonTail() {
     ui->DBGrid->setEnabled(true);
     sqlHistory_.append(ui->MemSQL->toPlainText());
     setHistoryPosition(static_cast<int>(sqlHistory_.size()));
-    if (ui->PalQueryCount->text() != QLatin1String("1")) {
+    if (historyPosition_ != 1) {
         ui->SBtnSQLPrior->setEnabled(true);
     }
     ui->SBtnSQLNext->setEnabled(true);
@@ -614,14 +617,13 @@ void TfrmQueryEditor::SpeedButton1Click() {
 
 // --- History ------------------------------------------------------------------------
 
-int TfrmQueryEditor::historyPosition() const { return ui->PalQueryCount->text().toInt(); }
-
 void TfrmQueryEditor::setHistoryPosition(int position) {
+    historyPosition_ = position;
     ui->PalQueryCount->setText(QString::number(position));
 }
 
 void TfrmQueryEditor::SBtnSQLPriorClick() {
-    const int position = historyPosition();
+    const int position = historyPosition_;
     if (position < 2 || position - 2 >= sqlHistory_.size()) {
         return;
     }
@@ -634,7 +636,7 @@ void TfrmQueryEditor::SBtnSQLPriorClick() {
 }
 
 void TfrmQueryEditor::SBtnSQLNextClick() {
-    const int position = historyPosition();
+    const int position = historyPosition_;
     const int count = static_cast<int>(sqlHistory_.size());
     if (position == count) {
         setMemoText(*ui->MemSQL, QString());

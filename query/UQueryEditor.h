@@ -74,7 +74,6 @@ public:
     db::Database& BDE_DB() const;
     db::Query& BDE_Query1() const;
     db::ClientDataSet& CDS1() const;
-    ResultGridModel* gridModel() const { return gridModel_; }
     // The thread of the run in progress, if any.
     TQueryThread* queryThread() const { return queryThread_.data(); }
     bool runInProgress() const { return bdeRunInProgress_; }
@@ -163,7 +162,7 @@ private:
     void setStatus(const QString& text);
     void showRecordCount();
     void enableRunButtonForText();
-    int historyPosition() const;
+    // Shown in PalQueryCount.
     void setHistoryPosition(int position);
     void changeStyle(WindowStyle style);
     void loadIntoMemo(const QString& path);
@@ -185,6 +184,9 @@ private:
     QPointer<TQueryThread> queryThread_;
     QShortcut* stopRunKey_ = nullptr;
     QStringList sqlHistory_;
+    // The history entry the memo shows, from 1; one past the last when the
+    // memo shows new text; 0 before the first run.
+    int historyPosition_ = 0;
     RememberedFileDialog saveDialog1_;
     RememberedFileDialog openDialog1_;
     bool refillingConnectAlias_ = false;

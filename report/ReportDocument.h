@@ -73,7 +73,6 @@ public:
     QRectF body() const { return body_; }
     const QString& documentTitle() const { return title_; }
 
-    int fontCount() const { return static_cast<int>(faces_.size()); }
     int fontIndex(const QFont& font) const;  // -1 for a font no label has
     const QFont& font(int index) const;
     double lineSpacing(int font) const;  // report pixels
@@ -119,7 +118,6 @@ public:
     explicit ReportDocument(std::shared_ptr<const ReportPageFormat> format);
 
     const ReportPageFormat& format() const { return *format_; }
-    const std::shared_ptr<const ReportPageFormat>& sharedFormat() const { return format_; }
 
     int pageCount() const { return static_cast<int>(pages_.size()); }
     const ReportPage& page(int index) const;  // from 0

@@ -87,7 +87,6 @@ TEST_F(PasswdDialogTest, Layout) {
 TEST_F(PasswdDialogTest, OkReplacesTheUserNameAndAddsBothTrimmed) {
     testConnection.setParams(db::ParamList::fromText("SERVER NAME=db1\nUSER NAME=scott\nPORT=5432\n"));
     TfrmPasswd dialog(testConnection, QString(), QString());
-    dialog.setAccepted(0);
     dialog.show();
     child<QLineEdit>(dialog, "Edit1")->setText("  mei lin \t");
     QTest::keyClicks(child<QLineEdit>(dialog, "Edit2"), " pass word ");
@@ -132,7 +131,6 @@ TEST_F(PasswdDialogTest, CancelEscapeAndCloseLeaveFlagAndParametersAlone) {
         {
             TfrmPasswd dialog(testConnection, QString(), QString());
             EXPECT_EQ(TfrmPasswd::instance(), &dialog);
-            dialog.setAccepted(0);
             dialog.show();
             QTest::keyClicks(child<QLineEdit>(dialog, "Edit2"), "secret");
             dismiss(dialog);

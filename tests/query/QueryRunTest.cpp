@@ -42,8 +42,8 @@ TEST_F(AliasRunTest, rowsUpdateAndSyntaxErrorEachLeaveTheirLinesPageAndStatus) {
     EXPECT_EQ(activeLowerPage(*window), "TabData");
     EXPECT_TRUE(kDoneStatus.match(status(*window, 0)).hasMatch()) << status(*window, 0).toStdString();
     EXPECT_EQ(status(*window, 1), "目前資料筆數: 4");
-    EXPECT_EQ(window->gridModel()->rowCount(), 4);
-    EXPECT_EQ(window->gridModel()->data(window->gridModel()->index(1, 1)).toString(), "b");
+    EXPECT_EQ(gridModel(*window)->rowCount(), 4);
+    EXPECT_EQ(gridModel(*window)->data(gridModel(*window)->index(1, 1)).toString(), "b");
     EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
     EXPECT_TRUE(child<QTableView>(*window, "DBGrid")->isEnabled());
 
@@ -55,7 +55,7 @@ TEST_F(AliasRunTest, rowsUpdateAndSyntaxErrorEachLeaveTheirLinesPageAndStatus) {
     EXPECT_EQ(lines.at(2), "共 3 被異動");
     EXPECT_EQ(activeLowerPage(*window), "TabErrMessage");
     EXPECT_FALSE(window->CDS1().active());
-    EXPECT_EQ(window->gridModel()->rowCount(), 0);
+    EXPECT_EQ(gridModel(*window)->rowCount(), 0);
     EXPECT_EQ(status(*window, 1), "目前資料筆數: 4") << "the count stays when the result goes";
 
     // A syntax error: the failure text between empty lines, then the timing.
@@ -89,7 +89,7 @@ TEST_F(AliasRunTest, aStatementJudgedRowReturningThatReturnsNoRowsIsReportedAsRu
     EXPECT_FALSE(window->CDS1().active());
 
     run(*window, "select count(*) from t");
-    EXPECT_EQ(window->gridModel()->data(window->gridModel()->index(0, 0)).toString(), "8")
+    EXPECT_EQ(gridModel(*window)->data(gridModel(*window)->index(0, 0)).toString(), "8")
         << "the insert ran exactly once";
 }
 
@@ -166,7 +166,7 @@ TEST_F(AliasRunTest, theRunButtonStaysDownWhileTheRunGoesOnWhateverTheText) {
     child<QToolButton>(*window, "SpeedButton6")->click();
     ASSERT_TRUE(waitForRun(*window));
     EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
-    EXPECT_EQ(window->gridModel()->headerData(1, Qt::Horizontal).toString(), "b");
+    EXPECT_EQ(gridModel(*window)->headerData(1, Qt::Horizontal).toString(), "b");
 }
 
 // --- Closing mid-run and concurrent runs --------------------------------------------
@@ -223,7 +223,7 @@ TEST_F(AliasRunTest, escStopsTheRunningStatementAndTheWindowGoesOn) {
     EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
 
     run(*window, "select 5 as after_esc");
-    EXPECT_EQ(window->gridModel()->data(window->gridModel()->index(0, 0)).toString(), "5");
+    EXPECT_EQ(gridModel(*window)->data(gridModel(*window)->index(0, 0)).toString(), "5");
     EXPECT_EQ(window->FSQLHistory().size(), 2);
 }
 
@@ -249,8 +249,8 @@ TEST_F(AliasRunTest, twoWindowsRunAtOnceOnDifferentAliases) {
     EXPECT_TRUE(first->runInProgress() && second->runInProgress());
     ASSERT_TRUE(waitForRun(*first));
     ASSERT_TRUE(waitForRun(*second));
-    EXPECT_EQ(first->gridModel()->data(first->gridModel()->index(0, 1)).toString(), "first");
-    EXPECT_EQ(second->gridModel()->data(second->gridModel()->index(0, 1)).toString(), "second");
+    EXPECT_EQ(gridModel(*first)->data(gridModel(*first)->index(0, 1)).toString(), "first");
+    EXPECT_EQ(gridModel(*second)->data(gridModel(*second)->index(0, 1)).toString(), "second");
     EXPECT_EQ(first->windowTitle(), "連線[BDE_PGTEST]");
     EXPECT_EQ(second->windowTitle(), "連線[BDE_PGTEST2]");
 }
@@ -289,7 +289,7 @@ protected:
     }
 
     static QString firstCell(const TfrmQueryEditor& window) {
-        return window.gridModel()->data(window.gridModel()->index(0, 0)).toString();
+        return gridModel(window)->data(gridModel(window)->index(0, 0)).toString();
     }
 
     PrivatePgServer own;
@@ -458,7 +458,7 @@ TEST_F(AdoRunTest, sqliteFileRowsStatementsAndFailures) {
     // A statement for its effect leaves the previous result in the grid.
     runAdo(*window, "update t set name = 'z' where id = 1");
     EXPECT_TRUE(window->CDS1().active());
-    EXPECT_EQ(window->gridModel()->rowCount(), 2);
+    EXPECT_EQ(gridModel(*window)->rowCount(), 2);
     EXPECT_EQ(status(*window, 0), "查詢中.....");
 
     // A failing statement: message box, status, and it is in the history.

@@ -15,6 +15,7 @@
 #include <QDeadlineTimer>
 #include <QPlainTextEdit>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
@@ -29,6 +30,7 @@
 #include "dataaccess/Session.h"
 #include "query/MemoText.h"
 #include "query/QueryWidgets.h"
+#include "query/ResultGridModel.h"
 #include "query/UQueryEditor.h"
 #include "query/UQueryThread.h"
 #include "session/RunsInProgress.h"
@@ -197,6 +199,11 @@ protected:
 
     static bool waitForRun(TfrmQueryEditor& window, int limitMs = 30000) {
         return waitUntil([&] { return !window.runInProgress() && window.queryThread() == nullptr; }, limitMs);
+    }
+
+    // The grid's model: what the grid shows of the window's result.
+    static ResultGridModel* gridModel(const TfrmQueryEditor& window) {
+        return qobject_cast<ResultGridModel*>(child<QTableView>(window, "DBGrid")->model());
     }
 
     static QStringList messageLines(const TfrmQueryEditor& window) {

@@ -51,8 +51,8 @@ TEST_F(ResultGridTest, packetsOfAHundredGiveCountsOf100Then200Then250) {
     run(*window, kTwoHundredFifty);
     EXPECT_EQ(count(), 100);
     EXPECT_EQ(status(*window, 1), "目前資料筆數: 100");
-    EXPECT_EQ(window->gridModel()->rowCount(), 100);
-    EXPECT_TRUE(window->gridModel()->canFetchMore({}));
+    EXPECT_EQ(gridModel(*window)->rowCount(), 100);
+    EXPECT_TRUE(gridModel(*window)->canFetchMore({}));
 
     // Moving down to row 100 fetches the second packet (the grid asks for
     // it once the last row it holds comes into view).
@@ -68,7 +68,7 @@ TEST_F(ResultGridTest, packetsOfAHundredGiveCountsOf100Then200Then250) {
     EXPECT_EQ(count(), 250);
     EXPECT_EQ(status(*window, 1), "目前資料筆數: 250");
     EXPECT_EQ(child<QTableView>(*window, "DBGrid")->currentIndex().row(), 249);
-    EXPECT_FALSE(window->gridModel()->canFetchMore({}));
+    EXPECT_FALSE(gridModel(*window)->canFetchMore({}));
 
     // Next on the last row of a whole result stays there.
     press("SpeedButton4");
@@ -83,7 +83,7 @@ TEST_F(ResultGridTest, packetsOfAHundredGiveCountsOf100Then200Then250) {
     EXPECT_EQ(window->CDS1().currentRow(), 1u);
 
     // The grid moves the dataset too.
-    child<QTableView>(*window, "DBGrid")->setCurrentIndex(window->gridModel()->index(42, 0));
+    child<QTableView>(*window, "DBGrid")->setCurrentIndex(gridModel(*window)->index(42, 0));
     EXPECT_EQ(window->CDS1().currentRow(), 42u);
 
     // Refresh brings back as many rows, all of them here, at the same place.
@@ -111,9 +111,9 @@ TEST_F(ResultGridTest, thePacketSizeCountsPerFetchAndChangesWhileAResultIsShown)
     EXPECT_EQ(count(), before + 30) << "the following fetches of the same result";
 
     // The view asks for more at the end of its rows.
-    const int shown = window->gridModel()->rowCount();
-    window->gridModel()->fetchMore({});
-    EXPECT_EQ(window->gridModel()->rowCount(), shown + 30);
+    const int shown = gridModel(*window)->rowCount();
+    gridModel(*window)->fetchMore({});
+    EXPECT_EQ(gridModel(*window)->rowCount(), shown + 30);
     EXPECT_EQ(count(), shown + 30);
 }
 
@@ -122,11 +122,11 @@ TEST_F(ResultGridTest, anEmptyResultKeepsTheCountAndTheGridNeverEdits) {
     EXPECT_EQ(status(*window, 1), "目前資料筆數: 4");
     run(*window, "select id from t where id > 100");
     EXPECT_TRUE(window->CDS1().active());
-    EXPECT_EQ(window->gridModel()->rowCount(), 0);
+    EXPECT_EQ(gridModel(*window)->rowCount(), 0);
     EXPECT_EQ(status(*window, 1), "目前資料筆數: 4") << "an empty result does not touch the count";
 
     run(*window, "select id, name from t order by id");
-    ResultGridModel& model = *window->gridModel();
+    ResultGridModel& model = *gridModel(*window);
     const QModelIndex cell = model.index(0, 1);
     EXPECT_FALSE(model.flags(cell).testFlag(Qt::ItemIsEditable));
     EXPECT_FALSE(model.setData(cell, "changed"));
@@ -153,7 +153,7 @@ TEST_F(ResultGridTest, navigationWithoutAResultShowsTheClosedDatasetError) {
 
 TEST_F(ResultGridTest, headersAndCellsComeFromTheFieldsAndTheirValueText) {
     run(*window, "select id, name, amount, null as empty_value from t order by id");
-    ResultGridModel& model = *window->gridModel();
+    ResultGridModel& model = *gridModel(*window);
     ASSERT_EQ(model.columnCount(), 4) << child<QPlainTextEdit>(*window, "QueryMessage")->toPlainText().toStdString();
     EXPECT_EQ(model.headerData(0, Qt::Horizontal).toString(), "id");
     EXPECT_EQ(model.headerData(2, Qt::Horizontal).toString(), "amount");
@@ -203,7 +203,7 @@ TEST_F(ResultGridTest, aServerGoneMidScrollIsReportedOnceWhateverMovesTheGrid) {
             grid.scrollToBottom();
             press("SpeedButton4");
             press("SpeedButton5");
-            window->gridModel()->fetchMore({});
+            gridModel(*window)->fetchMore({});
             QCoreApplication::processEvents();
         }
         ASSERT_EQ(prompter.messages().size(), before + 1) << prompter.messages().join(" | ").toStdString();
@@ -212,7 +212,7 @@ TEST_F(ResultGridTest, aServerGoneMidScrollIsReportedOnceWhateverMovesTheGrid) {
             << message.toStdString();
         EXPECT_TRUE(window->CDS1().fetchFailed());
         EXPECT_GT(count(), 10) << "the rows that came are kept";
-        EXPECT_EQ(window->gridModel()->rowCount(), count());
+        EXPECT_EQ(gridModel(*window)->rowCount(), count());
         EXPECT_EQ(window->CDS1().currentRow(), static_cast<std::size_t>(count() - 1)) << "the last row held";
         EXPECT_EQ(status(*window, 1), QStringLiteral("目前資料筆數: %1").arg(count()));
 
@@ -229,7 +229,7 @@ TEST_F(ResultGridTest, columnsStartAtTheirDisplayWidthNumbersAlignRightAndADoubl
         "select id, name, amount, replace(hex(zeroblob(500000)), '00', 'ab') as long_value, "
         "1 as a_header_much_wider_than_its_numbers from t order by id");
     run(*window, sql);
-    ResultGridModel& model = *window->gridModel();
+    ResultGridModel& model = *gridModel(*window);
     QTableView& grid = *child<QTableView>(*window, "DBGrid");
     QHeaderView& header = *grid.horizontalHeader();
     const int characterWidth = grid.fontMetrics().averageCharWidth();
@@ -329,7 +329,7 @@ protected:
     void select(int top, int left, int bottom, int right,
                 QItemSelectionModel::SelectionFlags how = QItemSelectionModel::ClearAndSelect) {
         child<QTableView>(*window, "DBGrid")->selectionModel()->select(
-            QItemSelection(window->gridModel()->index(top, left), window->gridModel()->index(bottom, right)), how);
+            QItemSelection(gridModel(*window)->index(top, left), gridModel(*window)->index(bottom, right)), how);
     }
     QAction* menuEntry(const char* name) { return child<QAction>(*child<QTableView>(*window, "DBGrid"), name); }
 };

@@ -80,7 +80,7 @@ protected:
     }
 
     QString gridText(int row, int column) const {
-        return window->gridModel()->data(window->gridModel()->index(row, column)).toString();
+        return gridModel(*window)->data(gridModel(*window)->index(row, column)).toString();
     }
 
     // Calls `action` with the export's progress dialog once it shows.
