@@ -185,12 +185,10 @@ std::string AdoConnection::provider() const {
     }
 }
 
-void AdoConnection::open() {
-    if (connected()) {
-        return;
-    }
-    close();
-    const ConnectionString settings = resolveDataLink(ConnectionString::parse(connectionString_));
+AdoConnection::Target AdoConnection::target() const {
+    Target target;
+    target.settings = resolveDataLink(ConnectionString::parse(connectionString_));
+    const ConnectionString& settings = target.settings;
     const std::string named = settings.value("Provider");
     if (named.empty()) {
         throw DbError("The connection string names no provider (Provider=SQLite.1, PostgreSQL.1 or ODBC.1)");
@@ -199,8 +197,10 @@ void AdoConnection::open() {
     if (provider.empty()) {
         throw DbError("Unknown provider \"" + named + "\" (known: SQLite.1, PostgreSQL.1, ODBC.1)");
     }
-    std::string dataSource = settings.value("Data Source");
-    BackendSettings backend;
+    target.provider = provider;
+    std::string& dataSource = target.dataSource;
+    dataSource = settings.value("Data Source");
+    BackendSettings& backend = target.backend;
     backend.connectTimeoutSeconds = secondsOr(settings.value("Connect Timeout"), connectionTimeout_);
     backend.user = settings.value("User ID");
     backend.password = settings.value("Password");
@@ -215,11 +215,11 @@ void AdoConnection::open() {
         if (dataSource.empty()) {
             throw DbError("The connection string names no Data Source (host[:port]/database)");
         }
-        const PgTarget target = parsePgDataSource(dataSource);
+        const PgTarget server = parsePgDataSource(dataSource);
         backend.kind = BackendKind::Postgres;
-        backend.host = target.host;
-        backend.port = target.port;
-        backend.database = settings.contains("Initial Catalog") ? settings.value("Initial Catalog") : target.database;
+        backend.host = server.host;
+        backend.port = server.port;
+        backend.database = settings.contains("Initial Catalog") ? settings.value("Initial Catalog") : server.database;
         if (backend.database.empty()) {
             backend.database = defaultDatabase_;
         }
@@ -239,7 +239,21 @@ void AdoConnection::open() {
             throw DbError("The connection string names no Data Source (a DSN) and no Extended Properties");
         }
     }
-    std::unique_ptr<Connection> connection = openBackend(backend);
+    return target;
+}
+
+BackendSettings AdoConnection::backendSettings() const { return target().backend; }
+
+void AdoConnection::open() {
+    if (connected()) {
+        return;
+    }
+    close();
+    const Target target = this->target();
+    const ConnectionString& settings = target.settings;
+    const std::string& provider = target.provider;
+    const std::string& dataSource = target.dataSource;
+    std::unique_ptr<Connection> connection = openBackend(target.backend);
 
     ConnectionString completed;
     completed.set("Provider", provider);

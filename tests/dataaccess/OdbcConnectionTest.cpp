@@ -111,6 +111,7 @@ BackendAdapter odbcSqliteAdapter() {
     adapter.nonUtf8TextLiteral = "CAST(x'a4a4ff0041' AS TEXT)";
     // The driver hands text over as C strings: a NUL ends it.
     adapter.nonUtf8TextBytes = "\xa4\xa4\xff";
+    adapter.viewsCanFail = true;
     return adapter;
 }
 
@@ -180,6 +181,7 @@ BackendAdapter odbcPostgresAdapter() {
     adapter.numberedRowsSql = [](int count) {
         return "SELECT g, repeat('x', 100) FROM generate_series(1, " + std::to_string(count) + ") g";
     };
+    adapter.catalogSchema = "public";
     return adapter;
 }
 
@@ -238,6 +240,19 @@ BackendAdapter odbcMariaDbAdapter() {
         return "SELECT seq, repeat('x', 100) FROM seq_1_to_" + std::to_string(count);
     };
     adapter.resultArrivesWhole = true;
+    // The driver lists a database as a catalog, which SQL names as a schema.
+    adapter.catalogSchema = "tarnwell_test";
+    adapter.quoteName = [](std::string_view name) {
+        std::string out = "`";
+        for (const char c : name) {
+            out += c;
+            if (c == '`') {
+                out += '`';
+            }
+        }
+        return out + "`";
+    };
+    adapter.viewsCanFail = true;
     return adapter;
 }
 

@@ -74,6 +74,12 @@ BackendAdapter sqliteAdapter() {
     adapter.cancelFragment = "interrupted";
     adapter.nonUtf8TextLiteral = "CAST(x'a4a4ff0041' AS TEXT)";
     adapter.nonUtf8TextBytes = std::string("\xa4\xa4\xff\0A", 5);
+    adapter.catalogSchema = "main";
+    adapter.viewsCanFail = true;
+    adapter.catalogReadsOneSnapshot = true;
+    // Without a write-ahead log the catalog's read transaction keeps a
+    // writer waiting until it ends.
+    adapter.concurrentChangesSql = "PRAGMA journal_mode=WAL";
     return adapter;
 }
 

@@ -1,0 +1,372 @@
+#include "dataaccess/odbc/OdbcCatalog.h"
+
+#include <atomic>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+#include "dataaccess/DbError.h"
+#include "dataaccess/odbc/OdbcHandles.h"
+#include "dataaccess/odbc/OdbcSession.h"
+#include "dataaccess/odbc/OdbcText.h"
+#include "dataaccess/odbc/OdbcTypes.h"
+
+namespace tarnwell::db {
+
+namespace {
+
+using odbc::Session;
+using odbc::StatementHandle;
+using odbc::TextCalls;
+
+// The result columns of SQLTables, SQLColumns and SQLPrimaryKeys read here.
+enum MetadataColumn : SQLUSMALLINT {
+    kCatalogColumn = 1,
+    kSchemaColumn = 2,
+    kTableColumn = 3,
+    kTableTypeColumn = 4,  // SQLTables
+    kColumnNameColumn = 4,
+    kDataTypeColumn = 5,
+    kKeySequenceColumn = 5,  // SQLPrimaryKeys
+    kTypeNameColumn = 6,
+    kColumnSizeColumn = 7,
+    kDecimalDigitsColumn = 9,
+    kNullableColumn = 11,
+    kOrdinalPositionColumn = 17,
+};
+
+// Text arguments of a catalog function in the connection's text calls; a
+// missing one passes as a null pointer.
+class Arguments {
+public:
+    Arguments(TextCalls calls, std::initializer_list<std::optional<std::string>> values) : calls_(calls) {
+        for (const std::optional<std::string>& value : values) {
+            present_.push_back(value.has_value());
+            narrow_.push_back(value.value_or(std::string()));
+            wide_.emplace_back(narrow_.back());
+        }
+    }
+    SQLWCHAR* wide(std::size_t i) { return present_[i] ? wide_[i].data() : nullptr; }
+    SQLCHAR* narrow(std::size_t i) { return present_[i] ? reinterpret_cast<SQLCHAR*>(narrow_[i].data()) : nullptr; }
+    SQLSMALLINT length(std::size_t i) const {
+        if (!present_[i]) {
+            return 0;
+        }
+        return static_cast<SQLSMALLINT>(calls_ == TextCalls::Wide ? wide_[i].length() : narrow_[i].size());
+    }
+
+private:
+    TextCalls calls_;
+    std::vector<bool> present_;
+    std::vector<std::string> narrow_;
+    std::vector<odbc::WideText> wide_;
+};
+
+// What identifies a relation to the driver, as SQLTables gave it.
+struct DriverName {
+    std::optional<std::string> catalog;
+    std::optional<std::string> schema;
+    std::string table;
+};
+
+std::string relationKey(const std::optional<std::string>& catalog, const std::optional<std::string>& schema,
+                        const std::string& table) {
+    std::string key = catalog.value_or("");
+    key += '\0';
+    key += schema.value_or("");
+    key += '\0';
+    key += table;
+    return key;
+}
+
+class OdbcCatalogReader final : public CatalogReader {
+public:
+    explicit OdbcCatalogReader(const OdbcSettings& settings)
+        : session_(std::make_shared<Session>(settings)), calls_(session_->textCalls()) {}
+
+    void cancel() noexcept override {
+        cancelled_ = true;
+        session_->cancel();
+    }
+
+    Catalog read(const CatalogProgress& progress) override {
+        CatalogBuilder builder;
+        try {
+            listRelations(builder);
+            if (progress.relationsListed) {
+                progress.relationsListed(builder.relationCount());
+            }
+            readPrimaryKeys(builder);
+            readAllColumns(builder);
+            readColumnsLeftOver(builder);
+        } catch (const DbError& error) {
+            throwIfCancelled();
+            builder.endEarly(error.what());
+        }
+        return builder.finish();
+    }
+
+private:
+    // One catalog function's result, row by row.
+    class Result {
+    public:
+        Result(OdbcCatalogReader& reader) : reader_(reader), statement_(odbc::allocateStatement(reader.session_->connection())) {}
+
+        // Runs `call` (a catalog function on the statement) as a piece of
+        // work that cancel() stops.
+        template <typename Call>
+        void run(Call call) {
+            reader_.throwIfCancelled();
+            Session::Work work(*reader_.session_);
+            SQLRETURN rc = SQL_ERROR;
+            {
+                Session::DriverCall driverCall(*reader_.session_, statement_.get());
+                if (!driverCall.started()) {
+                    throw odbc::cancelledError();
+                }
+                rc = call(statement_.get());
+            }
+            if (!SQL_SUCCEEDED(rc)) {
+                throw error("the ODBC driver could not list the database's names");
+            }
+        }
+
+        bool next() {
+            reader_.throwIfCancelled();
+            Session::Work work(*reader_.session_);
+            SQLRETURN rc = SQL_ERROR;
+            {
+                Session::DriverCall driverCall(*reader_.session_, statement_.get());
+                if (!driverCall.started()) {
+                    throw odbc::cancelledError();
+                }
+                rc = SQLFetch(statement_.get());
+            }
+            if (rc == SQL_NO_DATA) {
+                return false;
+            }
+            if (!SQL_SUCCEEDED(rc)) {
+                throw error("the ODBC driver could not fetch a row");
+            }
+            return true;
+        }
+
+        std::optional<std::string> text(SQLUSMALLINT column) {
+            std::string out;
+            SQLLEN indicator = 0;
+            for (;;) {
+                SQLRETURN rc = SQL_ERROR;
+                if (reader_.calls_ == TextCalls::Wide) {
+                    SQLWCHAR piece[512];
+                    rc = SQLGetData(statement_.get(), column, SQL_C_WCHAR, piece, sizeof piece, &indicator);
+                    if (SQL_SUCCEEDED(rc) && indicator != SQL_NULL_DATA) {
+                        const SQLLEN room = static_cast<SQLLEN>(sizeof piece - sizeof(SQLWCHAR));
+                        const SQLLEN bytes = indicator == SQL_NO_TOTAL || indicator > room ? room : indicator;
+                        odbc::appendUtf8(out, piece, static_cast<std::size_t>(bytes) / sizeof(SQLWCHAR));
+                    }
+                } else {
+                    char piece[1024];
+                    rc = SQLGetData(statement_.get(), column, SQL_C_CHAR, piece, sizeof piece, &indicator);
+                    if (SQL_SUCCEEDED(rc) && indicator != SQL_NULL_DATA) {
+                        const SQLLEN room = static_cast<SQLLEN>(sizeof piece - 1);
+                        out.append(piece, static_cast<std::size_t>(indicator == SQL_NO_TOTAL || indicator > room ? room : indicator));
+                    }
+                }
+                if (rc == SQL_NO_DATA || rc == SQL_SUCCESS) {
+                    break;
+                }
+                if (!SQL_SUCCEEDED(rc)) {
+                    throw error("the ODBC driver could not read a name");
+                }
+                if (indicator == SQL_NULL_DATA) {
+                    return std::nullopt;
+                }
+            }
+            if (indicator == SQL_NULL_DATA) {
+                return std::nullopt;
+            }
+            return out;
+        }
+
+        long long number(SQLUSMALLINT column) {
+            SQLBIGINT value = 0;
+            SQLLEN indicator = 0;
+            const SQLRETURN rc = SQLGetData(statement_.get(), column, SQL_C_SBIGINT, &value, sizeof value, &indicator);
+            if (!SQL_SUCCEEDED(rc)) {
+                throw error("the ODBC driver could not read a number");
+            }
+            return indicator == SQL_NULL_DATA ? 0 : value;
+        }
+
+    private:
+        DbError error(std::string_view fallback) {
+            reader_.throwIfCancelled();
+            return odbc::diagnosticError(SQL_HANDLE_STMT, statement_.get(), fallback, reader_.calls_);
+        }
+
+        OdbcCatalogReader& reader_;
+        StatementHandle statement_;
+    };
+
+    void throwIfCancelled() const {
+        if (cancelled_) {
+            throw catalogCancelledError();
+        }
+    }
+
+    void listRelations(CatalogBuilder& builder) {
+        Result result(*this);
+        Arguments arguments(calls_, {std::nullopt, std::string("%"), std::string("%"), std::string("TABLE,VIEW")});
+        result.run([&](SQLHANDLE statement) {
+            return calls_ == TextCalls::Wide
+                       ? SQLTablesW(statement, arguments.wide(0), arguments.length(0), arguments.wide(1),
+                                    arguments.length(1), arguments.wide(2), arguments.length(2), arguments.wide(3),
+                                    arguments.length(3))
+                       : SQLTables(statement, arguments.narrow(0), arguments.length(0), arguments.narrow(1),
+                                   arguments.length(1), arguments.narrow(2), arguments.length(2),
+                                   arguments.narrow(3), arguments.length(3));
+        });
+        while (result.next()) {
+            DriverName name{result.text(kCatalogColumn), result.text(kSchemaColumn),
+                            result.text(kTableColumn).value_or("")};
+            const std::string type = result.text(kTableTypeColumn).value_or("");
+            const std::string schema = !name.schema.value_or("").empty() ? *name.schema : name.catalog.value_or("");
+            const CatalogBuilder::RelationHandle handle = builder.addRelation(
+                builder.addSchema(schema), name.table, type == "VIEW" ? RelationKind::View : RelationKind::Table);
+            handles_.emplace(relationKey(name.catalog, name.schema, name.table), handle);
+            names_.push_back(std::move(name));
+        }
+    }
+
+    // Table by table, before the columns, so each column comes with its
+    // place in the key. A driver that cannot say leaves the keys unknown.
+    void readPrimaryKeys(CatalogBuilder& builder) {
+        for (CatalogBuilder::RelationHandle relation = 0; relation < builder.relationCount(); ++relation) {
+            if (builder.relation(relation).kind != RelationKind::Table) {
+                continue;
+            }
+            try {
+                readPrimaryKey(relation);
+            } catch (const DbError&) {
+                throwIfCancelled();
+                if (!session_->alive()) {
+                    throw;
+                }
+            }
+        }
+    }
+
+    void readPrimaryKey(CatalogBuilder::RelationHandle relation) {
+        const DriverName& name = names_[relation];
+        Result result(*this);
+        Arguments arguments(calls_, {name.catalog, name.schema, name.table});
+        result.run([&](SQLHANDLE statement) {
+            return calls_ == TextCalls::Wide
+                       ? SQLPrimaryKeysW(statement, arguments.wide(0), arguments.length(0), arguments.wide(1),
+                                         arguments.length(1), arguments.wide(2), arguments.length(2))
+                       : SQLPrimaryKeys(statement, arguments.narrow(0), arguments.length(0), arguments.narrow(1),
+                                        arguments.length(1), arguments.narrow(2), arguments.length(2));
+        });
+        while (result.next()) {
+            const std::string column = result.text(kColumnNameColumn).value_or("");
+            keyPositions_[relation].emplace(column, static_cast<int>(result.number(kKeySequenceColumn)));
+        }
+    }
+
+    // Every column of every relation in one call, where the driver can.
+    void readAllColumns(CatalogBuilder& builder) {
+        try {
+            readColumns(builder, {std::nullopt, std::string("%"), std::string("%"), std::string("%")}, std::nullopt);
+        } catch (const DbError&) {
+            throwIfCancelled();
+            if (!session_->alive()) {
+                throw;
+            }
+        }
+    }
+
+    // The relations the call above gave nothing for, one by one: the names
+    // are patterns to SQLColumns, so only rows of the relation itself count.
+    void readColumnsLeftOver(CatalogBuilder& builder) {
+        for (CatalogBuilder::RelationHandle relation = 0; relation < builder.relationCount(); ++relation) {
+            if (builder.columnCount(relation) > 0) {
+                continue;
+            }
+            const DriverName& name = names_[relation];
+            try {
+                readColumns(builder, {name.catalog, name.schema, name.table, std::string("%")}, relation);
+            } catch (const DbError& error) {
+                throwIfCancelled();
+                if (!session_->alive()) {
+                    throw;
+                }
+                builder.skipRelation(relation, error.what());
+                continue;
+            }
+            if (builder.columnCount(relation) == 0) {
+                builder.skipRelation(relation, "the ODBC driver gave no columns for it");
+            }
+        }
+    }
+
+    void readColumns(CatalogBuilder& builder, std::initializer_list<std::optional<std::string>> pattern,
+                     std::optional<CatalogBuilder::RelationHandle> only) {
+        Result result(*this);
+        Arguments arguments(calls_, pattern);
+        result.run([&](SQLHANDLE statement) {
+            return calls_ == TextCalls::Wide
+                       ? SQLColumnsW(statement, arguments.wide(0), arguments.length(0), arguments.wide(1),
+                                     arguments.length(1), arguments.wide(2), arguments.length(2), arguments.wide(3),
+                                     arguments.length(3))
+                       : SQLColumns(statement, arguments.narrow(0), arguments.length(0), arguments.narrow(1),
+                                    arguments.length(1), arguments.narrow(2), arguments.length(2),
+                                    arguments.narrow(3), arguments.length(3));
+        });
+        while (result.next()) {
+            const std::optional<std::string> catalog = result.text(kCatalogColumn);
+            const std::optional<std::string> schema = result.text(kSchemaColumn);
+            const auto found = handles_.find(relationKey(catalog, schema, result.text(kTableColumn).value_or("")));
+            if (found != handles_.end() && (!only || *only == found->second)) {
+                addColumn(builder, found->second, result);
+            }
+        }
+    }
+
+    void addColumn(CatalogBuilder& builder, CatalogBuilder::RelationHandle relation, Result& result) {
+        odbc::DescribedColumn described;
+        described.name = result.text(kColumnNameColumn).value_or("");
+        described.sqlType = static_cast<SQLSMALLINT>(result.number(kDataTypeColumn));
+        described.typeName = result.text(kTypeNameColumn).value_or("");
+        described.columnSize = static_cast<SQLULEN>(std::max<long long>(result.number(kColumnSizeColumn), 0));
+        described.decimalDigits = static_cast<SQLSMALLINT>(result.number(kDecimalDigitsColumn));
+        const Column kind = odbc::columnFor(described);
+        CatalogColumn column;
+        column.name = described.name;
+        column.typeName = described.typeName;
+        column.kind = kind.kind;
+        column.size = kind.size;
+        column.precision = kind.precision;
+        column.nullable = result.number(kNullableColumn) != SQL_NO_NULLS;
+        const auto keys = keyPositions_.find(relation);
+        if (keys != keyPositions_.end()) {
+            const auto key = keys->second.find(described.name);
+            column.keyPosition = key != keys->second.end() ? key->second : 0;
+        }
+        builder.addColumn(relation, static_cast<int>(result.number(kOrdinalPositionColumn)), column);
+    }
+
+    std::shared_ptr<Session> session_;
+    TextCalls calls_;
+    std::atomic<bool> cancelled_{false};
+    std::vector<DriverName> names_;  // by relation handle
+    std::unordered_map<std::string, CatalogBuilder::RelationHandle> handles_;
+    std::unordered_map<CatalogBuilder::RelationHandle, std::unordered_map<std::string, int>> keyPositions_;
+};
+
+}  // namespace
+
+std::unique_ptr<CatalogReader> openOdbcCatalog(const OdbcSettings& settings) {
+    return std::make_unique<OdbcCatalogReader>(settings);
+}
+
+}  // namespace tarnwell::db

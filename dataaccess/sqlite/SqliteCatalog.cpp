@@ -1,0 +1,141 @@
+#include "dataaccess/sqlite/SqliteCatalog.h"
+
+#include "dataaccess/DbError.h"
+#include "dataaccess/sqlite/SqliteTypes.h"
+
+namespace tarnwell::db {
+
+namespace {
+
+// SQLite's hidden column marks (pragma_table_xinfo): 1 is a hidden column of
+// a virtual table, which SELECT * leaves out; 2 and 3 are generated columns.
+constexpr long long kHiddenOfVirtualTable = 1;
+
+std::string quotedName(std::string_view name) {
+    std::string out = "\"";
+    for (const char c : name) {
+        out += c;
+        if (c == '"') {
+            out += '"';
+        }
+    }
+    return out + "\"";
+}
+
+class SqliteCatalogReader final : public ConnectionCatalogReader {
+public:
+    SqliteCatalogReader(std::unique_ptr<Connection> connection, std::vector<SqliteAttachment> attached)
+        : ConnectionCatalogReader(std::move(connection)), attached_(std::move(attached)) {}
+
+    Catalog read(const CatalogProgress& progress) override {
+        CatalogBuilder builder;
+        attachDatabases(builder);
+        run("BEGIN");
+        try {
+            listRelations(builder);
+            if (progress.relationsListed) {
+                progress.relationsListed(builder.relationCount());
+            }
+            for (CatalogBuilder::RelationHandle relation = 0; relation < builder.relationCount(); ++relation) {
+                readColumns(builder, relation);
+            }
+        } catch (...) {
+            endReadTransaction();
+            throw;
+        }
+        endReadTransaction();
+        return builder.finish();
+    }
+
+private:
+    // An attached file that cannot be opened is a schema left out.
+    void attachDatabases(CatalogBuilder& builder) {
+        for (const SqliteAttachment& attachment : attached_) {
+            try {
+                run("ATTACH DATABASE " + literal(attachment.path) + " AS " + quotedName(attachment.name));
+            } catch (const DbError& error) {
+                throwIfCancelled();
+                builder.skipSchema(attachment.name, error.what());
+            }
+        }
+    }
+
+    // Ends the read transaction at once: in a database without a write-ahead
+    // log it keeps every writer waiting.
+    void endReadTransaction() noexcept {
+        try {
+            run("COMMIT");
+        } catch (const DbError&) {
+        }
+    }
+
+    void listRelations(CatalogBuilder& builder) {
+        std::vector<std::string> schemas;
+        forEachRow("SELECT name FROM pragma_database_list WHERE name <> 'temp' ORDER BY seq",
+                   [&schemas](const RowStore& rows, std::size_t row) { schemas.emplace_back(textAt(rows, row, 0)); });
+        for (const std::string& schema : schemas) {
+            const std::size_t index = builder.addSchema(schema);
+            try {
+                forEachRow("SELECT name, type FROM " + quotedName(schema) +
+                               ".sqlite_schema WHERE type IN ('table', 'view') AND name NOT LIKE 'sqlite\\_%' "
+                               "ESCAPE '\\'",
+                           [&](const RowStore& rows, std::size_t row) {
+                               builder.addRelation(index, textAt(rows, row, 0),
+                                                   textAt(rows, row, 1) == "view" ? RelationKind::View
+                                                                                  : RelationKind::Table);
+                           });
+            } catch (const DbError& error) {
+                throwIfCancelled();
+                builder.skipSchema(schema, error.what());
+            }
+        }
+    }
+
+    void readColumns(CatalogBuilder& builder, CatalogBuilder::RelationHandle relation) {
+        const CatalogRelation listed = builder.relation(relation);
+        const std::string sql = "SELECT name, type, \"notnull\", pk, hidden, cid FROM pragma_table_xinfo(" +
+                                literal(listed.name) + ", " + literal(listed.schema) + ")";
+        try {
+            forEachRow(sql, [&](const RowStore& rows, std::size_t row) {
+                if (numberAt(rows, row, 4) != kHiddenOfVirtualTable) {
+                    addColumn(builder, relation, rows, row);
+                }
+            });
+        } catch (const DbError& error) {
+            throwIfCancelled();
+            builder.skipRelation(relation, error.what());
+        }
+    }
+
+    static void addColumn(CatalogBuilder& builder, CatalogBuilder::RelationHandle relation, const RowStore& rows,
+                          std::size_t row) {
+        const std::string_view declared = textAt(rows, row, 1);
+        Column described = sqliteDeclaredColumn(declared);
+        if (described.kind == FieldKind::Unknown) {
+            described = Column{{}, FieldKind::String, 0, 0};
+        }
+        CatalogColumn column;
+        column.name = textAt(rows, row, 0);
+        column.typeName = declared;
+        column.kind = described.kind;
+        column.size = described.size;
+        column.precision = described.precision;
+        column.nullable = numberAt(rows, row, 2) == 0;
+        column.keyPosition = static_cast<int>(numberAt(rows, row, 3));
+        builder.addColumn(relation, static_cast<int>(numberAt(rows, row, 5)), column);
+    }
+
+    std::vector<SqliteAttachment> attached_;
+};
+
+}  // namespace
+
+std::unique_ptr<CatalogReader> openSqliteCatalog(const SqliteSettings& settings,
+                                                 const std::vector<SqliteAttachment>& attached) {
+    SqliteSettings readOnly = settings;
+    readOnly.readOnly = true;
+    readOnly.createIfMissing = false;
+    return std::make_unique<SqliteCatalogReader>(openSqlite(readOnly), attached);
+}
+
+}  // namespace tarnwell::db
