@@ -320,8 +320,8 @@ void CatalogBuilder::placeColumns(Catalog& catalog, const std::vector<std::uint3
 }
 
 Catalog CatalogBuilder::finish() {
-    Catalog catalog = std::move(catalog_);
     const std::vector<std::uint32_t> order = relationOrder();
+    Catalog catalog = std::move(catalog_);
     std::vector<std::uint32_t> newIdOf(relations_.size(), kNoRelation);
     catalog.relations_.reserve(order.size());
     for (const std::uint32_t handle : order) {

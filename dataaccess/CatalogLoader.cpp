@@ -28,7 +28,9 @@ Catalog CatalogLoader::load() {
             loader.reader_ = nullptr;
         }
     } forget{*this};
-    return reader->read(request_.progress);
+    Catalog catalog = reader->read(request_.progress);
+    checkNotCancelled();
+    return catalog;
 }
 
 void CatalogLoader::cancel() noexcept {

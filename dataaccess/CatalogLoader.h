@@ -36,8 +36,8 @@ public:
     Catalog load();
 
     // From any thread at any time, before load() too: load() throws DbError
-    // at its next step (a connect under way ends first, within the
-    // connection's time-out).
+    // at its next step or at its end (a connect under way ends first, within
+    // the connection's time-out).
     void cancel() noexcept;
 
 private:

@@ -99,6 +99,9 @@ struct BackendAdapter {
     // Columns whose kind or sizes the catalog reports otherwise than a
     // result does: the DDL type, and what the catalog says.
     std::vector<KindCase> catalogKindQuirks;
+    // The driver numbers a primary key's columns in their order in the
+    // table, not in the key's.
+    bool keyPositionsInColumnOrder = false;
     // A view can be left failing, its table dropped under it.
     bool viewsCanFail = false;
     // The catalog reads one snapshot: a table dropped after the listing

@@ -112,6 +112,7 @@ BackendAdapter odbcSqliteAdapter() {
     // The driver hands text over as C strings: a NUL ends it.
     adapter.nonUtf8TextBytes = "\xa4\xa4\xff";
     adapter.viewsCanFail = true;
+    adapter.keyPositionsInColumnOrder = true;
     return adapter;
 }
 
@@ -253,6 +254,10 @@ BackendAdapter odbcMariaDbAdapter() {
         return out + "`";
     };
     adapter.viewsCanFail = true;
+    adapter.keyPositionsInColumnOrder = true;
+    // The driver is older than MariaDB's uuid type: SQLColumns calls it
+    // binary data, where a result's column is text.
+    adapter.catalogKindQuirks = {{"uuid", FieldKind::Blob, 0, "", ""}};
     return adapter;
 }
 
