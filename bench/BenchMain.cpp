@@ -12,6 +12,7 @@
 
 #include "BatchBench.h"
 #include "BenchSupport.h"
+#include "CatalogBench.h"
 #include "DataLayerBench.h"
 #include "ExportBench.h"
 #include "ReportBench.h"
@@ -38,6 +39,8 @@ const Mode kModes[] = {
      &tarnwell::bench::runExportBench},
     {"--batch", "tarnwell --run writing CSV against psql's \\copy and sqlite3 -csv; rows/s, peak memory",
      &tarnwell::bench::runBatchBench},
+    {"--catalog", "the catalog of 10,000 PostgreSQL and 2,000 SQLite tables against psql's \\dt; load time, memory",
+     &tarnwell::bench::runCatalogBench},
 };
 
 void usage() {

@@ -187,6 +187,13 @@ std::uint32_t CatalogBuilder::internTypeName(std::string_view name) {
     return it->second;
 }
 
+void CatalogBuilder::renameTypeName(std::string_view from, std::string_view to) {
+    const auto found = typeNameIndex_.find(std::string(from));
+    if (found != typeNameIndex_.end()) {
+        catalog_.typeNames_[found->second] = store(to);
+    }
+}
+
 std::size_t CatalogBuilder::addSchema(std::string_view name) {
     const auto [it, added] = schemaIndex_.try_emplace(std::string(name), catalog_.schemas_.size());
     if (added) {

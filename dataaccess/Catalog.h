@@ -165,6 +165,9 @@ public:
     void skipSchema(std::string_view name, const std::string& message = {});
     // The engine failed so that nothing more can be read.
     void endEarly(const std::string& message);
+    // Gives every column added with the type name `from` the name `to`
+    // instead, for engines that name types once the columns are read.
+    void renameTypeName(std::string_view from, std::string_view to);
 
     std::size_t relationCount() const noexcept { return relations_.size(); }
     CatalogRelation relation(RelationHandle relation) const noexcept;

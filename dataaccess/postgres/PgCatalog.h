@@ -19,7 +19,7 @@ namespace tarnwell::db {
 // type), the declared type as format_type() writes it, NOT NULL, and the
 // place in the primary key. Two statements read it all, in one snapshot
 // (a read-only repeatable-read transaction), whatever the size: the schemas
-// with their relations, then every column, streamed.
+// with their relations and keys, then every column, streamed.
 std::unique_ptr<CatalogReader> openPostgresCatalog(const PgSettings& settings);
 
 }  // namespace tarnwell::db

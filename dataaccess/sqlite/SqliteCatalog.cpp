@@ -1,5 +1,7 @@
 #include "dataaccess/sqlite/SqliteCatalog.h"
 
+#include <unordered_map>
+
 #include "dataaccess/DbError.h"
 #include "dataaccess/sqlite/SqliteTypes.h"
 
@@ -10,6 +12,10 @@ namespace {
 // SQLite's hidden column marks (pragma_table_xinfo): 1 is a hidden column of
 // a virtual table, which SELECT * leaves out; 2 and 3 are generated columns.
 constexpr long long kHiddenOfVirtualTable = 1;
+
+// The relations listed: tables and views, SQLite's own sqlite_* left out.
+constexpr const char* kListed = "type IN ('table', 'view') AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'";
+constexpr const char* kListedAs = "s.type IN ('table', 'view') AND s.name NOT LIKE 'sqlite\\_%' ESCAPE '\\'";
 
 std::string quotedName(std::string_view name) {
     std::string out = "\"";
@@ -36,8 +42,13 @@ public:
             if (progress.relationsListed) {
                 progress.relationsListed(builder.relationCount());
             }
+            for (std::size_t schema = 0; schema < schemas_.size(); ++schema) {
+                readAllColumns(builder, schema);
+            }
             for (CatalogBuilder::RelationHandle relation = 0; relation < builder.relationCount(); ++relation) {
-                readColumns(builder, relation);
+                if (builder.columnCount(relation) == 0) {
+                    readColumns(builder, relation);
+                }
             }
         } catch (...) {
             endReadTransaction();
@@ -70,24 +81,45 @@ private:
     }
 
     void listRelations(CatalogBuilder& builder) {
-        std::vector<std::string> schemas;
+        std::vector<std::string> names;
         forEachRow("SELECT name FROM pragma_database_list WHERE name <> 'temp' ORDER BY seq",
-                   [&schemas](const RowStore& rows, std::size_t row) { schemas.emplace_back(textAt(rows, row, 0)); });
-        for (const std::string& schema : schemas) {
-            const std::size_t index = builder.addSchema(schema);
+                   [&names](const RowStore& rows, std::size_t row) { names.emplace_back(textAt(rows, row, 0)); });
+        for (std::string& name : names) {
+            Schema& schema = schemas_.emplace_back();
+            schema.name = std::move(name);
+            const std::size_t index = builder.addSchema(schema.name);
             try {
-                forEachRow("SELECT name, type FROM " + quotedName(schema) +
-                               ".sqlite_schema WHERE type IN ('table', 'view') AND name NOT LIKE 'sqlite\\_%' "
-                               "ESCAPE '\\'",
+                forEachRow("SELECT name, type FROM " + quotedName(schema.name) + ".sqlite_schema WHERE " + kListed,
                            [&](const RowStore& rows, std::size_t row) {
-                               builder.addRelation(index, textAt(rows, row, 0),
-                                                   textAt(rows, row, 1) == "view" ? RelationKind::View
-                                                                                  : RelationKind::Table);
+                               const std::string_view relation = textAt(rows, row, 0);
+                               const RelationKind kind =
+                                   textAt(rows, row, 1) == "view" ? RelationKind::View : RelationKind::Table;
+                               schema.relations.emplace(relation, builder.addRelation(index, relation, kind));
                            });
             } catch (const DbError& error) {
                 throwIfCancelled();
-                builder.skipSchema(schema, error.what());
+                builder.skipSchema(schema.name, error.what());
             }
+        }
+    }
+
+    // Every column of a schema's relations in one statement. A view that
+    // fails ends it; the relations it did not reach are read one by one.
+    void readAllColumns(CatalogBuilder& builder, std::size_t index) {
+        const Schema& schema = schemas_[index];
+        const std::string sql =
+            "SELECT p.name, p.type, p.\"notnull\", p.pk, p.hidden, p.cid, s.name FROM " + quotedName(schema.name) +
+            ".sqlite_schema AS s JOIN pragma_table_xinfo(s.name, " + literal(schema.name) + ") AS p WHERE " +
+            kListedAs;
+        try {
+            forEachRow(sql, [&](const RowStore& rows, std::size_t row) {
+                const auto relation = schema.relations.find(std::string(textAt(rows, row, 6)));
+                if (relation != schema.relations.end() && numberAt(rows, row, 4) != kHiddenOfVirtualTable) {
+                    addColumn(builder, relation->second, rows, row);
+                }
+            });
+        } catch (const DbError&) {
+            throwIfCancelled();
         }
     }
 
@@ -104,6 +136,11 @@ private:
         } catch (const DbError& error) {
             throwIfCancelled();
             builder.skipRelation(relation, error.what());
+            return;
+        }
+        if (builder.columnCount(relation) == 0) {
+            // Gone: pragma_table_xinfo gives nothing for a missing table.
+            builder.skipRelation(relation, "no such table: " + std::string(listed.schema) + "." + std::string(listed.name));
         }
     }
 
@@ -125,7 +162,13 @@ private:
         builder.addColumn(relation, static_cast<int>(numberAt(rows, row, 5)), column);
     }
 
+    struct Schema {
+        std::string name;
+        std::unordered_map<std::string, CatalogBuilder::RelationHandle> relations;
+    };
+
     std::vector<SqliteAttachment> attached_;
+    std::vector<Schema> schemas_;
 };
 
 }  // namespace

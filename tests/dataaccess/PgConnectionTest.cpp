@@ -349,6 +349,7 @@ TEST(PgCatalog, ASchemaTheUserMayNotUseIsSkippedAndCountedAndTheSearchPathComesF
     ASSERT_TRUE(found);
     EXPECT_EQ(catalog.relation(*found).schema, path) << "an unqualified name resolves along the search path";
     EXPECT_EQ(catalog.column(*found, 0).name, "p");
+    EXPECT_EQ(catalog.column(*found, 0).typeName, "integer");
     EXPECT_TRUE(catalog.findRelation("pg_catalog", "pg_class")) << "the system's own schemas come last";
 }
 
