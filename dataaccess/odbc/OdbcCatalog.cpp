@@ -151,41 +151,25 @@ private:
             return true;
         }
 
+        // A text cell, read in pieces however long; nothing for NULL.
         std::optional<std::string> text(SQLUSMALLINT column) {
-            std::string out;
-            SQLLEN indicator = 0;
+            std::string narrow;
+            std::vector<SQLWCHAR> wide;
             for (;;) {
-                SQLRETURN rc = SQL_ERROR;
-                if (reader_.calls_ == TextCalls::Wide) {
-                    SQLWCHAR piece[512];
-                    rc = SQLGetData(statement_.get(), column, SQL_C_WCHAR, piece, sizeof piece, &indicator);
-                    if (SQL_SUCCEEDED(rc) && indicator != SQL_NULL_DATA) {
-                        const SQLLEN room = static_cast<SQLLEN>(sizeof piece - sizeof(SQLWCHAR));
-                        const SQLLEN bytes = indicator == SQL_NO_TOTAL || indicator > room ? room : indicator;
-                        odbc::appendUtf8(out, piece, static_cast<std::size_t>(bytes) / sizeof(SQLWCHAR));
-                    }
-                } else {
-                    char piece[1024];
-                    rc = SQLGetData(statement_.get(), column, SQL_C_CHAR, piece, sizeof piece, &indicator);
-                    if (SQL_SUCCEEDED(rc) && indicator != SQL_NULL_DATA) {
-                        const SQLLEN room = static_cast<SQLLEN>(sizeof piece - 1);
-                        out.append(piece, static_cast<std::size_t>(indicator == SQL_NO_TOTAL || indicator > room ? room : indicator));
-                    }
-                }
-                if (rc == SQL_NO_DATA || rc == SQL_SUCCESS) {
-                    break;
-                }
-                if (!SQL_SUCCEEDED(rc)) {
+                SQLLEN indicator = 0;
+                const SQLRETURN rc = reader_.calls_ == TextCalls::Wide ? widePiece(column, wide, indicator)
+                                                                       : narrowPiece(column, narrow, indicator);
+                if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
                     throw error("the ODBC driver could not read a name");
                 }
-                if (indicator == SQL_NULL_DATA) {
+                if (rc != SQL_NO_DATA && indicator == SQL_NULL_DATA) {
                     return std::nullopt;
                 }
+                if (rc != SQL_SUCCESS_WITH_INFO) {
+                    break;  // the last piece, or every piece taken already
+                }
             }
-            if (indicator == SQL_NULL_DATA) {
-                return std::nullopt;
-            }
-            return out;
+            return reader_.calls_ == TextCalls::Wide ? odbc::toUtf8(wide.data(), wide.size()) : narrow;
         }
 
         long long number(SQLUSMALLINT column) {
@@ -199,6 +183,28 @@ private:
         }
 
     private:
+        // One piece of a text cell appended to `out`; SQLGetData's result.
+        SQLRETURN widePiece(SQLUSMALLINT column, std::vector<SQLWCHAR>& out, SQLLEN& indicator) {
+            SQLWCHAR piece[512];
+            const SQLRETURN rc = SQLGetData(statement_.get(), column, SQL_C_WCHAR, piece, sizeof piece, &indicator);
+            if (SQL_SUCCEEDED(rc) && indicator != SQL_NULL_DATA) {
+                const auto room = static_cast<SQLLEN>(sizeof piece - sizeof(SQLWCHAR));
+                const SQLLEN bytes = indicator == SQL_NO_TOTAL || indicator > room ? room : indicator;
+                out.insert(out.end(), piece, piece + bytes / static_cast<SQLLEN>(sizeof(SQLWCHAR)));
+            }
+            return rc;
+        }
+
+        SQLRETURN narrowPiece(SQLUSMALLINT column, std::string& out, SQLLEN& indicator) {
+            char piece[1024];
+            const SQLRETURN rc = SQLGetData(statement_.get(), column, SQL_C_CHAR, piece, sizeof piece, &indicator);
+            if (SQL_SUCCEEDED(rc) && indicator != SQL_NULL_DATA) {
+                const auto room = static_cast<SQLLEN>(sizeof piece - 1);
+                out.append(piece, static_cast<std::size_t>(indicator == SQL_NO_TOTAL || indicator > room ? room : indicator));
+            }
+            return rc;
+        }
+
         DbError error(std::string_view fallback) {
             reader_.throwIfCancelled();
             return odbc::diagnosticError(SQL_HANDLE_STMT, statement_.get(), fallback, reader_.calls_);
