@@ -14,6 +14,7 @@
 #include "BenchSupport.h"
 #include "CatalogBench.h"
 #include "DataLayerBench.h"
+#include "EditorBench.h"
 #include "ExportBench.h"
 #include "ReportBench.h"
 #include "UiBench.h"
@@ -39,6 +40,8 @@ const Mode kModes[] = {
      &tarnwell::bench::runExportBench},
     {"--batch", "tarnwell --run writing CSV against psql's \\copy and sqlite3 -csv; rows/s, peak memory",
      &tarnwell::bench::runBatchBench},
+    {"--editor", "the SQL editor: a 5 MB script split into statements and lexed; MB/s",
+     &tarnwell::bench::runEditorBench},
     {"--catalog", "the catalog of 10,000 PostgreSQL and 2,000 SQLite tables against psql's \\dt; load time, memory",
      &tarnwell::bench::runCatalogBench},
 };
