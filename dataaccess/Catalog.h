@@ -170,6 +170,7 @@ public:
     void renameTypeName(std::string_view from, std::string_view to);
 
     std::size_t relationCount() const noexcept { return relations_.size(); }
+    // Its names stay valid until the next name is added.
     CatalogRelation relation(RelationHandle relation) const noexcept;
     std::size_t columnCount(RelationHandle relation) const noexcept { return columnsPerRelation_[relation]; }
 

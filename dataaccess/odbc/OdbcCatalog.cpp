@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <optional>
+#include <tuple>
+#include <utility>
 #include <unordered_map>
 #include <vector>
 
@@ -55,7 +57,24 @@ public:
         return static_cast<SQLSMALLINT>(calls_ == TextCalls::Wide ? wide_[i].length() : narrow_[i].size());
     }
 
+    // Calls a catalog function in the connection's form, wide or narrow,
+    // with the first `Count` arguments in order, each as text and length.
+    template <std::size_t Count, typename WideCall, typename NarrowCall>
+    SQLRETURN call(SQLHANDLE statement, WideCall wideCall, NarrowCall narrowCall) {
+        return call(statement, wideCall, narrowCall, std::make_index_sequence<Count>());
+    }
+
 private:
+    template <typename WideCall, typename NarrowCall, std::size_t... I>
+    SQLRETURN call(SQLHANDLE statement, WideCall wideCall, NarrowCall narrowCall, std::index_sequence<I...>) {
+        if (calls_ == TextCalls::Wide) {
+            return std::apply([&](auto... each) { return wideCall(statement, each...); },
+                              std::tuple_cat(std::make_tuple(wide(I), length(I))...));
+        }
+        return std::apply([&](auto... each) { return narrowCall(statement, each...); },
+                          std::tuple_cat(std::make_tuple(narrow(I), length(I))...));
+    }
+
     TextCalls calls_;
     std::vector<bool> present_;
     std::vector<std::string> narrow_;
@@ -223,15 +242,7 @@ private:
     void listRelations(CatalogBuilder& builder) {
         Result result(*this);
         Arguments arguments(calls_, {std::nullopt, std::string("%"), std::string("%"), std::string("TABLE,VIEW")});
-        result.run([&](SQLHANDLE statement) {
-            return calls_ == TextCalls::Wide
-                       ? SQLTablesW(statement, arguments.wide(0), arguments.length(0), arguments.wide(1),
-                                    arguments.length(1), arguments.wide(2), arguments.length(2), arguments.wide(3),
-                                    arguments.length(3))
-                       : SQLTables(statement, arguments.narrow(0), arguments.length(0), arguments.narrow(1),
-                                   arguments.length(1), arguments.narrow(2), arguments.length(2),
-                                   arguments.narrow(3), arguments.length(3));
-        });
+        result.run([&](SQLHANDLE statement) { return arguments.call<4>(statement, SQLTablesW, SQLTables); });
         while (result.next()) {
             DriverName name{result.text(kCatalogColumn), result.text(kSchemaColumn),
                             result.text(kTableColumn).value_or("")};
@@ -266,13 +277,7 @@ private:
         const DriverName& name = names_[relation];
         Result result(*this);
         Arguments arguments(calls_, {name.catalog, name.schema, name.table});
-        result.run([&](SQLHANDLE statement) {
-            return calls_ == TextCalls::Wide
-                       ? SQLPrimaryKeysW(statement, arguments.wide(0), arguments.length(0), arguments.wide(1),
-                                         arguments.length(1), arguments.wide(2), arguments.length(2))
-                       : SQLPrimaryKeys(statement, arguments.narrow(0), arguments.length(0), arguments.narrow(1),
-                                        arguments.length(1), arguments.narrow(2), arguments.length(2));
-        });
+        result.run([&](SQLHANDLE statement) { return arguments.call<3>(statement, SQLPrimaryKeysW, SQLPrimaryKeys); });
         while (result.next()) {
             const std::string column = result.text(kColumnNameColumn).value_or("");
             keyPositions_[relation].emplace(column, static_cast<int>(result.number(kKeySequenceColumn)));
@@ -319,15 +324,7 @@ private:
                      std::optional<CatalogBuilder::RelationHandle> only) {
         Result result(*this);
         Arguments arguments(calls_, pattern);
-        result.run([&](SQLHANDLE statement) {
-            return calls_ == TextCalls::Wide
-                       ? SQLColumnsW(statement, arguments.wide(0), arguments.length(0), arguments.wide(1),
-                                     arguments.length(1), arguments.wide(2), arguments.length(2), arguments.wide(3),
-                                     arguments.length(3))
-                       : SQLColumns(statement, arguments.narrow(0), arguments.length(0), arguments.narrow(1),
-                                    arguments.length(1), arguments.narrow(2), arguments.length(2),
-                                    arguments.narrow(3), arguments.length(3));
-        });
+        result.run([&](SQLHANDLE statement) { return arguments.call<4>(statement, SQLColumnsW, SQLColumns); });
         while (result.next()) {
             const std::optional<std::string> catalog = result.text(kCatalogColumn);
             const std::optional<std::string> schema = result.text(kSchemaColumn);

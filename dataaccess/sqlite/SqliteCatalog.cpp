@@ -4,6 +4,7 @@
 
 #include "dataaccess/DbError.h"
 #include "dataaccess/sqlite/SqliteTypes.h"
+#include "sqlsyntax/Keywords.h"
 
 namespace tarnwell::db {
 
@@ -17,16 +18,7 @@ constexpr long long kHiddenOfVirtualTable = 1;
 constexpr const char* kListed = "type IN ('table', 'view') AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'";
 constexpr const char* kListedAs = "s.type IN ('table', 'view') AND s.name NOT LIKE 'sqlite\\_%' ESCAPE '\\'";
 
-std::string quotedName(std::string_view name) {
-    std::string out = "\"";
-    for (const char c : name) {
-        out += c;
-        if (c == '"') {
-            out += '"';
-        }
-    }
-    return out + "\"";
-}
+std::string quotedName(std::string_view name) { return sql::quoteIdentifier(sql::Dialect::SQLite, name); }
 
 class SqliteCatalogReader final : public ConnectionCatalogReader {
 public:
@@ -124,9 +116,11 @@ private:
     }
 
     void readColumns(CatalogBuilder& builder, CatalogBuilder::RelationHandle relation) {
-        const CatalogRelation listed = builder.relation(relation);
+        // Copied: adding columns moves the builder's names.
+        const std::string schema(builder.relation(relation).schema);
+        const std::string name(builder.relation(relation).name);
         const std::string sql = "SELECT name, type, \"notnull\", pk, hidden, cid FROM pragma_table_xinfo(" +
-                                literal(listed.name) + ", " + literal(listed.schema) + ")";
+                                literal(name) + ", " + literal(schema) + ")";
         try {
             forEachRow(sql, [&](const RowStore& rows, std::size_t row) {
                 if (numberAt(rows, row, 4) != kHiddenOfVirtualTable) {
@@ -140,7 +134,7 @@ private:
         }
         if (builder.columnCount(relation) == 0) {
             // Gone: pragma_table_xinfo gives nothing for a missing table.
-            builder.skipRelation(relation, "no such table: " + std::string(listed.schema) + "." + std::string(listed.name));
+            builder.skipRelation(relation, "no such table: " + schema + "." + name);
         }
     }
 

@@ -19,6 +19,7 @@
 #include "dataaccess/Query.h"
 #include "dataaccess/Session.h"
 #include "dataaccess/TextTools.h"
+#include "sqlsyntax/Keywords.h"
 #include "support/TestEnvironment.h"
 
 namespace tarnwell::test {
@@ -265,17 +266,7 @@ Catalog loadCatalog(const BackendTarget& target, Engine engine, db::CatalogProgr
 }
 
 std::string quoted(const BackendAdapter& adapter, std::string_view name) {
-    if (adapter.quoteName) {
-        return adapter.quoteName(name);
-    }
-    std::string out = "\"";
-    for (const char c : name) {
-        out += c;
-        if (c == '"') {
-            out += '"';
-        }
-    }
-    return out + "\"";
+    return adapter.quoteName ? adapter.quoteName(name) : sql::quoteIdentifier(sql::Dialect::Generic, name);
 }
 
 std::vector<std::string> columnNames(const Catalog& catalog, Catalog::RelationId relation) {

@@ -14,6 +14,7 @@
 #include "DataTestSupport.h"
 #include "dataaccess/DbError.h"
 #include "dataaccess/odbc/OdbcConnection.h"
+#include "sqlsyntax/Keywords.h"
 #include "support/TestEnvironment.h"
 
 namespace tarnwell::test {
@@ -243,16 +244,7 @@ BackendAdapter odbcMariaDbAdapter() {
     adapter.resultArrivesWhole = true;
     // The driver lists a database as a catalog, which SQL names as a schema.
     adapter.catalogSchema = "tarnwell_test";
-    adapter.quoteName = [](std::string_view name) {
-        std::string out = "`";
-        for (const char c : name) {
-            out += c;
-            if (c == '`') {
-                out += '`';
-            }
-        }
-        return out + "`";
-    };
+    adapter.quoteName = [](std::string_view name) { return sql::quoteIdentifier(sql::Dialect::MariaDB, name); };
     adapter.viewsCanFail = true;
     adapter.keyPositionsInColumnOrder = true;
     // The driver is older than MariaDB's uuid type: SQLColumns calls it
