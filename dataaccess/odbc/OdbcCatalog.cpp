@@ -135,32 +135,13 @@ private:
         // work that cancel() stops.
         template <typename Call>
         void run(Call call) {
-            reader_.throwIfCancelled();
-            Session::Work work(*reader_.session_);
-            SQLRETURN rc = SQL_ERROR;
-            {
-                Session::DriverCall driverCall(*reader_.session_, statement_.get());
-                if (!driverCall.started()) {
-                    throw odbc::cancelledError();
-                }
-                rc = call(statement_.get());
-            }
-            if (!SQL_SUCCEEDED(rc)) {
+            if (!SQL_SUCCEEDED(cancellable(call))) {
                 throw error("the ODBC driver could not list the database's names");
             }
         }
 
         bool next() {
-            reader_.throwIfCancelled();
-            Session::Work work(*reader_.session_);
-            SQLRETURN rc = SQL_ERROR;
-            {
-                Session::DriverCall driverCall(*reader_.session_, statement_.get());
-                if (!driverCall.started()) {
-                    throw odbc::cancelledError();
-                }
-                rc = SQLFetch(statement_.get());
-            }
+            const SQLRETURN rc = cancellable([](SQLHANDLE statement) { return SQLFetch(statement); });
             if (rc == SQL_NO_DATA) {
                 return false;
             }
@@ -202,6 +183,17 @@ private:
         }
 
     private:
+        template <typename Call>
+        SQLRETURN cancellable(Call call) {
+            reader_.throwIfCancelled();
+            Session::Work work(*reader_.session_);
+            Session::DriverCall driverCall(*reader_.session_, statement_.get());
+            if (!driverCall.started()) {
+                throw odbc::cancelledError();
+            }
+            return call(statement_.get());
+        }
+
         // One piece of a text cell appended to `out`; SQLGetData's result.
         SQLRETURN widePiece(SQLUSMALLINT column, std::vector<SQLWCHAR>& out, SQLLEN& indicator) {
             SQLWCHAR piece[512];
