@@ -57,7 +57,6 @@ public:
     }
 
 protected:
-    bool cancelled() const noexcept { return cancelled_; }
     void throwIfCancelled() const;
 
     // Runs `sql` and hands every row of its result to `take`, a batch at a

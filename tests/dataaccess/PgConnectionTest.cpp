@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -353,13 +354,42 @@ TEST(PgCatalog, ASchemaTheUserMayNotUseIsSkippedAndCountedAndTheSearchPathComesF
     EXPECT_TRUE(catalog.findRelation("pg_catalog", "pg_class")) << "the system's own schemas come last";
 }
 
-TEST(PgCatalog, AServerGoneMidLoadKeepsWhatWasReadAndSaysWhy) {
+// On a server of the test's own: what it does would stall or end every other
+// test's session.
+TEST(PgCatalog, ACancelStopsAReadTheServerHoldsUpAndAServerGoneKeepsWhatWasRead) {
     tarnwell::test::PrivatePgServer own;
     TARNWELL_REQUIRE_PRIVATE_PG(server, own);
     openPostgres(server.conninfo)->execute("CREATE TABLE listed (x integer)");
+    const tarnwell::db::BackendSettings settings = backendOf(server, server.user, server.password);
+
+    // The columns wait for a lock another session holds; the cancel reaches
+    // the server, and the lock is still held when the load has ended.
+    auto locker = openPostgres(server.conninfo);
+    auto watcher = openPostgres(server.conninfo);
+    const std::string waiting = "SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'";
+    ASSERT_EQ(scalar(*watcher, waiting), "0");  // and the watcher has what it needs to plan it again
+    auto blocked = std::make_shared<tarnwell::db::CatalogLoader>(tarnwell::db::CatalogRequest{settings, {}, {[&](std::size_t) {
+        locker->execute("BEGIN; LOCK TABLE pg_catalog.pg_attribute IN ACCESS EXCLUSIVE MODE");
+    }}});
+    std::future<std::string> outcome = std::async(std::launch::async, [blocked] {
+        try {
+            blocked->load();
+            return std::string("loaded");
+        } catch (const DbError& error) {
+            return std::string(error.what());
+        }
+    });
+    while (scalar(*watcher, waiting) != "1") {
+        ASSERT_NE(outcome.wait_for(std::chrono::milliseconds(10)), std::future_status::ready) << outcome.get();
+    }
+    blocked->cancel();
+    const bool ended = outcome.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    locker->execute("COMMIT");
+    ASSERT_TRUE(ended) << "the cancel did not reach the server";
+    EXPECT_EQ(outcome.get(), std::string(tarnwell::db::catalogCancelledError().what()));
+
     bool restarted = false;
-    tarnwell::db::CatalogLoader loader(
-        {backendOf(server, server.user, server.password), {}, {[&](std::size_t) { restarted = own.restart(); }}});
+    tarnwell::db::CatalogLoader loader({settings, {}, {[&](std::size_t) { restarted = own.restart(); }}});
     const tarnwell::db::Catalog catalog = loader.load();
     ASSERT_TRUE(restarted);
     EXPECT_TRUE(catalog.gaps().endedEarly);
