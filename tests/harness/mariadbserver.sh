@@ -95,6 +95,7 @@ TARNWELL_TEST_MARIADB_PORT='$port'
 TARNWELL_TEST_MARIADB_DATABASE='$database'
 TARNWELL_TEST_MARIADB_USER='$user'
 TARNWELL_TEST_MARIADB_PASSWORD='$password'
+TARNWELL_TEST_MARIADB_SOCKET='$data/mariadb.sock'
 EOF
   echo "mariadbserver: MariaDB on 127.0.0.1:$port ($data)"
 }
