@@ -10,8 +10,11 @@
 
 #include "DataTestSupport.h"
 #include "ServerTestSupport.h"
+#include "dataaccess/Database.h"
 #include "dataaccess/DbError.h"
+#include "dataaccess/Query.h"
 #include "dataaccess/RowStore.h"
+#include "dataaccess/Session.h"
 #include "dataaccess/mariadb/MariaDbConnection.h"
 #include "support/TestEnvironment.h"
 
@@ -89,6 +92,27 @@ TEST(MariaDbOpen, FailuresCarryTheLibrarysOwnMessage) {
     MariaDbSettings badPort = settingsOf(server);
     badPort.port = "33o6";
     EXPECT_TRUE(contains(errorOf([&] { openMariaDb(badPort); }).what(), "not a port number"));
+}
+
+TEST(MariaDbOpen, AnAliasOfTypeMysqlIsAMariaDbAliasAndItsServerNameMayBeASocket) {
+    TARNWELL_REQUIRE_MARIADB(server);
+    TempDir dir;
+    writeFile(dir.file("aliases.conf"), "[SHOP]\nTYPE=mysql\nSERVER NAME=" + server.socket +
+                                            "\nDATABASE NAME=" + server.database + "\nUSER NAME=" + server.user +
+                                            "\nPASSWORD=" + server.password + "\n");
+    db::Session session(db::SessionConfig{dir.file("aliases.conf"), "", false});
+    EXPECT_TRUE(session.configurationProblems().empty());
+    EXPECT_EQ(session.aliasDriverName("SHOP"), "MYSQL");
+    db::Database database(session, "BDE_SQL_1");
+    database.setAliasName("SHOP");
+    database.open();
+    db::Query query(session);
+    query.setDatabaseName("BDE_SQL_1");
+    query.setSql("SELECT USER()");
+    query.open();
+    RowStore rows(1);
+    query.fetch(rows, 1);
+    EXPECT_EQ(cellText(rows, 0, 0), server.user + "@localhost") << "through the socket, not over TCP";
 }
 
 // --- Statements ---------------------------------------------------------------
