@@ -90,6 +90,7 @@ EOF
 
   # KEY='value' lines: the tests read them, and a shell can source them.
   cat >"$state/env" <<EOF
+TARNWELL_TEST_MARIADB='host=127.0.0.1 port=$port dbname=$database user=$user password=$password'
 TARNWELL_TEST_MARIADB_HOST='127.0.0.1'
 TARNWELL_TEST_MARIADB_PORT='$port'
 TARNWELL_TEST_MARIADB_DATABASE='$database'
