@@ -7,6 +7,8 @@
 #                     build, ThreadSanitizer build of the data layer)
 #   ./setup.sh deps   only install what is missing
 #   ./setup.sh build  only build (build/)
+#   ./setup.sh package  build, then make build/tarnwell_<version>_<arch>.deb
+#                     and check it with lintian
 #
 # Installing needs root (or sudo); building and running do not.
 set -euo pipefail
@@ -18,7 +20,9 @@ jobs="$(nproc 2>/dev/null || echo 2)"
 # drivers the tests talk to, fonts for Traditional Chinese, the locale data
 # for the locales the tests write files under, and the X tools the
 # end-to-end tests use (Xvfb with a tint2 panel as the system tray), and
-# poppler's readers, which check the report's PDF files.
+# poppler's readers, which check the report's PDF files, and the tools that
+# make the Debian package and check it, its manual page, desktop metadata
+# and shell completion.
 packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libqt6svg6 qt6-gtk-platformtheme qt6-translations-l10n
@@ -32,6 +36,7 @@ packages=(
   fonts-arphic-uming fonts-arphic-ukai fonts-noto-cjk fonts-urw-base35
   xvfb xauth x11-utils xdotool tint2
   poppler-utils
+  dpkg-dev lintian man-db appstream desktop-file-utils bash-completion
 )
 
 install_missing() {
@@ -103,6 +108,14 @@ case "${1:-}" in
     shift
     exec "$here/build/tarnwell" "$@"
     ;;
+  package)
+    install_missing
+    configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    (cd "$here/build" && cpack -G DEB)
+    deb=$(ls -t "$here"/build/tarnwell_*.deb | head -n 1)
+    lintian --fail-on error,warning "$deb"
+    echo "setup: made $deb"
+    ;;
   test)
     install_missing
     install_test_locales
@@ -115,7 +128,7 @@ case "${1:-}" in
     echo "setup: every test passed"
     ;;
   *)
-    sed -n '2,12p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+    sed -n '2,13p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac
