@@ -237,7 +237,7 @@ void runMariaDbOdbc(const Options& options, const ScratchDirectory& scratch) {
     const Params params = aliasParamsOf(options.mariaDbConninfo);
     const std::string table = "tarnwell_bench_" + std::to_string(options.rows);
     AliasClient client(scratch, "BENCH_MARIADB_ODBC", "ODBC",
-                       {{"DRIVER", "{MariaDB Unicode}"},
+                       {{"DRIVER", "MariaDB Unicode"},
                         {"SERVER", paramValue(params, "SERVER NAME")},
                         {"PORT", paramValue(params, "PORT")},
                         {"DATABASE", paramValue(params, "DATABASE NAME")},
