@@ -2,7 +2,6 @@
 
 #include <errmsg.h>
 #include <mysqld_error.h>
-#include <poll.h>
 
 #include <algorithm>
 #include <atomic>
@@ -15,6 +14,7 @@
 
 #include "dataaccess/CursorBase.h"
 #include "dataaccess/DbError.h"
+#include "dataaccess/SocketState.h"
 #include "dataaccess/TextTools.h"
 #include "dataaccess/mariadb/MariaDbHandles.h"
 #include "dataaccess/mariadb/MariaDbTypes.h"
@@ -262,21 +262,9 @@ MariaDbConnection::~MariaDbConnection() {
 }
 
 bool MariaDbConnection::alive() noexcept {
-    if (lost_) {
-        return false;
-    }
-    // As with PostgreSQL: a server that stopped, or a KILL from another
-    // session, closes the server's end of the socket, which shows without
-    // reading, so rows on their way to a result being read stay where they
-    // are.
-    pollfd socket{static_cast<int>(mysql_get_socket(raw())), POLLRDHUP, 0};
-    if (socket.fd < 0) {
-        return false;
-    }
-    if (poll(&socket, 1, 0) < 0) {
-        return true;  // cannot tell; the next statement will
-    }
-    return (socket.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) == 0;
+    // The library learns of a server that went away (or of a KILL from
+    // another session) only when it next reads; the kernel knows already.
+    return !lost_ && !socketHungUp(static_cast<int>(mysql_get_socket(raw())));
 }
 
 DbError MariaDbConnection::failure() {

@@ -30,23 +30,13 @@ using db::RowStore;
 using Cell = CellValue;
 using Rows = ResultRows;
 
-MariaDbSettings settingsOf(const MariaDbTestServer& server) {
-    MariaDbSettings settings;
-    settings.host = server.host;
-    settings.port = server.port;
-    settings.database = server.database;
-    settings.user = server.user;
-    settings.password = server.password;
-    return settings;
-}
-
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // --- Opening a session ------------------------------------------------------
 
 TEST(MariaDbOpen, SessionsSpeakUtf8mb4AndReachTheServerByAddressOrSocket) {
     TARNWELL_REQUIRE_MARIADB(server);
-    MariaDbSettings settings = settingsOf(server);
+    MariaDbSettings settings = mariaDbSettingsOf(server);
     settings.initCommand = "SET @first = '第一'";
     auto connection = openMariaDb(settings);
     EXPECT_EQ(connection->engineName(), "MariaDB");
@@ -56,7 +46,7 @@ TEST(MariaDbOpen, SessionsSpeakUtf8mb4AndReachTheServerByAddressOrSocket) {
               Rows({{Cell("utf8mb4"), Cell("utf8mb4"), Cell("utf8mb4"), Cell(server.database), Cell("第一")}}));
 
     // A server name that is a path is the server's Unix socket.
-    MariaDbSettings local = settingsOf(server);
+    MariaDbSettings local = mariaDbSettingsOf(server);
     local.host = server.socket;
     local.port.clear();
     auto overSocket = openMariaDb(local);
@@ -68,7 +58,7 @@ TEST(MariaDbOpen, SessionsSpeakUtf8mb4AndReachTheServerByAddressOrSocket) {
 
 TEST(MariaDbOpen, FailuresCarryTheLibrarysOwnMessage) {
     TARNWELL_REQUIRE_MARIADB(server);
-    MariaDbSettings refusedPort = settingsOf(server);
+    MariaDbSettings refusedPort = mariaDbSettingsOf(server);
     const LoopbackSocket closed(false);
     refusedPort.port = closed.port();
     const DbError refused = errorOf([&] { openMariaDb(refusedPort); });
@@ -76,20 +66,20 @@ TEST(MariaDbOpen, FailuresCarryTheLibrarysOwnMessage) {
 
     // A server that takes the connection and never answers holds the caller
     // only as long as the settings allow.
-    MariaDbSettings silentServer = settingsOf(server);
+    MariaDbSettings silentServer = mariaDbSettingsOf(server);
     const LoopbackSocket silent(true);
     silentServer.port = silent.port();
     silentServer.connectTimeoutSeconds = 1;
     const DbError timedOut = errorOf([&] { openMariaDb(silentServer); });
     EXPECT_TRUE(contains(timedOut.what(), "handshake")) << timedOut.what();
 
-    MariaDbSettings noDatabase = settingsOf(server);
+    MariaDbSettings noDatabase = mariaDbSettingsOf(server);
     noDatabase.database = "no_such_database";
     const DbError unknown = errorOf([&] { openMariaDb(noDatabase); });
     EXPECT_EQ(unknown.sqlState(), "42000");
     EXPECT_TRUE(contains(unknown.what(), "database 'no_such_database'")) << unknown.what();
 
-    MariaDbSettings badPort = settingsOf(server);
+    MariaDbSettings badPort = mariaDbSettingsOf(server);
     badPort.port = "33o6";
     EXPECT_TRUE(contains(errorOf([&] { openMariaDb(badPort); }).what(), "not a port number"));
 }
@@ -119,7 +109,7 @@ TEST(MariaDbOpen, AnAliasOfTypeMysqlIsAMariaDbAliasAndItsServerNameMayBeASocket)
 
 TEST(MariaDbStatements, ServerErrorsKeepMessageAndStateAndLeaveTheSessionUsable) {
     TARNWELL_REQUIRE_MARIADB(server);
-    auto connection = openMariaDb(settingsOf(server));
+    auto connection = openMariaDb(mariaDbSettingsOf(server));
     const DbError missing = errorOf([&] { connection->execute("SELECT * FROM no_such_table"); });
     EXPECT_EQ(missing.sqlState(), "42S02");
     EXPECT_TRUE(contains(missing.what(), "no_such_table' doesn't exist")) << missing.what();
@@ -143,7 +133,7 @@ TEST(MariaDbStatements, ServerErrorsKeepMessageAndStateAndLeaveTheSessionUsable)
 
 TEST(MariaDbStatements, RowsAffectedCountTheRowsMatchedOverEveryStatementOfTheText) {
     TARNWELL_REQUIRE_MARIADB(server);
-    auto connection = openMariaDb(settingsOf(server));
+    auto connection = openMariaDb(mariaDbSettingsOf(server));
     auto create = connection->execute("CREATE TEMPORARY TABLE t (x INTEGER)");
     EXPECT_FALSE(create->hasResultSet());
     EXPECT_TRUE(create->atEnd());
@@ -164,7 +154,7 @@ TEST(MariaDbStatements, TheServerCannotAskForLocalFiles) {
     TARNWELL_REQUIRE_MARIADB(server);
     TempDir dir;
     writeFile(dir.file("secret.txt"), "private\n");
-    auto connection = openMariaDb(settingsOf(server));
+    auto connection = openMariaDb(mariaDbSettingsOf(server));
     connection->execute("CREATE TEMPORARY TABLE loaded (line TEXT)");
     const DbError refused =
         errorOf([&] { connection->execute("LOAD DATA LOCAL INFILE '" + dir.file("secret.txt") + "' INTO TABLE loaded"); });
@@ -174,7 +164,7 @@ TEST(MariaDbStatements, TheServerCannotAskForLocalFiles) {
 
 TEST(MariaDbStatements, InATextOfSeveralStatementsTheFirstResultSetStreams) {
     TARNWELL_REQUIRE_MARIADB(server);
-    auto connection = openMariaDb(settingsOf(server));
+    auto connection = openMariaDb(mariaDbSettingsOf(server));
     connection->execute("CREATE TEMPORARY TABLE log (x INTEGER)");
 
     // Statements before the first result set run; statements after it run
@@ -206,7 +196,7 @@ TEST(MariaDbStatements, InATextOfSeveralStatementsTheFirstResultSetStreams) {
 
 TEST(MariaDbThreads, CancelDuringFetchEndsTheStreamWithTheServersError) {
     TARNWELL_REQUIRE_MARIADB(server);
-    auto connection = openMariaDb(settingsOf(server));
+    auto connection = openMariaDb(mariaDbSettingsOf(server));
     auto cursor = connection->execute("SELECT seq FROM seq_1_to_10000000");
     RowStore rows(1);
     ASSERT_EQ(cursor->fetch(rows, 1000), 1000u);
@@ -225,7 +215,7 @@ TEST(MariaDbThreads, CancelDuringFetchEndsTheStreamWithTheServersError) {
 
 TEST(MariaDbThreads, AResultLeftEarlyIsNotReadToItsEndAndTheNextStatementRuns) {
     TARNWELL_REQUIRE_MARIADB(server);
-    auto connection = openMariaDb(settingsOf(server));
+    auto connection = openMariaDb(mariaDbSettingsOf(server));
     const auto bytesSent = [&] {
         const Rows status = query(*connection, "SHOW SESSION STATUS LIKE 'Bytes_sent'");
         return std::stoll(status.at(0).at(1).value_or("0"));
@@ -262,7 +252,7 @@ TEST(MariaDbThreads, AResultLeftEarlyIsNotReadToItsEndAndTheNextStatementRuns) {
 
 TEST(MariaDbThreads, AConnectionClosedBeforeItsCursorLeavesTheCursorAtItsEnd) {
     TARNWELL_REQUIRE_MARIADB(server);
-    auto connection = openMariaDb(settingsOf(server));
+    auto connection = openMariaDb(mariaDbSettingsOf(server));
     auto cursor = connection->execute("SELECT seq FROM seq_1_to_100000");
     RowStore rows(1);
     cursor->fetch(rows, 10);

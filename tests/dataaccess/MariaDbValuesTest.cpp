@@ -10,6 +10,7 @@
 
 #include "ConformanceSuite.h"
 #include "DataTestSupport.h"
+#include "ServerTestSupport.h"
 #include "dataaccess/ConnectionString.h"
 #include "dataaccess/DbError.h"
 #include "dataaccess/ValueText.h"
@@ -39,16 +40,6 @@ std::string hexLiteral(std::string_view bytes) {
     return out + "'";
 }
 
-db::MariaDbSettings settingsOf(const MariaDbTestServer& server) {
-    db::MariaDbSettings settings;
-    settings.host = server.host;
-    settings.port = server.port;
-    settings.database = server.database;
-    settings.user = server.user;
-    settings.password = server.password;
-    return settings;
-}
-
 // The test server as the alias engine and the connection-string engine name
 // it, with a login fault where asked.
 BackendTarget mariaDbTarget(std::optional<LoginFault> fault = std::nullopt) {
@@ -56,7 +47,7 @@ BackendTarget mariaDbTarget(std::optional<LoginFault> fault = std::nullopt) {
     const std::string host = fault == LoginFault::UnknownHost ? "no-such-host.invalid" : server.host;
     const std::string password = fault == LoginFault::WrongPassword ? "not-the-password" : server.password;
     BackendTarget target;
-    target.connect = [settings = settingsOf(server)]() mutable {
+    target.connect = [settings = mariaDbSettingsOf(server)]() mutable {
         settings.initCommand = kPipesJoinText;
         return db::openMariaDb(settings);
     };
@@ -173,7 +164,7 @@ OneValue storedValue(db::Connection& connection, const std::string& ddl, const s
 
 TEST(MariaDbValues, ZeroAndInvalidDatesAndLongTimesComeAsTheServerWritesThem) {
     TARNWELL_REQUIRE_MARIADB(server);
-    auto connection = db::openMariaDb(settingsOf(server));
+    auto connection = db::openMariaDb(mariaDbSettingsOf(server));
     const OneValue zeroDate = storedValue(*connection, "date", "'0000-00-00'", "ALLOW_INVALID_DATES");
     EXPECT_EQ(zeroDate.column.kind, FieldKind::Date);
     EXPECT_EQ(zeroDate.cell, "0000-00-00");
@@ -200,7 +191,7 @@ TEST(MariaDbValues, ZeroAndInvalidDatesAndLongTimesComeAsTheServerWritesThem) {
 
 TEST(MariaDbValues, BitColumnsAreAFlagOrTheNumberTheirBitsMake) {
     TARNWELL_REQUIRE_MARIADB(server);
-    auto connection = db::openMariaDb(settingsOf(server));
+    auto connection = db::openMariaDb(mariaDbSettingsOf(server));
     const OneValue flag = storedValue(*connection, "bit(1)", "b'0'");
     EXPECT_EQ(flag.column.kind, FieldKind::Boolean);
     EXPECT_EQ(flag.cell, "0");
@@ -214,7 +205,7 @@ TEST(MariaDbValues, BitColumnsAreAFlagOrTheNumberTheirBitsMake) {
 
 TEST(MariaDbValues, IntegersKeepEveryDigitAndGetAKindTheirRangeFits) {
     TARNWELL_REQUIRE_MARIADB(server);
-    auto connection = db::openMariaDb(settingsOf(server));
+    auto connection = db::openMariaDb(mariaDbSettingsOf(server));
     const struct {
         std::string ddl;
         std::string literal;
@@ -239,7 +230,7 @@ TEST(MariaDbValues, IntegersKeepEveryDigitAndGetAKindTheirRangeFits) {
 
 TEST(MariaDbValues, EnumAndSetAreTextSizedByTheirLongestValue) {
     TARNWELL_REQUIRE_MARIADB(server);
-    auto connection = db::openMariaDb(settingsOf(server));
+    auto connection = db::openMariaDb(mariaDbSettingsOf(server));
     const OneValue size = storedValue(*connection, "enum('小','中杯','特大杯')", "'中杯'");
     EXPECT_EQ(size.column.kind, FieldKind::String);
     EXPECT_EQ(size.column.size, 3);
@@ -252,7 +243,7 @@ TEST(MariaDbValues, EnumAndSetAreTextSizedByTheirLongestValue) {
 
 TEST(MariaDbValues, SpatialValuesAreTheServersBytesAndItsTextOnRequest) {
     TARNWELL_REQUIRE_MARIADB(server);
-    auto connection = db::openMariaDb(settingsOf(server));
+    auto connection = db::openMariaDb(mariaDbSettingsOf(server));
     const OneValue point = storedValue(*connection, "point", "ST_PointFromText('POINT(1 2)', 4326)");
     EXPECT_EQ(point.column.kind, FieldKind::Blob);
     ASSERT_TRUE(point.cell);
@@ -264,7 +255,7 @@ TEST(MariaDbValues, SpatialValuesAreTheServersBytesAndItsTextOnRequest) {
 
 TEST(MariaDbValues, FourByteCharactersAndLegacyCharacterSetsArriveAsUtf8) {
     TARNWELL_REQUIRE_MARIADB(server);
-    auto connection = db::openMariaDb(settingsOf(server));
+    auto connection = db::openMariaDb(mariaDbSettingsOf(server));
     const OneValue emoji = storedValue(*connection, "varchar(3)", "'😀𠀋字'");
     EXPECT_EQ(emoji.column.size, 3) << "sized in characters, not in bytes";
     EXPECT_EQ(emoji.cell, "😀𠀋字");

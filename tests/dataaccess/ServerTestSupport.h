@@ -10,6 +10,8 @@
 #include <string>
 
 #include "dataaccess/DbError.h"
+#include "dataaccess/mariadb/MariaDbConnection.h"
+#include "support/TestEnvironment.h"
 
 namespace tarnwell::test {
 
@@ -51,5 +53,16 @@ private:
     int fd_;
     std::string port_;
 };
+
+// The settings that reach the MariaDB test server.
+inline db::MariaDbSettings mariaDbSettingsOf(const MariaDbTestServer& server) {
+    db::MariaDbSettings settings;
+    settings.host = server.host;
+    settings.port = server.port;
+    settings.database = server.database;
+    settings.user = server.user;
+    settings.password = server.password;
+    return settings;
+}
 
 }  // namespace tarnwell::test
