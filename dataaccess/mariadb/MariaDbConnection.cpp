@@ -71,8 +71,8 @@ const char* nullIfEmpty(const std::string& text) { return text.empty() ? nullptr
 
 // Opens a session with what every Tarnwell session needs: utf8mb4, no local
 // files for the server to ask for, the program's name for the server's
-// process list. The caller's first statement runs only in sessions that run
-// statements.
+// process list. A session that only stops statements needs neither the
+// database nor the init command.
 SessionHandle connectSession(const MariaDbSettings& settings, bool runsStatements) {
     initialiseLibrary();
     SessionHandle session(mysql_init(nullptr));
@@ -119,28 +119,27 @@ public:
         std::lock_guard lock(mutex_);
         running_ = false;
     }
-    // False when no kill could be sent (no second session could be opened).
-    bool killRunning() noexcept {
+    // Without a second session (the server takes no more connections, say)
+    // nothing is stopped: the statement runs on, and a result left early is
+    // read to its end.
+    void killRunning() noexcept {
         std::lock_guard lock(mutex_);
         if (!running_) {
-            return true;
+            return;
         }
         // A kept session that the server has dropped since fails once; a new
         // one then gets the chance.
         for (int attempt = 0; attempt < 2; ++attempt) {
             const bool kept = side_ != nullptr;
             if (!kept && !openSide()) {
-                return false;
+                return;
             }
-            if (mysql_real_query(side_.get(), killSql_.data(), killSql_.size()) == 0) {
-                return true;
-            }
-            if (!kept || !sessionLost(mysql_errno(side_.get()))) {
-                return false;
+            if (mysql_real_query(side_.get(), killSql_.data(), killSql_.size()) == 0 || !kept ||
+                !sessionLost(mysql_errno(side_.get()))) {
+                return;
             }
             side_.reset();
         }
-        return false;
     }
     void release() noexcept {
         std::lock_guard lock(mutex_);
