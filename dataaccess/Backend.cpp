@@ -3,6 +3,7 @@
 #include "dataaccess/ConnectionString.h"
 #include "dataaccess/DbError.h"
 #include "dataaccess/Paths.h"
+#include "dataaccess/mariadb/MariaDbConnection.h"
 #include "dataaccess/odbc/OdbcConnection.h"
 #include "dataaccess/postgres/PgConnection.h"
 #include "dataaccess/sqlite/SqliteConnection.h"
@@ -61,6 +62,17 @@ std::unique_ptr<Connection> openBackend(const BackendSettings& settings) {
         pg.password = settings.password;
         pg.connectTimeoutSeconds = settings.connectTimeoutSeconds;
         return openPostgres(pg);
+    }
+    case BackendKind::MariaDb: {
+        MariaDbSettings mariaDb;
+        mariaDb.host = settings.host;
+        mariaDb.port = settings.port;
+        mariaDb.database = settings.database;
+        mariaDb.user = settings.user;
+        mariaDb.password = settings.password;
+        mariaDb.initCommand = settings.initCommand;
+        mariaDb.connectTimeoutSeconds = settings.connectTimeoutSeconds;
+        return openMariaDb(mariaDb);
     }
     case BackendKind::Odbc: {
         OdbcSettings odbc;
