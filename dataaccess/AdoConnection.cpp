@@ -67,14 +67,15 @@ DbError timeoutError(int seconds) {
                    std::to_string(seconds) + " seconds and was stopped");
 }
 
-struct PgTarget {
+// Where a server's Data Source ("host[:port]/database") points.
+struct ServerTarget {
     std::string host;
     std::string port;
     std::string database;
 };
 
-PgTarget parsePgDataSource(const std::string& dataSource) {
-    PgTarget target;
+ServerTarget parseServerDataSource(const std::string& dataSource) {
+    ServerTarget target;
     const auto slash = dataSource.find('/');
     const std::string hostPort = dataSource.substr(0, slash);
     if (slash != std::string::npos) {
@@ -191,11 +192,11 @@ AdoConnection::Target AdoConnection::target() const {
     const ConnectionString& settings = target.settings;
     const std::string named = settings.value("Provider");
     if (named.empty()) {
-        throw DbError("The connection string names no provider (Provider=SQLite.1, PostgreSQL.1 or ODBC.1)");
+        throw DbError("The connection string names no provider (Provider=" + knownProviderNames() + ")");
     }
     const std::string provider = canonicalProviderName(named);
     if (provider.empty()) {
-        throw DbError("Unknown provider \"" + named + "\" (known: SQLite.1, PostgreSQL.1, ODBC.1)");
+        throw DbError("Unknown provider \"" + named + "\" (known: " + knownProviderNames() + ")");
     }
     target.provider = provider;
     std::string& dataSource = target.dataSource;
@@ -211,12 +212,15 @@ AdoConnection::Target AdoConnection::target() const {
         backend.kind = BackendKind::Sqlite;
         backend.path = dataSource;
         backend.readOnly = mode_ == ConnectMode::Read || equalsIgnoringCase(settings.value("Mode"), "Read");
-    } else if (provider == kProviderPostgres) {
+    } else if (provider == kProviderPostgres || provider == kProviderMariaDb) {
         if (dataSource.empty()) {
             throw DbError("The connection string names no Data Source (host[:port]/database)");
         }
-        const PgTarget server = parsePgDataSource(dataSource);
-        backend.kind = BackendKind::Postgres;
+        const ServerTarget server = parseServerDataSource(dataSource);
+        backend.kind = provider == kProviderPostgres ? BackendKind::Postgres : BackendKind::MariaDb;
+        if (backend.kind == BackendKind::MariaDb) {
+            backend.initCommand = settings.value("Init Command");
+        }
         backend.host = server.host;
         backend.port = server.port;
         backend.database = settings.contains("Initial Catalog") ? settings.value("Initial Catalog") : server.database;

@@ -45,6 +45,8 @@ enum class ConnectMode : int {
 //   PostgreSQL.1  Data Source = host[:port]/database ("[::1]:5433/db" for an
 //                 IPv6 address; "/db" for the local socket); Initial Catalog
 //                 names the database instead; User ID, Password.
+//   MariaDB.1     the same ("/db": the local server's Unix socket), and Init
+//                 Command, a statement every session runs first.
 //   ODBC.1        Data Source = a DSN, or Extended Properties = a whole ODBC
 //                 connection string ("DRIVER={...};DATABASE=..."); User ID
 //                 and Password become UID and PWD (unless the ODBC string

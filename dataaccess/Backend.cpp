@@ -3,6 +3,8 @@
 #include "dataaccess/ConnectionString.h"
 #include "dataaccess/DbError.h"
 #include "dataaccess/Paths.h"
+#include "dataaccess/mariadb/MariaDbCatalog.h"
+#include "dataaccess/mariadb/MariaDbConnection.h"
 #include "dataaccess/odbc/OdbcCatalog.h"
 #include "dataaccess/odbc/OdbcConnection.h"
 #include "dataaccess/postgres/PgCatalog.h"
@@ -58,6 +60,18 @@ PgSettings pgSettings(const BackendSettings& settings) {
     return pg;
 }
 
+MariaDbSettings mariaDbSettings(const BackendSettings& settings) {
+    MariaDbSettings mariaDb;
+    mariaDb.host = settings.host;
+    mariaDb.port = settings.port;
+    mariaDb.database = settings.database;
+    mariaDb.user = settings.user;
+    mariaDb.password = settings.password;
+    mariaDb.initCommand = settings.initCommand;
+    mariaDb.connectTimeoutSeconds = settings.connectTimeoutSeconds;
+    return mariaDb;
+}
+
 OdbcSettings odbcSettings(const BackendSettings& settings) {
     OdbcSettings odbc;
     odbc.connectionString = withOdbcLogin(settings.odbcConnectionString, settings.user, settings.password);
@@ -77,6 +91,8 @@ std::unique_ptr<Connection> openBackend(const BackendSettings& settings) {
         return openSqlite(sqliteSettings(settings));
     case BackendKind::Postgres:
         return openPostgres(pgSettings(settings));
+    case BackendKind::MariaDb:
+        return openMariaDb(mariaDbSettings(settings));
     case BackendKind::Odbc:
         return openOdbc(odbcSettings(settings));
     }
@@ -90,6 +106,8 @@ std::unique_ptr<CatalogReader> openCatalogReader(const BackendSettings& settings
         return openSqliteCatalog(sqliteSettings(settings), attached);
     case BackendKind::Postgres:
         return openPostgresCatalog(pgSettings(settings));
+    case BackendKind::MariaDb:
+        return openMariaDbCatalog(mariaDbSettings(settings));
     case BackendKind::Odbc:
         return openOdbcCatalog(odbcSettings(settings));
     }

@@ -11,7 +11,7 @@
 namespace tarnwell::db {
 
 // The backends a connection goes through, whichever engine opens it.
-enum class BackendKind { Sqlite, Postgres, Odbc };
+enum class BackendKind { Sqlite, Postgres, MariaDb, Odbc };
 
 // What either engine reads from its own settings (an alias's parameters, a
 // connection string) to reach a database.
@@ -20,13 +20,15 @@ struct BackendSettings {
     // SQLite: the database file ("~/" is the home directory).
     std::string path;
     bool readOnly = false;
-    // PostgreSQL.
+    // PostgreSQL and MariaDB.
     std::string host;
     std::string port;
     std::string database;
+    // MariaDB: a statement every session runs first.
+    std::string initCommand;
     // ODBC: the connection string without the login.
     std::string odbcConnectionString;
-    // The login of PostgreSQL and ODBC. ODBC gets them as UID and PWD,
+    // The login of PostgreSQL, MariaDB and ODBC. ODBC gets them as UID and PWD,
     // unless its connection string names those already.
     std::string user;
     std::string password;

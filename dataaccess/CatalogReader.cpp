@@ -40,6 +40,16 @@ void ConnectionCatalogReader::forEachRow(const std::string& sql,
     }
 }
 
+std::vector<Column> ConnectionCatalogReader::resultColumns(const std::string& sql) {
+    throwIfCancelled();
+    try {
+        return connection_->execute(sql)->columns();
+    } catch (const DbError&) {
+        throwIfCancelled();
+        throw;
+    }
+}
+
 void ConnectionCatalogReader::run(const std::string& sql) {
     forEachRow(sql, [](const RowStore&, std::size_t) {});
 }

@@ -5,8 +5,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "dataaccess/Catalog.h"
+#include "dataaccess/Column.h"
 #include "dataaccess/Connection.h"
 #include "dataaccess/DbError.h"
 #include "dataaccess/RowStore.h"
@@ -65,6 +67,8 @@ protected:
     void forEachRow(const std::string& sql, const std::function<void(const RowStore& rows, std::size_t row)>& take);
     // Runs `sql` for its effect.
     void run(const std::string& sql);
+    // The columns of `sql`'s result, as the field list shows them.
+    std::vector<Column> resultColumns(const std::string& sql);
 
     // A row's cells as the readers take them.
     static std::string_view textAt(const RowStore& rows, std::size_t row, std::size_t column) noexcept;

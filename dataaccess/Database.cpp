@@ -53,12 +53,15 @@ BackendSettings settingsFor(const std::string& driver, const ParamList& params, 
             throw DbError("No database file: the parameter PATH is empty");
         }
         settings.readOnly = equalsIgnoringCase(params.value("OPEN MODE"), "READ ONLY");
-    } else if (driver == kDriverPostgres) {
-        settings.kind = BackendKind::Postgres;
+    } else if (driver == kDriverPostgres || driver == kDriverMariaDb || driver == kDriverMySql) {
+        settings.kind = driver == kDriverPostgres ? BackendKind::Postgres : BackendKind::MariaDb;
         settings.host = params.value("SERVER NAME");
         settings.port = params.value("PORT");
         settings.database = params.value("DATABASE NAME");
         settings.connectTimeoutSeconds = secondsOr(params.value("CONNECT TIMEOUT"), 10);
+        if (settings.kind == BackendKind::MariaDb) {
+            settings.initCommand = params.value("INIT COMMAND");
+        }
     } else if (driver == kDriverOdbc) {
         settings.kind = BackendKind::Odbc;
         settings.odbcConnectionString = odbcConnectionString(params, alias);
@@ -66,7 +69,7 @@ BackendSettings settingsFor(const std::string& driver, const ParamList& params, 
     } else if (driver.empty()) {
         throw DbError("No driver: the database names no alias and no driver");
     } else {
-        throw DbError("Unknown driver type: " + driver + " (known: SQLITE, POSTGRESQL, ODBC)");
+        throw DbError("Unknown driver type: " + driver + " (known: " + std::string(kKnownDrivers) + ")");
     }
     return settings;
 }

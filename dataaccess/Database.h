@@ -29,6 +29,9 @@ struct QueryState;
 //   POSTGRESQL  SERVER NAME, PORT, DATABASE NAME, USER NAME, PASSWORD,
 //               CONNECT TIMEOUT (seconds, default 10: the longest an
 //               unreachable server keeps open() waiting)
+//   MARIADB     the same (an empty SERVER NAME: the local server's Unix
+//   (or MYSQL)  socket), and INIT COMMAND, a statement every session runs
+//               first
 //   ODBC        a data source listed from unixODBC connects as
 //               "DSN=<alias>"; an alias from the alias file passes its
 //               parameters as the connection string's keys. USER NAME and

@@ -13,8 +13,6 @@
 #include <thread>
 #include <vector>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include "dataaccess/CatalogLoader.h"
@@ -22,6 +20,7 @@
 #include "dataaccess/RowStore.h"
 #include "dataaccess/postgres/PgConnection.h"
 #include "DataTestSupport.h"
+#include "ServerTestSupport.h"
 #include "support/TestEnvironment.h"
 
 namespace {
@@ -35,6 +34,8 @@ using tarnwell::db::openPostgres;
 
 using Cell = tarnwell::test::CellValue;
 using Rows = tarnwell::test::ResultRows;
+using tarnwell::test::errorOf;
+using tarnwell::test::LoopbackSocket;
 using tarnwell::test::query;
 using tarnwell::test::readAll;
 
@@ -57,48 +58,9 @@ PgSettings settingsOf(const tarnwell::test::TestServer& server) {
     return settings;
 }
 
-// Runs `call` and gives the DbError it throws; fails the test if it throws
-// none.
-template <typename Call>
-DbError errorOf(Call&& call) {
-    try {
-        call();
-    } catch (const DbError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no DbError was thrown";
-    return DbError("");
-}
-
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
-
-// A socket on a free port of 127.0.0.1; listening, the kernel accepts
-// connections to it that nobody ever answers.
-class LoopbackSocket {
-public:
-    explicit LoopbackSocket(bool listening) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = std::to_string(ntohs(address.sin_port));
-        if (listening) {
-            ::listen(fd_, 4);
-        }
-    }
-    ~LoopbackSocket() { ::close(fd_); }
-    LoopbackSocket(const LoopbackSocket&) = delete;
-    LoopbackSocket& operator=(const LoopbackSocket&) = delete;
-    const std::string& port() const { return port_; }
-
-private:
-    int fd_;
-    std::string port_;
-};
 
 // --- Opening a session ------------------------------------------------------
 
