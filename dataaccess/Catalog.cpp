@@ -235,6 +235,7 @@ CatalogRelation CatalogBuilder::relation(RelationHandle relation) const noexcept
 }
 
 void CatalogBuilder::clear() {
+    catalog_ = Catalog();
     relations_ = {};
     skipped_ = {};
     columnsPerRelation_ = {};
