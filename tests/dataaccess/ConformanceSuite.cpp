@@ -29,7 +29,6 @@ using db::AdoQuery;
 using db::Catalog;
 using db::CatalogColumn;
 using db::CatalogLoader;
-using db::RelationKind;
 using db::ClientDataSet;
 using db::Column;
 using db::Database;
@@ -37,6 +36,7 @@ using db::DataSetProvider;
 using db::DbError;
 using db::FieldKind;
 using db::Query;
+using db::RelationKind;
 using db::RowSource;
 using db::RowStore;
 using db::Session;
@@ -243,7 +243,6 @@ std::string megabyteOfText() {
     }
     return text;
 }
-
 
 // What a catalog load through one of the engines reaches: the settings of
 // the alias engine's database or of the connection-string engine's
