@@ -15,10 +15,27 @@ constexpr std::size_t kBatchRows = 1000;
 
 DbError catalogCancelledError() { return DbError("the catalog load was cancelled"); }
 
-void ConnectionCatalogReader::throwIfCancelled() const {
+void CatalogReaderBase::throwIfCancelled() const {
     if (cancelled_) {
         throw catalogCancelledError();
     }
+}
+
+Catalog CatalogReaderBase::listThenReadColumns(const CatalogProgress& progress,
+                                               const std::function<void(CatalogBuilder&)>& list,
+                                               const std::function<void(CatalogBuilder&)>& columns) {
+    CatalogBuilder builder;
+    try {
+        list(builder);
+        if (progress.relationsListed) {
+            progress.relationsListed(builder.relationCount());
+        }
+        columns(builder);
+    } catch (const DbError& error) {
+        throwIfCancelled();
+        builder.endEarly(error.what());
+    }
+    return builder.finish();
 }
 
 void ConnectionCatalogReader::forEachRow(const std::string& sql,

@@ -48,18 +48,35 @@ public:
 // The error of a cancelled load.
 DbError catalogCancelledError();
 
+// What the readers share: the cancel flag, and the course of a read.
+class CatalogReaderBase : public CatalogReader {
+protected:
+    void noteCancelled() noexcept { cancelled_ = true; }
+    void throwIfCancelled() const;
+
+    // Lists the relations (`list`), says how many to `progress`, then reads
+    // their columns (`columns`). When the engine fails in either so that
+    // nothing more can be read, what was read is kept and the failure noted;
+    // a cancel is thrown on.
+    Catalog listThenReadColumns(const CatalogProgress& progress, const std::function<void(CatalogBuilder&)>& list,
+                                const std::function<void(CatalogBuilder&)>& columns);
+
+private:
+    std::atomic<bool> cancelled_{false};
+};
+
 // A reader that reads through the statements of a Connection.
-class ConnectionCatalogReader : public CatalogReader {
+class ConnectionCatalogReader : public CatalogReaderBase {
 public:
     explicit ConnectionCatalogReader(std::unique_ptr<Connection> connection) : connection_(std::move(connection)) {}
 
     void cancel() noexcept override {
-        cancelled_ = true;
+        noteCancelled();
         connection_->cancel();
     }
 
 protected:
-    void throwIfCancelled() const;
+    Connection& connection() noexcept { return *connection_; }
 
     // Runs `sql` and hands every row of its result to `take`, a batch at a
     // time, so a result of any size holds little memory. Throws the engine's
@@ -79,7 +96,6 @@ protected:
 
 private:
     std::unique_ptr<Connection> connection_;
-    std::atomic<bool> cancelled_{false};
 };
 
 }  // namespace tarnwell::db

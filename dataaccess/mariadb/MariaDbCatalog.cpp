@@ -154,20 +154,16 @@ public:
     using ConnectionCatalogReader::ConnectionCatalogReader;
 
     Catalog read(const CatalogProgress& progress) override {
-        CatalogBuilder builder;
-        try {
-            forEachRow(kRelationsSql, [&](const RowStore& rows, std::size_t row) { addListed(builder, rows, row); });
-            if (progress.relationsListed) {
-                progress.relationsListed(builder.relationCount());
-            }
-            forEachRow(kKeysSql, [&](const RowStore& rows, std::size_t row) { addKey(rows, row); });
-            forEachRow(kColumnsSql, [&](const RowStore& rows, std::size_t row) { addColumn(builder, rows, row); });
-            readColumnsLeftOver(builder);
-        } catch (const DbError& error) {
-            throwIfCancelled();
-            builder.endEarly(error.what());
-        }
-        return builder.finish();
+        return listThenReadColumns(
+            progress,
+            [this](CatalogBuilder& builder) {
+                forEachRow(kRelationsSql, [&](const RowStore& rows, std::size_t row) { addListed(builder, rows, row); });
+            },
+            [this](CatalogBuilder& builder) {
+                forEachRow(kKeysSql, [&](const RowStore& rows, std::size_t row) { addKey(rows, row); });
+                forEachRow(kColumnsSql, [&](const RowStore& rows, std::size_t row) { addColumn(builder, rows, row); });
+                readColumnsLeftOver(builder);
+            });
     }
 
 private:

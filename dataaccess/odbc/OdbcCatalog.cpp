@@ -1,6 +1,5 @@
 #include "dataaccess/odbc/OdbcCatalog.h"
 
-#include <atomic>
 #include <optional>
 #include <tuple>
 #include <utility>
@@ -98,31 +97,24 @@ std::string relationKey(const std::optional<std::string>& catalog, const std::op
     return key;
 }
 
-class OdbcCatalogReader final : public CatalogReader {
+class OdbcCatalogReader final : public CatalogReaderBase {
 public:
     explicit OdbcCatalogReader(const OdbcSettings& settings)
         : session_(std::make_shared<Session>(settings)), calls_(session_->textCalls()) {}
 
     void cancel() noexcept override {
-        cancelled_ = true;
+        noteCancelled();
         session_->cancel();
     }
 
     Catalog read(const CatalogProgress& progress) override {
-        CatalogBuilder builder;
-        try {
-            listRelations(builder);
-            if (progress.relationsListed) {
-                progress.relationsListed(builder.relationCount());
-            }
-            readPrimaryKeys(builder);
-            readAllColumns(builder);
-            readColumnsLeftOver(builder);
-        } catch (const DbError& error) {
-            throwIfCancelled();
-            builder.endEarly(error.what());
-        }
-        return builder.finish();
+        return listThenReadColumns(
+            progress, [this](CatalogBuilder& builder) { listRelations(builder); },
+            [this](CatalogBuilder& builder) {
+                readPrimaryKeys(builder);
+                readAllColumns(builder);
+                readColumnsLeftOver(builder);
+            });
     }
 
 private:
@@ -224,12 +216,6 @@ private:
         OdbcCatalogReader& reader_;
         StatementHandle statement_;
     };
-
-    void throwIfCancelled() const {
-        if (cancelled_) {
-            throw catalogCancelledError();
-        }
-    }
 
     void listRelations(CatalogBuilder& builder) {
         Result result(*this);
@@ -352,7 +338,6 @@ private:
 
     std::shared_ptr<Session> session_;
     TextCalls calls_;
-    std::atomic<bool> cancelled_{false};
     std::vector<DriverName> names_;  // by relation handle
     std::unordered_map<std::string, CatalogBuilder::RelationHandle> handles_;
     std::unordered_map<CatalogBuilder::RelationHandle, std::unordered_map<std::string, int>> keyPositions_;

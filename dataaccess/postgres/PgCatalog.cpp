@@ -91,20 +91,20 @@ public:
     using ConnectionCatalogReader::ConnectionCatalogReader;
 
     Catalog read(const CatalogProgress& progress) override {
-        CatalogBuilder builder;
-        try {
-            forEachRow(relationsSql(), [&](const RowStore& rows, std::size_t row) { addListed(builder, rows, row); });
-            if (progress.relationsListed) {
-                progress.relationsListed(builder.relationCount());
-            }
-            forEachRow(kColumnsSql, [&](const RowStore& rows, std::size_t row) { addColumn(builder, rows, row); });
-            nameTypes(builder);
-        } catch (const DbError& error) {
-            throwIfCancelled();
-            builder.endEarly(error.what());
-            leaveTypesUnnamed(builder);
-        }
-        return builder.finish();
+        return listThenReadColumns(
+            progress,
+            [this](CatalogBuilder& builder) {
+                forEachRow(relationsSql(), [&](const RowStore& rows, std::size_t row) { addListed(builder, rows, row); });
+            },
+            [this](CatalogBuilder& builder) {
+                try {
+                    forEachRow(kColumnsSql, [&](const RowStore& rows, std::size_t row) { addColumn(builder, rows, row); });
+                    nameTypes(builder);
+                } catch (const DbError&) {
+                    leaveTypesUnnamed(builder);
+                    throw;
+                }
+            });
     }
 
 private:

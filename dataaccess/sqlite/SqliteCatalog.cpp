@@ -26,28 +26,27 @@ public:
         : ConnectionCatalogReader(std::move(connection)), attached_(std::move(attached)) {}
 
     Catalog read(const CatalogProgress& progress) override {
-        CatalogBuilder builder;
-        attachDatabases(builder);
-        run("BEGIN");
-        try {
-            listRelations(builder);
-            if (progress.relationsListed) {
-                progress.relationsListed(builder.relationCount());
-            }
-            for (std::size_t schema = 0; schema < schemas_.size(); ++schema) {
-                readAllColumns(builder, schema);
-            }
-            for (CatalogBuilder::RelationHandle relation = 0; relation < builder.relationCount(); ++relation) {
-                if (builder.columnCount(relation) == 0) {
-                    readColumns(builder, relation);
+        struct ReadTransaction {
+            SqliteCatalogReader& reader;
+            ~ReadTransaction() { reader.endReadTransaction(); }
+        } transaction{*this};
+        return listThenReadColumns(
+            progress,
+            [this](CatalogBuilder& builder) {
+                attachDatabases(builder);
+                run("BEGIN");
+                listRelations(builder);
+            },
+            [this](CatalogBuilder& builder) {
+                for (std::size_t schema = 0; schema < schemas_.size(); ++schema) {
+                    readAllColumns(builder, schema);
                 }
-            }
-        } catch (...) {
-            endReadTransaction();
-            throw;
-        }
-        endReadTransaction();
-        return builder.finish();
+                for (CatalogBuilder::RelationHandle relation = 0; relation < builder.relationCount(); ++relation) {
+                    if (builder.columnCount(relation) == 0) {
+                        readColumns(builder, relation);
+                    }
+                }
+            });
     }
 
 private:
@@ -63,12 +62,13 @@ private:
         }
     }
 
-    // Ends the read transaction at once: in a database without a write-ahead
-    // log it keeps every writer waiting.
+    // Ends the read transaction at once, cancelled or not: in a database
+    // without a write-ahead log it keeps every writer waiting.
     void endReadTransaction() noexcept {
         try {
-            run("COMMIT");
+            connection().execute("COMMIT");
         } catch (const DbError&) {
+            // None was begun.
         }
     }
 
