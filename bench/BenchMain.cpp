@@ -13,6 +13,7 @@
 
 #include "BatchBench.h"
 #include "BenchSupport.h"
+#include "CatalogBench.h"
 #include "DataLayerBench.h"
 #include "EditorBench.h"
 #include "ExportBench.h"
@@ -42,6 +43,8 @@ const Mode kModes[] = {
      &tarnwell::bench::runBatchBench},
     {"--editor", "the SQL editor: a 5 MB script split into statements and lexed; MB/s",
      &tarnwell::bench::runEditorBench},
+    {"--catalog", "the catalog of 10,000 PostgreSQL and 2,000 SQLite tables against psql's \\dt; load time, memory",
+     &tarnwell::bench::runCatalogBench},
 };
 
 void usage() {

@@ -186,12 +186,10 @@ std::string AdoConnection::provider() const {
     }
 }
 
-void AdoConnection::open() {
-    if (connected()) {
-        return;
-    }
-    close();
-    const ConnectionString settings = resolveDataLink(ConnectionString::parse(connectionString_));
+AdoConnection::Target AdoConnection::target() const {
+    Target target;
+    target.settings = resolveDataLink(ConnectionString::parse(connectionString_));
+    const ConnectionString& settings = target.settings;
     const std::string named = settings.value("Provider");
     if (named.empty()) {
         throw DbError("The connection string names no provider (Provider=" + knownProviderNames() + ")");
@@ -200,8 +198,10 @@ void AdoConnection::open() {
     if (provider.empty()) {
         throw DbError("Unknown provider \"" + named + "\" (known: " + knownProviderNames() + ")");
     }
-    std::string dataSource = settings.value("Data Source");
-    BackendSettings backend;
+    target.provider = provider;
+    std::string& dataSource = target.dataSource;
+    dataSource = settings.value("Data Source");
+    BackendSettings& backend = target.backend;
     backend.connectTimeoutSeconds = secondsOr(settings.value("Connect Timeout"), connectionTimeout_);
     backend.user = settings.value("User ID");
     backend.password = settings.value("Password");
@@ -216,14 +216,14 @@ void AdoConnection::open() {
         if (dataSource.empty()) {
             throw DbError("The connection string names no Data Source (host[:port]/database)");
         }
-        const ServerTarget target = parseServerDataSource(dataSource);
+        const ServerTarget server = parseServerDataSource(dataSource);
         backend.kind = provider == kProviderPostgres ? BackendKind::Postgres : BackendKind::MariaDb;
         if (backend.kind == BackendKind::MariaDb) {
             backend.initCommand = settings.value("Init Command");
         }
-        backend.host = target.host;
-        backend.port = target.port;
-        backend.database = settings.contains("Initial Catalog") ? settings.value("Initial Catalog") : target.database;
+        backend.host = server.host;
+        backend.port = server.port;
+        backend.database = settings.contains("Initial Catalog") ? settings.value("Initial Catalog") : server.database;
         if (backend.database.empty()) {
             backend.database = defaultDatabase_;
         }
@@ -243,7 +243,21 @@ void AdoConnection::open() {
             throw DbError("The connection string names no Data Source (a DSN) and no Extended Properties");
         }
     }
-    std::unique_ptr<Connection> connection = openBackend(backend);
+    return target;
+}
+
+BackendSettings AdoConnection::backendSettings() const { return target().backend; }
+
+void AdoConnection::open() {
+    if (connected()) {
+        return;
+    }
+    close();
+    const Target target = this->target();
+    const ConnectionString& settings = target.settings;
+    const std::string& provider = target.provider;
+    const std::string& dataSource = target.dataSource;
+    std::unique_ptr<Connection> connection = openBackend(target.backend);
 
     ConnectionString completed;
     completed.set("Provider", provider);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "dataaccess/Backend.h"
 #include "dataaccess/Connection.h"
 #include "dataaccess/ConnectionString.h"
 #include "dataaccess/Statement.h"
@@ -120,8 +121,24 @@ public:
     // The open connection, for the queries; null when closed.
     Connection* connection() const noexcept { return connection_.get(); }
 
+    // What open() connects to, for a connection of one's own to the same
+    // database (a catalog's). Throws DbError as open() does for a string
+    // that names no database.
+    BackendSettings backendSettings() const;
+
 private:
     friend class AdoQuery;
+
+    // The connection string read: its keys (a data link file's resolved),
+    // the canonical provider, the data source as the completed string names
+    // it, and the backend it reaches.
+    struct Target {
+        ConnectionString settings;
+        std::string provider;
+        std::string dataSource;
+        BackendSettings backend;
+    };
+    Target target() const;
 
     int commandTimeout_ = 30;
     std::string connectionString_;

@@ -2,8 +2,11 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "dataaccess/CatalogReader.h"
 #include "dataaccess/Connection.h"
+#include "dataaccess/sqlite/SqliteCatalog.h"
 
 namespace tarnwell::db {
 
@@ -36,6 +39,11 @@ struct BackendSettings {
 // The one place that opens a backend. Throws DbError with the backend's
 // message.
 std::unique_ptr<Connection> openBackend(const BackendSettings& settings);
+
+// The same for a catalog of the database: a reader on a connection of its
+// own (for SQLite, with `attached` attached as on the user's connection).
+std::unique_ptr<CatalogReader> openCatalogReader(const BackendSettings& settings,
+                                                 const std::vector<SqliteAttachment>& attached = {});
 
 // The value of `key` in an ODBC connection string ("" when absent, or when
 // the text does not read as one: the driver then says what is wrong).

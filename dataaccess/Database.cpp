@@ -42,7 +42,7 @@ std::string odbcConnectionString(const ParamList& params, const AliasDefinition*
     return text;
 }
 
-BackendSettings backendSettings(const std::string& driver, const ParamList& params, const AliasDefinition* alias) {
+BackendSettings settingsFor(const std::string& driver, const ParamList& params, const AliasDefinition* alias) {
     BackendSettings settings;
     settings.user = params.value("USER NAME");
     settings.password = params.value("PASSWORD");
@@ -122,12 +122,7 @@ void Database::open() {
     if (!alias_.empty() && !session_.isAlias(alias_) && driver_.empty()) {
         throw DbError("Unknown alias: " + alias_);
     }
-    std::optional<AliasDefinition> alias;
-    if (!alias_.empty() && session_.isAlias(alias_)) {
-        alias = session_.alias(alias_);
-    }
-    std::shared_ptr<Connection> connection =
-        openBackend(backendSettings(effectiveDriverName(), effectiveParams(), alias ? &*alias : nullptr));
+    std::shared_ptr<Connection> connection = openBackend(backendSettings());
     {
         std::lock_guard lock(mutex_);
         connection_ = std::move(connection);
@@ -135,6 +130,14 @@ void Database::open() {
     if (afterConnect_) {
         afterConnect_();
     }
+}
+
+BackendSettings Database::backendSettings() const {
+    std::optional<AliasDefinition> alias;
+    if (!alias_.empty() && session_.isAlias(alias_)) {
+        alias = session_.alias(alias_);
+    }
+    return settingsFor(effectiveDriverName(), effectiveParams(), alias ? &*alias : nullptr);
 }
 
 void Database::close() {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "dataaccess/Backend.h"
 #include "dataaccess/Connection.h"
 #include "dataaccess/ParamList.h"
 
@@ -85,6 +86,10 @@ public:
     ParamList effectiveParams() const;
     // The driver open() uses.
     std::string effectiveDriverName() const;
+    // What open() connects to, for a connection of one's own to the same
+    // database (a catalog's). Throws DbError as open() does for an alias or
+    // driver that names no database.
+    BackendSettings backendSettings() const;
 
 private:
     friend class Query;

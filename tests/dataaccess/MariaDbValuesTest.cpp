@@ -14,7 +14,9 @@
 #include "dataaccess/ConnectionString.h"
 #include "dataaccess/DbError.h"
 #include "dataaccess/ValueText.h"
+#include "dataaccess/mariadb/MariaDbCatalog.h"
 #include "dataaccess/mariadb/MariaDbConnection.h"
+#include "sqlsyntax/Keywords.h"
 #include "support/TestEnvironment.h"
 
 namespace tarnwell::test {
@@ -125,6 +127,9 @@ BackendAdapter mariaDbAdapter() {
     adapter.numberedRowsSql = [](int count) {
         return "SELECT seq, repeat('x', 100) FROM seq_1_to_" + std::to_string(count);
     };
+    adapter.catalogSchema = "tarnwell_test";
+    adapter.quoteName = [](std::string_view name) { return sql::quoteIdentifier(sql::Dialect::MariaDB, name); };
+    adapter.viewsCanFail = true;
     return adapter;
 }
 
@@ -251,6 +256,39 @@ TEST(MariaDbValues, SpatialValuesAreTheServersBytesAndItsTextOnRequest) {
     EXPECT_EQ(point.cell->substr(0, 6), std::string("\xe6\x10\0\0\x01\x01", 6)) << "SRID 4326, little-endian point";
     const ResultRows text = query(*connection, "SELECT ST_AsText(v) FROM one_value");
     EXPECT_EQ(text, ResultRows({{CellValue("POINT(1 2)")}}));
+}
+
+// The catalog describes a column from information_schema, a result from the
+// field the server sends: the two must agree on MariaDB's own types too.
+TEST(MariaDbValues, TheCatalogGivesEveryTypeTheKindAndSizesOfAResult) {
+    TARNWELL_REQUIRE_MARIADB(server);
+    const std::string table = "cat_types_" + std::to_string(::getpid());
+    const std::vector<std::string> types = {
+        "tinyint(1)", "tinyint unsigned", "smallint unsigned", "mediumint", "mediumint unsigned", "int unsigned",
+        "bigint unsigned", "year", "float", "real", "decimal(30,10) unsigned", "bit(10)", "enum('小','中杯','特大杯')",
+        "set('x','yy','zzz')", "char(5) character set latin1", "varchar(10) character set big5", "tinytext",
+        "mediumblob", "binary(4)", "point", "multipolygon", "geometry", "inet4", "inet6", "time(3)", "timestamp(2) null",
+    };
+    auto connection = db::openMariaDb(mariaDbSettingsOf(server));
+    std::string create = "CREATE TABLE " + table + " (k integer";
+    for (std::size_t i = 0; i < types.size(); ++i) {
+        create += ", c" + std::to_string(i) + " " + types[i];
+    }
+    connection->execute("DROP TABLE IF EXISTS " + table);
+    connection->execute(create + ")");
+    const std::vector<Column> result = connection->execute("SELECT * FROM " + table + " LIMIT 0")->columns();
+    const db::Catalog catalog = db::openMariaDbCatalog(mariaDbSettingsOf(server))->read({});
+    connection->execute("DROP TABLE " + table);
+    const auto relation = catalog.findRelation(server.database, table);
+    ASSERT_TRUE(relation);
+    ASSERT_EQ(catalog.columnCount(*relation), result.size());
+    for (std::size_t i = 1; i < result.size(); ++i) {
+        const db::CatalogColumn column = catalog.column(*relation, i);
+        SCOPED_TRACE(types[i - 1]);
+        EXPECT_EQ(db::fieldKindName(column.kind), db::fieldKindName(result[i].kind));
+        EXPECT_EQ(column.size, result[i].size);
+        EXPECT_EQ(column.precision, result[i].precision);
+    }
 }
 
 TEST(MariaDbValues, FourByteCharactersAndLegacyCharacterSetsArriveAsUtf8) {
