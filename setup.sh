@@ -16,7 +16,7 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 jobs="$(nproc 2>/dev/null || echo 2)"
 
-# Build tools, Qt 6 with its own texts in Traditional Chinese, the three database client libraries, the servers and
+# Build tools, Qt 6 with its own texts in Traditional Chinese, the four database client libraries, the servers and
 # drivers the tests talk to, fonts for Traditional Chinese, the locale data
 # for the locales the tests write files under, and the X tools the
 # end-to-end tests use (Xvfb with a tint2 panel as the system tray), and
@@ -29,7 +29,7 @@ packages=(
   libgl-dev libxkbcommon-dev
   libsqlite3-dev sqlite3
   libpq-dev postgresql postgresql-client
-  mariadb-server mariadb-client
+  libmariadb-dev mariadb-server mariadb-client
   unixodbc unixodbc-dev libsqliteodbc odbc-postgresql odbc-mariadb
   libgtest-dev
   libxlsxwriter-dev python3-openpyxl locales

@@ -1,7 +1,8 @@
 // tarnwell-bench: Tarnwell's figures of speed and memory, one a line as
 // "name value unit" on standard output (progress goes to standard error).
 //
-//   tarnwell-bench [MODE...] [--pg CONNINFO] [--rows N] [--walk-rows N] [--repetitions N]
+//   tarnwell-bench [MODE...] [--pg CONNINFO] [--mariadb CONNINFO] [--rows N] [--walk-rows N]
+//                  [--repetitions N]
 //
 // Each mode lives in a source file of its own and is listed in kModes; with
 // no mode named, the data layer's figures are measured.
@@ -12,6 +13,7 @@
 
 #include "BatchBench.h"
 #include "BenchSupport.h"
+#include "CatalogBench.h"
 #include "DataLayerBench.h"
 #include "EditorBench.h"
 #include "ExportBench.h"
@@ -41,15 +43,21 @@ const Mode kModes[] = {
      &tarnwell::bench::runBatchBench},
     {"--editor", "the SQL editor: a 5 MB script split into statements and lexed; MB/s",
      &tarnwell::bench::runEditorBench},
+    {"--catalog", "the catalog of 10,000 PostgreSQL and 2,000 SQLite tables against psql's \\dt; load time, memory",
+     &tarnwell::bench::runCatalogBench},
 };
 
 void usage() {
-    std::fprintf(stderr, "usage: tarnwell-bench [MODE...] [--pg CONNINFO] [--rows N] [--walk-rows N] [--repetitions N]\n");
+    std::fprintf(stderr,
+                 "usage: tarnwell-bench [MODE...] [--pg CONNINFO] [--mariadb CONNINFO] [--rows N] [--walk-rows N] "
+                 "[--repetitions N]\n");
     for (const Mode& mode : kModes) {
         std::fprintf(stderr, "  %-17s %s\n", mode.option, mode.description);
     }
     std::fprintf(stderr,
                  "  --pg CONNINFO     PostgreSQL server for the pg.* figures (libpq connection string)\n"
+                 "  --mariadb CONNINFO MariaDB server for the mariadb.* figures (host=... port=... dbname=...\n"
+                 "                    user=... password=...; default: $TARNWELL_TEST_MARIADB, the test harness's)\n"
                  "  --rows N          rows of the PostgreSQL table (default 10000000; made when missing)\n"
                  "  --walk-rows N     rows walked into the dataset, or exported (default 1000000)\n"
                  "  --repetitions N   timed runs per figure, the median reported (default 5)\n");
@@ -87,6 +95,8 @@ int main(int argc, char** argv) {
             modes.push_back(mode);
         } else if (arg == "--pg" && hasValue) {
             options.pgConninfo = argv[++i];
+        } else if (arg == "--mariadb" && hasValue) {
+            options.mariaDbConninfo = argv[++i];
         } else if (arg == "--rows" && hasValue && readCount(argv[i + 1], count)) {
             options.rows = count;
             ++i;
@@ -103,6 +113,9 @@ int main(int argc, char** argv) {
     }
     if (modes.empty()) {
         modes.push_back(&kModes[0]);
+    }
+    if (const char* harnessServer = std::getenv("TARNWELL_TEST_MARIADB"); options.mariaDbConninfo.empty() && harnessServer) {
+        options.mariaDbConninfo = harnessServer;
     }
     int exitCode = 0;
     for (const Mode* mode : modes) {

@@ -18,6 +18,7 @@
 #include <stdexcept>
 
 #include "dataaccess/Connection.h"
+#include "dataaccess/DbError.h"
 #include "dataaccess/RowStore.h"
 #include "dataaccess/sqlite/SqliteConnection.h"
 
@@ -205,21 +206,29 @@ Params aliasParamsOf(const std::string& conninfo) {
     return params;
 }
 
+std::string paramValue(const Params& params, const std::string& name) {
+    for (const auto& [key, value] : params) {
+        if (key == name) {
+            return value;
+        }
+    }
+    return {};
+}
+
 void ensureServerTable(db::Connection& connection, const std::string& table, const std::string& select,
-                       const std::string& what) {
-    auto exists = connection.execute("SELECT 1 FROM pg_class WHERE relname = '" + table + "' AND relkind = 'r'");
-    db::RowStore found(1);
-    exists->fetch(found, 1);
-    exists.reset();
-    if (found.rowCount() == 1) {
+                       const std::string& what, const std::string& tidy) {
+    // Asked in the SQL every server knows: a missing table is an error.
+    try {
+        connection.execute("SELECT 1 FROM " + table + " WHERE 1 = 0");
         note("using the table " + table);
         return;
+    } catch (const db::DbError&) {
     }
     note("creating the table " + table + " (" + what + "; this takes a while once)");
     const Clock::time_point start = Clock::now();
     connection.execute("DROP TABLE IF EXISTS " + table + "_building");
     connection.execute("CREATE TABLE " + table + "_building AS " + select);
-    connection.execute("VACUUM ANALYZE " + table + "_building");
+    connection.execute(tidy + table + "_building");
     connection.execute("ALTER TABLE " + table + "_building RENAME TO " + table);
     note("table made in " + std::to_string(secondsSince(start)) + " s");
 }

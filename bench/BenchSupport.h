@@ -19,6 +19,7 @@ namespace tarnwell::bench {
 
 struct Options {
     std::string pgConninfo;              // --pg; empty: no PostgreSQL figures
+    std::string mariaDbConninfo;         // --mariadb (same form); empty: no MariaDB figures
     long long rows = 10'000'000;         // --rows: rows of the PostgreSQL table
     long long walkRows = 1'000'000;      // --walk-rows: rows walked into a dataset
     int repetitions = 5;                 // --repetitions: timed runs per figure
@@ -105,15 +106,20 @@ std::string writeAliasFile(const ScratchDirectory& scratch, const std::string& n
 // other (a table and its rows, typically).
 void makeSqliteFile(const std::string& path, const std::vector<std::string>& statements);
 
-// The PostgreSQL alias parameters (SERVER NAME, PORT, ...) of a libpq
-// connection string. Throws std::runtime_error when it does not parse.
+// The server alias parameters (SERVER NAME, PORT, ...) of a libpq
+// connection string ("host=... port=... dbname=... user=... password=..."),
+// which names a MariaDB server as well. Throws std::runtime_error when it
+// does not parse.
 Params aliasParamsOf(const std::string& conninfo);
+// The value of one of them, "" when absent.
+std::string paramValue(const Params& params, const std::string& name);
 
 // The server table `table` as `select` makes it, made unless a complete one is
 // there: it is built under another name and renamed when whole, so an
-// interrupted build is never taken for a finished table. `what` describes it
-// for the note.
+// interrupted build is never taken for a finished table; `tidy` (the table's
+// name follows) then brings the server's statistics up to date. `what`
+// describes it for the note.
 void ensureServerTable(db::Connection& connection, const std::string& table, const std::string& select,
-                       const std::string& what);
+                       const std::string& what, const std::string& tidy = "VACUUM ANALYZE ");
 
 }  // namespace tarnwell::bench

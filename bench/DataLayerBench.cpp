@@ -9,6 +9,7 @@
 #include "dataaccess/DbError.h"
 #include "dataaccess/Query.h"
 #include "dataaccess/Session.h"
+#include "dataaccess/mariadb/MariaDbConnection.h"
 #include "dataaccess/postgres/PgConnection.h"
 
 namespace tarnwell::bench {
@@ -130,18 +131,12 @@ void reportWalk(const std::string& prefix, const Walk& walk, const std::string& 
     report(prefix + ".held_vs_text", walk.bytesHeldPerRow / walk.textBytesPerRow, "x");
 }
 
-// --- PostgreSQL --------------------------------------------------------------
-
-void runPostgres(const Options& options, const ScratchDirectory& scratch) {
-    std::string table;
-    {
-        auto connection = db::openPostgres(options.pgConninfo);
-        table = ensureFiveColumnPgTable(*connection, options.rows);
-    }
-    AliasClient client(scratch, "BENCH_PG", "POSTGRESQL", aliasParamsOf(options.pgConninfo));
-    report("pg.rss_baseline_mb", residentMegabytes(), "MB");
-
-    // First packets: the whole table, and a result of a thousand rows.
+// The first packet of the whole table and of a thousand of its rows, and the
+// memory held with the first: "<prefix>.first_packet_ms",
+// "<prefix>.first_packet_small_ms", their ratio and
+// "<prefix>.rss_after_first_packet_mb".
+void measureFirstPackets(AliasClient& client, const std::string& prefix, const std::string& table,
+                         int repetitions) {
     const std::string all = "SELECT * FROM " + table;
     const std::string small = "SELECT * FROM " + table + " LIMIT " + std::to_string(kSmallRows);
     std::vector<double> rss;
@@ -155,26 +150,100 @@ void runPostgres(const Options& options, const ScratchDirectory& scratch) {
         client.close();
         return ms;
     };
-    // A first packet takes a millisecond or so, where a busy machine's
-    // scheduler easily adds as much: many more runs than for the walks.
-    const int packetRepetitions = 4 * options.repetitions;
     firstPacket(all, false);
     firstPacket(small, false);
-    const double allMs = medianOf(packetRepetitions, [&] { return firstPacket(all, true); });
-    const double smallMs = medianOf(packetRepetitions, [&] { return firstPacket(small, false); });
-    report("pg.first_packet_ms", allMs, "ms");
-    report("pg.first_packet_small_ms", smallMs, "ms");
-    report("pg.first_packet_vs_small", allMs / smallMs, "x");
-    report("pg.rss_after_first_packet_mb", median(rss), "MB");
+    const double allMs = medianOf(repetitions, [&] { return firstPacket(all, true); });
+    const double smallMs = medianOf(repetitions, [&] { return firstPacket(small, false); });
+    report(prefix + ".first_packet_ms", allMs, "ms");
+    report(prefix + ".first_packet_small_ms", smallMs, "ms");
+    report(prefix + ".first_packet_vs_small", allMs / smallMs, "x");
+    report(prefix + ".rss_after_first_packet_mb", median(rss), "MB");
+}
 
-    // Walking rows into the dataset, against psql reading the same rows.
+// A first packet takes a millisecond or so, where a busy machine's scheduler
+// easily adds as much: many more runs than for the walks.
+int packetRepetitions(const Options& options) { return 4 * options.repetitions; }
+int walkRepetitions(const Options& options) { return std::max(1, std::min(options.repetitions, 3)); }
+
+// Walks the first rows of the table into the dataset, against the engine's
+// own client (`tool`, run as `argv` with the statement last) reading them.
+void walkAgainstTool(AliasClient& client, const Options& options, const std::string& prefix,
+                     const std::string& table, const std::string& tool, std::vector<std::string> argv) {
     const long long walkRows = std::min(options.walkRows, options.rows);
     const std::string walked = "SELECT * FROM " + table + " LIMIT " + std::to_string(walkRows);
-    const int walkRepetitions = std::max(1, std::min(options.repetitions, 3));
-    const Walk result = medianWalk(client, walked, walkRepetitions);
-    const double psqlSeconds = medianCommandSeconds(
-        {"psql", "-X", "-q", "-A", "-t", "-c", walked, "-d", options.pgConninfo}, walkRepetitions);
-    reportWalk("pg", result, "psql", static_cast<double>(walkRows) / psqlSeconds);
+    const Walk result = medianWalk(client, walked, walkRepetitions(options));
+    argv.push_back(walked);
+    const double toolSeconds = medianCommandSeconds(argv, walkRepetitions(options));
+    reportWalk(prefix, result, tool, static_cast<double>(walkRows) / toolSeconds);
+}
+
+// --- PostgreSQL --------------------------------------------------------------
+
+void runPostgres(const Options& options, const ScratchDirectory& scratch) {
+    std::string table;
+    {
+        auto connection = db::openPostgres(options.pgConninfo);
+        table = ensureFiveColumnPgTable(*connection, options.rows);
+    }
+    AliasClient client(scratch, "BENCH_PG", "POSTGRESQL", aliasParamsOf(options.pgConninfo));
+    report("pg.rss_baseline_mb", residentMegabytes(), "MB");
+    measureFirstPackets(client, "pg", table, packetRepetitions(options));
+    walkAgainstTool(client, options, "pg", table, "psql",
+                    {"psql", "-X", "-q", "-A", "-t", "-d", options.pgConninfo, "-c"});
+}
+
+// --- MariaDB -----------------------------------------------------------------
+
+db::MariaDbSettings mariaDbSettings(const Params& params) {
+    db::MariaDbSettings settings;
+    settings.host = paramValue(params, "SERVER NAME");
+    settings.port = paramValue(params, "PORT");
+    settings.database = paramValue(params, "DATABASE NAME");
+    settings.user = paramValue(params, "USER NAME");
+    settings.password = paramValue(params, "PASSWORD");
+    return settings;
+}
+
+std::string ensureFiveColumnMariaDbTable(const Params& params, long long rows) {
+    auto connection = db::openMariaDb(mariaDbSettings(params));
+    const std::string table = "tarnwell_bench_" + std::to_string(rows);
+    ensureServerTable(*connection, table,
+                      "SELECT CAST(seq AS INTEGER) AS id, "
+                      "CAST(substr(repeat(md5(seq), 2), 1, 20 + seq % 21) AS CHAR(40)) AS label, "
+                      "CAST((seq * 137) % 100000000 / 100.0 AS DECIMAL(12,2)) AS amount, "
+                      "TIMESTAMP '2020-01-01 00:00:00' + INTERVAL seq * 17 SECOND AS stamp, "
+                      "seq % 3 = 0 AS flag "
+                      "FROM seq_1_to_" +
+                          std::to_string(rows),
+                      std::to_string(rows) + " rows", "ANALYZE TABLE ");
+    return table;
+}
+
+void runMariaDb(const Options& options, const ScratchDirectory& scratch) {
+    const Params params = aliasParamsOf(options.mariaDbConninfo);
+    const std::string table = ensureFiveColumnMariaDbTable(params, options.rows);
+    AliasClient client(scratch, "BENCH_MARIADB", "MARIADB", params);
+    report("mariadb.rss_baseline_mb", residentMegabytes(), "MB");
+    measureFirstPackets(client, "mariadb", table, packetRepetitions(options));
+    walkAgainstTool(client, options, "mariadb", table, "cli",
+                    {"mariadb", "--no-defaults", "--batch", "--quick", "-h", paramValue(params, "SERVER NAME"),
+                     "-P", paramValue(params, "PORT"), "-u", paramValue(params, "USER NAME"),
+                     "-p" + paramValue(params, "PASSWORD"), paramValue(params, "DATABASE NAME"), "-e"});
+}
+
+// The same first packets through MariaDB's ODBC driver, which reads a whole
+// result before it hands over the first row: far fewer runs.
+void runMariaDbOdbc(const Options& options, const ScratchDirectory& scratch) {
+    const Params params = aliasParamsOf(options.mariaDbConninfo);
+    const std::string table = "tarnwell_bench_" + std::to_string(options.rows);
+    AliasClient client(scratch, "BENCH_MARIADB_ODBC", "ODBC",
+                       {{"DRIVER", "MariaDB Unicode"},
+                        {"SERVER", paramValue(params, "SERVER NAME")},
+                        {"PORT", paramValue(params, "PORT")},
+                        {"DATABASE", paramValue(params, "DATABASE NAME")},
+                        {"USER NAME", paramValue(params, "USER NAME")},
+                        {"PASSWORD", paramValue(params, "PASSWORD")}});
+    measureFirstPackets(client, "mariadb.odbc", table, std::max(1, std::min(options.repetitions, 3)));
 }
 
 // --- SQLite --------------------------------------------------------------------
@@ -184,9 +253,8 @@ void runSqlite(const Options& options, const ScratchDirectory& scratch) {
     createFiveColumnSqliteTable(path, kSqliteRows);
     AliasClient client(scratch, "BENCH_SQLITE", "SQLITE", {{"PATH", path}});
     const std::string sql = "SELECT * FROM t";
-    const int walkRepetitions = std::max(1, std::min(options.repetitions, 3));
-    const Walk result = medianWalk(client, sql, walkRepetitions);
-    const double cliSeconds = medianCommandSeconds({"sqlite3", "-list", path, sql}, walkRepetitions);
+    const Walk result = medianWalk(client, sql, walkRepetitions(options));
+    const double cliSeconds = medianCommandSeconds({"sqlite3", "-list", path, sql}, walkRepetitions(options));
     reportWalk("sqlite", result, "cli", static_cast<double>(kSqliteRows) / cliSeconds);
 }
 
@@ -199,6 +267,12 @@ int runDataLayerBench(const Options& options) {
         note("no --pg connection string: PostgreSQL figures skipped");
     } else {
         failures += runInFreshProcess([&] { runPostgres(options, scratch); });
+    }
+    if (options.mariaDbConninfo.empty()) {
+        note("no --mariadb connection string: MariaDB figures skipped");
+    } else {
+        failures += runInFreshProcess([&] { runMariaDb(options, scratch); });
+        failures += runInFreshProcess([&] { runMariaDbOdbc(options, scratch); });
     }
     failures += runInFreshProcess([&] { runSqlite(options, scratch); });
     return failures == 0 ? 0 : 1;

@@ -10,8 +10,10 @@ namespace tarnwell::bench {
 // arrives and what it costs in memory, how fast rows are walked into a client
 // dataset through the alias engine compared with psql and the sqlite3 shell
 // reading the same rows, and how many bytes a row held takes against its
-// text. PostgreSQL figures need options.pgConninfo; SQLite figures always
-// run. Returns the process exit code.
+// text. PostgreSQL figures need options.pgConninfo, MariaDB figures (the
+// native backend's, and the ODBC driver's first packet beside them)
+// options.mariaDbConninfo; SQLite figures always run. Returns the process
+// exit code.
 int runDataLayerBench(const Options& options);
 
 // The server table the data layer's figures read: `rows` rows of five columns

@@ -36,6 +36,9 @@ QString hintFor(const QString& provider) {
     if (provider == QLatin1String(db::kProviderPostgres)) {
         return QStringLiteral("主機[:連接埠]/資料庫，例如 localhost:5432/erp；只寫 /資料庫 則經由本機通訊端連線");
     }
+    if (provider == QLatin1String(db::kProviderMariaDb)) {
+        return QStringLiteral("主機[:連接埠]/資料庫，例如 db.example.com:3306/erp；只寫 /資料庫 則經由本機通訊端連線");
+    }
     if (provider == QLatin1String(db::kProviderOdbc)) {
         return QStringLiteral("ODBC 資料來源名稱 (DSN)，可由清單中選擇");
     }

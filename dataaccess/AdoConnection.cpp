@@ -67,14 +67,15 @@ DbError timeoutError(int seconds) {
                    std::to_string(seconds) + " seconds and was stopped");
 }
 
-struct PgTarget {
+// Where a server's Data Source ("host[:port]/database") points.
+struct ServerTarget {
     std::string host;
     std::string port;
     std::string database;
 };
 
-PgTarget parsePgDataSource(const std::string& dataSource) {
-    PgTarget target;
+ServerTarget parseServerDataSource(const std::string& dataSource) {
+    ServerTarget target;
     const auto slash = dataSource.find('/');
     const std::string hostPort = dataSource.substr(0, slash);
     if (slash != std::string::npos) {
@@ -185,22 +186,22 @@ std::string AdoConnection::provider() const {
     }
 }
 
-void AdoConnection::open() {
-    if (connected()) {
-        return;
-    }
-    close();
-    const ConnectionString settings = resolveDataLink(ConnectionString::parse(connectionString_));
+AdoConnection::Target AdoConnection::target() const {
+    Target target;
+    target.settings = resolveDataLink(ConnectionString::parse(connectionString_));
+    const ConnectionString& settings = target.settings;
     const std::string named = settings.value("Provider");
     if (named.empty()) {
-        throw DbError("The connection string names no provider (Provider=SQLite.1, PostgreSQL.1 or ODBC.1)");
+        throw DbError("The connection string names no provider (Provider=" + knownProviderNames() + ")");
     }
     const std::string provider = canonicalProviderName(named);
     if (provider.empty()) {
-        throw DbError("Unknown provider \"" + named + "\" (known: SQLite.1, PostgreSQL.1, ODBC.1)");
+        throw DbError("Unknown provider \"" + named + "\" (known: " + knownProviderNames() + ")");
     }
-    std::string dataSource = settings.value("Data Source");
-    BackendSettings backend;
+    target.provider = provider;
+    std::string& dataSource = target.dataSource;
+    dataSource = settings.value("Data Source");
+    BackendSettings& backend = target.backend;
     backend.connectTimeoutSeconds = secondsOr(settings.value("Connect Timeout"), connectionTimeout_);
     backend.user = settings.value("User ID");
     backend.password = settings.value("Password");
@@ -211,15 +212,18 @@ void AdoConnection::open() {
         backend.kind = BackendKind::Sqlite;
         backend.path = dataSource;
         backend.readOnly = mode_ == ConnectMode::Read || equalsIgnoringCase(settings.value("Mode"), "Read");
-    } else if (provider == kProviderPostgres) {
+    } else if (provider == kProviderPostgres || provider == kProviderMariaDb) {
         if (dataSource.empty()) {
             throw DbError("The connection string names no Data Source (host[:port]/database)");
         }
-        const PgTarget target = parsePgDataSource(dataSource);
-        backend.kind = BackendKind::Postgres;
-        backend.host = target.host;
-        backend.port = target.port;
-        backend.database = settings.contains("Initial Catalog") ? settings.value("Initial Catalog") : target.database;
+        const ServerTarget server = parseServerDataSource(dataSource);
+        backend.kind = provider == kProviderPostgres ? BackendKind::Postgres : BackendKind::MariaDb;
+        if (backend.kind == BackendKind::MariaDb) {
+            backend.initCommand = settings.value("Init Command");
+        }
+        backend.host = server.host;
+        backend.port = server.port;
+        backend.database = settings.contains("Initial Catalog") ? settings.value("Initial Catalog") : server.database;
         if (backend.database.empty()) {
             backend.database = defaultDatabase_;
         }
@@ -239,7 +243,21 @@ void AdoConnection::open() {
             throw DbError("The connection string names no Data Source (a DSN) and no Extended Properties");
         }
     }
-    std::unique_ptr<Connection> connection = openBackend(backend);
+    return target;
+}
+
+BackendSettings AdoConnection::backendSettings() const { return target().backend; }
+
+void AdoConnection::open() {
+    if (connected()) {
+        return;
+    }
+    close();
+    const Target target = this->target();
+    const ConnectionString& settings = target.settings;
+    const std::string& provider = target.provider;
+    const std::string& dataSource = target.dataSource;
+    std::unique_ptr<Connection> connection = openBackend(target.backend);
 
     ConnectionString completed;
     completed.set("Provider", provider);

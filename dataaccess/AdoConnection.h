@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "dataaccess/Backend.h"
 #include "dataaccess/Connection.h"
 #include "dataaccess/ConnectionString.h"
 #include "dataaccess/Statement.h"
@@ -44,6 +45,8 @@ enum class ConnectMode : int {
 //   PostgreSQL.1  Data Source = host[:port]/database ("[::1]:5433/db" for an
 //                 IPv6 address; "/db" for the local socket); Initial Catalog
 //                 names the database instead; User ID, Password.
+//   MariaDB.1     the same ("/db": the local server's Unix socket), and Init
+//                 Command, a statement every session runs first.
 //   ODBC.1        Data Source = a DSN, or Extended Properties = a whole ODBC
 //                 connection string ("DRIVER={...};DATABASE=..."); User ID
 //                 and Password become UID and PWD (unless the ODBC string
@@ -118,8 +121,24 @@ public:
     // The open connection, for the queries; null when closed.
     Connection* connection() const noexcept { return connection_.get(); }
 
+    // What open() connects to, for a connection of one's own to the same
+    // database (a catalog's). Throws DbError as open() does for a string
+    // that names no database.
+    BackendSettings backendSettings() const;
+
 private:
     friend class AdoQuery;
+
+    // The connection string read: its keys (a data link file's resolved),
+    // the canonical provider, the data source as the completed string names
+    // it, and the backend it reaches.
+    struct Target {
+        ConnectionString settings;
+        std::string provider;
+        std::string dataSource;
+        BackendSettings backend;
+    };
+    Target target() const;
 
     int commandTimeout_ = 30;
     std::string connectionString_;

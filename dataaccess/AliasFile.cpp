@@ -21,7 +21,8 @@ std::string_view unquote(std::string_view value) {
 }
 
 bool knownDriver(std::string_view driver) {
-    return driver == kDriverSqlite || driver == kDriverPostgres || driver == kDriverOdbc;
+    return driver == kDriverSqlite || driver == kDriverPostgres || driver == kDriverMariaDb || driver == kDriverMySql ||
+           driver == kDriverOdbc;
 }
 
 class Parser {
@@ -92,7 +93,7 @@ private:
             current_.driver = upperAscii(value);
             if (!knownDriver(current_.driver)) {
                 problem(number, "alias \"" + current_.name + "\" has the unknown driver type \"" +
-                                    std::string(value) + "\" (known: SQLITE, POSTGRESQL, ODBC)");
+                                    std::string(value) + "\" (known: " + std::string(kKnownDrivers) + ")");
             }
             return;
         }

@@ -11,7 +11,11 @@ namespace tarnwell::db {
 // Driver type names of the alias engine (an alias's TYPE).
 inline constexpr std::string_view kDriverSqlite = "SQLITE";
 inline constexpr std::string_view kDriverPostgres = "POSTGRESQL";
+inline constexpr std::string_view kDriverMariaDb = "MARIADB";
+inline constexpr std::string_view kDriverMySql = "MYSQL";  // the same driver as MARIADB
 inline constexpr std::string_view kDriverOdbc = "ODBC";
+// The driver types, for messages that name them.
+inline constexpr std::string_view kKnownDrivers = "SQLITE, POSTGRESQL, MARIADB, MYSQL, ODBC";
 
 // One alias: a name, its driver type and its parameters in configuration
 // order (TYPE is not among them).

@@ -46,7 +46,7 @@ public:
 };
 
 // An open session with one database engine. Created by the backends' open
-// functions (sqlite/, postgres/, odbc/); closed by destruction.
+// functions (sqlite/, postgres/, mariadb/, odbc/); closed by destruction.
 class Connection {
 public:
     virtual ~Connection() = default;
@@ -71,7 +71,7 @@ public:
     // inside execute() or fetch(); a result being read is left as it was.
     virtual bool alive() noexcept = 0;
 
-    // Short name of the engine: "SQLite", "PostgreSQL" or "ODBC".
+    // Short name of the engine: "SQLite", "PostgreSQL", "MariaDB" or "ODBC".
     virtual std::string engineName() const = 0;
 };
 

@@ -145,6 +145,7 @@ const std::vector<ConnectionProvider>& connectionProviders() {
     static const std::vector<ConnectionProvider> providers = {
         {std::string(kProviderSqlite), "SQLite database file (Data Source = the file's path)"},
         {std::string(kProviderPostgres), "PostgreSQL server (Data Source = host[:port]/database)"},
+        {std::string(kProviderMariaDb), "MariaDB or MySQL server (Data Source = host[:port]/database)"},
         {std::string(kProviderOdbc),
          "ODBC data source (Data Source = a DSN, or an ODBC connection string in Extended Properties)"},
     };
@@ -167,7 +168,18 @@ std::string canonicalProviderName(std::string_view name) {
     if (equalsIgnoringCase(bare, "MSDASQL")) {
         return std::string(kProviderOdbc);
     }
+    if (equalsIgnoringCase(bare, "MySQL")) {
+        return std::string(kProviderMariaDb);
+    }
     return {};
+}
+
+std::string knownProviderNames() {
+    std::string names;
+    for (const ConnectionProvider& provider : connectionProviders()) {
+        names += (names.empty() ? "" : ", ") + provider.name;
+    }
+    return names;
 }
 
 }  // namespace tarnwell::db

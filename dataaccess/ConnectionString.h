@@ -48,18 +48,23 @@ private:
 // seven characters; they are accepted without regard to case and with or
 // without their ".1" version, and reported in the canonical spelling.
 struct ConnectionProvider {
-    std::string name;         // "SQLite.1", "PostgreSQL.1", "ODBC.1"
+    std::string name;         // "SQLite.1", "PostgreSQL.1", "MariaDB.1", "ODBC.1"
     std::string description;  // for a data-link dialog's provider list
 };
 inline constexpr std::string_view kProviderSqlite = "SQLite.1";
 inline constexpr std::string_view kProviderPostgres = "PostgreSQL.1";
+inline constexpr std::string_view kProviderMariaDb = "MariaDB.1";
 inline constexpr std::string_view kProviderOdbc = "ODBC.1";
 
 const std::vector<ConnectionProvider>& connectionProviders();
 
 // The canonical name of a provider as a connection string gives it
 // ("sqlite" -> "SQLite.1"; "MSDASQL.1", the name of the usual ODBC provider
-// in data-link files from elsewhere, -> "ODBC.1"), or "" when unknown.
+// in data-link files from elsewhere, -> "ODBC.1"; "MySQL" -> "MariaDB.1"), or
+// "" when unknown.
 std::string canonicalProviderName(std::string_view name);
+
+// The providers' names for a message: "SQLite.1, PostgreSQL.1, ...".
+std::string knownProviderNames();
 
 }  // namespace tarnwell::db

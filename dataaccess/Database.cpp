@@ -42,7 +42,7 @@ std::string odbcConnectionString(const ParamList& params, const AliasDefinition*
     return text;
 }
 
-BackendSettings backendSettings(const std::string& driver, const ParamList& params, const AliasDefinition* alias) {
+BackendSettings settingsFor(const std::string& driver, const ParamList& params, const AliasDefinition* alias) {
     BackendSettings settings;
     settings.user = params.value("USER NAME");
     settings.password = params.value("PASSWORD");
@@ -53,12 +53,15 @@ BackendSettings backendSettings(const std::string& driver, const ParamList& para
             throw DbError("No database file: the parameter PATH is empty");
         }
         settings.readOnly = equalsIgnoringCase(params.value("OPEN MODE"), "READ ONLY");
-    } else if (driver == kDriverPostgres) {
-        settings.kind = BackendKind::Postgres;
+    } else if (driver == kDriverPostgres || driver == kDriverMariaDb || driver == kDriverMySql) {
+        settings.kind = driver == kDriverPostgres ? BackendKind::Postgres : BackendKind::MariaDb;
         settings.host = params.value("SERVER NAME");
         settings.port = params.value("PORT");
         settings.database = params.value("DATABASE NAME");
         settings.connectTimeoutSeconds = secondsOr(params.value("CONNECT TIMEOUT"), 10);
+        if (settings.kind == BackendKind::MariaDb) {
+            settings.initCommand = params.value("INIT COMMAND");
+        }
     } else if (driver == kDriverOdbc) {
         settings.kind = BackendKind::Odbc;
         settings.odbcConnectionString = odbcConnectionString(params, alias);
@@ -66,7 +69,7 @@ BackendSettings backendSettings(const std::string& driver, const ParamList& para
     } else if (driver.empty()) {
         throw DbError("No driver: the database names no alias and no driver");
     } else {
-        throw DbError("Unknown driver type: " + driver + " (known: SQLITE, POSTGRESQL, ODBC)");
+        throw DbError("Unknown driver type: " + driver + " (known: " + std::string(kKnownDrivers) + ")");
     }
     return settings;
 }
@@ -119,12 +122,7 @@ void Database::open() {
     if (!alias_.empty() && !session_.isAlias(alias_) && driver_.empty()) {
         throw DbError("Unknown alias: " + alias_);
     }
-    std::optional<AliasDefinition> alias;
-    if (!alias_.empty() && session_.isAlias(alias_)) {
-        alias = session_.alias(alias_);
-    }
-    std::shared_ptr<Connection> connection =
-        openBackend(backendSettings(effectiveDriverName(), effectiveParams(), alias ? &*alias : nullptr));
+    std::shared_ptr<Connection> connection = openBackend(backendSettings());
     {
         std::lock_guard lock(mutex_);
         connection_ = std::move(connection);
@@ -132,6 +130,14 @@ void Database::open() {
     if (afterConnect_) {
         afterConnect_();
     }
+}
+
+BackendSettings Database::backendSettings() const {
+    std::optional<AliasDefinition> alias;
+    if (!alias_.empty() && session_.isAlias(alias_)) {
+        alias = session_.alias(alias_);
+    }
+    return settingsFor(effectiveDriverName(), effectiveParams(), alias ? &*alias : nullptr);
 }
 
 void Database::close() {

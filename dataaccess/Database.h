@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "dataaccess/Backend.h"
 #include "dataaccess/Connection.h"
 #include "dataaccess/ParamList.h"
 
@@ -28,6 +29,9 @@ struct QueryState;
 //   POSTGRESQL  SERVER NAME, PORT, DATABASE NAME, USER NAME, PASSWORD,
 //               CONNECT TIMEOUT (seconds, default 10: the longest an
 //               unreachable server keeps open() waiting)
+//   MARIADB     the same (an empty SERVER NAME: the local server's Unix
+//   (or MYSQL)  socket), and INIT COMMAND, a statement every session runs
+//               first
 //   ODBC        a data source listed from unixODBC connects as
 //               "DSN=<alias>"; an alias from the alias file passes its
 //               parameters as the connection string's keys. USER NAME and
@@ -82,6 +86,10 @@ public:
     ParamList effectiveParams() const;
     // The driver open() uses.
     std::string effectiveDriverName() const;
+    // What open() connects to, for a connection of one's own to the same
+    // database (a catalog's). Throws DbError as open() does for an alias or
+    // driver that names no database.
+    BackendSettings backendSettings() const;
 
 private:
     friend class Query;

@@ -61,7 +61,7 @@ public:
     // The alias's parameters (TYPE not among them). Throws DbError for an
     // unknown alias.
     ParamList aliasParams(std::string_view alias) const;
-    // The alias's driver type ("SQLITE", "POSTGRESQL", "ODBC"). Throws DbError
+    // The alias's driver type ("SQLITE", "POSTGRESQL", "MARIADB", ...). Throws DbError
     // for an unknown alias.
     std::string aliasDriverName(std::string_view alias) const;
     // The whole definition, for the engine itself.

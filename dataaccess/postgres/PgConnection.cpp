@@ -1,7 +1,6 @@
 #include "dataaccess/postgres/PgConnection.h"
 
 #include <libpq-fe.h>
-#include <poll.h>
 
 #include <charconv>
 #include <mutex>
@@ -12,6 +11,7 @@
 
 #include "dataaccess/CursorBase.h"
 #include "dataaccess/DbError.h"
+#include "dataaccess/SocketState.h"
 #include "dataaccess/TextTools.h"
 #include "dataaccess/postgres/PgHandles.h"
 #include "dataaccess/postgres/PgTypes.h"
@@ -256,17 +256,8 @@ bool PgConnection::alive() noexcept {
         return false;
     }
     // libpq learns of a server that went away only when it next reads. The
-    // kernel knows already: a server that stopped or restarted has closed its
-    // end, which shows without reading anything, so rows still on their way
-    // to a result being read stay where they are.
-    pollfd socket{PQsocket(conn_.get()), POLLRDHUP, 0};
-    if (socket.fd < 0) {
-        return false;
-    }
-    if (poll(&socket, 1, 0) < 0) {
-        return true;  // cannot tell; the next statement will
-    }
-    return (socket.revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) == 0;
+    // kernel knows already.
+    return !socketHungUp(PQsocket(conn_.get()));
 }
 
 void PgConnection::sendQuery(const std::string& sql) {

@@ -31,10 +31,6 @@ QStringList itemsOf(const QComboBox& box) {
     return items;
 }
 
-QString pgDataSource(const test::TestServer& server) {
-    return QString::fromStdString(server.host + ":" + server.port + "/" + server.database);
-}
-
 TEST(DataLinkDialogTest, ProvidersFormsAndTexts) {
     DataLinkDialog dialog;
     EXPECT_EQ(dialog.windowTitle(), "資料連結內容");
@@ -63,6 +59,9 @@ TEST(DataLinkDialogTest, ProvidersFormsAndTexts) {
     EXPECT_FALSE(child<QToolButton>(dialog, "ChooseFile")->isEnabled());
     EXPECT_TRUE(child<QLabel>(dialog, "DataSourceHint")->text().contains("主機[:連接埠]/資料庫"));
     child<QComboBox>(dialog, "DataSource")->setEditText("typed/db");
+    dialog.selectProvider("MariaDB.1");
+    EXPECT_FALSE(child<QToolButton>(dialog, "ChooseFile")->isEnabled());
+    EXPECT_TRUE(child<QLabel>(dialog, "DataSourceHint")->text().contains("3306"));
     dialog.selectProvider("ODBC.1");
     EXPECT_FALSE(child<QToolButton>(dialog, "ChooseFile")->isEnabled());
     EXPECT_TRUE(child<QLabel>(dialog, "DataSourceHint")->text().contains("DSN"));
@@ -141,12 +140,15 @@ TEST(DataLinkDialogTest, TestButtonAgainstSqlite) {
     EXPECT_TRUE(dialog.isEnabled());
 }
 
-TEST(DataLinkDialogTest, TestButtonAgainstPostgres) {
-    TARNWELL_REQUIRE_PG(server);
+// The test button on a server's right login, then on a wrong password: the
+// engine's words for it follow the dialog's.
+template <typename Server>
+void testButtonAgainst(const QString& provider, const Server& server, const QString& refusal) {
     test::ScriptedPrompt prompts;
     DataLinkDialog dialog;
-    dialog.selectProvider("PostgreSQL.1");
-    child<QComboBox>(dialog, "DataSource")->setEditText(pgDataSource(server));
+    dialog.selectProvider(provider);
+    child<QComboBox>(dialog, "DataSource")
+        ->setEditText(QString::fromStdString(server.host + ":" + server.port + "/" + server.database));
     child<QLineEdit>(dialog, "UserName")->setText(QString::fromStdString(server.user));
     child<QLineEdit>(dialog, "Password")->setText(QString::fromStdString(server.password));
     prompts.expectMessage(QString("測試連線成功。"));
@@ -157,7 +159,17 @@ TEST(DataLinkDialogTest, TestButtonAgainstPostgres) {
     child<QPushButton>(dialog, "TestConnection")->click();
     ASSERT_EQ(prompts.messages().size(), 2);
     EXPECT_TRUE(prompts.messages()[1].startsWith("測試連線失敗: "));
-    EXPECT_TRUE(prompts.messages()[1].contains("password")) << prompts.messages()[1].toStdString();
+    EXPECT_TRUE(prompts.messages()[1].contains(refusal)) << prompts.messages()[1].toStdString();
+}
+
+TEST(DataLinkDialogTest, TestButtonAgainstPostgres) {
+    TARNWELL_REQUIRE_PG(server);
+    testButtonAgainst("PostgreSQL.1", server, "password");
+}
+
+TEST(DataLinkDialogTest, TestButtonAgainstMariaDb) {
+    TARNWELL_REQUIRE_MARIADB(server);
+    testButtonAgainst("MariaDB.1", server, "Access denied");
 }
 
 TEST(DataLinkDialogTest, OdbcListsDataSourcesAndConnectsThroughOne) {

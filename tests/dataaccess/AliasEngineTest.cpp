@@ -112,7 +112,7 @@ TEST(AliasFile, SectionsInFileOrderWithTypeApartAndProblemsByLine) {
         "aliases.conf:14: alias \"sales\" is defined again; the first definition counts",
         "aliases.conf:16: alias \"NOTYPE\" has no TYPE; skipped",
         "aliases.conf:18: broken section line [BROKEN; the section is skipped",
-        "aliases.conf:21: alias \"LEGACY\" has the unknown driver type \"ORACLE\" (known: SQLITE, POSTGRESQL, ODBC)",
+        "aliases.conf:21: alias \"LEGACY\" has the unknown driver type \"ORACLE\" (known: SQLITE, POSTGRESQL, MARIADB, MYSQL, ODBC)",
     };
     EXPECT_EQ(file.problems, expected);
 }

@@ -9,6 +9,7 @@
 
 #include "DataTestSupport.h"
 #include "dataaccess/AdoConnection.h"
+#include "dataaccess/CatalogLoader.h"
 #include "dataaccess/ClientDataSet.h"
 #include "dataaccess/ConnectionString.h"
 #include "dataaccess/DataLink.h"
@@ -17,12 +18,17 @@
 #include "dataaccess/NoResultSetError.h"
 #include "dataaccess/Query.h"
 #include "dataaccess/Session.h"
+#include "dataaccess/TextTools.h"
+#include "sqlsyntax/Keywords.h"
 #include "support/TestEnvironment.h"
 
 namespace tarnwell::test {
 
 using db::AdoConnection;
 using db::AdoQuery;
+using db::Catalog;
+using db::CatalogColumn;
+using db::CatalogLoader;
 using db::ClientDataSet;
 using db::Column;
 using db::Database;
@@ -30,6 +36,7 @@ using db::DataSetProvider;
 using db::DbError;
 using db::FieldKind;
 using db::Query;
+using db::RelationKind;
 using db::RowSource;
 using db::RowStore;
 using db::Session;
@@ -235,6 +242,60 @@ std::string megabyteOfText() {
         text += "第" + std::to_string(line) + "行 é𠀋\ttext\r\n";
     }
     return text;
+}
+
+// What a catalog load through one of the engines reaches: the settings of
+// the alias engine's database or of the connection-string engine's
+// connection, as a window's catalog takes them.
+db::BackendSettings catalogSettings(const BackendTarget& target, Engine engine) {
+    if (engine == Engine::Alias) {
+        AliasSession aliases(target);
+        Database database(*aliases.session, "BDE_SQL_1");
+        database.setAliasName("TARGET");
+        return database.backendSettings();
+    }
+    AdoConnection connection;
+    connection.setConnectionString(target.connectionString);
+    return connection.backendSettings();
+}
+
+Catalog loadCatalog(const BackendTarget& target, Engine engine, db::CatalogProgress progress = {}) {
+    CatalogLoader loader({catalogSettings(target, engine), {}, std::move(progress)});
+    return loader.load();
+}
+
+std::string quoted(const BackendAdapter& adapter, std::string_view name) {
+    return adapter.quoteName ? adapter.quoteName(name) : sql::quoteIdentifier(sql::Dialect::Generic, name);
+}
+
+std::vector<std::string> columnNames(const Catalog& catalog, Catalog::RelationId relation) {
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < catalog.columnCount(relation); ++i) {
+        names.emplace_back(catalog.column(relation, i).name);
+    }
+    return names;
+}
+
+// The columns of a result of the whole relation: the kinds the field list
+// shows.
+std::vector<Column> resultColumns(db::Connection& connection, const std::string& relation) {
+    const std::unique_ptr<db::Cursor> cursor = connection.execute("SELECT * FROM " + relation + " WHERE 1 = 0");
+    return cursor->columns();
+}
+
+// The catalog's column has the kind and sizes of the result's, unless the
+// adapter declares that its catalog says otherwise for `ddlType`.
+void expectKindOfResult(const BackendAdapter& adapter, const CatalogColumn& listed, const Column& result,
+                        const std::string& ddlType) {
+    Column expected = result;
+    for (const KindCase& quirk : adapter.catalogKindQuirks) {
+        if (quirk.ddlType == ddlType) {
+            expected = Column{result.name, quirk.kind, quirk.size, quirk.precision};
+        }
+    }
+    EXPECT_EQ(db::fieldKindName(listed.kind), db::fieldKindName(expected.kind)) << ddlType;
+    EXPECT_EQ(listed.size, expected.size) << ddlType;
+    EXPECT_EQ(listed.precision, expected.precision) << ddlType;
 }
 
 }  // namespace
@@ -674,6 +735,180 @@ TEST_P(ConnectionConformance, DataLinkFilesReachTheDatabase) {
         query.fetch(rows, 1);
         EXPECT_EQ(cellText(rows, 0, 0), "42");
     }
+}
+
+TEST_P(ConnectionConformance, CatalogListsTablesViewsColumnsAndKeysThroughBothEngines) {
+    const std::string orders = table("cat_orders");
+    const std::string open = table("cat_open");
+    std::vector<Column> ordersResult;
+    std::vector<Column> openResult;
+    {
+        auto connection = connect();
+        connection->execute("DROP VIEW IF EXISTS " + open);
+        connection->execute("DROP TABLE IF EXISTS " + orders);
+        connection->execute("CREATE TABLE " + orders + " (order_no INTEGER NOT NULL, line_no INTEGER NOT NULL, " +
+                            quoted(adapter(), "客戶名稱") +
+                            " VARCHAR(40), amount NUMERIC(12,2), note TEXT NOT NULL, PRIMARY KEY (line_no, order_no))");
+        connection->execute("CREATE VIEW " + open + " AS SELECT order_no, amount FROM " + orders);
+        ordersResult = resultColumns(*connection, orders);
+        openResult = resultColumns(*connection, open);
+    }
+    const std::string& schema = adapter().catalogSchema;
+    for (const Engine engine : kEngines) {
+        SCOPED_TRACE(engineName(engine));
+        const Catalog catalog = loadCatalog(target(), engine);
+        const std::optional<Catalog::RelationId> table = catalog.findRelation(schema, orders);
+        const std::optional<Catalog::RelationId> view = catalog.findRelation(schema, open);
+        ASSERT_TRUE(table && view) << catalog.gaps().message;
+        EXPECT_EQ(catalog.relation(*table).schema, schema);
+        EXPECT_EQ(catalog.relation(*table).kind, RelationKind::Table);
+        EXPECT_EQ(catalog.relation(*view).kind, RelationKind::View);
+        EXPECT_EQ(catalog.findRelation(db::upperAscii(orders)), table) << "found in any case, without its schema";
+        const Catalog::RelationRange listed = catalog.relationsOf(catalog.schemaOf(*table));
+        EXPECT_TRUE(*table >= listed.first && *view < listed.end);
+        EXPECT_LT(*view, *table) << "a schema's relations by name";
+
+        ASSERT_EQ(columnNames(catalog, *table),
+                  (std::vector<std::string>{"order_no", "line_no", "客戶名稱", "amount", "note"}));
+        const bool nullable[] = {false, false, true, true, false};
+        const int key[] = {adapter().keyPositionsInColumnOrder ? 1 : 2, adapter().keyPositionsInColumnOrder ? 2 : 1, 0, 0, 0};
+        for (std::size_t i = 0; i < 5; ++i) {
+            const CatalogColumn column = catalog.column(*table, i);
+            SCOPED_TRACE(std::string(column.name));
+            EXPECT_EQ(column.nullable, nullable[i]);
+            EXPECT_EQ(column.keyPosition, key[i]);
+            EXPECT_FALSE(column.typeName.empty());
+            expectKindOfResult(adapter(), column, ordersResult[i], "");
+        }
+        ASSERT_EQ(columnNames(catalog, *view), (std::vector<std::string>{"order_no", "amount"}));
+        for (std::size_t i = 0; i < 2; ++i) {
+            EXPECT_EQ(catalog.column(*view, i).keyPosition, 0);
+            expectKindOfResult(adapter(), catalog.column(*view, i), openResult[i], "");
+        }
+    }
+}
+
+TEST_P(ConnectionConformance, CatalogKindsAndSizesAreThoseAResultReports) {
+    const std::string name = table("cat_kinds");
+    std::vector<Column> result;
+    {
+        auto connection = connect();
+        std::string create = "CREATE TABLE " + name + " (id INTEGER";
+        for (std::size_t i = 0; i < adapter().kinds.size(); ++i) {
+            create += ", c" + std::to_string(i) + " " + adapter().kinds[i].ddlType;
+        }
+        connection->execute("DROP TABLE IF EXISTS " + name);
+        connection->execute(create + ")");
+        result = resultColumns(*connection, name);
+    }
+    const Catalog catalog = loadCatalog(target(), Engine::ConnectionString);
+    const std::optional<Catalog::RelationId> relation = catalog.findRelation(adapter().catalogSchema, name);
+    ASSERT_TRUE(relation) << catalog.gaps().message;
+    ASSERT_EQ(catalog.columnCount(*relation), adapter().kinds.size() + 1);
+    for (std::size_t i = 0; i < adapter().kinds.size(); ++i) {
+        const CatalogColumn column = catalog.column(*relation, i + 1);
+        EXPECT_EQ(column.name, "c" + std::to_string(i));
+        expectKindOfResult(adapter(), column, result[i + 1], adapter().kinds[i].ddlType);
+    }
+}
+
+TEST_P(ConnectionConformance, CatalogKeepsNamesWithQuotesLineBreaksSemicolonsChineseAnd63Bytes) {
+    const std::string odd = table("it's \"q\";\n表");
+    std::string longest = table("長名稱_");
+    longest.append(63 - longest.size(), 'x');
+    const std::vector<std::string> columns = {"a;b", "c\"d", "e'f", "行\n二", std::string(63, 'y')};
+    {
+        auto connection = connect();
+        for (const std::string& name : {odd, longest}) {
+            connection->execute("DROP TABLE IF EXISTS " + quoted(adapter(), name));
+            std::string create = "CREATE TABLE " + quoted(adapter(), name) + " (";
+            for (const std::string& column : columns) {
+                create += (column == columns.front() ? "" : ", ") + quoted(adapter(), column) + " INTEGER";
+            }
+            connection->execute(create + ")");
+        }
+    }
+    for (const Engine engine : kEngines) {
+        SCOPED_TRACE(engineName(engine));
+        const Catalog catalog = loadCatalog(target(), engine);
+        for (const std::string& name : {odd, longest}) {
+            const std::optional<Catalog::RelationId> relation = catalog.findRelation(adapter().catalogSchema, name);
+            ASSERT_TRUE(relation) << name << catalog.gaps().message;
+            EXPECT_EQ(catalog.relation(*relation).name, name);
+            EXPECT_EQ(columnNames(catalog, *relation), columns);
+        }
+    }
+}
+
+TEST_P(ConnectionConformance, CatalogSkipsAViewThatFailsCountsItAndKeepsTheRest) {
+    if (!adapter().viewsCanFail) {
+        return;  // the engine keeps a view's table from being dropped
+    }
+    const std::string kept = table("cat_kept");
+    const std::string gone = table("cat_gone");
+    const std::string broken = table("cat_broken");
+    {
+        auto connection = connect();
+        connection->execute("DROP VIEW IF EXISTS " + broken);
+        connection->execute("DROP TABLE IF EXISTS " + kept);
+        connection->execute("DROP TABLE IF EXISTS " + gone);
+        connection->execute("CREATE TABLE " + kept + " (k INTEGER)");
+        connection->execute("CREATE TABLE " + gone + " (g INTEGER)");
+        connection->execute("CREATE VIEW " + broken + " AS SELECT g FROM " + gone);
+        connection->execute("DROP TABLE " + gone);
+    }
+    const Catalog catalog = loadCatalog(target(), Engine::Alias);
+    EXPECT_FALSE(catalog.findRelation(adapter().catalogSchema, broken));
+    const std::optional<Catalog::RelationId> relation = catalog.findRelation(adapter().catalogSchema, kept);
+    ASSERT_TRUE(relation);
+    EXPECT_EQ(columnNames(catalog, *relation), std::vector<std::string>{"k"});
+    EXPECT_GE(catalog.gaps().relationsSkipped, 1);
+    EXPECT_FALSE(catalog.gaps().endedEarly);
+    EXPECT_FALSE(catalog.gaps().firstSkipped.empty());
+    connect()->execute("DROP VIEW " + broken);
+}
+
+TEST_P(ConnectionConformance, CatalogOfATableDroppedBetweenListingAndColumns) {
+    const std::string dropped = table("cat_dropped");
+    const std::string kept = table("cat_stays");
+    auto other = connect();
+    if (!adapter().concurrentChangesSql.empty()) {
+        other->execute(adapter().concurrentChangesSql);
+    }
+    for (const std::string& name : {dropped, kept}) {
+        other->execute("DROP TABLE IF EXISTS " + name);
+        other->execute("CREATE TABLE " + name + " (x INTEGER, y INTEGER)");
+    }
+    bool listed = false;
+    const Catalog catalog = loadCatalog(target(), Engine::ConnectionString, {[&](std::size_t relations) {
+                                            listed = relations >= 2;
+                                            other->execute("DROP TABLE " + dropped);
+                                        }});
+    EXPECT_TRUE(listed);
+    const std::optional<Catalog::RelationId> stays = catalog.findRelation(adapter().catalogSchema, kept);
+    ASSERT_TRUE(stays) << catalog.gaps().message;
+    EXPECT_EQ(columnNames(catalog, *stays), (std::vector<std::string>{"x", "y"}));
+    const std::optional<Catalog::RelationId> gone = catalog.findRelation(adapter().catalogSchema, dropped);
+    if (adapter().catalogReadsOneSnapshot) {
+        ASSERT_TRUE(gone) << "the snapshot still holds it";
+        EXPECT_EQ(columnNames(catalog, *gone), (std::vector<std::string>{"x", "y"}));
+    } else {
+        EXPECT_FALSE(gone);
+        EXPECT_GE(catalog.gaps().relationsSkipped, 1);
+    }
+}
+
+TEST_P(ConnectionConformance, CatalogLoadCancelledBeforeOrWhileItReadsEndsWithAnError) {
+    const db::BackendSettings settings = catalogSettings(target(), Engine::Alias);
+    CatalogLoader early({settings, {}, {}});
+    early.cancel();
+    EXPECT_THROW(early.load(), DbError);
+
+    CatalogLoader* loader = nullptr;
+    CatalogLoader midway({settings, {}, {[&loader](std::size_t) { loader->cancel(); }}});
+    loader = &midway;
+    const std::string message = errorOf([&] { midway.load(); });
+    EXPECT_EQ(message, std::string(db::catalogCancelledError().what()));
 }
 
 TEST_P(ServerConformance, WrongPasswordAndUnknownHostGiveTheEnginesWords) {

@@ -92,6 +92,25 @@ struct BackendAdapter {
     // that goes away later takes no rows with it.
     bool resultArrivesWhole = false;
 
+    // The catalog: the schema the test's tables are listed in, and a name
+    // quoted for DDL (in double quotes unless given).
+    std::string catalogSchema;
+    std::function<std::string(std::string_view name)> quoteName;
+    // Columns whose kind or sizes the catalog reports otherwise than a
+    // result does: the DDL type, and what the catalog says.
+    std::vector<KindCase> catalogKindQuirks;
+    // The driver numbers a primary key's columns in their order in the
+    // table, not in the key's.
+    bool keyPositionsInColumnOrder = false;
+    // A view can be left failing, its table dropped under it.
+    bool viewsCanFail = false;
+    // The catalog reads one snapshot: a table dropped after the listing
+    // keeps its columns (otherwise it is skipped and counted). SQL that lets
+    // another session drop a table while the catalog reads ("" when nothing
+    // has to).
+    bool catalogReadsOneSnapshot = false;
+    std::string concurrentChangesSql;
+
     // Text stored byte for byte only (StoredBytesConformance): an SQL
     // expression whose value is TEXT holding the bytes A4 A4 FF 00 41 (Big5
     // for a Chinese character, a byte no UTF-8 has, a NUL, "A"), and the

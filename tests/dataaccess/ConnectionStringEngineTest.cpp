@@ -60,7 +60,7 @@ TEST(ConnectionString, KeysIgnoreCaseValuesMayBeQuotedAndTheLastOneCounts) {
 
 TEST(ConnectionString, ProvidersHaveDistinctPrefixesAndCanonicalNames) {
     const auto& providers = db::connectionProviders();
-    ASSERT_EQ(providers.size(), 3u);
+    ASSERT_EQ(providers.size(), 4u);
     for (std::size_t i = 0; i < providers.size(); ++i) {
         EXPECT_FALSE(providers[i].description.empty());
         for (std::size_t j = i + 1; j < providers.size(); ++j) {
@@ -72,6 +72,8 @@ TEST(ConnectionString, ProvidersHaveDistinctPrefixesAndCanonicalNames) {
     EXPECT_EQ(db::canonicalProviderName("postgresql"), "PostgreSQL.1");
     EXPECT_EQ(db::canonicalProviderName("Odbc.1"), "ODBC.1");
     EXPECT_EQ(db::canonicalProviderName("MSDASQL.1"), "ODBC.1");
+    EXPECT_EQ(db::canonicalProviderName("mariadb"), "MariaDB.1");
+    EXPECT_EQ(db::canonicalProviderName("MySQL.1"), "MariaDB.1");
     EXPECT_EQ(db::canonicalProviderName("SQLite.2"), "");
     EXPECT_EQ(db::canonicalProviderName("MSDAORA.1"), "");
     EXPECT_EQ(db::canonicalProviderName(""), "");

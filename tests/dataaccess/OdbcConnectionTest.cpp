@@ -14,6 +14,7 @@
 #include "DataTestSupport.h"
 #include "dataaccess/DbError.h"
 #include "dataaccess/odbc/OdbcConnection.h"
+#include "sqlsyntax/Keywords.h"
 #include "support/TestEnvironment.h"
 
 namespace tarnwell::test {
@@ -111,6 +112,8 @@ BackendAdapter odbcSqliteAdapter() {
     adapter.nonUtf8TextLiteral = "CAST(x'a4a4ff0041' AS TEXT)";
     // The driver hands text over as C strings: a NUL ends it.
     adapter.nonUtf8TextBytes = "\xa4\xa4\xff";
+    adapter.viewsCanFail = true;
+    adapter.keyPositionsInColumnOrder = true;
     return adapter;
 }
 
@@ -180,6 +183,7 @@ BackendAdapter odbcPostgresAdapter() {
     adapter.numberedRowsSql = [](int count) {
         return "SELECT g, repeat('x', 100) FROM generate_series(1, " + std::to_string(count) + ") g";
     };
+    adapter.catalogSchema = "public";
     return adapter;
 }
 
@@ -238,6 +242,14 @@ BackendAdapter odbcMariaDbAdapter() {
         return "SELECT seq, repeat('x', 100) FROM seq_1_to_" + std::to_string(count);
     };
     adapter.resultArrivesWhole = true;
+    // The driver lists a database as a catalog, which SQL names as a schema.
+    adapter.catalogSchema = "tarnwell_test";
+    adapter.quoteName = [](std::string_view name) { return sql::quoteIdentifier(sql::Dialect::MariaDB, name); };
+    adapter.viewsCanFail = true;
+    adapter.keyPositionsInColumnOrder = true;
+    // The driver is older than MariaDB's uuid type: SQLColumns calls it
+    // binary data, where a result's column is text.
+    adapter.catalogKindQuirks = {{"uuid", FieldKind::Blob, 0, "", ""}};
     return adapter;
 }
 

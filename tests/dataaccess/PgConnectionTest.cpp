@@ -5,20 +5,22 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
+#include "dataaccess/CatalogLoader.h"
 #include "dataaccess/DbError.h"
 #include "dataaccess/RowStore.h"
 #include "dataaccess/postgres/PgConnection.h"
 #include "DataTestSupport.h"
+#include "ServerTestSupport.h"
 #include "support/TestEnvironment.h"
 
 namespace {
@@ -32,6 +34,8 @@ using tarnwell::db::openPostgres;
 
 using Cell = tarnwell::test::CellValue;
 using Rows = tarnwell::test::ResultRows;
+using tarnwell::test::errorOf;
+using tarnwell::test::LoopbackSocket;
 using tarnwell::test::query;
 using tarnwell::test::readAll;
 
@@ -54,48 +58,9 @@ PgSettings settingsOf(const tarnwell::test::TestServer& server) {
     return settings;
 }
 
-// Runs `call` and gives the DbError it throws; fails the test if it throws
-// none.
-template <typename Call>
-DbError errorOf(Call&& call) {
-    try {
-        call();
-    } catch (const DbError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no DbError was thrown";
-    return DbError("");
-}
-
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
-
-// A socket on a free port of 127.0.0.1; listening, the kernel accepts
-// connections to it that nobody ever answers.
-class LoopbackSocket {
-public:
-    explicit LoopbackSocket(bool listening) : fd_(::socket(AF_INET, SOCK_STREAM, 0)) {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        socklen_t length = sizeof address;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = std::to_string(ntohs(address.sin_port));
-        if (listening) {
-            ::listen(fd_, 4);
-        }
-    }
-    ~LoopbackSocket() { ::close(fd_); }
-    LoopbackSocket(const LoopbackSocket&) = delete;
-    LoopbackSocket& operator=(const LoopbackSocket&) = delete;
-    const std::string& port() const { return port_; }
-
-private:
-    int fd_;
-    std::string port_;
-};
 
 // --- Opening a session ------------------------------------------------------
 
@@ -297,6 +262,105 @@ TEST(PgThreads, AConnectionClosedBeforeItsCursorLeavesTheCursorAtItsEnd) {
     connection.reset();
     EXPECT_TRUE(cursor->atEnd());
     EXPECT_EQ(cursor->fetch(rows, 10), 0u);
+}
+
+// --- The catalog ------------------------------------------------------------
+
+tarnwell::db::BackendSettings backendOf(const tarnwell::test::TestServer& server, const std::string& user,
+                                        const std::string& password) {
+    tarnwell::db::BackendSettings settings;
+    settings.kind = tarnwell::db::BackendKind::Postgres;
+    settings.host = server.host;
+    settings.port = server.port;
+    settings.database = server.database;
+    settings.user = user;
+    settings.password = password;
+    return settings;
+}
+
+TEST(PgCatalog, ASchemaTheUserMayNotUseIsSkippedAndCountedAndTheSearchPathComesFirst) {
+    TARNWELL_REQUIRE_PG(server);
+    const std::string suffix = std::to_string(::getpid());
+    const std::string role = "tarnwell_reader_" + suffix;
+    const std::string secret = "cat_secret_" + suffix;
+    const std::string path = "cat_path_" + suffix;
+    const std::string twice = "cat_twice_" + suffix;
+    auto admin = openPostgres(server.conninfo);
+    const auto dropAll = [&] {
+        admin->execute("DROP SCHEMA IF EXISTS " + secret + " CASCADE; DROP SCHEMA IF EXISTS " + path +
+                       " CASCADE; DROP TABLE IF EXISTS public." + twice + "; DROP ROLE IF EXISTS " + role);
+    };
+    dropAll();
+    admin->execute("CREATE ROLE " + role + " LOGIN PASSWORD 'reader-pw'; CREATE SCHEMA " + secret + "; CREATE TABLE " +
+                   secret + ".hidden (x integer); CREATE SCHEMA " + path + "; GRANT USAGE ON SCHEMA " + path +
+                   " TO " + role + "; CREATE TABLE " + path + "." + twice + " (p integer); CREATE TABLE public." +
+                   twice + " (q integer); ALTER ROLE " + role + " SET search_path = " + path + ", public");
+    struct Cleanup {
+        std::function<void()> run;
+        ~Cleanup() { run(); }
+    } cleanup{dropAll};
+
+    tarnwell::db::CatalogLoader loader({backendOf(server, role, "reader-pw"), {}, {}});
+    const tarnwell::db::Catalog catalog = loader.load();
+    ASSERT_GE(catalog.schemaCount(), 2u);
+    EXPECT_EQ(catalog.schemaName(0), path);
+    EXPECT_EQ(catalog.schemaName(1), "public");
+    EXPECT_FALSE(catalog.findSchema(secret)) << "no USAGE, no schema";
+    EXPECT_GE(catalog.gaps().schemasSkipped, 1);
+    EXPECT_FALSE(catalog.gaps().endedEarly);
+    const auto found = catalog.findRelation(twice);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(catalog.relation(*found).schema, path) << "an unqualified name resolves along the search path";
+    EXPECT_EQ(catalog.column(*found, 0).name, "p");
+    EXPECT_EQ(catalog.column(*found, 0).typeName, "integer");
+    EXPECT_TRUE(catalog.findRelation("pg_catalog", "pg_class")) << "the system's own schemas come last";
+}
+
+// On a server of the test's own: what it does would stall or end every other
+// test's session.
+TEST(PgCatalog, ACancelStopsAReadTheServerHoldsUpAndAServerGoneKeepsWhatWasRead) {
+    tarnwell::test::PrivatePgServer own;
+    TARNWELL_REQUIRE_PRIVATE_PG(server, own);
+    openPostgres(server.conninfo)->execute("CREATE TABLE listed (x integer)");
+    const tarnwell::db::BackendSettings settings = backendOf(server, server.user, server.password);
+
+    // The columns wait for a lock another session holds; the cancel reaches
+    // the server, and the lock is still held when the load has ended.
+    auto locker = openPostgres(server.conninfo);
+    auto watcher = openPostgres(server.conninfo);
+    const std::string waiting = "SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock'";
+    ASSERT_EQ(scalar(*watcher, waiting), "0");  // and the watcher has what it needs to plan it again
+    auto blocked = std::make_shared<tarnwell::db::CatalogLoader>(tarnwell::db::CatalogRequest{settings, {}, {[&](std::size_t) {
+        locker->execute("BEGIN; LOCK TABLE pg_catalog.pg_attribute IN ACCESS EXCLUSIVE MODE");
+    }}});
+    std::future<std::string> outcome = std::async(std::launch::async, [blocked] {
+        try {
+            blocked->load();
+            return std::string("loaded");
+        } catch (const DbError& error) {
+            return std::string(error.what());
+        }
+    });
+    while (scalar(*watcher, waiting) != "1") {
+        ASSERT_NE(outcome.wait_for(std::chrono::milliseconds(10)), std::future_status::ready) << outcome.get();
+    }
+    blocked->cancel();
+    const bool ended = outcome.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    locker->execute("COMMIT");
+    ASSERT_TRUE(ended) << "the cancel did not reach the server";
+    EXPECT_EQ(outcome.get(), std::string(tarnwell::db::catalogCancelledError().what()));
+
+    bool restarted = false;
+    tarnwell::db::CatalogLoader loader({settings, {}, {[&](std::size_t) { restarted = own.restart(); }}});
+    const tarnwell::db::Catalog catalog = loader.load();
+    ASSERT_TRUE(restarted);
+    EXPECT_TRUE(catalog.gaps().endedEarly);
+    EXPECT_TRUE(contains(catalog.gaps().message, "terminating connection") ||
+                contains(catalog.gaps().message, "server closed the connection"))
+        << catalog.gaps().message;
+    const auto listed = catalog.findRelation("public", "listed");
+    ASSERT_TRUE(listed) << "the relations read before stay";
+    EXPECT_EQ(catalog.columnCount(*listed), 0u);
 }
 
 }  // namespace

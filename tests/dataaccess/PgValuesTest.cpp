@@ -115,6 +115,8 @@ BackendAdapter postgresAdapter() {
     adapter.numberedRowsSql = [](int count) {
         return "SELECT g, repeat('x', 100) FROM generate_series(1, " + std::to_string(count) + ") g";
     };
+    adapter.catalogSchema = "public";
+    adapter.catalogReadsOneSnapshot = true;
     return adapter;
 }
 

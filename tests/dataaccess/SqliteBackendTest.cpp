@@ -2,9 +2,12 @@
 // types, storage classes, several statements in one text, files).
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "ConformanceSuite.h"
 #include "DataTestSupport.h"
 #include "dataaccess/DbError.h"
+#include "dataaccess/sqlite/SqliteCatalog.h"
 #include "dataaccess/sqlite/SqliteConnection.h"
 #include "dataaccess/sqlite/SqliteTypes.h"
 
@@ -74,6 +77,12 @@ BackendAdapter sqliteAdapter() {
     adapter.cancelFragment = "interrupted";
     adapter.nonUtf8TextLiteral = "CAST(x'a4a4ff0041' AS TEXT)";
     adapter.nonUtf8TextBytes = std::string("\xa4\xa4\xff\0A", 5);
+    adapter.catalogSchema = "main";
+    adapter.viewsCanFail = true;
+    adapter.catalogReadsOneSnapshot = true;
+    // Without a write-ahead log the catalog's read transaction keeps a
+    // writer waiting until it ends.
+    adapter.concurrentChangesSql = "PRAGMA journal_mode=WAL";
     return adapter;
 }
 
@@ -298,4 +307,28 @@ TEST_F(SqliteBackend, FilesThatCannotBeOpenedSayWhy) {
 }
 
 }  // namespace
+TEST_F(SqliteBackend, TheCatalogListsAttachedDatabasesAndSkipsOneThatIsGone) {
+    connect()->execute("CREATE TABLE m (a INTEGER PRIMARY KEY, b)");
+    db::openSqlite({dir_.file("other.db"), false, true})->execute("CREATE TABLE o (c TEXT NOT NULL)");
+    auto reader = db::openSqliteCatalog({dir_.file("test.db"), false, false},
+                                        {{"aux", dir_.file("other.db")}, {"lost", dir_.file("gone.db")}});
+    const db::Catalog catalog = reader->read({});
+    ASSERT_EQ(catalog.schemaCount(), 2u);
+    EXPECT_EQ(catalog.schemaName(0), "main");
+    EXPECT_EQ(catalog.schemaName(1), "aux");
+    const auto other = catalog.findRelation("O");
+    ASSERT_TRUE(other);
+    EXPECT_EQ(catalog.relation(*other).schema, "aux");
+    EXPECT_FALSE(catalog.column(*other, 0).nullable);
+    const auto main = catalog.findRelation("main", "m");
+    ASSERT_TRUE(main);
+    EXPECT_EQ(catalog.column(*main, 0).keyPosition, 1);
+    EXPECT_EQ(catalog.column(*main, 1).kind, FieldKind::String) << "no declared type: text of any length";
+    EXPECT_EQ(catalog.column(*main, 1).typeName, "");
+    EXPECT_EQ(catalog.gaps().schemasSkipped, 1);
+    EXPECT_EQ(catalog.gaps().firstSkipped, "lost");
+    EXPECT_NE(catalog.gaps().message.find("unable to open"), std::string::npos) << catalog.gaps().message;
+    EXPECT_FALSE(std::filesystem::exists(dir_.file("gone.db"))) << "the catalog creates nothing";
+}
+
 }  // namespace tarnwell::test

@@ -90,11 +90,13 @@ EOF
 
   # KEY='value' lines: the tests read them, and a shell can source them.
   cat >"$state/env" <<EOF
+TARNWELL_TEST_MARIADB='host=127.0.0.1 port=$port dbname=$database user=$user password=$password'
 TARNWELL_TEST_MARIADB_HOST='127.0.0.1'
 TARNWELL_TEST_MARIADB_PORT='$port'
 TARNWELL_TEST_MARIADB_DATABASE='$database'
 TARNWELL_TEST_MARIADB_USER='$user'
 TARNWELL_TEST_MARIADB_PASSWORD='$password'
+TARNWELL_TEST_MARIADB_SOCKET='$data/mariadb.sock'
 EOF
   echo "mariadbserver: MariaDB on 127.0.0.1:$port ($data)"
 }

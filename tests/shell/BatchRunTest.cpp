@@ -142,7 +142,13 @@ const char* const kMixedPg =
 
 class BatchRunTest : public PrintWindowFixture {
 protected:
+    static constexpr const char* kMaria = "MARIATEST";
+
     void SetUp() override {
+        if (const auto& server = testMariaDbServer()) {
+            moreAliases = std::string("[") + kMaria + "]\nTYPE=MARIADB\nSERVER NAME=" + server->host + "\nPORT=" +
+                          server->port + "\nDATABASE NAME=" + server->database + "\n";
+        }
         PrintWindowFixture::SetUp();
         ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("out")));
         execute(kLocal, kMixedSqlite);
@@ -445,6 +451,25 @@ TEST_F(BatchRunTest, aReportOfSomeRecordsStopsTheStatementRatherThanWaitingForIt
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     const QString text = outputOf(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), out("first.pdf"), "-"});
     EXPECT_TRUE(text.contains(QStringLiteral("xxxxxxxx"))) << text.toStdString();
+}
+
+TEST_F(BatchRunTest, aMariaDbAliasRunsAndAReportOfSomeRecordsStopsItsStatement) {
+    TARNWELL_REQUIRE_MARIADB(server);
+    const QStringList login = {"--alias", kMaria, "--user", QString::fromStdString(server.user)};
+    const QString password = QStringLiteral("TARNWELL_PASSWORD=") + QString::fromStdString(server.password);
+    // As on PostgreSQL: the first packets come at once, then each row would
+    // take an hour.
+    const QString slow = sqlFile(
+        "SELECT seq, repeat('x', 100) AS filler, IF(seq > 2500, SLEEP(3600), NULL) AS late FROM seq_1_to_5000");
+    const ProgramRun run = tarnwell(QStringList{"--run", slow} + login + QStringList{"--pdf", out("first.pdf"), "--records", "3"},
+                                    {}, {password});
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QString text = outputOf(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), out("first.pdf"), "-"});
+    EXPECT_TRUE(text.contains(QStringLiteral("xxxxxxxx"))) << text.toStdString();
+
+    const ProgramRun wrong = tarnwell(QStringList{"--run", sqlFile("SELECT 1")} + login, {}, {"TARNWELL_PASSWORD=wrong"});
+    EXPECT_EQ(wrong.exitCode, 1);
+    EXPECT_TRUE(wrong.err.startsWith(QStringLiteral("BDE_連線失敗: Access denied for user"))) << wrong.err.toStdString();
 }
 
 TEST_F(BatchRunTest, aFailureHalfWayKeepsTheExistingFileAndLeavesNothingElse) {

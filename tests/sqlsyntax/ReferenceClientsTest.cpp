@@ -376,7 +376,7 @@ std::string mariadbClient() {
            shellQuoted("-p" + dataSourceSetting("Password")) + " " + shellQuoted(dataSourceSetting("Database"));
 }
 
-#define TARNWELL_REQUIRE_MARIADB()                                                   \
+#define REQUIRE_MARIADB_DATA_SOURCE()                                                   \
     TARNWELL_REQUIRE_ODBC();                                                         \
     if (testMariaDbDataSource().empty()) {                                           \
         if (::tarnwell::test::underCi()) {                                           \
@@ -399,7 +399,7 @@ void runSplit(MariaDbSession& session, const std::string& script) {
 }
 
 TEST(MariaDbReference, TheClientEndsStatementsWhereTheSplitterDoes) {
-    TARNWELL_REQUIRE_MARIADB();
+    REQUIRE_MARIADB_DATA_SOURCE();
     MariaDbSession session;
     ASSERT_TRUE(session.ok());
     const std::string name = "split_ref_" + std::to_string(::getpid());
@@ -423,7 +423,7 @@ TEST(MariaDbReference, TheClientEndsStatementsWhereTheSplitterDoes) {
 }
 
 TEST(MariaDbReference, RoutineBodiesRunWithoutADelimiter) {
-    TARNWELL_REQUIRE_MARIADB();
+    REQUIRE_MARIADB_DATA_SOURCE();
     MariaDbSession session;
     ASSERT_TRUE(session.ok());
     const std::string name = "split_body_" + std::to_string(::getpid());
@@ -436,7 +436,7 @@ TEST(MariaDbReference, RoutineBodiesRunWithoutADelimiter) {
 }
 
 TEST(MariaDbReference, KeywordsAreTheServersAndTheReservedOnesAreRefusedAsNames) {
-    TARNWELL_REQUIRE_MARIADB();
+    REQUIRE_MARIADB_DATA_SOURCE();
     MariaDbSession session;
     ASSERT_TRUE(session.ok());
     std::set<std::string> server;

@@ -72,6 +72,23 @@ const std::optional<TestServer>& testServer() {
     return server;
 }
 
+const std::optional<MariaDbTestServer>& testMariaDbServer() {
+    static const std::optional<MariaDbTestServer> server = []() -> std::optional<MariaDbTestServer> {
+        if (stateValue("TARNWELL_TEST_MARIADB_PORT").empty()) {
+            return std::nullopt;
+        }
+        MariaDbTestServer mariaDb;
+        mariaDb.host = stateValue("TARNWELL_TEST_MARIADB_HOST");
+        mariaDb.port = stateValue("TARNWELL_TEST_MARIADB_PORT");
+        mariaDb.database = stateValue("TARNWELL_TEST_MARIADB_DATABASE");
+        mariaDb.user = stateValue("TARNWELL_TEST_MARIADB_USER");
+        mariaDb.password = stateValue("TARNWELL_TEST_MARIADB_PASSWORD");
+        mariaDb.socket = stateValue("TARNWELL_TEST_MARIADB_SOCKET");
+        return mariaDb;
+    }();
+    return server;
+}
+
 PrivatePgServer::PrivatePgServer() {
     char directory[] = "/tmp/tarnwell-private-pg.XXXXXX";
     if (::mkdtemp(directory) == nullptr) {

@@ -23,6 +23,19 @@ struct TestServer {
 // The server, or nothing when the run has none.
 const std::optional<TestServer>& testServer();
 
+// The throw-away MariaDB server of the test run (tests/harness/
+// mariadbserver.sh), or nothing when the run has none (MariaDB is not
+// installed).
+struct MariaDbTestServer {
+    std::string host;
+    std::string port;
+    std::string database;
+    std::string user;
+    std::string password;
+    std::string socket;  // the server's Unix socket
+};
+const std::optional<MariaDbTestServer>& testMariaDbServer();
+
 // A PostgreSQL server of one test's own, on a state directory of its own
 // (tests/harness/pgserver.sh), for what would disturb the tests running
 // beside it on the shared one: restarting the server, say. Started by the
@@ -72,6 +85,17 @@ bool underCi();
         GTEST_SKIP() << "no PostgreSQL test server (run the tests through ctest)"; \
     }                                                                              \
     const ::tarnwell::test::TestServer& var = *::tarnwell::test::testServer()
+
+// Gives the MariaDB test server to the current test, or ends the test as
+// TARNWELL_REQUIRE_PG does.
+#define TARNWELL_REQUIRE_MARIADB(var)                                              \
+    if (!::tarnwell::test::testMariaDbServer()) {                                  \
+        if (::tarnwell::test::underCi()) {                                         \
+            FAIL() << "the MariaDB test server is not running";                    \
+        }                                                                          \
+        GTEST_SKIP() << "no MariaDB test server (package mariadb-server; run the tests through ctest)"; \
+    }                                                                              \
+    const ::tarnwell::test::MariaDbTestServer& var = *::tarnwell::test::testMariaDbServer()
 
 // Gives a started PrivatePgServer's server to the current test, or ends the
 // test as TARNWELL_REQUIRE_PG does.
