@@ -27,9 +27,13 @@ public:
         }
         thread_ = std::thread([this, &connection, seconds] {
             std::unique_lock lock(mutex_);
-            if (!wake_.wait_for(lock, std::chrono::seconds(seconds), [this] { return done_; })) {
-                fired_ = true;
-                connection.cancel();
+            if (wake_.wait_for(lock, std::chrono::seconds(seconds), [this] { return done_; })) {
+                return;
+            }
+            fired_ = true;
+            connection.cancel();
+            if (!wake_.wait_for(lock, kCancelGrace, [this] { return done_; })) {
+                connection.cutConnection();
             }
         });
     }
@@ -279,6 +283,13 @@ void AdoConnection::cancel() noexcept {
     }
 }
 
+void AdoConnection::cutConnection() noexcept {
+    std::lock_guard lock(cancelGuard_);
+    if (connection_) {
+        connection_->cutConnection();
+    }
+}
+
 AdoQuery::AdoQuery(AdoConnection& connection) : connection_(connection) {
     connection_.queries_.push_back(this);
 }
@@ -338,6 +349,7 @@ bool AdoQuery::runSql(bool wantRows) {
     release();
     rowsAffected_ = -1;
     recordsDropped_ = false;
+    checkRunnable(sql_);
     std::unique_ptr<Cursor> cursor = execute();
     if (!cursor->hasResultSet()) {
         rowsAffected_ = cursor->rowsAffected();

@@ -156,11 +156,16 @@ void Database::closeHoldingLifecycle() {
         }
     }
     // A query may be in the middle of a statement on another thread: keep
-    // asking the engine to stop it until that thread lets go of the query.
+    // asking the engine to stop it until that thread lets go of the query,
+    // and cut the connection of an engine that does not answer.
+    const auto cutAt = std::chrono::steady_clock::now() + kCancelGrace;
     for (const auto& user : users) {
         std::unique_lock run(user->run, std::defer_lock);
         while (!run.try_lock()) {
             connection->cancel();
+            if (std::chrono::steady_clock::now() >= cutAt) {
+                connection->cutConnection();
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         if (user->database == this) {
@@ -206,6 +211,17 @@ void Database::cancel() noexcept {
     }
     if (connection) {
         connection->cancel();
+    }
+}
+
+void Database::cutConnection() noexcept {
+    std::shared_ptr<Connection> connection;
+    {
+        std::lock_guard lock(mutex_);
+        connection = connection_;
+    }
+    if (connection) {
+        connection->cutConnection();
     }
 }
 

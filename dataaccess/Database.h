@@ -66,7 +66,8 @@ public:
     // with the engine's message, and stays closed.
     void open();
     // Closes the queries that use this database (stopping a statement that
-    // runs), then the connection. Does nothing when closed.
+    // runs: cancelled, and its connection cut should the engine not answer
+    // within kCancelGrace), then the connection. Does nothing when closed.
     void close();
     // True while the connection is open and its engine still there
     // (Connection::alive()).
@@ -74,6 +75,9 @@ public:
     void setConnected(bool connected);
     // Asks the engine to stop the statement running on this database.
     void cancel() noexcept;
+    // Cuts the connection, for a statement a cancel did not stop
+    // (Connection::cutConnection()); the next open() connects anew.
+    void cutConnection() noexcept;
 
     void setAfterConnect(std::function<void()> callback) { afterConnect_ = std::move(callback); }
     void setAfterDisconnect(std::function<void()> callback) { afterDisconnect_ = std::move(callback); }

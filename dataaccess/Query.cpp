@@ -37,6 +37,7 @@ bool Query::runSql(bool wantRows) {
     std::unique_lock lock(state.run);
     state.release(nullptr);
     state.rowsAffected = -1;
+    checkRunnable(sql_);
 
     std::shared_ptr<Connection> connection = session_.withDatabase(databaseName_, [this](Database& database) {
         std::shared_ptr<Connection> attached = database.attach(state_);

@@ -106,7 +106,7 @@ QString sqlTextFromBytes(const QByteArray& bytes, const QByteArray& encoding) {
 
 void saveSqlFile(const QString& path, const QString& text, const QByteArray& encoding) {
     const QByteArray bytes = encodeForFile(path, text, encoding);
-    AtomicFile file(path);
+    FileReplacement file(path);
     file.write(bytes);
     file.commit();
 }
