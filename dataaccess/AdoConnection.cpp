@@ -205,7 +205,7 @@ void AdoConnection::open() {
     }
     std::string dataSource = settings.value("Data Source");
     BackendSettings backend;
-    backend.connectTimeoutSeconds = secondsOr(settings.value("Connect Timeout"), connectionTimeout_);
+    backend.connectTimeoutSeconds = timeoutSetting("Connect Timeout", settings.value("Connect Timeout"), connectionTimeout_);
     backend.user = settings.value("User ID");
     backend.password = settings.value("Password");
     if (provider == kProviderSqlite) {

@@ -15,7 +15,7 @@ namespace tarnwell::db {
 // How long a statement being stopped is given to answer its cancel before
 // whoever stops it cuts the connection (Connection::cutConnection()): a stop
 // ends within about this time whatever the engine does.
-inline constexpr std::chrono::milliseconds kCancelGrace{1000};
+inline constexpr std::chrono::milliseconds kCancelGrace{500};
 
 // The result of one statement, streamed from the engine: rows come when
 // fetch() asks for them, never all at once, so the time to the first rows and

@@ -58,11 +58,11 @@ BackendSettings backendSettings(const std::string& driver, const ParamList& para
         settings.host = params.value("SERVER NAME");
         settings.port = params.value("PORT");
         settings.database = params.value("DATABASE NAME");
-        settings.connectTimeoutSeconds = secondsOr(params.value("CONNECT TIMEOUT"), 10);
+        settings.connectTimeoutSeconds = timeoutSetting("CONNECT TIMEOUT", params.value("CONNECT TIMEOUT"), 10);
     } else if (driver == kDriverOdbc) {
         settings.kind = BackendKind::Odbc;
         settings.odbcConnectionString = odbcConnectionString(params, alias);
-        settings.connectTimeoutSeconds = secondsOr(params.value("CONNECT TIMEOUT"), 15);
+        settings.connectTimeoutSeconds = timeoutSetting("CONNECT TIMEOUT", params.value("CONNECT TIMEOUT"), 15);
     } else if (driver.empty()) {
         throw DbError("No driver: the database names no alias and no driver");
     } else {

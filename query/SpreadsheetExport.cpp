@@ -165,10 +165,12 @@ void exportToSpreadsheet(db::ClientDataSet& dataSet, Feedback& feedback) {
                 message += u'\n' + QString::fromUtf8(alsoFailed.what());
             }
         }
+        feedback.finished();
         prompt().showMessage(message);
         return;
     }
-    // 11.
+    // 11., with the progress (and its 取消) gone first.
+    feedback.finished();
     prompt().showMessage(QStringLiteral("存檔完成"));
 }
 

@@ -111,9 +111,9 @@ void saveSqlFile(const QString& path, const QString& text, const QByteArray& enc
     file.commit();
 }
 
-Prompt::FileRequest sqlFileRequest(const QString& previousFile) {
+Prompt::FileRequest sqlFileRequest(const QString& previousFile, bool forSaving) {
     Prompt::FileRequest request;
-    request.fileName = previousFile;
+    offerPreviousFile(request, previousFile, forSaving);
     request.filter = QStringLiteral("*.SQL (*.SQL *.sql)");
     request.defaultSuffix = QStringLiteral("SQL");
     return request;

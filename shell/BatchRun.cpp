@@ -44,6 +44,7 @@
 #include "query/UQueryThread.h"
 #include "shell/DelimitedTextWriter.h"
 #include "shell/Fonts.h"
+#include "shell/StandardStreams.h"
 #include "shell/TerminalProgress.h"
 #include "shell/TextFile.h"
 #include "shell/Workspace.h"
@@ -867,6 +868,9 @@ std::unique_ptr<QCoreApplication> makeApplication(const BatchOptions& options) {
 
 int runBatchOrStop(const BatchOptions& options, StopSignals& stops) {
     const std::unique_ptr<QCoreApplication> application = makeApplication(options);
+    if (options.output == QLatin1String("-") && standardOutputWasClosed()) {
+        throw BatchStop{kBatchFailed, QString::fromUtf8(saveError(kStandardOutput, QStringLiteral("標準輸出已關閉")).what())};
+    }
     Workspace workspace;
     try {
         return options.alias.isEmpty() ? runOnConnectionString(workspace, options, stops)
