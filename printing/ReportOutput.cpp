@@ -103,7 +103,16 @@ void writeReportPdfPages(const ReportPageFormat& format, const NextReportPage& n
             if (!painter.begin(&writer)) {
                 throw reportSaveError(path, QStringLiteral("無法產生 PDF"));
             }
-            paintPages(writer, painter, format, next, feedback);
+            try {
+                paintPages(writer, painter, format, next, feedback);
+            } catch (const ReportError&) {
+                // A page the writer could not start is a file that could
+                // not be written: the file's reason is the one to give.
+                if (file.error() != QFileDevice::NoError) {
+                    throw reportSaveError(path, file.errorString());
+                }
+                throw;
+            }
             painter.end();
         }
         file.close();

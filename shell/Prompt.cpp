@@ -91,10 +91,13 @@ public:
     }
 
     std::optional<QFont> chooseFont(const QFont& initial) override {
-        const QFont start = fontDialogStart(initial);
-        bool ok = false;
-        const QFont font = QFontDialog::getFont(&ok, start, QApplication::activeWindow());
-        return ok ? std::optional<QFont>(fontDialogChoice(initial, start, font)) : std::nullopt;
+        QFontDialog dialog(QApplication::activeWindow());
+        dialog.setCurrentFont(fontDialogStart(initial));
+        const QFont shown = dialog.currentFont();
+        if (dialog.exec() != QDialog::Accepted) {
+            return std::nullopt;
+        }
+        return fontDialogChoice(initial, shown, dialog.selectedFont());
     }
 
     std::unique_ptr<QPrinter> choosePrinter(const QPageLayout& layout, const QString& documentName) override {
@@ -157,20 +160,15 @@ QFont fontDialogStart(const QFont& font) {
     const QFontInfo drawn(font);
     QFont start(drawn.family());
     start.setPointSizeF(drawn.pointSizeF());
-    start.setWeight(drawn.weight());
+    start.setWeight(static_cast<QFont::Weight>(drawn.weight()));
     start.setItalic(drawn.italic());
     start.setUnderline(font.underline());
     start.setStrikeOut(font.strikeOut());
     return start;
 }
 
-QFont fontDialogChoice(const QFont& initial, const QFont& start, const QFont& chosen) {
-    const QFontInfo chose(chosen);
-    const bool unchanged = chose.family() == QFontInfo(start).family() &&
-                           qFuzzyCompare(chosen.pointSizeF(), start.pointSizeF()) &&
-                           chosen.weight() == start.weight() && chosen.italic() == start.italic() &&
-                           chosen.underline() == start.underline() && chosen.strikeOut() == start.strikeOut();
-    return unchanged ? initial : chosen;
+QFont fontDialogChoice(const QFont& initial, const QFont& shown, const QFont& chosen) {
+    return chosen == shown ? initial : chosen;
 }
 
 Prompt& prompt() { return *currentPrompt(); }

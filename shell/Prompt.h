@@ -65,9 +65,10 @@ void offerPreviousFile(Prompt::FileRequest& request, const QString& previousFile
 // names such as 細明體) at its size in points (the windows size theirs in
 // pixels). Otherwise the dialog starts on the first face it lists.
 QFont fontDialogStart(const QFont& font);
-// What the dialog's choice means: `initial` itself when the dialog left
-// `start` as it was, so that OK unchanged changes nothing.
-QFont fontDialogChoice(const QFont& initial, const QFont& start, const QFont& chosen);
+// What the dialog's choice means: `initial` itself when the dialog returns
+// the font it showed at first (`shown`, the nearest it offers to the start:
+// whole points, the face's own style), so that OK unchanged changes nothing.
+QFont fontDialogChoice(const QFont& initial, const QFont& shown, const QFont& chosen);
 
 // The prompt the program uses now: the real dialogs unless a test installed
 // another one.
