@@ -9,6 +9,7 @@
 #include "dataaccess/Backend.h"
 #include "dataaccess/DataLink.h"
 #include "dataaccess/DbError.h"
+#include "dataaccess/SqlText.h"
 #include "dataaccess/ParamList.h"
 #include "dataaccess/Paths.h"
 #include "dataaccess/TextTools.h"
@@ -349,7 +350,7 @@ bool AdoQuery::runSql(bool wantRows) {
     release();
     rowsAffected_ = -1;
     recordsDropped_ = false;
-    checkRunnable(sql_);
+    refuseNulCharacter(sql_);
     std::unique_ptr<Cursor> cursor = execute();
     if (!cursor->hasResultSet()) {
         rowsAffected_ = cursor->rowsAffected();

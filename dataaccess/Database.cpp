@@ -203,24 +203,19 @@ void Database::setConnected(bool connected) {
     }
 }
 
+std::shared_ptr<Connection> Database::heldConnection() const {
+    std::lock_guard lock(mutex_);
+    return connection_;
+}
+
 void Database::cancel() noexcept {
-    std::shared_ptr<Connection> connection;
-    {
-        std::lock_guard lock(mutex_);
-        connection = connection_;
-    }
-    if (connection) {
+    if (const std::shared_ptr<Connection> connection = heldConnection()) {
         connection->cancel();
     }
 }
 
 void Database::cutConnection() noexcept {
-    std::shared_ptr<Connection> connection;
-    {
-        std::lock_guard lock(mutex_);
-        connection = connection_;
-    }
-    if (connection) {
+    if (const std::shared_ptr<Connection> connection = heldConnection()) {
         connection->cutConnection();
     }
 }

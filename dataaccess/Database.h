@@ -97,6 +97,9 @@ private:
     void detach(const detail::QueryState* query) noexcept;
     // The connection unless there is none or it is being closed.
     std::shared_ptr<Connection> openConnection() const;
+    // The connection, also while it is being closed (for stopping what runs
+    // on it).
+    std::shared_ptr<Connection> heldConnection() const;
     void closeHoldingLifecycle();
 
     Session& session_;

@@ -45,11 +45,6 @@ public:
     void rerun() override { open(); }
 
 protected:
-    // Refuses a text no engine runs as it stands: one holding a NUL
-    // character, which the engines' C interfaces take for its end (SQLite
-    // would run nothing and report success). Throws DbError.
-    static void checkRunnable(const std::string& sql);
-
     // Why open() found no result set.
     virtual std::string noResultSetReason() const;
 

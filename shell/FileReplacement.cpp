@@ -220,19 +220,26 @@ void FileReplacement::openNamed() {
     fail(systemMessage(EEXIST));
 }
 
-void FileReplacement::write(QByteArrayView bytes) {
+int writeAll(int descriptor, QByteArrayView bytes) {
     const char* data = bytes.data();
     qsizetype left = bytes.size();
     while (left > 0) {
-        const ssize_t count = ::write(descriptor_, data, static_cast<std::size_t>(left));
+        const ssize_t count = ::write(descriptor, data, static_cast<std::size_t>(left));
         if (count < 0) {
             if (errno == EINTR) {
                 continue;
             }
-            fail(systemMessage(errno));
+            return errno;
         }
         data += count;
         left -= count;
+    }
+    return 0;
+}
+
+void FileReplacement::write(QByteArrayView bytes) {
+    if (const int code = writeAll(descriptor_, bytes); code != 0) {
+        fail(systemMessage(code));
     }
 }
 
@@ -241,7 +248,7 @@ void FileReplacement::copyFrom(const QString& source) {
     if (in < 0) {
         fail(systemMessage(errno));
     }
-    QByteArray block(1024 * 1024, Qt::Uninitialized);
+    QByteArray block(256 * 1024, Qt::Uninitialized);
     try {
         for (;;) {
             const ssize_t count = ::read(in, block.data(), static_cast<std::size_t>(block.size()));

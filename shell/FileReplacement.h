@@ -90,4 +90,8 @@ private:
     gid_t group_ = static_cast<gid_t>(-1);
 };
 
+// Writes all of `bytes` to `descriptor`, going on after interruptions and
+// short writes; 0, or the errno of the write that failed.
+int writeAll(int descriptor, QByteArrayView bytes);
+
 }  // namespace tarnwell

@@ -137,22 +137,12 @@ qsizetype StrictEncoder::writeRoundTrip(QStringView text, char*& out) {
 StreamOutput::StreamOutput(int descriptor, QString name) : descriptor_(descriptor), name_(std::move(name)) {}
 
 void StreamOutput::write(QByteArrayView bytes) {
-    const char* data = bytes.data();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t count = ::write(descriptor_, data, static_cast<std::size_t>(left));
-        if (count < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            const int code = errno;
-            if (code == EPIPE) {
-                throw StreamClosedError(QString::fromUtf8(saveError(name_, systemMessage(code)).what()));
-            }
-            throw saveError(name_, systemMessage(code));
-        }
-        data += count;
-        left -= count;
+    const int code = writeAll(descriptor_, bytes);
+    if (code == EPIPE) {
+        throw StreamClosedError(QString::fromUtf8(saveError(name_, systemMessage(code)).what()));
+    }
+    if (code != 0) {
+        throw saveError(name_, systemMessage(code));
     }
 }
 

@@ -16,6 +16,7 @@
 
 #include "dataaccess/CursorBase.h"
 #include "dataaccess/DbError.h"
+#include "dataaccess/SqlText.h"
 #include "dataaccess/TextTools.h"
 #include "dataaccess/postgres/PgHandles.h"
 #include "dataaccess/postgres/PgTypes.h"
@@ -306,6 +307,8 @@ bool PgConnection::alive() noexcept {
 }
 
 void PgConnection::sendQuery(const std::string& sql) {
+    // libpq takes the text up to its first NUL.
+    refuseNulCharacter(sql);
     canceller_.statementStarted();
     if (PQsendQuery(conn_.get(), sql.c_str()) == 0) {
         canceller_.statementFinished();

@@ -30,7 +30,20 @@ void expectTimingLines(const QStringList& lines) {
     EXPECT_TRUE(kSecondsLine.match(lines.last()).hasMatch()) << lines.last().toStdString();
 }
 
-using AliasRunTest = QueryWindowTest;
+class AliasRunTest : public QueryWindowTest {
+protected:
+    // A window on the PostgreSQL alias, active, with the focus in its memo,
+    // where keys typed reach it.
+    TfrmQueryEditor* focusedPgWindow(const TestServer& server) {
+        registerPg(server);
+        TfrmQueryEditor* window = openWindowOn("BDE", kPg);
+        if (window != nullptr) {
+            QApplication::setActiveWindow(window);
+            window->MemSQL()->setFocus();
+        }
+        return window;
+    }
+};
 
 TEST_F(AliasRunTest, rowsUpdateAndSyntaxErrorEachLeaveTheirLinesPageAndStatus) {
     registerLocal();
@@ -198,11 +211,8 @@ TEST_F(AliasRunTest, closingTheWindowMidRunCancelsTheStatementAndLeavesAtOnce) {
 
 TEST_F(AliasRunTest, escStopsTheRunningStatementAndTheWindowGoesOn) {
     TARNWELL_REQUIRE_PG(server);
-    registerPg(server);
-    TfrmQueryEditor* window = openWindowOn("BDE", kPg);
+    TfrmQueryEditor* window = focusedPgWindow(server);
     ASSERT_NE(window, nullptr);
-    QApplication::setActiveWindow(window);
-    window->MemSQL()->setFocus();
     setMemoText(*window->MemSQL(), "select pg_sleep(30)");
 
     // With nothing running Esc leaves everything as it was.
@@ -232,11 +242,8 @@ TEST_F(AliasRunTest, escStopsTheRunningStatementAndTheWindowGoesOn) {
 
 TEST_F(AliasRunTest, escOnAServerThatNoLongerAnswersCutsTheConnectionAndTheNextRunConnectsAgain) {
     TARNWELL_REQUIRE_PG(server);
-    registerPg(server);
-    TfrmQueryEditor* window = openWindowOn("BDE", kPg);
+    TfrmQueryEditor* window = focusedPgWindow(server);
     ASSERT_NE(window, nullptr);
-    QApplication::setActiveWindow(window);
-    window->MemSQL()->setFocus();
     run(*window, "select pg_backend_pid()");
     const auto backend = static_cast<pid_t>(
         window->gridModel()->data(window->gridModel()->index(0, 0)).toString().toLongLong());
