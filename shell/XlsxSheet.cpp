@@ -729,6 +729,7 @@ void XlsxSheet::save() {
             }
         }
     }
+    checkRowFile();
     std::string libraryWords;
     const int error = closeWorkbook(libraryWords);
     if (error != LXW_NO_ERROR) {
@@ -752,6 +753,25 @@ void XlsxSheet::save() {
         throw;
     }
     discard();
+}
+
+// The library writes the rows to its work file as they come and never looks
+// whether that worked: a full disc would leave a workbook without its last
+// rows and no word of it.
+void XlsxSheet::checkRowFile() {
+    FILE* rowFile = worksheet_ != nullptr ? worksheet_->optimize_tmpfile : nullptr;
+    if (rowFile == nullptr) {
+        return;
+    }
+    errno = 0;
+    if (std::fflush(rowFile) != 0 || std::ferror(rowFile) != 0) {
+        const int code = errno;
+        discard();
+        throw std::runtime_error(QStringLiteral("無法寫出試算表檔 %1: %2")
+                                     .arg(path_, code != 0 ? QString::fromLocal8Bit(std::strerror(code))
+                                                           : QStringLiteral("暫存檔寫入失敗"))
+                                     .toStdString());
+    }
 }
 
 // Writes the workbook into the private folder; the library's own words on

@@ -144,6 +144,7 @@ private:
     void noteWidth(int column, const QString& shown, const Resolved& settings);
     double widthOf(const QString& shown, const Resolved& settings) const;
     void check(int error, const char* what) const;
+    void checkRowFile();
     int closeWorkbook(std::string& libraryWords);
     void discard() noexcept;
 

@@ -296,6 +296,26 @@ TEST_F(XlsxSheetTest, theLibrarysOwnWordsGoIntoTheMessageNotOntoStandardError) {
     captured.seek(0);
     EXPECT_EQ(captured.readAll(), "") << "nothing printed by the library";
     EXPECT_EQ(filesLeft(), QStringList());
+
+    // The rows' work file filling up is no workbook without its last rows.
+    message.clear();
+    {
+        XlsxSheet sheet(file("rows.xlsx"), {QLocale::c(), {}});
+        begin(sheet);
+        {
+            const test::FileSizeLimit limit(4096);
+            for (int row = 1; row <= 2000; ++row) {
+                sheet.setValue(sheet.cells(row, 1), QStringLiteral("row %1").arg(row));
+            }
+        }
+        try {
+            sheet.save();
+        } catch (const std::runtime_error& error) {
+            message = error.what();
+        }
+    }
+    EXPECT_NE(message.find("rows.xlsx"), std::string::npos) << "a workbook without its last rows: " << message;
+    EXPECT_EQ(filesLeft(), QStringList());
 }
 
 }  // namespace
