@@ -9,6 +9,7 @@
 #include "shell/CommandLine.h"
 #include "shell/Fonts.h"
 #include "shell/SingleInstance.h"
+#include "shell/StandardStreams.h"
 #include "shell/UMain.h"
 #include "shell/Workspace.h"
 
@@ -37,6 +38,7 @@ void callWhenIdle(TfrmMain& mainWindow, const std::function<void(TfrmMain&)>& ho
 }  // namespace
 
 int runTarnwell(int argc, char** argv, const StartupHooks& hooks) {
+    openClosedStandardStreams();
     const CommandLine commandLine = parseCommandLine(argumentList(argc, argv));
     switch (commandLine.action) {
     case CommandLine::Action::ShowHelp:
