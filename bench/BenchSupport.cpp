@@ -16,6 +16,7 @@
 #include <fstream>
 #include <memory>
 #include <stdexcept>
+#include <string_view>
 
 #include "dataaccess/Connection.h"
 #include "dataaccess/DbError.h"
@@ -88,9 +89,19 @@ CommandFigures measureCommand(const std::vector<std::string>& argv, const std::s
         args.push_back(const_cast<char*>(arg.c_str()));
     }
     args.push_back(nullptr);
+    // The bench's own settings replace the caller's of the same name (an
+    // inherited TARNWELL_ALIASES would come first and win).
+    const auto givenHere = [&environment](const char* entry) {
+        const std::string_view name(entry, std::strcspn(entry, "="));
+        return std::any_of(environment.begin(), environment.end(), [name](const std::string& own) {
+            return own.size() > name.size() && own.compare(0, name.size(), name) == 0 && own[name.size()] == '=';
+        });
+    };
     std::vector<char*> env;
     for (char** entry = environ; *entry != nullptr; ++entry) {
-        env.push_back(*entry);
+        if (!givenHere(*entry)) {
+            env.push_back(*entry);
+        }
     }
     for (const std::string& entry : environment) {
         env.push_back(const_cast<char*>(entry.c_str()));

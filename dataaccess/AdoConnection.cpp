@@ -9,6 +9,7 @@
 #include "dataaccess/Backend.h"
 #include "dataaccess/DataLink.h"
 #include "dataaccess/DbError.h"
+#include "dataaccess/SqlText.h"
 #include "dataaccess/ParamList.h"
 #include "dataaccess/Paths.h"
 #include "dataaccess/TextTools.h"
@@ -27,9 +28,13 @@ public:
         }
         thread_ = std::thread([this, &connection, seconds] {
             std::unique_lock lock(mutex_);
-            if (!wake_.wait_for(lock, std::chrono::seconds(seconds), [this] { return done_; })) {
-                fired_ = true;
-                connection.cancel();
+            if (wake_.wait_for(lock, std::chrono::seconds(seconds), [this] { return done_; })) {
+                return;
+            }
+            fired_ = true;
+            connection.cancel();
+            if (!wake_.wait_for(lock, kCancelGrace, [this] { return done_; })) {
+                connection.cutConnection();
             }
         });
     }
@@ -202,7 +207,7 @@ AdoConnection::Target AdoConnection::target() const {
     std::string& dataSource = target.dataSource;
     dataSource = settings.value("Data Source");
     BackendSettings& backend = target.backend;
-    backend.connectTimeoutSeconds = secondsOr(settings.value("Connect Timeout"), connectionTimeout_);
+    backend.connectTimeoutSeconds = timeoutSetting("Connect Timeout", settings.value("Connect Timeout"), connectionTimeout_);
     backend.user = settings.value("User ID");
     backend.password = settings.value("Password");
     if (provider == kProviderSqlite) {
@@ -297,6 +302,13 @@ void AdoConnection::cancel() noexcept {
     }
 }
 
+void AdoConnection::cutConnection() noexcept {
+    std::lock_guard lock(cancelGuard_);
+    if (connection_) {
+        connection_->cutConnection();
+    }
+}
+
 AdoQuery::AdoQuery(AdoConnection& connection) : connection_(connection) {
     connection_.queries_.push_back(this);
 }
@@ -356,6 +368,7 @@ bool AdoQuery::runSql(bool wantRows) {
     release();
     rowsAffected_ = -1;
     recordsDropped_ = false;
+    refuseNulCharacter(sql_);
     std::unique_ptr<Cursor> cursor = execute();
     if (!cursor->hasResultSet()) {
         rowsAffected_ = cursor->rowsAffected();

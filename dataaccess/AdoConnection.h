@@ -59,7 +59,8 @@ enum class ConnectMode : int {
 // given, password included so the string can connect again. The connection
 // timeout bounds how long an unreachable server keeps open() waiting; the
 // command timeout how long a statement of an AdoQuery may run before it is
-// stopped.
+// stopped (cancelled, and its connection cut should the engine not answer
+// within kCancelGrace).
 //
 // One thread (the user-interface thread) drives a connection and its queries;
 // cancel() may come from any thread.
@@ -112,6 +113,9 @@ public:
     void setConnected(bool connected);
     // Stops the statement running on this connection; any thread.
     void cancel() noexcept;
+    // Cuts the connection, for a statement a cancel did not stop
+    // (Connection::cutConnection()); any thread.
+    void cutConnection() noexcept;
 
     // The canonical provider name: the open connection's, else the one the
     // connection string names ("" when it names none; the text as given when

@@ -1,10 +1,12 @@
 #include "dataaccess/AliasFile.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "dataaccess/Paths.h"
 #include "dataaccess/TextTools.h"
@@ -12,6 +14,44 @@
 namespace tarnwell::db {
 
 namespace {
+
+// The most an alias file may hold; a larger "file" (a device such as
+// /dev/zero, a log named by mistake) is refused rather than read.
+constexpr std::size_t kLargestAliasFile = 1024 * 1024;
+// Characters of the file's text a problem report quotes.
+constexpr std::size_t kMostQuotedCharacters = 60;
+
+// Text of the file for a problem report: control characters and bytes that
+// are not UTF-8 as \xHH, cut after kMostQuotedCharacters characters, so that
+// a report stays one readable line whatever the file holds.
+std::string shown(std::string_view text) {
+    std::string out;
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < text.size();) {
+        if (characters == kMostQuotedCharacters) {
+            return out + "…";
+        }
+        const auto byte = static_cast<unsigned char>(text[i]);
+        std::size_t length = byte < 0x80 ? 1 : (byte >> 5) == 0x6 ? 2 : (byte >> 4) == 0xE ? 3 : (byte >> 3) == 0x1E ? 4 : 0;
+        for (std::size_t k = 1; k < length; ++k) {
+            if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) {
+                length = 0;
+                break;
+            }
+        }
+        if (length == 0 || byte < 0x20 || byte == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+            out += escaped;
+            ++i;
+        } else {
+            out.append(text.substr(i, length));
+            i += length;
+        }
+        ++characters;
+    }
+    return out;
+}
 
 std::string_view unquote(std::string_view value) {
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
@@ -78,7 +118,7 @@ private:
         }
         switch (state_) {
             case State::BeforeFirstSection:
-                problem(number, "parameter \"" + std::string(key) + "\" before the first [ALIAS] line; skipped");
+                problem(number, "parameter \"" + shown(key) + "\" before the first [ALIAS] line; skipped");
                 return;
             case State::SkippingSection:
                 return;
@@ -87,13 +127,13 @@ private:
         }
         if (equalsIgnoringCase(key, "TYPE")) {
             if (!current_.driver.empty()) {
-                problem(number, "alias \"" + current_.name + "\" has a second TYPE; the first one counts");
+                problem(number, "alias \"" + shown(current_.name) + "\" has a second TYPE; the first one counts");
                 return;
             }
             current_.driver = upperAscii(value);
             if (!knownDriver(current_.driver)) {
-                problem(number, "alias \"" + current_.name + "\" has the unknown driver type \"" +
-                                    std::string(value) + "\" (known: " + std::string(kKnownDrivers) + ")");
+                problem(number, "alias \"" + shown(current_.name) + "\" has the unknown driver type \"" +
+                                    shown(value) + "\" (known: " + std::string(kKnownDrivers) + ")");
             }
             return;
         }
@@ -106,7 +146,7 @@ private:
         const std::string_view name =
             close == std::string_view::npos ? std::string_view() : trimBlanks(line.substr(1, close - 1));
         if (close == std::string_view::npos || !trimBlanks(line.substr(close + 1)).empty()) {
-            problem(number, "broken section line " + std::string(line) + "; the section is skipped");
+            problem(number, "broken section line " + shown(line) + "; the section is skipped");
             state_ = State::SkippingSection;
             return;
         }
@@ -117,7 +157,7 @@ private:
         }
         for (const AliasDefinition& alias : contents_.aliases) {
             if (equalsIgnoringCase(alias.name, name)) {
-                problem(number, "alias \"" + std::string(name) + "\" is defined again; the first definition counts");
+                problem(number, "alias \"" + shown(name) + "\" is defined again; the first definition counts");
                 state_ = State::SkippingSection;
                 return;
             }
@@ -134,7 +174,7 @@ private:
         }
         state_ = State::SkippingSection;
         if (current_.driver.empty() && !equalsIgnoringCase(current_.name, "DEMO")) {
-            problem(sectionLine_, "alias \"" + current_.name + "\" has no TYPE; skipped");
+            problem(sectionLine_, "alias \"" + shown(current_.name) + "\" has no TYPE; skipped");
             return;
         }
         contents_.aliases.push_back(std::move(current_));
@@ -158,10 +198,12 @@ AliasFileContents readAliasFile(const std::string& path) {
     if (path.empty()) {
         return {};
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    AliasFileContents contents;
+    // Opened without waiting, so that a pipe named by mistake cannot hold
+    // the program; only a regular file is read.
+    const int file = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (file < 0) {
         const int error = errno;
-        AliasFileContents contents;
         if (error != ENOENT) {
             contents.problems.push_back(path + ": cannot be read: " + std::strerror(error));
         } else if (std::getenv("TARNWELL_ALIASES") != nullptr && path == std::getenv("TARNWELL_ALIASES")) {
@@ -169,9 +211,45 @@ AliasFileContents readAliasFile(const std::string& path) {
         }
         return contents;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parseAliasText(text.str(), path);
+    const std::string tooLarge =
+        path + ": is larger than an alias file may be (" + std::to_string(kLargestAliasFile / 1024) + " KiB); not read";
+    std::string text;
+    struct stat status {};
+    if (::fstat(file, &status) != 0) {
+        contents.problems.push_back(path + ": cannot be read: " + std::strerror(errno));
+    } else if (S_ISDIR(status.st_mode)) {
+        contents.problems.push_back(path + ": is a folder, not an alias file");
+    } else if (!S_ISREG(status.st_mode)) {
+        contents.problems.push_back(path + ": is not a regular file (a device or a pipe); not read");
+    } else if (static_cast<std::size_t>(status.st_size) > kLargestAliasFile) {
+        contents.problems.push_back(tooLarge);
+    } else {
+        text.resize(kLargestAliasFile + 1);
+        std::size_t have = 0;
+        for (;;) {
+            const ssize_t count = ::read(file, text.data() + have, text.size() - have);
+            if (count < 0 && errno == EINTR) {
+                continue;
+            }
+            if (count < 0) {
+                contents.problems.push_back(path + ": cannot be read: " + std::strerror(errno));
+                break;
+            }
+            have += static_cast<std::size_t>(count);
+            if (count == 0 || have == text.size()) {
+                break;
+            }
+        }
+        if (have > kLargestAliasFile) {
+            contents.problems.push_back(tooLarge);  // it grew while read
+        }
+        text.resize(contents.problems.empty() ? have : 0);
+    }
+    ::close(file);
+    if (!contents.problems.empty()) {
+        return contents;
+    }
+    return parseAliasText(text, path);
 }
 
 std::string standardAliasFile() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -10,6 +11,11 @@
 #include "dataaccess/RowStore.h"
 
 namespace tarnwell::db {
+
+// How long a statement being stopped is given to answer its cancel before
+// whoever stops it cuts the connection (Connection::cutConnection()): a stop
+// ends within about this time whatever the engine does.
+inline constexpr std::chrono::milliseconds kCancelGrace{500};
 
 // The result of one statement, streamed from the engine: rows come when
 // fetch() asks for them, never all at once, so the time to the first rows and
@@ -63,6 +69,15 @@ public:
     // is inside execute() or fetch(); that call then throws DbError. Does
     // nothing when no statement runs.
     virtual void cancel() noexcept = 0;
+
+    // Cuts the connection to the engine at once, for a statement that a
+    // cancel did not stop because the engine no longer answers (a server
+    // process that hangs, a network gone silent): a call waiting for the
+    // engine in another thread returns with a DbError saying so, and the
+    // connection is dead afterwards (alive() false), to be replaced. Safe
+    // from any thread at any time. An engine without a connection to cut
+    // (an embedded one) is cancelled instead.
+    virtual void cutConnection() noexcept { cancel(); }
 
     // Whether the connection still reaches its engine, as far as can be told
     // without a round trip: false once the engine has gone away (the server

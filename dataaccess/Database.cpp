@@ -58,14 +58,14 @@ BackendSettings settingsFor(const std::string& driver, const ParamList& params, 
         settings.host = params.value("SERVER NAME");
         settings.port = params.value("PORT");
         settings.database = params.value("DATABASE NAME");
-        settings.connectTimeoutSeconds = secondsOr(params.value("CONNECT TIMEOUT"), 10);
+        settings.connectTimeoutSeconds = timeoutSetting("CONNECT TIMEOUT", params.value("CONNECT TIMEOUT"), 10);
         if (settings.kind == BackendKind::MariaDb) {
             settings.initCommand = params.value("INIT COMMAND");
         }
     } else if (driver == kDriverOdbc) {
         settings.kind = BackendKind::Odbc;
         settings.odbcConnectionString = odbcConnectionString(params, alias);
-        settings.connectTimeoutSeconds = secondsOr(params.value("CONNECT TIMEOUT"), 15);
+        settings.connectTimeoutSeconds = timeoutSetting("CONNECT TIMEOUT", params.value("CONNECT TIMEOUT"), 15);
     } else if (driver.empty()) {
         throw DbError("No driver: the database names no alias and no driver");
     } else {
@@ -162,11 +162,16 @@ void Database::closeHoldingLifecycle() {
         }
     }
     // A query may be in the middle of a statement on another thread: keep
-    // asking the engine to stop it until that thread lets go of the query.
+    // asking the engine to stop it until that thread lets go of the query,
+    // and cut the connection of an engine that does not answer.
+    const auto cutAt = std::chrono::steady_clock::now() + kCancelGrace;
     for (const auto& user : users) {
         std::unique_lock run(user->run, std::defer_lock);
         while (!run.try_lock()) {
             connection->cancel();
+            if (std::chrono::steady_clock::now() >= cutAt) {
+                connection->cutConnection();
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         if (user->database == this) {
@@ -204,14 +209,20 @@ void Database::setConnected(bool connected) {
     }
 }
 
+std::shared_ptr<Connection> Database::heldConnection() const {
+    std::lock_guard lock(mutex_);
+    return connection_;
+}
+
 void Database::cancel() noexcept {
-    std::shared_ptr<Connection> connection;
-    {
-        std::lock_guard lock(mutex_);
-        connection = connection_;
-    }
-    if (connection) {
+    if (const std::shared_ptr<Connection> connection = heldConnection()) {
         connection->cancel();
+    }
+}
+
+void Database::cutConnection() noexcept {
+    if (const std::shared_ptr<Connection> connection = heldConnection()) {
+        connection->cutConnection();
     }
 }
 

@@ -70,7 +70,8 @@ public:
     // with the engine's message, and stays closed.
     void open();
     // Closes the queries that use this database (stopping a statement that
-    // runs), then the connection. Does nothing when closed.
+    // runs: cancelled, and its connection cut should the engine not answer
+    // within kCancelGrace), then the connection. Does nothing when closed.
     void close();
     // True while the connection is open and its engine still there
     // (Connection::alive()).
@@ -78,6 +79,9 @@ public:
     void setConnected(bool connected);
     // Asks the engine to stop the statement running on this database.
     void cancel() noexcept;
+    // Cuts the connection, for a statement a cancel did not stop
+    // (Connection::cutConnection()); the next open() connects anew.
+    void cutConnection() noexcept;
 
     void setAfterConnect(std::function<void()> callback) { afterConnect_ = std::move(callback); }
     void setAfterDisconnect(std::function<void()> callback) { afterDisconnect_ = std::move(callback); }
@@ -101,6 +105,9 @@ private:
     void detach(const detail::QueryState* query) noexcept;
     // The connection unless there is none or it is being closed.
     std::shared_ptr<Connection> openConnection() const;
+    // The connection, also while it is being closed (for stopping what runs
+    // on it).
+    std::shared_ptr<Connection> heldConnection() const;
     void closeHoldingLifecycle();
 
     Session& session_;

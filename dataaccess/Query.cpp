@@ -2,6 +2,7 @@
 
 #include "dataaccess/Database.h"
 #include "dataaccess/DbError.h"
+#include "dataaccess/SqlText.h"
 #include "dataaccess/QueryState.h"
 #include "dataaccess/Session.h"
 
@@ -37,6 +38,7 @@ bool Query::runSql(bool wantRows) {
     std::unique_lock lock(state.run);
     state.release(nullptr);
     state.rowsAffected = -1;
+    refuseNulCharacter(sql_);
 
     std::shared_ptr<Connection> connection = session_.withDatabase(databaseName_, [this](Database& database) {
         std::shared_ptr<Connection> attached = database.attach(state_);

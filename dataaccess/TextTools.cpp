@@ -1,5 +1,7 @@
 #include "dataaccess/TextTools.h"
 
+#include "dataaccess/DbError.h"
+
 #include <charconv>
 
 namespace tarnwell::db {
@@ -40,12 +42,19 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) noexcept {
     return true;
 }
 
-int secondsOr(std::string_view text, int fallback) noexcept {
+int timeoutSetting(std::string_view name, std::string_view text, int fallback) {
+    text = trimBlanks(text);
+    if (text.empty()) {
+        return fallback;
+    }
     int seconds = 0;
     const char* const end = text.data() + text.size();
     const auto [stop, ec] = std::from_chars(text.data(), end, seconds);
-    if (text.empty() || ec != std::errc() || stop != end || seconds < 0) {
-        return fallback;
+    if (ec != std::errc() || stop != end || seconds < 1 || seconds > kMostTimeoutSeconds) {
+        // The value as given, cut, for a message that stays readable.
+        const std::string shown = text.size() > 40 ? std::string(text.substr(0, 40)) + "…" : std::string(text);
+        throw DbError(std::string(name) + " 的值「" + shown + "」不是 1 到 " + std::to_string(kMostTimeoutSeconds) +
+                      " 之間的秒數");
     }
     return seconds;
 }

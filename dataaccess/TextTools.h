@@ -21,8 +21,14 @@ std::string upperAscii(std::string_view text);
 // connection-string key names.
 bool equalsIgnoringCase(std::string_view a, std::string_view b) noexcept;
 
-// A setting in whole seconds: decimal digits and nothing else. Anything
-// else, an empty or negative text included, gives `fallback`.
-int secondsOr(std::string_view text, int fallback) noexcept;
+// The longest time limit a setting may ask for: a day.
+inline constexpr int kMostTimeoutSeconds = 86400;
+
+// A time limit in whole seconds from the setting `name` (CONNECT TIMEOUT,
+// Connect Timeout): an empty text gives `fallback`; anything but a whole
+// number from 1 to kMostTimeoutSeconds (0, which would mean no limit at
+// all, a negative number, text) is refused with a DbError naming the
+// setting and its value.
+int timeoutSetting(std::string_view name, std::string_view text, int fallback);
 
 }  // namespace tarnwell::db

@@ -259,9 +259,9 @@ void DelimitedTextWriter::writeRecord(const db::RowStore& rows, std::size_t row,
     endLine();
 }
 
-void DelimitedTextWriter::commit() {
+void DelimitedTextWriter::commit(const Feedback& stop) {
     flush();
-    file_->commit();
+    file_->commit(stop);
 }
 
 void writeDataSetAsText(db::ClientDataSet& dataSet, const QString& path, const QString& separator,
@@ -280,7 +280,7 @@ void writeDataSetAsText(db::ClientDataSet& dataSet, const QString& path, const Q
         feedback.throwIfCanceled();
         dataSet.next();
     }
-    writer.commit();
+    writer.commit(feedback);
 }
 
 }  // namespace tarnwell

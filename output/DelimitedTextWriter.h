@@ -58,7 +58,8 @@ public:
     void writeRecord(const db::RowStore& rows, std::size_t row, const std::vector<db::Column>& columns,
                      const db::ValueFormatter& formatter);
 
-    void commit();
+    // The file replaces its target, unless `stop` asks to stop by then.
+    void commit(const Feedback& stop = NoFeedback());
 
     std::int64_t recordsWritten() const { return records_; }
 

@@ -20,6 +20,9 @@ public:
     // Units done so far, in the work's own unit (records, rows, pages).
     virtual void setProgress(std::int64_t done) = 0;
     virtual bool canceled() const = 0;
+    // The work is over but for what it tells the user last (a message box):
+    // whatever shows its progress goes first.
+    virtual void finished() {}
 
     // Throws OperationCanceled once the caller asked to stop.
     void throwIfCanceled() const;

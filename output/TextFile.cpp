@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -24,25 +23,6 @@ QString codeOf(char32_t code) {
 
 bool namesUtf8(const QByteArray& encoding) {
     return QStringConverter::encodingForName(encoding.constData()) == QStringConverter::Utf8;
-}
-
-// Where an existing target may not be replaced, why not (else empty).
-QString whyNotReplaceable(const QString& path) {
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        return {};
-    }
-    if (info.isDir()) {
-        return systemMessage(EISDIR);
-    }
-    if (!info.isFile()) {
-        return QStringLiteral("不是一般檔案");
-    }
-    if (::faccessat(AT_FDCWD, QFile::encodeName(info.absoluteFilePath()).constData(), W_OK,
-                    AT_EACCESS) != 0) {
-        return systemMessage(errno);
-    }
-    return {};
 }
 
 }  // namespace
@@ -152,71 +132,17 @@ qsizetype StrictEncoder::writeRoundTrip(QStringView text, char*& out) {
     return at;
 }
 
-// --- AtomicFile ------------------------------------------------------------------
-
-AtomicFile::AtomicFile(const QString& path) : path_(path), file_(path) {
-    if (path.isEmpty()) {
-        throw saveError(path, systemMessage(ENOENT));
-    }
-    if (const QString reason = whyNotReplaceable(path); !reason.isEmpty()) {
-        throw saveError(path, reason);
-    }
-    if (!file_.open(QIODevice::WriteOnly)) {
-        throw saveError(path, file_.errorString());
-    }
-}
-
-AtomicFile::~AtomicFile() {
-    if (!committed_) {
-        file_.cancelWriting();
-    }
-}
-
-void AtomicFile::write(QByteArrayView bytes) {
-    // A write may stop part way (a size limit); the next one reports why.
-    for (qsizetype written = 0; written < bytes.size();) {
-        const qint64 count = file_.write(bytes.data() + written, bytes.size() - written);
-        if (count <= 0) {
-            const QString reason = file_.errorString();
-            file_.cancelWriting();
-            throw saveError(path_, reason);
-        }
-        written += count;
-    }
-}
-
-void AtomicFile::commit() {
-    committed_ = true;
-    if (!file_.commit()) {
-        throw saveError(path_, file_.errorString());
-    }
-}
-
-}  // namespace tarnwell
-
-namespace tarnwell {
-
 // --- StreamOutput ------------------------------------------------------------------
 
 StreamOutput::StreamOutput(int descriptor, QString name) : descriptor_(descriptor), name_(std::move(name)) {}
 
 void StreamOutput::write(QByteArrayView bytes) {
-    const char* data = bytes.data();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t count = ::write(descriptor_, data, static_cast<std::size_t>(left));
-        if (count < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            const int code = errno;
-            if (code == EPIPE) {
-                throw StreamClosedError(QString::fromUtf8(saveError(name_, systemMessage(code)).what()));
-            }
-            throw saveError(name_, systemMessage(code));
-        }
-        data += count;
-        left -= count;
+    const int code = writeAll(descriptor_, bytes);
+    if (code == EPIPE) {
+        throw StreamClosedError(QString::fromUtf8(saveError(name_, systemMessage(code)).what()));
+    }
+    if (code != 0) {
+        throw saveError(name_, systemMessage(code));
     }
 }
 

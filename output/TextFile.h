@@ -1,12 +1,14 @@
 #pragma once
 
 #include <QByteArray>
-#include <QSaveFile>
 #include <QString>
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <QStringView>
 #include <stdexcept>
+
+#include "output/Feedback.h"
+#include "output/FileReplacement.h"
 
 namespace tarnwell {
 
@@ -75,36 +77,30 @@ class ByteSink {
 public:
     virtual ~ByteSink() = default;
     virtual void write(QByteArrayView bytes) = 0;
-    // Everything is written: the file replaces its target, the stream is
-    // flushed.
-    virtual void commit() = 0;
+    // Everything is written: the file replaces its target, unless `stop`
+    // says the work was stopped meanwhile (OperationCanceled, the target as
+    // it was); the stream is flushed.
+    virtual void commit(const Feedback& stop) = 0;
     // The name for messages.
     virtual const QString& path() const = 0;
 };
 
-// A file written to a temporary file beside its target, which replaces the
-// target only on commit(): until then, and whenever writing fails or stops,
-// an existing file keeps every byte it had and nothing else is left behind.
-//
-// An existing target is replaced only if it is a plain file that we may
-// write: saving fails where writing it in place would. Failures throw
-// TextFileError with the system's reason.
+// A file that replaces its target only on commit(), through the program's
+// one way of replacing files (FileReplacement.h): until then, and whenever
+// writing fails or stops, an existing file keeps every byte it had and
+// nothing else is left behind. Failures throw TextFileError with the
+// system's reason.
 class AtomicFile final : public ByteSink {
 public:
-    explicit AtomicFile(const QString& path);
-    ~AtomicFile() override;
-    AtomicFile(const AtomicFile&) = delete;
-    AtomicFile& operator=(const AtomicFile&) = delete;
+    explicit AtomicFile(const QString& path) : file_(path) {}
 
-    void write(QByteArrayView bytes) override;
-    void commit() override;
+    void write(QByteArrayView bytes) override { file_.write(bytes); }
+    void commit(const Feedback& stop) override { file_.commit(stop); }
 
-    const QString& path() const override { return path_; }
+    const QString& path() const override { return file_.path(); }
 
 private:
-    QString path_;
-    QSaveFile file_;
-    bool committed_ = false;
+    FileReplacement file_;
 };
 
 // A stream whose reader went away (a pipe closed by `head`).
@@ -124,7 +120,7 @@ public:
     StreamOutput(int descriptor, QString name);
 
     void write(QByteArrayView bytes) override;
-    void commit() override {}
+    void commit(const Feedback&) override {}
 
     const QString& path() const override { return name_; }
 

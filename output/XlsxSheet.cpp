@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <algorithm>
 #include <cerrno>
 #include <clocale>
@@ -11,11 +12,17 @@
 #include <cstdio>
 #include <charconv>
 #include <cstring>
+#include <fcntl.h>
 #include <locale.h>
+#include <sched.h>
 #include <stdexcept>
+#include <sys/mman.h>
+#include <thread>
+#include <unistd.h>
 
 #include <xlsxwriter.h>
 
+#include "output/Feedback.h"
 #include "output/TextColumns.h"
 
 namespace tarnwell {
@@ -43,6 +50,57 @@ private:
     }
     locale_t previous_;
 };
+
+// libxlsxwriter reports the failures of workbook_close() (a full disc, say)
+// by printing on standard error itself, where a batch run's messages and a
+// script's log would get them. Descriptor 2 belongs to every thread of the
+// process, so it is not redirected: the close runs on a thread of its own
+// that has its own copy of the descriptor table, whose descriptor 2 is a
+// memory file read afterwards; every other thread writes where it did.
+//
+// What the library opened before the close (the rows' work file) is then
+// closed by the library in the copy only, and closed here in the process's
+// own table. Where the system refuses a table of its own, the close runs
+// as it is and its words reach standard error as they always did.
+lxw_error closeCapturingLibraryWords(lxw_workbook* workbook, FILE* rowFile, std::string& words) {
+    const int captured = ::memfd_create("libxlsxwriter-messages", MFD_CLOEXEC);
+    const int rowDescriptor = rowFile != nullptr ? ::fileno(rowFile) : -1;
+    bool ownTable = false;
+    lxw_error error = LXW_NO_ERROR;
+    std::thread closing([&] {
+        const CNumericLocale cLocale;
+        ownTable = captured >= 0 && ::unshare(CLONE_FILES) == 0;
+        if (ownTable) {
+            ::dup2(captured, STDERR_FILENO);
+        }
+        error = workbook_close(workbook);
+    });
+    closing.join();
+    if (ownTable && rowDescriptor >= 0) {
+        ::close(rowDescriptor);
+    }
+    if (captured >= 0) {
+        char buffer[4096];
+        const ssize_t length = ::pread(captured, buffer, sizeof buffer, 0);
+        if (length > 0) {
+            words.assign(buffer, static_cast<std::size_t>(length));
+        }
+        ::close(captured);
+    }
+    return error;
+}
+
+// The system's reason in what the library said ("... System error = No
+// space left on device"), or nothing.
+QString systemReasonIn(const std::string& words) {
+    const std::string::size_type at = words.rfind("System error = ");
+    if (at == std::string::npos) {
+        return {};
+    }
+    std::string reason = words.substr(at + 15);
+    reason.erase(reason.find_last_not_of(" \r\n") + 1);
+    return QString::fromLocal8Bit(reason);
+}
 
 // "B7" or "$B$7" into row and column; false when it is no cell name.
 bool parseCell(QStringView text, int& row, int& column) {
@@ -86,12 +144,19 @@ bool parseCell(QStringView text, int& row, int& column) {
 // Readers turn _xHHHH_ in a text into the character it names (the library
 // writes control characters that way); an underscore that would start such an
 // escape is escaped itself, so texts come back as they were.
+//
+// A cell holds no NUL character (the file's XML cannot): one shows as U+FFFD,
+// the replacement character, so that what follows it is kept and the cell
+// shows that something stood there.
 std::string sheetText(const QString& text) {
     static const QRegularExpression escapeStart(QStringLiteral("_(?=x[0-9A-Fa-f]{4}_)"));
-    if (!text.contains(u"_x")) {
+    if (!text.contains(u"_x") && !text.contains(QChar(0))) {
         return text.toStdString();
     }
-    return QString(text).replace(escapeStart, QStringLiteral("_x005F_")).toStdString();
+    return QString(text)
+        .replace(QChar(0), QChar(QChar::ReplacementCharacter))
+        .replace(escapeStart, QStringLiteral("_x005F_"))
+        .toStdString();
 }
 
 lxw_format_alignments alignmentOf(int alignment) {
@@ -112,9 +177,6 @@ XlsxSheet::XlsxSheet(QString path, Options options) : path_(std::move(path)), op
     const QString minus = options_.numberLocale.negativeSign();
     decimalPoint_ = point.size() == 1 ? point[0] : QChar(u'.');
     minusSign_ = minus.size() == 1 ? minus[0] : QChar(u'-');
-    const QFileInfo target(path_);
-    partPath_ = QFile::encodeName(target.absoluteFilePath() + QStringLiteral(".part")).toStdString();
-    tempDir_ = QFile::encodeName(target.absolutePath()).toStdString();
 }
 
 XlsxSheet::~XlsxSheet() {
@@ -125,11 +187,17 @@ XlsxSheet::~XlsxSheet() {
 
 void XlsxSheet::discard() noexcept {
     if (workbook_ != nullptr) {
+        // Freeing the workbook leaves the rows' work file open.
+        if (worksheet_ != nullptr && worksheet_->optimize_tmpfile != nullptr) {
+            std::fclose(worksheet_->optimize_tmpfile);
+            worksheet_->optimize_tmpfile = nullptr;
+        }
         lxw_workbook_free(workbook_);
         workbook_ = nullptr;
         worksheet_ = nullptr;
     }
-    std::remove(partPath_.c_str());
+    target_.reset();
+    workFolder_.reset();
 }
 
 void XlsxSheet::check(int error, const char* what) const {
@@ -157,15 +225,25 @@ void XlsxSheet::addWorkbook() {
     if (workbook_ != nullptr || finished_) {
         throw std::logic_error("the sheet holds one workbook");
     }
-    const QString folder = QFileInfo(path_).absolutePath();
-    if (!QFileInfo(folder).isDir()) {
-        throw std::runtime_error(QStringLiteral("無法建立試算表檔 %1: 資料夾 %2 不存在").arg(path_, folder).toStdString());
+    // A target that cannot be replaced is refused before any row is written.
+    FileReplacement::Options replacement;
+    replacement.createOnly = options_.createOnly;
+    target_.emplace(path_, replacement);
+    workFolder_ = std::make_unique<QTemporaryDir>();
+    if (!workFolder_->isValid()) {
+        const QString reason = workFolder_->errorString();
+        target_.reset();
+        workFolder_.reset();
+        throw std::runtime_error(
+            QStringLiteral("無法建立試算表檔 %1: 無法建立暫存資料夾: %2").arg(path_, reason).toStdString());
     }
+    workbookPath_ = QFile::encodeName(workFolder_->filePath(QStringLiteral("workbook.xlsx"))).toStdString();
+    tempDir_ = QFile::encodeName(workFolder_->path()).toStdString();
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE;
     options.tmpdir = tempDir_.data();
     options.use_zip64 = LXW_TRUE;
-    workbook_ = workbook_new_opt(partPath_.c_str(), &options);
+    workbook_ = workbook_new_opt(workbookPath_.c_str(), &options);
     if (workbook_ == nullptr) {
         throw std::runtime_error(QStringLiteral("無法建立試算表檔 %1").arg(path_).toStdString());
     }
@@ -179,11 +257,11 @@ void XlsxSheet::addWorksheet() {
         throw std::logic_error("the workbook holds one sheet");
     }
     worksheet_ = workbook_add_worksheet(workbook_, nullptr);
-    // Rows go to a temporary file in the target's folder as they are written.
+    // Rows go to a work file in the private folder as they are written.
     if (worksheet_ == nullptr || worksheet_->optimize_tmpfile == nullptr) {
         worksheet_ = nullptr;
         throw std::runtime_error(QStringLiteral("無法在 %1 寫入暫存檔: %2")
-                                     .arg(QFileInfo(path_).absolutePath(), QString::fromLocal8Bit(std::strerror(errno)))
+                                     .arg(workFolder_->path(), QString::fromLocal8Bit(std::strerror(errno)))
                                      .toStdString());
     }
 }
@@ -650,23 +728,60 @@ void XlsxSheet::save() {
                 check(worksheet_set_column(worksheet_, c, c, width, nullptr), "set_column");
             }
         }
-        const lxw_error error = workbook_close(workbook_);
-        workbook_ = nullptr;
-        worksheet_ = nullptr;
-        finished_ = true;
-        if (error != LXW_NO_ERROR) {
-            std::remove(partPath_.c_str());
-            check(error, "close");
-        }
     }
-    const std::string target = QFile::encodeName(QFileInfo(path_).absoluteFilePath()).toStdString();
-    if (std::rename(partPath_.c_str(), target.c_str()) != 0) {
-        const int error = errno;
-        std::remove(partPath_.c_str());
+    checkRowFile();
+    std::string libraryWords;
+    const int error = closeWorkbook(libraryWords);
+    if (error != LXW_NO_ERROR) {
+        QString reason = QString::fromUtf8(lxw_strerror(static_cast<lxw_error>(error)));
+        if (const QString system = systemReasonIn(libraryWords); !system.isEmpty()) {
+            reason += QStringLiteral(" (") + system + u')';
+        }
+        discard();
+        throw std::runtime_error(QStringLiteral("無法寫出試算表檔 %1: %2").arg(path_, reason).toStdString());
+    }
+    try {
+        target_->copyFrom(QFile::decodeName(workbookPath_.c_str()));
+        std::remove(workbookPath_.c_str());
+        if (options_.stop != nullptr) {
+            target_->commit(*options_.stop);
+        } else {
+            target_->commit();
+        }
+    } catch (...) {
+        discard();
+        throw;
+    }
+    discard();
+}
+
+// The library writes the rows to its work file as they come and never looks
+// whether that worked: a full disc would leave a workbook without its last
+// rows and no word of it.
+void XlsxSheet::checkRowFile() {
+    FILE* rowFile = worksheet_ != nullptr ? worksheet_->optimize_tmpfile : nullptr;
+    if (rowFile == nullptr) {
+        return;
+    }
+    errno = 0;
+    if (std::fflush(rowFile) != 0 || std::ferror(rowFile) != 0) {
+        const int code = errno;
+        discard();
         throw std::runtime_error(QStringLiteral("無法寫出試算表檔 %1: %2")
-                                     .arg(path_, QString::fromLocal8Bit(std::strerror(error)))
+                                     .arg(path_, code != 0 ? QString::fromLocal8Bit(std::strerror(code))
+                                                           : QStringLiteral("暫存檔寫入失敗"))
                                      .toStdString());
     }
+}
+
+// Writes the workbook into the private folder; the library's own words on
+// a failure come back in `libraryWords`.
+int XlsxSheet::closeWorkbook(std::string& libraryWords) {
+    FILE* rowFile = worksheet_ != nullptr ? worksheet_->optimize_tmpfile : nullptr;
+    lxw_workbook* workbook = std::exchange(workbook_, nullptr);
+    worksheet_ = nullptr;
+    finished_ = true;
+    return closeCapturingLibraryWords(workbook, rowFile, libraryWords);
 }
 
 void XlsxSheet::release() {

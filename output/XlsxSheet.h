@@ -7,11 +7,14 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "output/FileReplacement.h"
 #include "output/SpreadsheetAutomation.h"
 
+class QTemporaryDir;
 struct lxw_format;
 struct lxw_workbook;
 struct lxw_worksheet;
@@ -34,9 +37,15 @@ namespace tarnwell {
 // was. Numbers are written in the file's own form whatever the process's C
 // locale.
 //
-// The file appears at its path only when release() or save() has written it
-// whole; until then nothing is there, and destroying the sheet unsaved leaves
-// nothing behind.
+// The library writes its work files and the workbook by name: they go to a
+// folder of the process's own (mode 0700) in the system's temporary folder,
+// and the workbook reaches its path through FileReplacement.h, so the
+// target is checked (a device, a pipe or a read-only file is refused) before
+// any row is written, and replaced in one step. The file appears at its
+// path only when release() or save() has written it whole; until then
+// nothing is there, and destroying the sheet unsaved leaves nothing behind.
+// What the library would print on standard error when it fails goes into
+// the error's message instead.
 class XlsxSheet final : public SpreadsheetApplication {
 public:
     struct Options {
@@ -44,6 +53,11 @@ public:
         // Called by release() with the written file when the sheet was made
         // visible: shows it to the user.
         std::function<void(const QString& path)> show;
+        // Make a new file, never replace one (a name chosen to be free).
+        bool createOnly = false;
+        // Asked right before the file replaces its target: a stop then
+        // keeps the target as it was (save() throws OperationCanceled).
+        const Feedback* stop = nullptr;
     };
 
     static constexpr int kMaxRows = 1'048'576;
@@ -130,11 +144,15 @@ private:
     void noteWidth(int column, const QString& shown, const Resolved& settings);
     double widthOf(const QString& shown, const Resolved& settings) const;
     void check(int error, const char* what) const;
+    void checkRowFile();
+    int closeWorkbook(std::string& libraryWords);
     void discard() noexcept;
 
     QString path_;
     Options options_;
-    std::string partPath_;  // where the library writes before the file is whole
+    std::optional<FileReplacement> target_;
+    std::unique_ptr<QTemporaryDir> workFolder_;
+    std::string workbookPath_;  // where the library writes the workbook, in workFolder_
     std::string tempDir_;
     lxw_workbook* workbook_ = nullptr;
     lxw_worksheet* worksheet_ = nullptr;

@@ -148,28 +148,20 @@ void ResultGrid::startWidths() {
     }
     const bool sameFields = headers == widthsFor_;
     const int most = widthOfCharacters(kStartingCharacters);
+    // The rows the result came with: its first packet.
+    const int firstRows = std::min(current->rowCount(), kFittedRows);
     for (int column = 0; column < columns; ++column) {
-        const int width = sameFields ? widths_.at(column)
-                                     : std::max(std::min(widthOfCharacters(current->displayWidth(column)), most),
-                                                horizontalHeader()->sectionSizeHint(column));
+        const int content = current->hasDeclaredWidth(column) ? widthOfCharacters(current->displayWidth(column))
+                                                              : widestValue(column, 0, firstRows, most);
+        const int width =
+            sameFields ? widths_.at(column) : std::max(std::min(content, most), horizontalHeader()->sectionSizeHint(column));
         setColumnWidth(column, width);
     }
 }
 
-int ResultGrid::sizeHintForColumn(int column) const {
-    const ResultGridModel* current = resultModel();
-    if (current == nullptr) {
-        return QTableView::sizeHintForColumn(column);
-    }
-    const db::ClientDataSet& dataSet = current->dataSet();
-    const int rows = current->rowCount();
-    if (column < 0 || column >= current->columnCount() || rows == 0) {
-        return 0;
-    }
-    const int most = widthOfCharacters(kFittedCharacters);
+int ResultGrid::widestValue(int column, int first, int end, int most) const {
+    const db::ClientDataSet& dataSet = resultModel()->dataSet();
     const int margins = widthOfCharacters(0);
-    const int first = std::max(0, rowAt(0));
-    const int end = std::min(rows, first + kFittedRows);
     int widest = 0;
     for (int row = first; row < end && widest < most; ++row) {
         QString text = dataSet.text(static_cast<std::size_t>(row), static_cast<std::size_t>(column));
@@ -180,6 +172,19 @@ int ResultGrid::sizeHintForColumn(int column) const {
         widest = std::max(widest, fontMetrics().horizontalAdvance(text) + margins);
     }
     return std::min(widest, most);
+}
+
+int ResultGrid::sizeHintForColumn(int column) const {
+    const ResultGridModel* current = resultModel();
+    if (current == nullptr) {
+        return QTableView::sizeHintForColumn(column);
+    }
+    const int rows = current->rowCount();
+    if (column < 0 || column >= current->columnCount() || rows == 0) {
+        return 0;
+    }
+    const int first = std::max(0, rowAt(0));
+    return widestValue(column, first, std::min(rows, first + kFittedRows), widthOfCharacters(kFittedCharacters));
 }
 
 std::optional<QString> ResultGrid::selectionText(bool withFieldNames, QString& refusal) const {

@@ -10,8 +10,9 @@ namespace tarnwell {
 class ResultGridModel;
 
 // The result grid: a table of a ResultGridModel whose columns start at the
-// width of their field's display width in the grid's font (at least the
-// header's, at most kStartingCharacters characters), keep the widths the
+// width of their field's display width in the grid's font, or, for text of
+// no declared size, of the widest value of the rows the result came with
+// (at least the header's, at most kStartingCharacters characters), keep the widths the
 // user gave them while the same fields come back (a refresh, the same
 // statement run again), and fit their contents on a double click on a
 // header's border (the rows shown and the next ones, up to kFittedRows rows,
@@ -50,6 +51,9 @@ protected:
 
 private:
     ResultGridModel* resultModel() const;
+    // The widest first line of the values of `column` in rows `first` to
+    // `end` - 1, in pixels with the cell's margins, at most `most`.
+    int widestValue(int column, int first, int end, int most) const;
     // The text of a copy; nothing when there is nothing to copy, or too
     // much (`refusal` then says why).
     std::optional<QString> selectionText(bool withFieldNames, QString& refusal) const;

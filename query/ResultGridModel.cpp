@@ -156,6 +156,26 @@ int ResultGridModel::displayWidth(int column) const {
     return dataSet_.field(static_cast<std::size_t>(column)).displayWidth;
 }
 
+bool ResultGridModel::hasDeclaredWidth(int column) const {
+    if (column < 0 || column >= knownColumns_) {
+        return false;
+    }
+    const db::Field& field = dataSet_.field(static_cast<std::size_t>(column));
+    using K = db::FieldKind;
+    switch (field.dataType) {
+    case K::String:
+    case K::FixedChar:
+    case K::WideString:
+        return field.size > 0;
+    case K::Memo:
+    case K::FmtMemo:
+    case K::Unknown:
+        return false;
+    default:
+        return true;
+    }
+}
+
 QVariant ResultGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role != Qt::DisplayRole) {
         return QAbstractTableModel::headerData(section, orientation, role);

@@ -45,6 +45,10 @@ public:
     // The characters the field of `column` needs on screen (its display
     // width); 0 outside the fields.
     int displayWidth(int column) const;
+    // Whether that width comes from the field itself (a declared size, or a
+    // kind whose text has a known width) rather than a guess for text of
+    // no declared size.
+    bool hasDeclaredWidth(int column) const;
 
     // While held, the model asks the dataset for no further rows (someone
     // else is fetching them).

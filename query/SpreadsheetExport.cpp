@@ -54,8 +54,14 @@ ResultSheet::ResultSheet(SpreadsheetApplication& excel, const std::vector<db::Co
     Worksheet& S = sheet_;
     S.PageSetup().setOrientation(xlLandscape);
 
-    // The title row: merged and left empty.
+    // A result of no fields (PostgreSQL's "SELECT FROM t") makes an empty
+    // sheet: there is no range to merge, name or format.
     const int k = static_cast<int>(columns_.size());
+    if (k == 0) {
+        return;
+    }
+
+    // The title row: merged and left empty.
     lastLetters_ = ColumnLetters(k);
     const QString title = QStringLiteral("A1:") + lastLetters_ + QStringLiteral("1");
     S.Range(title).Merge();
@@ -79,6 +85,9 @@ ResultSheet::ResultSheet(SpreadsheetApplication& excel, const std::vector<db::Co
 }
 
 void ResultSheet::formatTable(int firstRow, int lastRow) {
+    if (columns_.empty()) {
+        return;
+    }
     const QString table = QStringLiteral("A%1:").arg(firstRow) + lastLetters_ + QString::number(lastRow);
     sheet_.Range(table).Borders().setLineStyle(xlContinuous);
     sheet_.Range(table).Font().setName(kSheetFont);
@@ -156,10 +165,12 @@ void exportToSpreadsheet(db::ClientDataSet& dataSet, Feedback& feedback) {
                 message += u'\n' + QString::fromUtf8(alsoFailed.what());
             }
         }
+        feedback.finished();
         prompt().showMessage(message);
         return;
     }
-    // 11.
+    // 11., with the progress (and its 取消) gone first.
+    feedback.finished();
     prompt().showMessage(QStringLiteral("存檔完成"));
 }
 

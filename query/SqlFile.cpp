@@ -106,14 +106,14 @@ QString sqlTextFromBytes(const QByteArray& bytes, const QByteArray& encoding) {
 
 void saveSqlFile(const QString& path, const QString& text, const QByteArray& encoding) {
     const QByteArray bytes = encodeForFile(path, text, encoding);
-    AtomicFile file(path);
+    FileReplacement file(path);
     file.write(bytes);
     file.commit();
 }
 
-Prompt::FileRequest sqlFileRequest(const QString& previousFile) {
+Prompt::FileRequest sqlFileRequest(const QString& previousFile, bool forSaving) {
     Prompt::FileRequest request;
-    request.fileName = previousFile;
+    offerPreviousFile(request, previousFile, forSaving);
     request.filter = QStringLiteral("*.SQL (*.SQL *.sql)");
     request.defaultSuffix = QStringLiteral("SQL");
     return request;

@@ -30,7 +30,8 @@ void saveSqlFile(const QString& path, const QString& text,
 QString withCrLfLineEnds(const QString& text);
 
 // The open and save dialogs for SQL files: "*.SQL" shown and matched, a name
-// typed without an extension gets ".SQL"; `previousFile` is offered again.
-Prompt::FileRequest sqlFileRequest(const QString& previousFile = {});
+// typed without an extension gets ".SQL"; `previousFile` is offered again
+// where its folder is one to offer (offerPreviousFile()).
+Prompt::FileRequest sqlFileRequest(const QString& previousFile = {}, bool forSaving = false);
 
 }  // namespace tarnwell

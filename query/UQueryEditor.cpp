@@ -86,7 +86,7 @@ QString errorText(const std::exception& error) { return QString::fromUtf8(error.
 // extension added to a name typed without one, `previousFile` offered again.
 Prompt::FileRequest exportFileRequest(const QString& extension, const QString& previousFile) {
     Prompt::FileRequest request;
-    request.fileName = previousFile;
+    offerPreviousFile(request, previousFile, true);
     request.filter = QStringLiteral("*.%1 (*.%1 *.%2)").arg(extension, extension.toLower());
     request.defaultSuffix = extension;
     return request;
@@ -775,7 +775,7 @@ void TfrmQueryEditor::loadIntoMemo(const QString& path) {
 }
 
 void TfrmQueryEditor::ToolButton17Click() {
-    const std::optional<QString> path = prompt().saveFileName(sqlFileRequest(saveDialog1_.fileName));
+    const std::optional<QString> path = prompt().saveFileName(sqlFileRequest(saveDialog1_.fileName, true));
     if (!path) {
         return;
     }

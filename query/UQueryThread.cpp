@@ -201,9 +201,16 @@ void TQueryThread::repeatEvery(void (TQueryThread::*cancel)()) {
 }
 
 void TQueryThread::cancelStatement() {
+    if (!stopAsked_.isValid()) {
+        stopAsked_.start();
+    }
     if (const std::shared_ptr<QueryWindowEngine> engine = engineForCancel_.lock()) {
         engine->BDE_Query1.cancel();
         engine->BDE_DB.cancel();
+        // A server that no longer answers would hold the run for ever.
+        if (stopAsked_.hasExpired(db::kCancelGrace.count())) {
+            engine->BDE_DB.cutConnection();
+        }
     }
 }
 

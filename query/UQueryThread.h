@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QString>
 #include <QThread>
@@ -60,8 +61,9 @@ protected:
 // The thread starts when it is made and deletes itself when it ends. It keeps
 // the engine objects alive while it runs. A window that goes away abandons its
 // thread: the statement is cancelled in the engine (repeatedly, until the
-// thread lets go of it), its result is dropped, and the thread touches
-// nothing of the window any more.
+// thread lets go of it; an engine that does not answer loses its
+// connection), its result is dropped, and the thread touches nothing of the
+// window any more.
 class TQueryThread : public QThread, private BackgroundRun {
     Q_OBJECT
 public:
@@ -112,6 +114,9 @@ private:
     QueryRunSink& window_;
     std::atomic<bool> abandoned_{false};
     QTimer* cancelTimer_ = nullptr;
+    // Since the first request to stop the run: an engine that has not
+    // answered its cancel within db::kCancelGrace loses its connection.
+    QElapsedTimer stopAsked_;
     // Whether the statement is in the engine, where a cancel of the run may
     // reach it; a cancel that came later would stop the result it handed
     // over.

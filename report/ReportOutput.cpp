@@ -1,11 +1,13 @@
 #include "report/ReportOutput.h"
 
 #include <QDir>
+#include <QFile>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QPrinter>
-#include <QSaveFile>
 
+#include "output/FileReplacement.h"
+#include "output/TextFile.h"
 #include "report/ReportDocument.h"
 
 namespace tarnwell {
@@ -15,7 +17,7 @@ namespace {
 // Fine enough for any printer; PDF coordinates are in points whatever it is.
 constexpr int kPdfResolution = 1200;
 
-ReportError saveError(const QString& path, const QString& reason) {
+ReportError reportSaveError(const QString& path, const QString& reason) {
     return ReportError(
         QStringLiteral("無法儲存檔案 \"%1\": %2").arg(QDir::toNativeSeparators(path), reason));
 }
@@ -80,27 +82,46 @@ void printReport(const ReportDocument& pages, QPrinter& printer, Feedback& feedb
 
 void writeReportPdfPages(const ReportPageFormat& format, const NextReportPage& next, const QString& path,
                          Feedback& feedback) {
-    QSaveFile file(path);
-    if (path.isEmpty() || !file.open(QIODevice::WriteOnly)) {
-        throw saveError(path, path.isEmpty() ? QStringLiteral("沒有檔名") : file.errorString());
+    if (path.isEmpty()) {
+        throw reportSaveError(path, QStringLiteral("沒有檔名"));
     }
-    {
-        QPdfWriter writer(&file);
-        writer.setCreator(QStringLiteral("Tarnwell"));
-        writer.setTitle(format.documentTitle());
-        writer.setResolution(kPdfResolution);
-        if (!writer.setPageLayout(format.pageLayout())) {
-            throw saveError(path, QStringLiteral("紙張設定不正確"));
+    try {
+        FileReplacement target(path);
+        QFile file;
+        if (!file.open(target.descriptor(), QIODevice::WriteOnly, QFileDevice::DontCloseHandle)) {
+            throw reportSaveError(path, file.errorString());
         }
-        QPainter painter;
-        if (!painter.begin(&writer)) {
-            throw saveError(path, QStringLiteral("無法產生 PDF"));
+        {
+            QPdfWriter writer(&file);
+            writer.setCreator(QStringLiteral("Tarnwell"));
+            writer.setTitle(format.documentTitle());
+            writer.setResolution(kPdfResolution);
+            if (!writer.setPageLayout(format.pageLayout())) {
+                throw reportSaveError(path, QStringLiteral("紙張設定不正確"));
+            }
+            QPainter painter;
+            if (!painter.begin(&writer)) {
+                throw reportSaveError(path, QStringLiteral("無法產生 PDF"));
+            }
+            try {
+                paintPages(writer, painter, format, next, feedback);
+            } catch (const ReportError&) {
+                // A page the writer could not start is a file that could
+                // not be written: the file's reason is the one to give.
+                if (file.error() != QFileDevice::NoError) {
+                    throw reportSaveError(path, file.errorString());
+                }
+                throw;
+            }
+            painter.end();
         }
-        paintPages(writer, painter, format, next, feedback);
-        painter.end();
-    }
-    if (!file.commit()) {
-        throw saveError(path, file.errorString());
+        file.close();
+        if (file.error() != QFileDevice::NoError) {
+            throw reportSaveError(path, file.errorString());
+        }
+        target.commit(feedback);
+    } catch (const TextFileError& error) {
+        throw ReportError(QString::fromUtf8(error.what()));
     }
 }
 

@@ -26,6 +26,7 @@
 
 #include "dataaccess/AdoConnection.h"
 #include "dataaccess/ClientDataSet.h"
+#include "dataaccess/Connection.h"
 #include "dataaccess/ConnectionString.h"
 #include "dataaccess/Database.h"
 #include "dataaccess/DbError.h"
@@ -44,6 +45,7 @@
 #include "report/ReportEngine.h"
 #include "report/ReportListing.h"
 #include "session/Workspace.h"
+#include "shell/StandardStreams.h"
 #include "shell/TerminalProgress.h"
 #include "ui/Fonts.h"
 #include "ui/FormFont.h"
@@ -115,11 +117,13 @@ public:
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;
 
-    // What stops the running statement; called again and again from the
-    // watcher after a signal, until the work has ended.
-    void setCancel(std::function<void()> cancel) {
+    // What stops the running statement, called again and again from the
+    // watcher after a signal until the work has ended, and what cuts its
+    // connection once the engine has had db::kCancelGrace to answer.
+    void setCancel(std::function<void()> cancel, std::function<void()> cut) {
         std::lock_guard lock(mutex_);
         cancel_ = std::move(cancel);
+        cut_ = std::move(cut);
     }
     // While set, a signal asks the work to stop instead of ending the
     // process.
@@ -130,11 +134,28 @@ public:
         terminal_ = settings != nullptr ? std::optional<termios>(*settings) : std::nullopt;
     }
 
-    bool stopRequested() const { return received_ != 0; }
+    // A signal sent but not yet taken by the watcher counts too, so that the
+    // last check before a file replaces its target never misses one that
+    // came before it.
+    bool stopRequested() const {
+        if (received_ != 0 || pendingSeen_ != 0) {
+            return true;
+        }
+        sigset_t pending;
+        if (sigpending(&pending) == 0) {
+            for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+                if (sigismember(&pending, signal) == 1) {
+                    pendingSeen_ = signal;
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
 
     // Ends the process by the signal received, if any.
     void endIfStopped() {
-        if (const int signal = received_) {
+        if (const int signal = received_ != 0 ? received_.load() : pendingSeen_.load()) {
             endBy(signal);
         }
     }
@@ -154,13 +175,19 @@ private:
                 endBy(signal);
             }
             // A cancel that reaches the engine before the statement does is
-            // missed: it is repeated until the work has ended.
+            // missed: it is repeated until the work has ended. A server that
+            // does not answer it (a stalled backend) would hold the work for
+            // ever: its connection is cut.
+            const auto cutAt = std::chrono::steady_clock::now() + db::kCancelGrace;
             const timespec pause{0, 20'000'000};
             while (!done_) {
                 {
                     std::lock_guard lock(mutex_);
                     if (cancel_) {
                         cancel_();
+                    }
+                    if (cut_ && std::chrono::steady_clock::now() >= cutAt) {
+                        cut_();
                     }
                 }
                 sigtimedwait(&watched_, nullptr, &pause);
@@ -191,8 +218,10 @@ private:
     std::atomic<bool> done_{false};
     std::atomic<bool> cleanupPending_{false};
     std::atomic<int> received_{0};
+    mutable std::atomic<int> pendingSeen_{0};
     std::mutex mutex_;
     std::function<void()> cancel_;
+    std::function<void()> cut_;
     std::optional<termios> terminal_;
 };
 
@@ -297,11 +326,13 @@ bool canAsk() { return ::isatty(STDIN_FILENO) == 1; }
 // the lock.
 class ResultStream {
 public:
-    // `cancel` stops a fetch under way, for a stream left before its end.
-    ResultStream(db::RowSource& source, Feedback& feedback, std::function<void()> cancel)
+    // `cancel` stops a fetch under way, for a stream left before its end;
+    // `cut` cuts the connection of an engine that does not answer it.
+    ResultStream(db::RowSource& source, Feedback& feedback, std::function<void()> cancel, std::function<void()> cut)
         : source_(source),
           feedback_(feedback),
           cancel_(std::move(cancel)),
+          cut_(std::move(cut)),
           rows_(source.columns().size()),
           next_(source.columns().size()) {
         fetching_ = !source_.atEnd();
@@ -314,9 +345,13 @@ public:
         // A fetch under way is stopped (again and again, as a cancel that
         // comes just before the engine starts can be missed) rather than
         // waited for: the result is being left.
+        const auto cutAt = std::chrono::steady_clock::now() + db::kCancelGrace;
         while (fetching_) {
             lock.unlock();
             cancel_();
+            if (std::chrono::steady_clock::now() >= cutAt) {
+                cut_();
+            }
             lock.lock();
             changed_.wait_for(lock, std::chrono::milliseconds(50), [this] { return !fetching_; });
         }
@@ -401,6 +436,7 @@ private:
     db::RowSource& source_;
     Feedback& feedback_;
     std::function<void()> cancel_;
+    std::function<void()> cut_;
     db::RowStore rows_;
     std::size_t row_ = 0;
     std::int64_t fetched_ = 0;
@@ -467,7 +503,8 @@ QStringList fieldNames(const std::vector<db::Column>& columns) {
     return names;
 }
 
-void writeDelimitedText(ResultStream& stream, const BatchOptions& options, const db::ValueFormatter& formatter) {
+void writeDelimitedText(ResultStream& stream, const BatchOptions& options, const db::ValueFormatter& formatter,
+                        const Feedback& feedback) {
     const QString separator = options.format == Format::Txt ? options.separator : QStringLiteral(",");
     const std::unique_ptr<DelimitedTextWriter> writer =
         options.output == QLatin1String("-")
@@ -479,12 +516,17 @@ void writeDelimitedText(ResultStream& stream, const BatchOptions& options, const
         writer->writeRecord(stream.rows(), stream.row(), stream.columns(), formatter);
         stream.next();
     }
-    writer->commit();
+    writer->commit(feedback);
 }
 
-void writeSpreadsheet(ResultStream& stream, const QString& path, const db::ValueFormatter& formatter) {
+// `shownName` names the file in messages (the standard output, for one
+// made in a temporary folder first).
+void writeSpreadsheet(ResultStream& stream, const QString& path, const QString& shownName,
+                      const db::ValueFormatter& formatter, const Feedback& feedback) {
     constexpr std::size_t kMostRecords = XlsxSheet::kMaxRows - ResultSheet::kRowsBeforeRecords;
-    XlsxSheet excel(path);
+    XlsxSheet::Options sheetOptions;
+    sheetOptions.stop = &feedback;
+    XlsxSheet excel(path, sheetOptions);
     ResultSheet sheet(excel, stream.columns());
     sheet.formatTable(2, 2);
     std::size_t record = 0;
@@ -494,7 +536,7 @@ void writeSpreadsheet(ResultStream& stream, const QString& path, const db::Value
                             QStringLiteral("結果超過試算表一頁的 %1 列 (標題列、欄位名稱列與 %2 筆資料)，未寫出 %3")
                                 .arg(XlsxSheet::kMaxRows)
                                 .arg(kMostRecords)
-                                .arg(path)};
+                                .arg(shownName)};
         }
         const int row = static_cast<int>(record) + ResultSheet::kRowsBeforeRecords + 1;
         sheet.formatTable(row, row);
@@ -603,7 +645,7 @@ void copyToStandardOutput(const QString& path) {
 void writeResult(ResultStream& stream, const BatchOptions& options, const Feedback& feedback) {
     const db::ValueFormatter formatter;
     if (options.format == Format::Csv || options.format == Format::Txt) {
-        writeDelimitedText(stream, options, formatter);
+        writeDelimitedText(stream, options, formatter, feedback);
         return;
     }
     // A spreadsheet and a PDF file are finished only at their end: for
@@ -619,11 +661,12 @@ void writeResult(ResultStream& stream, const BatchOptions& options, const Feedba
                                                                 : QStringLiteral("result.pdf"));
     }
     if (options.format == Format::Xlsx) {
-        writeSpreadsheet(stream, path, formatter);
+        writeSpreadsheet(stream, path, scratch ? kStandardOutput : path, formatter, feedback);
     } else {
         writeReport(stream, options, path, formatter, feedback);
     }
     if (scratch) {
+        feedback.throwIfCanceled();
         copyToStandardOutput(path);
     }
 }
@@ -634,13 +677,13 @@ void writeResult(ResultStream& stream, const BatchOptions& options, const Feedba
 // through `cancel` rather than ending the process.
 class CancelScope {
 public:
-    CancelScope(StopSignals& stops, std::function<void()> cancel) : watched_(stops) {
-        watched_.setCancel(std::move(cancel));
+    CancelScope(StopSignals& stops, std::function<void()> cancel, std::function<void()> cut) : watched_(stops) {
+        watched_.setCancel(std::move(cancel), std::move(cut));
         watched_.setCleanupPending(true);
     }
     ~CancelScope() {
         watched_.setCleanupPending(false);
-        watched_.setCancel({});
+        watched_.setCancel({}, {});
     }
     CancelScope(const CancelScope&) = delete;
     CancelScope& operator=(const CancelScope&) = delete;
@@ -655,6 +698,7 @@ struct Engine {
     db::Statement* statement = nullptr;
     QString queryFailure;
     std::function<void()> cancel;
+    std::function<void()> cut;
 };
 
 // The messages of a run without a result set, as the query window's
@@ -670,7 +714,7 @@ void reportRowsAffected(const QString& started, std::int64_t rowsAffected, qint6
 }
 
 int runStatement(Engine& engine, const QString& sql, const BatchOptions& options, StopSignals& stops) {
-    const CancelScope cancelScope(stops, engine.cancel);
+    const CancelScope cancelScope(stops, engine.cancel, engine.cut);
     TerminalProgress progress(STDERR_FILENO, [&stops] { return stops.stopRequested(); });
     const QString started = currentDateTimeText();
     QElapsedTimer clock;
@@ -681,15 +725,19 @@ int runStatement(Engine& engine, const QString& sql, const BatchOptions& options
             reportRowsAffected(started, engine.statement->rowsAffected(), clock.elapsed());
             return kBatchDone;
         }
-        ResultStream stream(*engine.statement, progress, engine.cancel);
+        ResultStream stream(*engine.statement, progress, engine.cancel, engine.cut);
         writeResult(stream, options, progress);
         progress.finish();
     } catch (const db::DbError& error) {
         progress.finish();
-        if (stops.stopRequested()) {
-            throw OperationCanceled();
-        }
+        // The writers and what they made are gone by now: a stop ends the
+        // process here, without waiting on the engine any further.
+        stops.endIfStopped();
         throw BatchStop{kBatchFailed, engine.queryFailure + engineWords(error)};
+    } catch (const OperationCanceled&) {
+        progress.finish();
+        stops.endIfStopped();
+        throw;
     }
     return kBatchDone;
 }
@@ -739,10 +787,12 @@ int runOnAlias(Workspace& workspace, const BatchOptions& options, StopSignals& s
     }
     db::Query query(session);
     query.setDatabaseName(kDatabaseName);
-    Engine engine{&query, QStringLiteral("BDE_查詢失敗: "), [&query, &database] {
+    Engine engine{&query, QStringLiteral("BDE_查詢失敗: "),
+                  [&query, &database] {
                       query.cancel();
                       database.cancel();
-                  }};
+                  },
+                  [&database] { database.cutConnection(); }};
     return runStatement(engine, sql, options, stops);
 }
 
@@ -778,7 +828,8 @@ int runOnConnectionString(Workspace& workspace, const BatchOptions& options, Sto
         throw BatchStop{kBatchFailed, QStringLiteral("ADO_連線失敗: ") + engineWords(error)};
     }
     db::AdoQuery& query = workspace.ADQ1();
-    Engine engine{&query, QStringLiteral("ADO_查詢失敗: "), [&connection] { connection.cancel(); }};
+    Engine engine{&query, QStringLiteral("ADO_查詢失敗: "), [&connection] { connection.cancel(); },
+                  [&connection] { connection.cutConnection(); }};
     return runStatement(engine, sql, options, stops);
 }
 
@@ -817,6 +868,9 @@ std::unique_ptr<QCoreApplication> makeApplication(const BatchOptions& options) {
 
 int runBatchOrStop(const BatchOptions& options, StopSignals& stops) {
     const std::unique_ptr<QCoreApplication> application = makeApplication(options);
+    if (options.output == QLatin1String("-") && standardOutputWasClosed()) {
+        throw BatchStop{kBatchFailed, QString::fromUtf8(saveError(kStandardOutput, QStringLiteral("標準輸出已關閉")).what())};
+    }
     Workspace workspace;
     try {
         return options.alias.isEmpty() ? runOnConnectionString(workspace, options, stops)

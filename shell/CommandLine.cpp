@@ -47,6 +47,14 @@ bool namesPassword(const QString& option) {
            name == QLatin1String("--pwd") || name == QLatin1String("--pass");
 }
 
+// Whether an argument is one of the program's options (with or without its
+// "=value"), rather than a value.
+bool namesOption(const QString& argument) {
+    const QString name = argument.section(u'=', 0, 0);
+    return kBatchOptionsWithValue.contains(name) || argument == kLandscape || argument == QLatin1String("--help") ||
+           argument == QLatin1String("--version");
+}
+
 // A usage error found while reading the command line.
 struct Refusal {
     QString message;
@@ -220,6 +228,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
     CommandLine result;
     QList<std::pair<QString, QString>> batchGiven;
     bool batch = false;
+    bool version = false;
     const auto refuse = [&result](const QString& error) {
         // The first fault is the one reported; --help or --version later on
         // the line still win.
@@ -233,7 +242,10 @@ CommandLine parseCommandLine(const QStringList& arguments) {
             return {CommandLine::Action::ShowHelp, {}, {}};
         }
         if (argument == QLatin1String("--version") || argument == QLatin1String("-v")) {
-            return {CommandLine::Action::ShowVersion, {}, {}};
+            // Beside a batch run it is refused below rather than taken for
+            // a run that did its work.
+            version = true;
+            continue;
         }
         if (kQtOptionsWithValue.contains(argument)) {
             if (i + 1 >= arguments.size()) {
@@ -252,6 +264,12 @@ CommandLine parseCommandLine(const QStringList& arguments) {
             batch = batch || name == QLatin1String("--run");
             if (argument.contains(u'=')) {
                 batchGiven.append({name, argument.sliced(name.size() + 1)});
+            } else if (name == QLatin1String("--run") && i + 1 < arguments.size() &&
+                       namesOption(arguments.at(i + 1))) {
+                // "--run --alias DEMO": the file was left out, not named
+                // "--alias".
+                refuse(QStringLiteral("option '--run' needs a SQL file (or - for standard input) before '%1'")
+                           .arg(arguments.at(i + 1)));
             } else if (i + 1 < arguments.size()) {
                 batchGiven.append({name, arguments.at(++i)});
             } else {
@@ -269,8 +287,16 @@ CommandLine parseCommandLine(const QStringList& arguments) {
             refuse(QStringLiteral("unexpected argument '%1'").arg(argument));
         }
     }
+    const bool batchAsked = batch || !batchGiven.isEmpty();
+    if (version && !batchAsked) {
+        return {CommandLine::Action::ShowVersion, {}, {}};
+    }
     if (result.action == CommandLine::Action::Refuse) {
         return result;
+    }
+    if (version) {
+        return {CommandLine::Action::Refuse,
+                QStringLiteral("option '--version' does not go with a batch run ('--run FILE')"), {}};
     }
     if (!batchGiven.isEmpty() && !batch) {
         return {CommandLine::Action::Refuse,

@@ -9,6 +9,7 @@
 #include "shell/BatchRun.h"
 #include "shell/CommandLine.h"
 #include "shell/SingleInstance.h"
+#include "shell/StandardStreams.h"
 #include "shell/UMain.h"
 #include "ui/Fonts.h"
 
@@ -37,6 +38,7 @@ void callWhenIdle(TfrmMain& mainWindow, const std::function<void(TfrmMain&)>& ho
 }  // namespace
 
 int runTarnwell(int argc, char** argv, const StartupHooks& hooks) {
+    openClosedStandardStreams();
     const CommandLine commandLine = parseCommandLine(argumentList(argc, argv));
     switch (commandLine.action) {
     case CommandLine::Action::ShowHelp:

@@ -46,7 +46,7 @@ void ProgressFeedback::setProgress(std::int64_t done) {
         return;
     }
     sinceEvents_.restart();
-    if (!dialog_ && !canceled() && started_.elapsed() >= kShowAfterMs) {
+    if (!dialog_ && !finished_ && !canceled() && started_.elapsed() >= kShowAfterMs) {
         showDialog();
     }
     if (dialog_) {
@@ -60,6 +60,11 @@ void ProgressFeedback::setProgress(std::int64_t done) {
 bool ProgressFeedback::canceled() const {
     // A window that went away takes its work with it.
     return canceled_ || (watchesWindow_ && parent_.isNull());
+}
+
+void ProgressFeedback::finished() {
+    finished_ = true;
+    delete dialog_.data();
 }
 
 QProgressDialog* ProgressFeedback::dialog() const {

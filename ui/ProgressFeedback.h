@@ -29,6 +29,8 @@ public:
 
     void setProgress(std::int64_t done) override;
     bool canceled() const override;
+    // The dialog goes, and no other comes for this work.
+    void finished() override;
     // Asks the work to stop, as the cancel button does.
     void cancel() { canceled_ = true; }
 
@@ -59,6 +61,7 @@ private:
     // the dialog with it) while the work is still unwinding.
     QPointer<QProgressDialog> dialog_;
     bool canceled_ = false;
+    bool finished_ = false;
 };
 
 }  // namespace tarnwell

@@ -1,17 +1,54 @@
 #include "ui/Prompt.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDialog>
+#include <QFontInfo>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPageLayout>
 #include <QPrintDialog>
 #include <QPrinter>
 
+#include <linux/magic.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+
 namespace tarnwell {
 
 namespace {
+
+// Folders that are views of the running system rather than of files: a
+// file dialog that lists them reads their entries, and some entries block
+// (/proc/kmsg). /dev is devtmpfs, which statfs() cannot tell from tmpfs.
+bool isSystemView(const QString& folder) {
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    if (canonical == QLatin1String("/dev") ||
+        (canonical.startsWith(QLatin1String("/dev/")) && !canonical.startsWith(QLatin1String("/dev/shm")))) {
+        return true;
+    }
+    struct statfs system {};
+    if (::statfs(QFile::encodeName(canonical).constData(), &system) != 0) {
+        return true;
+    }
+    switch (static_cast<unsigned long>(system.f_type)) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEVPTS_SUPER_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+    case BPF_FS_MAGIC:
+        return true;
+    default:
+        return false;
+    }
+}
 
 // Real dialogs, parented to the window the user is working in.
 class WidgetPrompt final : public Prompt {
@@ -54,9 +91,13 @@ public:
     }
 
     std::optional<QFont> chooseFont(const QFont& initial) override {
-        bool ok = false;
-        QFont font = QFontDialog::getFont(&ok, initial, QApplication::activeWindow());
-        return ok ? std::optional<QFont>(font) : std::nullopt;
+        QFontDialog dialog(QApplication::activeWindow());
+        dialog.setCurrentFont(fontDialogStart(initial));
+        const QFont shown = dialog.currentFont();
+        if (dialog.exec() != QDialog::Accepted) {
+            return std::nullopt;
+        }
+        return fontDialogChoice(initial, shown, dialog.selectedFont());
     }
 
     std::unique_ptr<QPrinter> choosePrinter(const QPageLayout& layout, const QString& documentName) override {
@@ -81,6 +122,8 @@ private:
         QFileDialog dialog(QApplication::activeWindow(), request.caption, request.directory,
                            request.filter);
         dialog.setAcceptMode(mode);
+        // Files are replaced without a question.
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
         dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
                                                            : QFileDialog::AnyFile);
         dialog.setDefaultSuffix(request.defaultSuffix);
@@ -101,6 +144,32 @@ Prompt*& currentPrompt() {
 }
 
 }  // namespace
+
+void offerPreviousFile(Prompt::FileRequest& request, const QString& previousFile, bool forSaving) {
+    const QString folder = QFileInfo(previousFile).absolutePath();
+    const bool ordinary = !previousFile.isEmpty() && QFileInfo(folder).isDir() && !isSystemView(folder) &&
+                          (!forSaving || ::access(QFile::encodeName(folder).constData(), W_OK) == 0);
+    if (ordinary) {
+        request.fileName = previousFile;
+    } else if (!previousFile.isEmpty()) {
+        request.directory = QDir::homePath();
+    }
+}
+
+QFont fontDialogStart(const QFont& font) {
+    const QFontInfo drawn(font);
+    QFont start(drawn.family());
+    start.setPointSizeF(drawn.pointSizeF());
+    start.setWeight(static_cast<QFont::Weight>(drawn.weight()));
+    start.setItalic(drawn.italic());
+    start.setUnderline(font.underline());
+    start.setStrikeOut(font.strikeOut());
+    return start;
+}
+
+QFont fontDialogChoice(const QFont& initial, const QFont& shown, const QFont& chosen) {
+    return chosen == shown ? initial : chosen;
+}
 
 Prompt& prompt() { return *currentPrompt(); }
 

@@ -54,6 +54,22 @@ public:
     virtual std::unique_ptr<QPrinter> choosePrinter(const QPageLayout& layout, const QString& documentName) = 0;
 };
 
+// Offers `previousFile` again in a file dialog's request, where its folder
+// is an ordinary one (not a view of the system such as /proc, /sys or /dev,
+// where merely listing the files can block) that the user may write to, for
+// a save; otherwise the dialog starts in the home folder.
+void offerPreviousFile(Prompt::FileRequest& request, const QString& previousFile, bool forSaving);
+
+// The font the font dialog starts on for a window's `font`: the face it
+// really draws with (the dialog lists installed faces, not the substituted
+// names such as 細明體) at its size in points (the windows size theirs in
+// pixels). Otherwise the dialog starts on the first face it lists.
+QFont fontDialogStart(const QFont& font);
+// What the dialog's choice means: `initial` itself when the dialog returns
+// the font it showed at first (`shown`, the nearest it offers to the start:
+// whole points, the face's own style), so that OK unchanged changes nothing.
+QFont fontDialogChoice(const QFont& initial, const QFont& shown, const QFont& chosen);
+
 // The prompt the program uses now: the real dialogs unless a test installed
 // another one.
 Prompt& prompt();

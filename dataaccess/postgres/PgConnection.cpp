@@ -1,7 +1,11 @@
 #include "dataaccess/postgres/PgConnection.h"
 
+#include <fcntl.h>
 #include <libpq-fe.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <charconv>
 #include <mutex>
 #include <optional>
@@ -12,6 +16,7 @@
 #include "dataaccess/CursorBase.h"
 #include "dataaccess/DbError.h"
 #include "dataaccess/SocketState.h"
+#include "dataaccess/SqlText.h"
 #include "dataaccess/TextTools.h"
 #include "dataaccess/postgres/PgHandles.h"
 #include "dataaccess/postgres/PgTypes.h"
@@ -117,14 +122,31 @@ void ignoreNotice(void*, const char*) {}
 
 class PgCursor;
 
+// The words of a statement stopped by cutting its connection, in place of
+// libpq's, which would blame the server for closing it.
+constexpr const char* kCutMessage = "伺服器沒有回應停止的要求，已切斷連線";
+
 // The PGcancel of a connection, shared by the thread that runs statements and
 // any thread that wants them stopped. A cancel request is only sent while a
 // statement runs, and a statement only counts as finished once every cancel
 // request sent for it has been delivered, so a late request never stops the
 // next statement.
+//
+// It also holds a descriptor of its own for the connection's socket, so that
+// the connection can be cut from any thread (shutdown() wakes a thread that
+// waits on the socket) without touching libpq's state, and without a number
+// that libpq may have closed and the process given to another file.
 class StatementCanceller {
 public:
-    explicit StatementCanceller(CancelHandle handle) : handle_(std::move(handle)) {}
+    StatementCanceller(CancelHandle handle, int socket)
+        : handle_(std::move(handle)), socket_(socket >= 0 ? ::fcntl(socket, F_DUPFD_CLOEXEC, 0) : -1) {}
+    ~StatementCanceller() {
+        if (socket_ >= 0) {
+            ::close(socket_);
+        }
+    }
+    StatementCanceller(const StatementCanceller&) = delete;
+    StatementCanceller& operator=(const StatementCanceller&) = delete;
 
     void statementStarted() {
         std::lock_guard lock(mutex_);
@@ -141,6 +163,13 @@ public:
             PQcancel(handle_.get(), ignoredError, sizeof ignoredError);
         }
     }
+    // Needs no lock: a cancel that waits for the server must not hold it up.
+    void cut() noexcept {
+        if (socket_ >= 0 && !cut_.exchange(true)) {
+            ::shutdown(socket_, SHUT_RDWR);
+        }
+    }
+    bool wasCut() const noexcept { return cut_; }
     void release() noexcept {
         std::lock_guard lock(mutex_);
         running_ = false;
@@ -151,12 +180,14 @@ private:
     std::mutex mutex_;
     CancelHandle handle_;
     bool running_ = false;
+    const int socket_;
+    std::atomic<bool> cut_{false};
 };
 
 class PgConnection final : public Connection {
 public:
     PgConnection(ConnectionHandle conn, CancelHandle canceller)
-        : conn_(std::move(conn)), canceller_(std::move(canceller)) {
+        : conn_(std::move(conn)), canceller_(std::move(canceller), PQsocket(conn_.get())) {
         PQsetNoticeProcessor(conn_.get(), &ignoreNotice, nullptr);
     }
     ~PgConnection() override;
@@ -166,6 +197,7 @@ public:
 
     std::unique_ptr<Cursor> execute(const std::string& sql) override;
     void cancel() noexcept override { canceller_.cancelRunning(); }
+    void cutConnection() noexcept override { canceller_.cut(); }
     bool alive() noexcept override;
     std::string engineName() const override { return "PostgreSQL"; }
 
@@ -175,6 +207,11 @@ public:
     std::optional<DbError> finishStatement();
     void stopStatement() noexcept;
     bool drainWhatArrived() noexcept;
+    // The error to report for a statement: a cut says so rather than what
+    // libpq saw of it.
+    DbError statementError(DbError error) const {
+        return canceller_.wasCut() ? DbError(kCutMessage) : std::move(error);
+    }
     void cursorClosed(const PgCursor* cursor) noexcept {
         if (activeCursor_ == cursor) {
             activeCursor_ = nullptr;
@@ -252,7 +289,7 @@ PgConnection::~PgConnection() {
 }
 
 bool PgConnection::alive() noexcept {
-    if (PQstatus(conn_.get()) != CONNECTION_OK) {
+    if (canceller_.wasCut() || PQstatus(conn_.get()) != CONNECTION_OK) {
         return false;
     }
     // libpq learns of a server that went away only when it next reads. The
@@ -261,13 +298,12 @@ bool PgConnection::alive() noexcept {
 }
 
 void PgConnection::sendQuery(const std::string& sql) {
-    if (sql.find('\0') != std::string::npos) {
-        throw DbError("the SQL text contains a NUL character");
-    }
+    // libpq takes the text up to its first NUL.
+    refuseNulCharacter(sql);
     canceller_.statementStarted();
     if (PQsendQuery(conn_.get(), sql.c_str()) == 0) {
         canceller_.statementFinished();
-        throw connectionError(conn_.get());
+        throw statementError(connectionError(conn_.get()));
     }
     PQsetSingleRowMode(conn_.get());
 }
@@ -388,7 +424,7 @@ std::unique_ptr<Cursor> PgConnection::execute(const std::string& sql) {
         case PGRES_EMPTY_QUERY:
             break;
         default: {
-            DbError error = resultError(result.get(), conn_.get());
+            DbError error = statementError(resultError(result.get(), conn_.get()));
             result.reset();
             finishStatement();
             throw error;
@@ -447,11 +483,11 @@ std::size_t PgCursor::fetchRows(RowStore& rows, std::size_t maxRows) {
             std::optional<DbError> error = connection_->finishStatement();
             endReached();
             if (error) {
-                throw std::move(*error);
+                throw connection_->statementError(std::move(*error));
             }
             break;
         }
-        DbError error = resultError(result.get(), connection_->raw());
+        DbError error = connection_->statementError(resultError(result.get(), connection_->raw()));
         result.reset();
         connection_->finishStatement();
         throw error;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <sys/stat.h>
 
 #include "DataTestSupport.h"
 #include "dataaccess/AliasFile.h"
@@ -139,6 +141,35 @@ TEST(AliasFile, StandardLocationsInTheirOrder) {
     EXPECT_NE(missing.problems[0].find("TARNWELL_ALIASES"), std::string::npos);
     ::unsetenv("TARNWELL_ALIASES");
     EXPECT_TRUE(db::readAliasFile(dir.file("named.conf")).problems.empty());
+}
+
+// A file named by mistake (/dev/zero, a pipe, a folder, a log) is reported
+// at once rather than read for ever; what a report quotes of a file stays one
+// short, readable line.
+TEST(AliasFile, OnlyARegularFileOfBoundedSizeIsReadAndReportsQuoteItShort) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.file("pipe.conf").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir.file("folder.conf"));
+    writeFile(dir.file("huge.conf"), "[HUGE]\nTYPE=SQLITE\n" + std::string(1024 * 1024, ';'));
+    const std::pair<std::string, std::string> files[] = {
+        {"/dev/zero", "/dev/zero: is not a regular file (a device or a pipe); not read"},
+        {dir.file("pipe.conf"), dir.file("pipe.conf") + ": is not a regular file (a device or a pipe); not read"},
+        {dir.file("folder.conf"), dir.file("folder.conf") + ": is a folder, not an alias file"},
+        {dir.file("huge.conf"), dir.file("huge.conf") + ": is larger than an alias file may be (1024 KiB); not read"},
+    };
+    for (const auto& [file, problem] : files) {
+        const db::AliasFileContents contents = db::readAliasFile(file);
+        EXPECT_TRUE(contents.aliases.empty()) << file;
+        EXPECT_EQ(contents.problems, std::vector<std::string>{problem});
+    }
+
+    const db::AliasFileContents odd = db::parseAliasText(
+        "[" + std::string(10 * 1024 * 1024, 'N') + "\n[ODD]\nTYPE=S\x01\xffQL\n", "aliases.conf");
+    ASSERT_EQ(odd.problems.size(), 2u);
+    EXPECT_EQ(odd.problems[0], "aliases.conf:1: broken section line [" + std::string(59, 'N') +
+                                   "…; the section is skipped");
+    EXPECT_EQ(odd.problems[1], "aliases.conf:3: alias \"ODD\" has the unknown driver type \"S\\x01\\xFFQL\" "
+                               "(known: SQLITE, POSTGRESQL, ODBC)");
 }
 
 class AliasSessionTest : public ::testing::Test {
@@ -284,6 +315,24 @@ TEST_F(AliasSessionTest, DatabaseParametersComeBeforeTheAliasesAndFailuresKeepIt
     odd.params().append("PATH", good);
     odd.open();
     EXPECT_TRUE(odd.connected()) << "a driver name and parameters need no alias";
+
+    // Zero would wait for ever on a server that never answers; nonsense
+    // would silently become the default.
+    auto servers = session("[PG]\nTYPE=POSTGRESQL\nSERVER NAME=127.0.0.1\nPORT=1\n[DSN]\nTYPE=ODBC\nDSN=none\n");
+    for (const char* alias : {"PG", "DSN"}) {
+        for (const char* value : {"0", "-1", "abc", "86401"}) {
+            Database timed(*servers, std::string("TIMED_") + alias + value);
+            timed.setAliasName(alias);
+            timed.params().append("CONNECT TIMEOUT", value);
+            std::string message = "<opened>";
+            try {
+                timed.open();
+            } catch (const DbError& error) {
+                message = error.what();
+            }
+            EXPECT_EQ(message, "CONNECT TIMEOUT 的值「" + std::string(value) + "」不是 1 到 86400 之間的秒數") << alias;
+        }
+    }
 
     EXPECT_THROW(Database(*aliases, "bde_dbs"), DbError) << "database names are unique in a session";
     EXPECT_EQ(aliases->databaseNames(), (std::vector<std::string>{"BDE_DBS", "BDE_SQL_1"}));

@@ -498,6 +498,11 @@ TEST_P(ConnectionConformance, EngineErrorsKeepTheirMessageAndLeaveTheConnectionU
         EXPECT_FALSE(client.query().active());
         const std::string missing = errorOf([&] { client.openQuery("SELECT * FROM " + table("no_such_table")); });
         EXPECT_TRUE(contains(missing, table("no_such_table"))) << missing;
+        // The engines' C interfaces would take a NUL for the text's end and
+        // run what comes before it, or nothing at all; every engine refuses
+        // it with the same words.
+        const std::string nul = errorOf([&] { client.openQuery(std::string("SELECT 1\0 + 1", 14)); });
+        EXPECT_EQ(nul, "SQL 語法的第 9 個字是 NUL 字元 (U+0000)，無法執行");
         EXPECT_EQ(client.scalar("SELECT 6 * 7"), "42");
     }
 }

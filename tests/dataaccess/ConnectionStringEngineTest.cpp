@@ -312,6 +312,22 @@ TEST_F(AdoEngine, TheCommandTimeoutStopsALongStatement) {
     EXPECT_EQ(cellText(rows, 0, 0), "50") << "the connection goes on";
 }
 
+// Zero would mean no limit at all, where the README promises one; nonsense
+// would silently become the default.
+TEST_F(AdoEngine, AConnectTimeoutOfZeroOrNonsenseIsRefusedNamingIt) {
+    for (const char* value : {"0", "-1", "abc", "86401", "2147483648"}) {
+        AdoConnection connection;
+        connection.setConnectionString("Provider=PostgreSQL.1;Data Source=127.0.0.1:1/db;Connect Timeout=" +
+                                       std::string(value));
+        const std::string message = errorOf([&] { connection.open(); });
+        EXPECT_EQ(message, "Connect Timeout 的值「" + std::string(value) + "」不是 1 到 86400 之間的秒數") << value;
+    }
+    AdoConnection fine;
+    fine.setConnectionString("Provider=SQLite.1;Data Source=" + path_ + ";Connect Timeout=86400");
+    fine.open();
+    EXPECT_TRUE(fine.connected());
+}
+
 TEST(AdoPostgres, DataSourceNamesHostPortAndDatabase) {
     TARNWELL_REQUIRE_PG(server);
     AdoConnection connection;

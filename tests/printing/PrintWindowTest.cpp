@@ -17,8 +17,13 @@
 #include <QToolButton>
 #include <QWindow>
 
+#include <QFontDialog>
+#include <QFontInfo>
+
 #include "printing/UPrint.h"
 #include "ui/Controls.h"
+#include "ui/FormFont.h"
+#include "ui/Prompt.h"
 
 namespace tarnwell::test {
 namespace {
@@ -364,6 +369,30 @@ TEST_F(PrintWindowTest, titleSwitchAndFontDialogs) {
         EXPECT_FALSE(child<QAbstractButton>(print, "SpeedButton1")->isEnabled());
         child<QAbstractButton>(print, "SpeedButton1")->click();  // disabled: no dialog
     }));
+}
+
+// The font dialog lists installed faces in points; the window's fonts are a
+// substituted name (細明體) in pixels. Given them as they are, it started on
+// the first face it lists, and OK then changed the report's face.
+TEST_F(PrintWindowTest, theFontDialogStartsOnTheFaceItDrawsWithAndOkUnchangedKeepsTheFont) {
+    const QFont detail = pixelFont("細明體", 13);
+    const QFont start = fontDialogStart(detail);
+    EXPECT_EQ(start.family(), QFontInfo(detail).family());
+    EXPECT_EQ(start.family(), QStringLiteral("AR PL UMing TW"));
+    EXPECT_DOUBLE_EQ(start.pointSizeF(), QFontInfo(detail).pointSizeF());
+
+    QFontDialog dialog;
+    dialog.setCurrentFont(start);
+    const QFont shown = dialog.currentFont();
+    EXPECT_EQ(shown.family(), start.family()) << "the face listed and chosen";
+    dialog.accept();
+    EXPECT_EQ(fontDialogChoice(detail, shown, dialog.selectedFont()), detail) << "OK unchanged";
+    QFont larger = shown;
+    larger.setPointSize(20);
+    dialog.setCurrentFont(larger);
+    dialog.accept();
+    EXPECT_EQ(fontDialogChoice(detail, shown, dialog.selectedFont()), dialog.selectedFont());
+    EXPECT_EQ(dialog.selectedFont().pointSize(), 20);
 }
 
 TEST_F(PrintWindowTest, recordCountHasNoBoundsAndPaperStaysInSixDigits) {

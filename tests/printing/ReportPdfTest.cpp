@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <sys/stat.h>
 
 #include "../support/FileSizeLimit.h"
 #include "../support/QtPrinters.h"
@@ -201,6 +202,43 @@ TEST_F(ReportPdf, aWriteThatFailsOrIsCanceledLeavesTheExistingFileAsItWas) {
     } catch (const ReportError& error) {
         EXPECT_NE(std::string(error.what()).find("missing/report.pdf"), std::string::npos) << error.what();
     }
+}
+
+TEST_F(ReportPdf, aPipeOrAReadOnlyFileIsRefusedAndAReplacedFileKeepsItsMode) {
+    Listing listing(test::numberedLines(3));
+    const QByteArray pipe = QFile::encodeName(path("pipe.pdf"));
+    ASSERT_EQ(::mkfifo(pipe.constData(), 0600), 0);
+    const QString readOnly = path("read-only.pdf");
+    {
+        QFile file(readOnly);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("old");
+    }
+    ASSERT_EQ(::chmod(QFile::encodeName(readOnly).constData(), 0444), 0);
+    for (const QString& target : {path("pipe.pdf"), readOnly}) {
+        try {
+            listing.engine.writePdf(target, none);
+            ADD_FAILURE() << "written onto " << target.toStdString();
+        } catch (const ReportError& error) {
+            EXPECT_EQ(std::string(error.what()).rfind("無法儲存檔案 \"" + target.toStdString() + "\": ", 0), 0u)
+                << error.what();
+        }
+    }
+    struct stat status {};
+    ASSERT_EQ(::lstat(pipe.constData(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+    EXPECT_EQ(read(readOnly), QByteArray("old"));
+
+    const QString mine = path("mine.pdf");
+    {
+        QFile file(mine);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    ASSERT_EQ(::chmod(QFile::encodeName(mine).constData(), 0600), 0);
+    listing.engine.writePdf(mine, none);
+    ASSERT_EQ(::stat(QFile::encodeName(mine).constData(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
+    EXPECT_TRUE(read(mine).startsWith("%PDF"));
 }
 
 }  // namespace

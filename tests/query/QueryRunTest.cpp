@@ -4,6 +4,7 @@
 
 #include <QRegularExpression>
 #include <QCheckBox>
+#include <QScopeGuard>
 #include <QLabel>
 #include <QTableView>
 #include <QTest>
@@ -11,6 +12,8 @@
 
 #include "dataaccess/AdoConnection.h"
 #include "query/ResultGridModel.h"
+
+#include <csignal>
 
 namespace tarnwell::test {
 namespace {
@@ -27,7 +30,20 @@ void expectTimingLines(const QStringList& lines) {
     EXPECT_TRUE(kSecondsLine.match(lines.last()).hasMatch()) << lines.last().toStdString();
 }
 
-using AliasRunTest = QueryWindowTest;
+class AliasRunTest : public QueryWindowTest {
+protected:
+    // A window on the PostgreSQL alias, active, with the focus in its memo,
+    // where keys typed reach it.
+    TfrmQueryEditor* focusedPgWindow(const TestServer& server) {
+        registerPg(server);
+        TfrmQueryEditor* window = openWindowOn("BDE", kPg);
+        if (window != nullptr) {
+            QApplication::setActiveWindow(window);
+            child<QPlainTextEdit>(*window, "MemSQL")->setFocus();
+        }
+        return window;
+    }
+};
 
 TEST_F(AliasRunTest, rowsUpdateAndSyntaxErrorEachLeaveTheirLinesPageAndStatus) {
     registerLocal();
@@ -195,11 +211,8 @@ TEST_F(AliasRunTest, closingTheWindowMidRunCancelsTheStatementAndLeavesAtOnce) {
 
 TEST_F(AliasRunTest, escStopsTheRunningStatementAndTheWindowGoesOn) {
     TARNWELL_REQUIRE_PG(server);
-    registerPg(server);
-    TfrmQueryEditor* window = openWindowOn("BDE", kPg);
+    TfrmQueryEditor* window = focusedPgWindow(server);
     ASSERT_NE(window, nullptr);
-    QApplication::setActiveWindow(window);
-    child<QPlainTextEdit>(*window, "MemSQL")->setFocus();
     setMemoText(*child<QPlainTextEdit>(*window, "MemSQL"), "select pg_sleep(30)");
 
     // With nothing running Esc leaves everything as it was.
@@ -225,6 +238,33 @@ TEST_F(AliasRunTest, escStopsTheRunningStatementAndTheWindowGoesOn) {
     run(*window, "select 5 as after_esc");
     EXPECT_EQ(gridModel(*window)->data(gridModel(*window)->index(0, 0)).toString(), "5");
     EXPECT_EQ(window->FSQLHistory().size(), 2);
+}
+
+TEST_F(AliasRunTest, escOnAServerThatNoLongerAnswersCutsTheConnectionAndTheNextRunConnectsAgain) {
+    TARNWELL_REQUIRE_PG(server);
+    TfrmQueryEditor* window = focusedPgWindow(server);
+    ASSERT_NE(window, nullptr);
+    run(*window, "select pg_backend_pid()");
+    const auto backend = static_cast<pid_t>(
+        gridModel(*window)->data(gridModel(*window)->index(0, 0)).toString().toLongLong());
+    ASSERT_GT(backend, 0);
+
+    setMemoText(*child<QPlainTextEdit>(*window, "MemSQL"), "select pg_sleep(30)");
+    child<QAbstractButton>(*window, "SBtnQuery")->click();
+    ASSERT_TRUE(waitUntil([&] { return status(*window, 0) == QStringLiteral("執行中....."); }));
+    // The server's process hangs: it answers no cancel.
+    ::kill(backend, SIGSTOP);
+    auto resume = qScopeGuard([backend] { ::kill(backend, SIGCONT); });
+    QTest::keyClick(child<QPlainTextEdit>(*window, "MemSQL"), Qt::Key_Escape);
+    ASSERT_TRUE(waitForRun(*window, 10000)) << "a server that does not answer held the run after Esc";
+    const QStringList lines = messageLines(*window);
+    ASSERT_EQ(lines.size(), 6) << child<QPlainTextEdit>(*window, "QueryMessage")->toPlainText().toStdString();
+    EXPECT_EQ(lines.at(3), QStringLiteral("BDE_查詢失敗: 伺服器沒有回應停止的要求，已切斷連線"));
+    resume.dismiss();
+    ::kill(backend, SIGCONT);
+
+    run(*window, "select 5 as after_cut");
+    EXPECT_EQ(gridModel(*window)->data(gridModel(*window)->index(0, 0)).toString(), "5");
 }
 
 TEST_F(AliasRunTest, twoWindowsRunAtOnceOnDifferentAliases) {

@@ -262,6 +262,14 @@ TEST_F(ResultGridTest, columnsStartAtTheirDisplayWidthNumbersAlignRightAndADoubl
     EXPECT_GT(grid.columnWidth(3), started);
     EXPECT_LE(grid.columnWidth(3), ResultGrid::kFittedCharacters * characterWidth + 12) << "a million characters";
 
+    // Text of no declared size (an expression, SQLite's text) starts as wide
+    // as its widest value in the first rows, not at a guess.
+    const QString value = QStringLiteral("sqlite_autoindex_orders_details_1");
+    run(*window, "select '" + value + "' as t, 'x' as u");
+    EXPECT_GE(grid.columnWidth(0), grid.fontMetrics().horizontalAdvance(value)) << "not cut";
+    EXPECT_EQ(grid.columnWidth(1), header.sectionSizeHint(1)) << "no wider than its header asks";
+    run(*window, sql);
+
     // The widths the user gave stay while the same fields come back.
     grid.setColumnWidth(0, 123);
     press("SpeedButton6");
@@ -585,6 +593,15 @@ TEST_F(SqlToolsInWindowTest, failedLoadsAndSavesGoToTheErrorBoxAndKeepTheMemo) {
     prompter.expectMessage();
     press("ToolButton17");
     EXPECT_EQ(prompter.messages().size(), 2);
+    // A name whose folder is gone, or a view of the system where listing the
+    // files can block (/proc), is not offered again: the home folder is.
+    prompter.answerSaveFile(QStringLiteral("/proc/x.sql"));
+    prompter.expectMessage();
+    press("ToolButton17");
+    prompter.answerSaveFile(std::nullopt);
+    press("ToolButton17");
+    EXPECT_EQ(prompter.calls().back().texts.mid(1, 2), (QStringList{QDir::homePath(), QString()}));
+    EXPECT_EQ(prompter.messages().size(), 3);
 
     // A double click on a list with nothing chosen.
     auto* files = child<SqlFileListBox>(*window, "FileListBox1");
@@ -592,7 +609,7 @@ TEST_F(SqlToolsInWindowTest, failedLoadsAndSavesGoToTheErrorBoxAndKeepTheMemo) {
     files->setCurrentRow(-1);
     prompter.expectMessage();
     window->FileListBox1DblClick();
-    EXPECT_EQ(prompter.messages().size(), 3);
+    EXPECT_EQ(prompter.messages().size(), 4);
     EXPECT_EQ(memo(), "keep me");
 }
 

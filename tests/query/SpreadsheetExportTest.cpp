@@ -232,6 +232,9 @@ TEST_F(SpreadsheetExportTest, theRealSheetReadsBackAsExported) {
     EXPECT_TRUE(QRegularExpression("^tarnwell-\\d{8}-\\d{6}\\.xlsx$").match(files[0]).hasMatch()) << files[0].toStdString();
     const QString file = QDir(cacheFolder()).filePath(files[0]);
     EXPECT_EQ(openedFiles(1), QStringList({file}));
+    EXPECT_EQ(QFileInfo(cacheFolder()).permissions() & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser),
+              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)
+        << "the cache folder is the user's alone";
 
     const QJsonObject sheet = readXlsx(file);
     EXPECT_EQ(sheet["orientation"].toString(), "landscape");
@@ -338,6 +341,31 @@ TEST_F(SpreadsheetExportTest, aCancelThrowsTheWorkbookAwayAndShowsNothing) {
     EXPECT_FALSE(spreadsheet.calls.contains("Range(A2:A5002)"));
     EXPECT_EQ(spreadsheet.calls.last(), "gone");
     EXPECT_FALSE(spreadsheet.calls.contains("release"));
+}
+
+// Tells when the work said it was over, counted in message boxes shown.
+class WatchedFeedback final : public Feedback {
+public:
+    explicit WatchedFeedback(const ScriptedPrompt& prompter) : prompter_(prompter) {}
+    void setProgress(std::int64_t) override {}
+    bool canceled() const override { return false; }
+    void finished() override { messagesWhenFinished = prompter_.messages().size(); }
+
+    qsizetype messagesWhenFinished = -1;
+
+private:
+    const ScriptedPrompt& prompter_;
+};
+
+TEST_F(SpreadsheetExportTest, theProgressGoesBeforeTheClosingMessage) {
+    RecordingSpreadsheet spreadsheet;
+    TfrmQueryEditor* window = windowWith("SELECT * FROM t");
+    ASSERT_NE(window, nullptr);
+    prompter.expectMessage("存檔完成");
+    WatchedFeedback feedback(prompter);
+    exportToSpreadsheet(window->CDS1(), feedback);
+    EXPECT_EQ(feedback.messagesWhenFinished, 0) << "the progress and its 取消 were still up under the message";
+    EXPECT_EQ(prompter.messages(), QStringList{"存檔完成"});
 }
 
 }  // namespace

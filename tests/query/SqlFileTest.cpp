@@ -11,8 +11,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "output/Feedback.h"
+#include "output/FileReplacement.h"
 #include "query/SqlFile.h"
 #include "support/FileConditions.h"
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace tarnwell {
 namespace {
@@ -246,6 +251,136 @@ TEST_F(SqlFiles, aWriteThatFailsPartWayLeavesTheOldFile) {
     EXPECT_TRUE(mentionsOneOf(message, {EFBIG})) << message;
     EXPECT_EQ(read(file), QByteArray("old"));
     EXPECT_EQ(entries(), QStringList{"kept.sql"});
+}
+
+// --- Replacing a file: the one way every writer of the program goes ----------------
+
+mode_t modeOf(const QString& file) {
+    struct stat status {};
+    return ::lstat(QFile::encodeName(file).constData(), &status) == 0 ? status.st_mode : 0;
+}
+
+class StopNow final : public Feedback {
+public:
+    void setProgress(std::int64_t) override {}
+    bool canceled() const override { return true; }
+};
+
+TEST_F(SqlFiles, aDeviceAPipeOrAFolderIsNeverReplaced) {
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.sql")).constData(), 0600), 0);
+    std::vector<QString> targets{path("pipe.sql")};
+    // A device of the same kind as /dev/null, where the system allows one.
+    if (::mknod(QFile::encodeName(path("null.sql")).constData(), S_IFCHR | 0666, makedev(1, 3)) == 0) {
+        targets.push_back(path("null.sql"));
+    }
+    ASSERT_TRUE(QFile::link(path("pipe.sql"), path("link.sql")));
+    targets.push_back(path("link.sql"));
+    for (const QString& target : targets) {
+        const std::string message = saveFailure(target, QStringLiteral("select 1"));
+        EXPECT_NE(message.find("不是一般檔案"), std::string::npos) << message;
+    }
+    EXPECT_TRUE(S_ISFIFO(modeOf(path("pipe.sql"))));
+    EXPECT_TRUE(S_ISLNK(modeOf(path("link.sql"))));
+    if (targets.size() == 3) {
+        EXPECT_TRUE(S_ISCHR(modeOf(path("null.sql"))));
+    }
+    EXPECT_EQ(static_cast<std::size_t>(
+                  QDir(folder.path()).entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot).size()),
+              targets.size());
+}
+
+TEST_F(SqlFiles, aReadOnlyFileIsRefusedEvenToRootAndAReplacedOneKeepsItsMode) {
+    const QString readOnly = write("read-only.sql", "old");
+    ASSERT_EQ(::chmod(QFile::encodeName(readOnly).constData(), 0444), 0);
+    const std::string message = saveFailure(readOnly, QStringLiteral("new"));
+    EXPECT_TRUE(mentionsOneOf(message, {EACCES})) << message;
+    EXPECT_EQ(read(readOnly), QByteArray("old"));
+
+    const QString mine = write("mine.sql", "old");
+    ASSERT_EQ(::chmod(QFile::encodeName(mine).constData(), 0600), 0);
+    saveSqlFile(mine, QStringLiteral("new"), "UTF-8");
+    EXPECT_EQ(read(mine), QByteArray("new"));
+    EXPECT_EQ(modeOf(mine) & 07777, 0600u);
+
+    // A link stands for the file it names, which is replaced; the link stays.
+    ASSERT_TRUE(QFile::link(mine, path("alias.sql")));
+    saveSqlFile(path("alias.sql"), QStringLiteral("through the link"), "UTF-8");
+    EXPECT_TRUE(S_ISLNK(modeOf(path("alias.sql"))));
+    EXPECT_EQ(read(mine), QByteArray("through the link"));
+    EXPECT_EQ(entries(), (QStringList{"alias.sql", "mine.sql", "read-only.sql"}));
+}
+
+TEST_F(SqlFiles, nothingPlantedBesideTheTargetIsWrittenThroughOrRemoved) {
+    const QString victim = write("victim", "not yours");
+    // Where writers used to put their work before the rename.
+    for (const char* planted : {"out.sql.part", "out.sql.tmp", ".out.sql.part"}) {
+        ASSERT_TRUE(QFile::link(victim, path(planted)));
+    }
+    saveSqlFile(path("out.sql"), QStringLiteral("select 1"), "UTF-8");
+    EXPECT_EQ(read(path("out.sql")), QByteArray("select 1"));
+    EXPECT_TRUE(S_ISREG(modeOf(path("out.sql"))));
+    EXPECT_EQ(read(victim), QByteArray("not yours"));
+    EXPECT_EQ(entries(), (QStringList{".out.sql.part", "out.sql", "out.sql.part", "out.sql.tmp", "victim"}));
+
+    // A link someone else planted in a shared folder (world-writable, sticky)
+    // is not followed, as the kernel follows no such link for open().
+    if (::geteuid() == 0) {
+        ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("shared")));
+        ASSERT_EQ(::chmod(QFile::encodeName(path("shared")).constData(), 01777), 0);
+        ASSERT_TRUE(QFile::link(victim, path("shared/report.sql")));
+        ASSERT_EQ(::lchown(QFile::encodeName(path("shared/report.sql")).constData(), 65534, 65534), 0);
+        const std::string message = saveFailure(path("shared/report.sql"), QStringLiteral("select 1"));
+        EXPECT_TRUE(mentionsOneOf(message, {EACCES})) << message;
+        EXPECT_EQ(read(victim), QByteArray("not yours"));
+    }
+}
+
+// Where the file system has no files without a name, the temporary file has
+// one: new, the user's alone, and gone again whatever happens.
+TEST_F(SqlFiles, aNamedTemporaryFileIsNewPrivateAndNeverLeftBehind) {
+    const QString target = write("kept.sql", "old");
+    ASSERT_EQ(::chmod(QFile::encodeName(target).constData(), 0640), 0);
+    FileReplacement::Options named;
+    named.namedTemporary = true;
+    {
+        FileReplacement file(target, named);
+        struct stat status {};
+        ASSERT_EQ(::fstat(file.descriptor(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, 0600u);
+        EXPECT_EQ(entries().size(), 2) << "the temporary file beside the target";
+        file.write("new");
+        EXPECT_THROW(file.commit(StopNow()), OperationCanceled);
+    }
+    EXPECT_EQ(read(target), QByteArray("old"));
+    EXPECT_EQ(entries(), QStringList{"kept.sql"});
+
+    FileReplacement file(target, named);
+    file.write("new");
+    file.commit();
+    EXPECT_EQ(read(target), QByteArray("new"));
+    EXPECT_EQ(modeOf(target) & 07777, 0640u);
+    EXPECT_EQ(entries(), QStringList{"kept.sql"});
+}
+
+TEST_F(SqlFiles, aStopRightBeforeTheRenameOrANewOnlyTargetTakenKeepsWhatIsThere) {
+    const QString target = write("kept.sql", "old");
+    {
+        FileReplacement file(target);
+        file.write("new");
+        EXPECT_THROW(file.commit(StopNow()), OperationCanceled);
+    }
+    EXPECT_EQ(read(target), QByteArray("old"));
+
+    FileReplacement::Options createOnly;
+    createOnly.createOnly = true;
+    EXPECT_THROW(FileReplacement(target, createOnly), TextFileError);
+    FileReplacement fresh(path("fresh.sql"), createOnly);
+    fresh.write("mine");
+    // Someone else's file appears under the name meanwhile: it stays.
+    write("fresh.sql", "theirs");
+    EXPECT_THROW(fresh.commit(), TextFileError);
+    EXPECT_EQ(read(path("fresh.sql")), QByteArray("theirs"));
+    EXPECT_EQ(entries(), (QStringList{"fresh.sql", "kept.sql"}));
 }
 
 }  // namespace

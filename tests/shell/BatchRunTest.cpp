@@ -16,7 +16,15 @@
 #include <QTcpServer>
 #include <QToolButton>
 
+#include <QScopeGuard>
+
 #include <csignal>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include "dataaccess/Database.h"
+#include "dataaccess/Query.h"
+#include "dataaccess/RowStore.h"
 
 #include "output/SpreadsheetAutomation.h"
 #include "output/XlsxSheet.h"
@@ -88,6 +96,12 @@ TEST(BatchCommandLineTest, readsTheRunAndRefusesWhatCannotGoTogether) {
     EXPECT_TRUE(refusal({"--csv", "a"}).contains("'--run FILE'"));
     EXPECT_TRUE(refusal({"--run"}).contains("needs a value"));
     EXPECT_EQ(refusal({"--run", "q.sql", "--alias", "A", "extra.sql"}), "unexpected argument 'extra.sql'");
+    // The file left out is what is wrong, not the alias name after it.
+    EXPECT_TRUE(refusal({"--run", "--alias", "DEMO"}).contains("'--run' needs a SQL file")) << "--run --alias";
+    // A version asked beside a run would run nothing and look done.
+    EXPECT_TRUE(refusal({"--run", "q.sql", "--alias", "A", "--version"}).contains("'--version'"));
+    EXPECT_TRUE(refusal({"-v", "--csv", "a"}).contains("'--version'"));
+    EXPECT_EQ(parsed({"--bogus", "--version"}).action, CommandLine::Action::ShowVersion);
 }
 
 TEST(BatchCommandLineTest, takesNoPasswordOnTheCommandLine) {
@@ -172,7 +186,8 @@ protected:
         file.write(bytes);
     }
     QStringList leftInOut() const {
-        return QDir(folder.filePath(QStringLiteral("out"))).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        return QDir(folder.filePath(QStringLiteral("out")))
+            .entryList(QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot);
     }
 
     // Where the program runs: no display at all, the fixture's aliases, no
@@ -194,6 +209,9 @@ protected:
         QProcess process;
         process.setProcessEnvironment(programEnvironment(environment));
         process.start(QStringLiteral(TARNWELL_BINARY), arguments);
+        return finished(process, arguments, input);
+    }
+    static ProgramRun finished(QProcess& process, const QStringList& arguments, const QByteArray& input = {}) {
         EXPECT_TRUE(process.waitForStarted(30000));
         process.write(input);
         process.closeWriteChannel();
@@ -211,6 +229,26 @@ protected:
         }
         return {QStringLiteral("--alias"), QString::fromUtf8(alias)};
     }
+    // The process id of the server backend whose statement holds `marker`,
+    // from a connection of the test's own; 0 when there is none.
+    qint64 backendRunning(const QString& marker) {
+        const TestServer& server = *testServer();
+        db::Database database(workspace->Session1(), "FIND_BACKEND");
+        database.setAliasName(kPg);
+        database.params().append("USER NAME", server.user);
+        database.params().append("PASSWORD", server.password);
+        database.open();
+        db::Query query(workspace->Session1());
+        query.setDatabaseName("FIND_BACKEND");
+        query.setSql("SELECT pid::text FROM pg_stat_activity WHERE query LIKE '%" + marker.toStdString() +
+                     "%' AND pid <> pg_backend_pid()");
+        db::RowStore rows(1);
+        if (!query.openResult() || query.fetch(rows, 1) != 1) {
+            return 0;
+        }
+        return QString::fromStdString(std::string(rows.cell(0, 0).bytes)).toLongLong();
+    }
+
     QStringList passwordFor(const char* alias) const {
         if (alias == std::string(kPg)) {
             return {QStringLiteral("TARNWELL_PASSWORD=") + QString::fromStdString(testServer()->password)};
@@ -499,13 +537,14 @@ TEST_F(BatchRunTest, aSpreadsheetTakesRowsUpToItsLimitAndNeverCutsSilently) {
     EXPECT_EQ(full.exitCode, 0) << full.err.toStdString();
     EXPECT_TRUE(QFile::exists(out("full.xlsx")));
 
-    keep(out("over.xlsx"), "kept");
-    const ProgramRun over = tarnwell({"--run", records(most + 1), "--alias", kLocal, "--xlsx", out("over.xlsx")});
+    // On standard output, made in a temporary folder first: the message
+    // names what the user named.
+    const ProgramRun over = tarnwell({"--run", records(most + 1), "--alias", kLocal, "--xlsx", "-"});
     EXPECT_EQ(over.exitCode, 3);
     EXPECT_TRUE(over.err.contains(QString::number(most))) << over.err.toStdString();
-    EXPECT_TRUE(over.err.contains(out("over.xlsx"))) << over.err.toStdString();
-    EXPECT_EQ(bytesOf(out("over.xlsx")), "kept");
-    EXPECT_EQ(leftInOut(), (QStringList{"full.xlsx", "over.xlsx"}));
+    EXPECT_TRUE(over.err.trimmed().endsWith(QStringLiteral("未寫出 標準輸出"))) << over.err.toStdString();
+    EXPECT_EQ(over.out, "");
+    EXPECT_EQ(leftInOut(), QStringList{"full.xlsx"});
 }
 
 TEST_F(BatchRunTest, aStopBySignalLeavesNothingBehindAndEndsByTheSignal) {
@@ -551,6 +590,196 @@ TEST_F(BatchRunTest, runsBesideARunningInstanceWithoutTouchingIt) {
     }
     QCoreApplication::processEvents();
     EXPECT_EQ(requests.count(), 0) << "the running instance was not asked for anything";
+}
+
+// --- Targets that are not what they seem ----------------------------------------
+
+mode_t modeOf(const QString& path) {
+    struct stat status {};
+    return ::lstat(QFile::encodeName(path).constData(), &status) == 0 ? status.st_mode : 0;
+}
+
+TEST_F(BatchRunTest, everyFormatRefusesADeviceAPipeOrAReadOnlyFileAndKeepsAReplacedFilesMode) {
+    ASSERT_EQ(::mkfifo(QFile::encodeName(out("pipe")).constData(), 0600), 0);
+    // A device as /dev/null is one, where the system lets the test make one.
+    const bool device = ::mknod(QFile::encodeName(out("null")).constData(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    keep(out("read-only"), "old");
+    ASSERT_EQ(::chmod(QFile::encodeName(out("read-only")).constData(), 0444), 0);
+    const QString file = sqlFile("SELECT * FROM mixed ORDER BY id");
+    for (const char* format : {"--csv", "--txt", "--xlsx", "--pdf"}) {
+        QStringList targets{"pipe"};
+        if (device) {
+            targets << "null";
+        }
+        if (format == std::string("--xlsx") || format == std::string("--pdf")) {
+            targets << "read-only";
+        }
+        for (const QString& target : targets) {
+            const ProgramRun refused = tarnwell({"--run", file, "--alias", kLocal, format, out(target)});
+            EXPECT_EQ(refused.exitCode, 1) << format << " " << target.toStdString();
+            EXPECT_TRUE(refused.err.startsWith(QStringLiteral("無法儲存檔案 \"%1\": ").arg(out(target))))
+                << format << ": " << refused.err.toStdString();
+        }
+    }
+    EXPECT_TRUE(S_ISFIFO(modeOf(out("pipe"))));
+    EXPECT_EQ(bytesOf(out("read-only")), "old");
+    if (device) {
+        EXPECT_TRUE(S_ISCHR(modeOf(out("null"))));
+    }
+
+    for (const char* format : {"--xlsx", "--pdf"}) {
+        keep(out("mine"), "old");
+        ASSERT_EQ(::chmod(QFile::encodeName(out("mine")).constData(), 0600), 0);
+        const ProgramRun replaced = tarnwell({"--run", file, "--alias", kLocal, format, out("mine")});
+        EXPECT_EQ(replaced.exitCode, 0) << format << ": " << replaced.err.toStdString();
+        EXPECT_NE(bytesOf(out("mine")), "old") << format;
+        EXPECT_EQ(modeOf(out("mine")) & 07777, 0600u) << format;
+    }
+    QStringList expected{"mine", "pipe", "read-only"};
+    if (device) {
+        expected.insert(1, "null");
+    }
+    EXPECT_EQ(leftInOut(), expected);
+}
+
+TEST_F(BatchRunTest, twoRunsOntoOneTargetBothWriteAWholeSheetAndFollowNoPlantedLink) {
+    keep(out("victim"), "not yours");
+    // Where the spreadsheet used to be written before it took its name.
+    ASSERT_TRUE(QFile::link(out("victim"), out("both.xlsx.part")));
+    const QStringList arguments{"--run", sqlFile("SELECT * FROM mixed ORDER BY id"), "--alias", kLocal, "--xlsx",
+                                out("both.xlsx")};
+    QProcess first;
+    QProcess second;
+    for (QProcess* process : {&first, &second}) {
+        process->setProcessEnvironment(programEnvironment({}));
+        process->start(QStringLiteral(TARNWELL_BINARY), arguments);
+    }
+    for (QProcess* process : {&first, &second}) {
+        const ProgramRun run = finished(*process, arguments);
+        EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    }
+    EXPECT_EQ(readXlsx(out("both.xlsx"))["max_row"].toInt(), 5) << "a whole workbook";
+    EXPECT_TRUE(S_ISREG(modeOf(out("both.xlsx"))));
+    EXPECT_EQ(bytesOf(out("victim")), "not yours");
+    EXPECT_EQ(leftInOut(), (QStringList{"both.xlsx", "both.xlsx.part", "victim"}));
+}
+
+// The signal comes while the library zips the workbook, after the last row:
+// the process is held still while the zip is being written and signalled
+// then, so the stop certainly comes before the file could take its place.
+TEST_F(BatchRunTest, aSignalWhileTheSpreadsheetIsFinishedKeepsTheOldFile) {
+    keep(out("sheet.xlsx"), "the file of yesterday");
+    ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("tmp")));
+    const QString temporary = folder.filePath(QStringLiteral("tmp"));
+    QProcess process;
+    process.setProcessEnvironment(programEnvironment({QStringLiteral("TMPDIR=") + temporary}));
+    process.start(QStringLiteral(TARNWELL_BINARY),
+                  {"--run",
+                   sqlFile("WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 100000) "
+                           "SELECT n, 'row ' || n AS label, n * 0.5 AS half FROM c"),
+                   "--alias", kLocal, "--xlsx", out("sheet.xlsx")});
+    ASSERT_TRUE(process.waitForStarted(30000));
+    const auto pid = static_cast<pid_t>(process.processId());
+    // The library's workbook exists in the run's private folder from the
+    // start of the zip until it has been copied into the target's place.
+    const auto zipping = [&] {
+        for (const QFileInfo& made : QDir(temporary).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            if (QFile::exists(made.filePath() + QStringLiteral("/workbook.xlsx"))) {
+                return true;
+            }
+        }
+        return false;
+    };
+    ASSERT_TRUE(waitUntil(zipping, 120000));
+    ::kill(pid, SIGSTOP);
+    const auto stopped = [&] {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        return stat.open(QIODevice::ReadOnly) && stat.readAll().split(' ').value(2) == "T";
+    };
+    ASSERT_TRUE(waitUntil(stopped, 30000));
+    const bool stillZipping = zipping();
+    ::kill(pid, SIGTERM);
+    ::kill(pid, SIGCONT);
+    ASSERT_TRUE(stillZipping) << "held still after the zip: the workbook was finished too soon to test the stop";
+    ASSERT_TRUE(process.waitForFinished(120000));
+    EXPECT_EQ(process.exitStatus(), QProcess::CrashExit) << "ended by the signal";
+    EXPECT_EQ(bytesOf(out("sheet.xlsx")), "the file of yesterday");
+    EXPECT_EQ(leftInOut(), QStringList{"sheet.xlsx"});
+    EXPECT_EQ(QDir(temporary).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+}
+
+TEST_F(BatchRunTest, aStalledServerStillLetsASignalEndTheRun) {
+    TARNWELL_REQUIRE_PG(server);
+    (void)server;
+    keep(out("stalled.csv"), "kept");
+    const QString marker = QStringLiteral("stalled_run_%1").arg(::getpid());
+    QProcess process;
+    process.setProcessEnvironment(programEnvironment(passwordFor(kPg)));
+    process.start(QStringLiteral(TARNWELL_BINARY),
+                  QStringList{"--run",
+                              sqlFile(QStringLiteral("SELECT g AS %1, repeat('x', 200), pg_sleep(0.001) "
+                                                     "FROM generate_series(1, 1000000) g")
+                                          .arg(marker))} +
+                      on(kPg) + QStringList{"--csv", out("stalled.csv")});
+    ASSERT_TRUE(process.waitForStarted(30000));
+    qint64 backend = 0;
+    ASSERT_TRUE(waitUntil([&] { return (backend = backendRunning(marker)) != 0; }, 60000));
+    // The server's process for the run stops answering, whatever else
+    // happens to the test.
+    ::kill(static_cast<pid_t>(backend), SIGSTOP);
+    const auto resume = qScopeGuard([backend] { ::kill(static_cast<pid_t>(backend), SIGCONT); });
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    EXPECT_TRUE(process.waitForFinished(30000)) << "a stalled server held the run after SIGTERM";
+    EXPECT_EQ(process.exitStatus(), QProcess::CrashExit) << "ended by the signal";
+    EXPECT_EQ(bytesOf(out("stalled.csv")), "kept");
+    EXPECT_EQ(leftInOut(), QStringList{"stalled.csv"});
+}
+
+// --- NUL characters, empty results, closed streams ----------------------------------
+
+TEST_F(BatchRunTest, aNulInTheSqlIsRefusedAndANulInAValueShowsInTheSheet) {
+    const ProgramRun nul =
+        tarnwell({"--run", "-", "--alias", kLocal}, QByteArray("SELECT 1") + '\0' + QByteArray("; DELETE FROM mixed"));
+    EXPECT_EQ(nul.exitCode, 1);
+    EXPECT_TRUE(nul.err.startsWith(QStringLiteral("BDE_查詢失敗: SQL 語法的第 9 個字是 NUL 字元"))) << nul.err.toStdString();
+    EXPECT_EQ(nul.out, "");
+
+    const QString value = sqlFile("SELECT 'a' || char(0) || 'b' AS v");
+    const ProgramRun csv = tarnwell({"--run", value, "--alias", kLocal});
+    EXPECT_EQ(csv.out, QByteArray("v\r\na") + '\0' + QByteArray("b\r\n")) << "the value's bytes, as the grid holds them";
+    const ProgramRun xlsx = tarnwell({"--run", value, "--alias", kLocal, "--xlsx", out("nul.xlsx")});
+    ASSERT_EQ(xlsx.exitCode, 0) << xlsx.err.toStdString();
+    const QJsonObject cell = readXlsx(out("nul.xlsx"))["cells"].toObject()["A3"].toObject();
+    EXPECT_EQ(cell["value"].toString(), QStringLiteral("a\uFFFDb")) << "not cut at the NUL";
+}
+
+TEST_F(BatchRunTest, aResultOfNoFieldsMakesAnEmptySheet) {
+    TARNWELL_REQUIRE_PG(server);
+    (void)server;
+    useDatabase(kPg);
+    const ProgramRun run = tarnwell(QStringList{"--run", sqlFile("SELECT FROM batch_mixed")} + on(kPg) +
+                                        QStringList{"--xlsx", out("none.xlsx")},
+                                    {}, passwordFor(kPg));
+    EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(readXlsx(out("none.xlsx"))["cells"].toObject().isEmpty());
+}
+
+TEST_F(BatchRunTest, aClosedStandardOutputIsNoPlaceForTheResultNorForAFile) {
+    const QString file = sqlFile("SELECT id FROM mixed ORDER BY id");
+    const auto withOutputClosed = [this](const QStringList& arguments) {
+        QProcess process;
+        process.setProcessEnvironment(programEnvironment({}));
+        process.start(QStringLiteral("/bin/sh"),
+                      QStringList{"-c", "exec \"$0\" \"$@\" >&-", QStringLiteral(TARNWELL_BINARY)} + arguments);
+        return finished(process, arguments);
+    };
+    const ProgramRun toOutput = withOutputClosed({"--run", file, "--alias", kLocal});
+    EXPECT_EQ(toOutput.exitCode, 1);
+    EXPECT_TRUE(toOutput.err.contains(QStringLiteral("標準輸出"))) << toOutput.err.toStdString();
+
+    const ProgramRun toFile = withOutputClosed({"--run", file, "--alias", kLocal, "--csv", out("ids.csv")});
+    EXPECT_EQ(toFile.exitCode, 0) << toFile.err.toStdString();
+    EXPECT_EQ(bytesOf(out("ids.csv")), "id\r\n1\r\n2\r\n3\r\n");
 }
 
 }  // namespace

@@ -39,6 +39,20 @@ TEST(ProgressFeedbackTest, aWindowThatGoesTakesItsDialogAndStopsTheWork) {
     feedback.setProgress(1000000);  // nothing left to show it on
 }
 
+TEST(ProgressFeedbackTest, workThatIsOverTakesItsDialogDownForGood) {
+    QWidget window;
+    window.show();
+    ProgressFeedback feedback(&window, QStringLiteral("%1"));
+    workUntilTheDialogShows(feedback);
+    const QPointer<QProgressDialog> dialog = feedback.dialog();
+    ASSERT_FALSE(dialog.isNull());
+    feedback.finished();
+    EXPECT_TRUE(dialog.isNull());
+    QThread::msleep(50);
+    feedback.setProgress(1000000);
+    EXPECT_EQ(feedback.dialog(), nullptr) << "no second dialog for work that is over";
+}
+
 TEST(ProgressFeedbackTest, theProgramCancelsAllWorkThatIsRunning) {
     QWidget window;
     EXPECT_FALSE(ProgressFeedback::cancelAllWork()) << "nothing runs yet";

@@ -12,7 +12,12 @@
 #include <stdexcept>
 #include <string>
 
+#include <QTemporaryFile>
+#include <unistd.h>
+
+#include "output/Feedback.h"
 #include "output/XlsxSheet.h"
+#include "support/FileSizeLimit.h"
 #include "support/TestEnvironment.h"
 #include "support/XlsxReader.h"
 
@@ -39,6 +44,10 @@ protected:
     }
 
     QStringList filesLeft() const { return QDir(folder.path()).entryList(QDir::Files | QDir::Hidden); }
+
+    static qsizetype openDescriptors() {
+        return QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot).size();
+    }
 
     QTemporaryDir folder;
 };
@@ -186,9 +195,16 @@ TEST_F(XlsxSheetTest, callsItCannotCarryOutAreRefused) {
     EXPECT_EQ(read["widths"].toObject()["A"].toDouble(), 0) << "autoFit was never asked for";
 }
 
+class StopNow final : public Feedback {
+public:
+    void setProgress(std::int64_t) override {}
+    bool canceled() const override { return true; }
+};
+
 TEST_F(XlsxSheetTest, theFileAppearsWholeOrNotAtAll) {
     QStringList shown;
     XlsxSheet::Options options{QLocale::c(), [&](const QString& path) { shown << path; }};
+    const qsizetype descriptors = openDescriptors();
     {
         XlsxSheet unsaved(file("gone.xlsx"), options);
         unsaved.setVisible(true);
@@ -199,6 +215,27 @@ TEST_F(XlsxSheetTest, theFileAppearsWholeOrNotAtAll) {
         EXPECT_EQ(filesLeft(), QStringList()) << "no file, not even a part of one, before it is written";
     }
     EXPECT_EQ(filesLeft(), QStringList());
+    EXPECT_EQ(openDescriptors(), descriptors) << "the rows' work file went with the sheet";
+
+    // A stop asked for by the time the workbook is done keeps the old file.
+    {
+        QFile old(file("kept.xlsx"));
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("old");
+    }
+    const StopNow stop;
+    XlsxSheet::Options stopped = options;
+    stopped.stop = &stop;
+    {
+        XlsxSheet late(file("kept.xlsx"), stopped);
+        begin(late);
+        late.setValue(late.cells(1, 1), "new");
+        EXPECT_THROW(late.save(), OperationCanceled);
+    }
+    QFile kept(file("kept.xlsx"));
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), "old");
+    ASSERT_TRUE(kept.remove());
 
     XlsxSheet noFolder(file("missing/x.xlsx"), options);
     EXPECT_THROW(noFolder.addWorkbook(), std::runtime_error);
@@ -218,6 +255,67 @@ TEST_F(XlsxSheetTest, theFileAppearsWholeOrNotAtAll) {
     visible.release();
     EXPECT_EQ(shown, QStringList({file("shown.xlsx")}));
     EXPECT_EQ(filesLeft(), QStringList({"hidden.xlsx", "shown.xlsx"}));
+}
+
+TEST_F(XlsxSheetTest, aNulCharacterShowsAsTheReplacementCharacterAndKeepsWhatFollows) {
+    XlsxSheet sheet(file("nul.xlsx"), {QLocale::c(), {}});
+    begin(sheet);
+    sheet.setNumberFormatLocal(sheet.cells(1, 1), "@");
+    sheet.setValue(sheet.cells(1, 1), QStringLiteral("a") + QChar(0) + QStringLiteral("b"));
+    sheet.save();
+    EXPECT_EQ(cell(readXlsx(file("nul.xlsx")), "A1")["value"].toString(), QStringLiteral("a\uFFFDb"));
+}
+
+// The library prints its failures on standard error itself; they come back
+// in the error's message instead, and standard error, which belongs to the
+// whole process, is left as it was for every other thread.
+TEST_F(XlsxSheetTest, theLibrarysOwnWordsGoIntoTheMessageNotOntoStandardError) {
+    QTemporaryFile captured;
+    ASSERT_TRUE(captured.open());
+    const int standardError = ::dup(STDERR_FILENO);
+    ASSERT_GE(standardError, 0);
+    ::dup2(captured.handle(), STDERR_FILENO);
+    std::string message;
+    {
+        XlsxSheet sheet(file("big.xlsx"), {QLocale::c(), {}});
+        begin(sheet);
+        for (int row = 1; row <= 2000; ++row) {
+            sheet.setValue(sheet.cells(row, 1), QStringLiteral("row %1 of a sheet too large for the disc").arg(row));
+        }
+        const test::FileSizeLimit limit(4096);  // less than any workbook
+        try {
+            sheet.save();
+        } catch (const std::runtime_error& error) {
+            message = error.what();
+        }
+    }
+    ::dup2(standardError, STDERR_FILENO);
+    ::close(standardError);
+    EXPECT_NE(message.find("big.xlsx"), std::string::npos) << message;
+    EXPECT_NE(message.find("File too large"), std::string::npos) << "the system's reason: " << message;
+    captured.seek(0);
+    EXPECT_EQ(captured.readAll(), "") << "nothing printed by the library";
+    EXPECT_EQ(filesLeft(), QStringList());
+
+    // The rows' work file filling up is no workbook without its last rows.
+    message.clear();
+    {
+        XlsxSheet sheet(file("rows.xlsx"), {QLocale::c(), {}});
+        begin(sheet);
+        {
+            const test::FileSizeLimit limit(4096);
+            for (int row = 1; row <= 2000; ++row) {
+                sheet.setValue(sheet.cells(row, 1), QStringLiteral("row %1").arg(row));
+            }
+        }
+        try {
+            sheet.save();
+        } catch (const std::runtime_error& error) {
+            message = error.what();
+        }
+    }
+    EXPECT_NE(message.find("rows.xlsx"), std::string::npos) << "a workbook without its last rows: " << message;
+    EXPECT_EQ(filesLeft(), QStringList());
 }
 
 }  // namespace
