@@ -169,7 +169,7 @@ TEST(AliasFile, OnlyARegularFileOfBoundedSizeIsReadAndReportsQuoteItShort) {
     EXPECT_EQ(odd.problems[0], "aliases.conf:1: broken section line [" + std::string(59, 'N') +
                                    "…; the section is skipped");
     EXPECT_EQ(odd.problems[1], "aliases.conf:3: alias \"ODD\" has the unknown driver type \"S\\x01\\xFFQL\" "
-                               "(known: SQLITE, POSTGRESQL, ODBC)");
+                               "(known: SQLITE, POSTGRESQL, MARIADB, MYSQL, ODBC)");
 }
 
 class AliasSessionTest : public ::testing::Test {
