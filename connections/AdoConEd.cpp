@@ -7,13 +7,11 @@
 #include <QPalette>
 #include <QRadioButton>
 #include <QScreen>
-#include <QTabWidget>
 #include <QTreeWidget>
 #include <algorithm>
 
 #include "connections/ConnectionHelp.h"
 #include "connections/DataLinkDialog.h"
-#include "connections/UConnectEditor.h"
 #include "dataaccess/AdoConnection.h"
 #include "dataaccess/ConnectionString.h"
 #include "dataaccess/DataLink.h"
