@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QPlainTextEdit>
 #include <QPrinter>
 #include <stdexcept>
 
@@ -12,10 +13,10 @@
 #include "dataaccess/Session.h"
 #include "query/MemoText.h"
 #include "query/UQueryEditor.h"
+#include "session/Workspace.h"
 #include "shell/Application.h"
-#include "shell/Fonts.h"
 #include "shell/UMain.h"
-#include "shell/Workspace.h"
+#include "ui/Fonts.h"
 
 namespace tarnwell::bench {
 
@@ -94,7 +95,8 @@ AliasQueryWindow::AliasQueryWindow(const ScratchDirectory& scratch, const std::s
     if (window_ == nullptr) {
         throw std::runtime_error("no query window opened");
     }
-    window_->CbxLinkType()->setCurrentIndex(window_->CbxLinkType()->findText(QStringLiteral("BDE")));
+    auto* linkType = child<QComboBox>(*window_, "CbxLinkType");
+    linkType->setCurrentIndex(linkType->findText(QStringLiteral("BDE")));
     window_->CbxLinkTypeChange();  // connects, as a user's pick of the kind does
 }
 
@@ -104,8 +106,8 @@ AliasQueryWindow::~AliasQueryWindow() {
 }
 
 void AliasQueryWindow::run(const QString& sql) {
-    setMemoText(*window_->MemSQL(), sql);
-    window_->SBtnQuery()->click();
+    setMemoText(*child<QPlainTextEdit>(*window_, "MemSQL"), sql);
+    child<QAbstractButton>(*window_, "SBtnQuery")->click();
     if (!serveUntil([this] { return !window_->runInProgress() && window_->queryThread() == nullptr; },
                     600000)) {
         throw std::runtime_error("the statement did not end");

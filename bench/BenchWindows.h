@@ -5,13 +5,16 @@
 // that answers the windows' dialogs at once, and a query window logged into
 // an alias of its own.
 
+#include <QLatin1String>
+#include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QtGlobal>
 #include <functional>
 #include <memory>
 
 #include "BenchSupport.h"
-#include "shell/Prompt.h"
+#include "ui/Prompt.h"
 
 namespace tarnwell {
 class Application;
@@ -26,6 +29,17 @@ namespace tarnwell::bench {
 // platform unless the caller chose another, with the program's fonts. Null
 // when one exists already.
 std::unique_ptr<Application> startWindowedApplication();
+
+// The control of `window` named `name`: a benchmark drives the windows as a
+// user would, through the controls their forms name.
+template <typename T>
+T* child(const QObject& window, const char* name) {
+    T* found = window.findChild<T*>(QLatin1String(name));
+    if (found == nullptr) {
+        qFatal("no control named %s", name);
+    }
+    return found;
+}
 
 // Serves the event loop until `done` holds; false when `limitMs` passed first.
 bool serveUntil(const std::function<bool()>& done, int limitMs);

@@ -44,16 +44,16 @@
 #include "dataaccess/Database.h"
 #include "dataaccess/Query.h"
 #include "dataaccess/Session.h"
-#include "printing/ReportDocument.h"
 #include "printing/ReportPreview.h"
 #include "printing/UPrint.h"
 #include "printing/UReport.h"
 #include "query/MemoText.h"
-#include "query/QueryWidgets.h"
 #include "query/UQueryEditor.h"
+#include "report/ReportDocument.h"
+#include "session/Workspace.h"
 #include "shell/Application.h"
 #include "shell/UMain.h"
-#include "shell/Workspace.h"
+#include "ui/Controls.h"
 
 namespace tarnwell::bench {
 
@@ -95,18 +95,18 @@ public:
 // Presses "預覽" and gives the milliseconds to page 1 painted.
 std::optional<double> pressPreview(TfrmPrint& print) {
     PaintWatch watch;
-    print.QRPreview1()->widget()->installEventFilter(&watch);
+    child<ReportPreview>(print, "QRPreview1")->widget()->installEventFilter(&watch);
     watch.clock.start();
-    print.SBtnPreView()->click();
+    child<QAbstractButton>(print, "SBtnPreView")->click();
     if (!serveUntil([&] { return watch.paintedAt >= 0; }, 10000)) {
-        print.QRPreview1()->widget()->removeEventFilter(&watch);
+        child<ReportPreview>(print, "QRPreview1")->widget()->removeEventFilter(&watch);
         return std::nullopt;
     }
     return static_cast<double>(watch.paintedAt) / 1e6;
 }
 
 bool waitForPages(const TfrmPrint& print) {
-    const std::shared_ptr<ReportDocument> pages = print.QRPreview1()->document();
+    const std::shared_ptr<ReportDocument> pages = child<ReportPreview>(print, "QRPreview1")->document();
     return pages && serveUntil([&] { return !pages->isProducing(); }, 600000);
 }
 
@@ -124,7 +124,7 @@ bool measureInPrintWindow(TfrmPrint& print, BenchPrompt& prompter, const Options
         print.setCell(TfrmPrint::ColPrint, field + 1, QStringLiteral("1"));
         print.setCell(TfrmPrint::ColWidth, field + 1, QString::fromLatin1(kWidths[field]));
     }
-    print.SedtRecordCount()->setValue(0);
+    child<SpinEdit>(print, "SedtRecordCount")->setValue(0);
 
     // The first preview fetches the rest of the result as it goes.
     const std::optional<double> cold = pressPreview(print);
@@ -134,11 +134,11 @@ bool measureInPrintWindow(TfrmPrint& print, BenchPrompt& prompter, const Options
     figures.firstPageColdMs = *cold;
 
     // The pages alone: from a preview of none, every record held already.
-    print.SedtRecordCount()->setValue(-1);
+    child<SpinEdit>(print, "SedtRecordCount")->setValue(-1);
     if (!pressPreview(print) || !waitForPages(print)) {
         return false;
     }
-    print.SedtRecordCount()->setValue(0);
+    child<SpinEdit>(print, "SedtRecordCount")->setValue(0);
     malloc_trim(0);
     const double residentBefore = residentMegabytes();
     QElapsedTimer clock;
@@ -148,7 +148,7 @@ bool measureInPrintWindow(TfrmPrint& print, BenchPrompt& prompter, const Options
         return false;
     }
     const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
-    const std::shared_ptr<ReportDocument> pages = print.QRPreview1()->document();
+    const std::shared_ptr<ReportDocument> pages = child<ReportPreview>(print, "QRPreview1")->document();
     figures.pages = pages->pageCount();
     figures.pagesPerSecond = figures.pages / seconds;
     figures.megabytesPer1000Pages = (residentMegabytes() - residentBefore) * 1000.0 / figures.pages;
@@ -166,7 +166,7 @@ bool measureInPrintWindow(TfrmPrint& print, BenchPrompt& prompter, const Options
     const QString pdf = folder.filePath(QStringLiteral("report.pdf"));
     prompter.setPdfFile(pdf);
     clock.restart();
-    print.SBtnPrint()->click();
+    child<QAbstractButton>(print, "SBtnPrint")->click();
     const double pdfSeconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
     if (!QFile::exists(pdf) || TfrmReport::instance() != nullptr) {
         return false;
@@ -210,12 +210,14 @@ int measure(const Options& options) {
         note("no query window");
         return 1;
     }
-    window->CbxLinkType()->setCurrentIndex(window->CbxLinkType()->findText(QStringLiteral("BDE")));
+    auto* linkType = child<QComboBox>(*window, "CbxLinkType");
+    linkType->setCurrentIndex(linkType->findText(QStringLiteral("BDE")));
     window->CbxLinkTypeChange();
-    window->CbxConnectAlias()->setCurrentIndex(window->CbxConnectAlias()->findText(QString::fromLatin1(kAlias)));
+    auto* connectAlias = child<QComboBox>(*window, "CbxConnectAlias");
+    connectAlias->setCurrentIndex(connectAlias->findText(QString::fromLatin1(kAlias)));
     window->CbxConnectAliasChange();
-    setMemoText(*window->MemSQL(), QStringLiteral("SELECT * FROM 往來 ORDER BY 編號"));
-    window->SBtnQuery()->click();
+    setMemoText(*child<QPlainTextEdit>(*window, "MemSQL"), QStringLiteral("SELECT * FROM 往來 ORDER BY 編號"));
+    child<QAbstractButton>(*window, "SBtnQuery")->click();
     serveUntil([&] { return !window->runInProgress() && window->queryThread() == nullptr; }, 120000);
     if (!window->CDS1().active() || window->CDS1().isEmpty()) {
         note("the query window has no result");

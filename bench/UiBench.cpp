@@ -22,6 +22,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPlainTextEdit>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
@@ -39,9 +40,9 @@
 #include "query/MemoText.h"
 #include "query/ResultGridModel.h"
 #include "query/UQueryEditor.h"
+#include "session/Workspace.h"
 #include "shell/Application.h"
 #include "shell/UMain.h"
-#include "shell/Workspace.h"
 
 namespace tarnwell::bench {
 
@@ -107,15 +108,15 @@ struct Measurement {
 };
 
 Measurement runOnce(TfrmQueryEditor& window, StallMeter& meter, const QString& sql, int rowsToSee) {
-    setMemoText(*window.MemSQL(), sql);
+    setMemoText(*child<QPlainTextEdit>(window, "MemSQL"), sql);
     Measurement result;
     QElapsedTimer clock;
     meter.arm(true);
     clock.start();
-    window.SBtnQuery()->click();
+    child<QAbstractButton>(window, "SBtnQuery")->click();
     serveUntil(
         [&] {
-            if (result.firstRowsMs < 0 && window.gridModel()->rowCount() >= rowsToSee) {
+            if (result.firstRowsMs < 0 && child<QTableView>(window, "DBGrid")->model()->rowCount() >= rowsToSee) {
                 result.firstRowsMs = static_cast<double>(clock.nsecsElapsed()) / 1e6;
             }
             return !window.runInProgress() && window.queryThread() == nullptr;
@@ -150,7 +151,7 @@ int measure(const std::map<QString, QString>& server) {
         std::fprintf(stderr, "tarnwell-bench: no query window\n");
         return 1;
     }
-    window->CbxLinkType()->setCurrentIndex(1);
+    child<QComboBox>(*window, "CbxLinkType")->setCurrentIndex(1);
     window->CbxLinkTypeChange();  // connects, as a user's pick of the kind does
 
     StallMeter meter;
@@ -158,7 +159,7 @@ int measure(const std::map<QString, QString>& server) {
     const Measurement sleep = runOnce(*window, meter, QStringLiteral("SELECT pg_sleep(3)"), 1);
     const Measurement large =
         runOnce(*window, meter, QStringLiteral("SELECT generate_series(1, 10000000) AS n"), 100);
-    const bool failed = !window->QueryMessage()->toPlainText().contains(QStringLiteral("執行結束"));
+    const bool failed = !child<QPlainTextEdit>(*window, "QueryMessage")->toPlainText().contains(QStringLiteral("執行結束"));
 
     report("ui.max_stall_ms", meter.longestMs(), "ms");
     report("ui.first_rows_visible_ms", large.firstRowsMs, "ms");

@@ -18,10 +18,10 @@
 #include "dataaccess/Query.h"
 #include "dataaccess/Session.h"
 #include "dataaccess/sqlite/SqliteConnection.h"
+#include "output/Feedback.h"
+#include "output/XlsxSheet.h"
 #include "query/SpreadsheetExport.h"
-#include "shell/Feedback.h"
-#include "shell/Prompt.h"
-#include "shell/XlsxSheet.h"
+#include "ui/Prompt.h"
 
 namespace tarnwell::bench {
 

@@ -7,21 +7,19 @@
 #include <QPalette>
 #include <QRadioButton>
 #include <QScreen>
-#include <QTabWidget>
 #include <QTreeWidget>
 #include <algorithm>
 
 #include "connections/ConnectionHelp.h"
 #include "connections/DataLinkDialog.h"
-#include "connections/UConnectEditor.h"
 #include "dataaccess/AdoConnection.h"
 #include "dataaccess/ConnectionString.h"
-#include "dataaccess/DbError.h"
 #include "dataaccess/DataLink.h"
+#include "dataaccess/DbError.h"
 #include "dataaccess/Paths.h"
-#include "shell/ConnectionRegistry.h"
-#include "shell/Prompt.h"
-#include "shell/Workspace.h"
+#include "session/ConnectionRegistry.h"
+#include "session/Workspace.h"
+#include "ui/Prompt.h"
 #include "ui_AdoConEd.h"
 
 namespace tarnwell {
@@ -238,16 +236,6 @@ void TConnEditForm::BuildClick() {
 
 void TConnEditForm::HelpButtonClick() { showConnectionStringHelp(this); }
 
-QGroupBox* TConnEditForm::SourceofConnection() const { return ui->SourceofConnection; }
-QRadioButton* TConnEditForm::UseDataLinkFile() const { return ui->UseDataLinkFile; }
-QComboBox* TConnEditForm::DataLinkFile() const { return ui->DataLinkFile; }
-QPushButton* TConnEditForm::Browse() const { return ui->Browse; }
-QRadioButton* TConnEditForm::UseConnectionString() const { return ui->UseConnectionString; }
-QLineEdit* TConnEditForm::ConnectionString() const { return ui->ConnectionString; }
-QPushButton* TConnEditForm::Build() const { return ui->Build; }
-QPushButton* TConnEditForm::OkButton() const { return ui->OkButton; }
-QPushButton* TConnEditForm::CancelButton() const { return ui->CancelButton; }
-QPushButton* TConnEditForm::HelpButton() const { return ui->HelpButton; }
 
 bool EditConnectionString(db::AdoConnection& connection, const QString& ownerName,
                           const QString& objectName, QWidget* parent) {
@@ -266,16 +254,14 @@ bool EditConnectionString(db::AdoConnection& connection, const QString& ownerNam
 
 // --- The new-connection command ------------------------------------------------
 
-void newAdoConnection(Workspace& workspace, TfrmConnectEditor& browser, QWidget& owner) {
-    browser.Page_Con()->setCurrentIndex(0);
-
+std::optional<OpenedAdoConnection> openNewAdoConnection(Workspace& workspace, QWidget& owner) {
     db::AdoConnection& connection = workspace.ADOCon1();
     connection.resetToNewConnectionDefaults();
     if (!EditConnectionString(connection, owner.objectName(), QStringLiteral("ADOCon1"), &owner)) {
-        return;
+        return std::nullopt;
     }
     if (QString::fromStdString(connection.connectionString()).trimmed().isEmpty()) {
-        return;
+        return std::nullopt;
     }
 
     // Synchronous: the connection timeout bounds the wait.
@@ -290,20 +276,17 @@ void newAdoConnection(Workspace& workspace, TfrmConnectEditor& browser, QWidget&
     QApplication::restoreOverrideCursor();
     if (!opened) {
         prompt().showMessage(QStringLiteral("資料來源連結失敗"));
-        return;
+        return std::nullopt;
     }
 
     // What the engine completed, not what the dialog gave.
     const QString connectionString = QString::fromStdString(connection.connectionString());
-    const QString provider = ConnectionStringValue(connectionString, QStringLiteral("Provider="));
-    const QString dataSource = ConnectionStringValue(connectionString, QStringLiteral("Data Source="));
-    ConnectionRegistry& registry = workspace.registry();
-    if (const std::optional<int> position = registry.addAdo({connectionString, provider, dataSource})) {
-        fileAdoConnection(*browser.TrvADO(), workspace.ImageADO(), provider, dataSource,
-                          QString::fromStdString(connection.provider()), *position);
-    }
-    registry.RefreshConnectAliases();
-    browser.EdtConnectDB()->setText(dataSource);
+    OpenedAdoConnection result;
+    result.provider = ConnectionStringValue(connectionString, QStringLiteral("Provider="));
+    result.dataSource = ConnectionStringValue(connectionString, QStringLiteral("Data Source="));
+    result.reportedProvider = QString::fromStdString(connection.provider());
+    result.position = workspace.registry().addAdo({connectionString, result.provider, result.dataSource});
+    return result;
 }
 
 // --- The ADO tree -------------------------------------------------------------

@@ -7,11 +7,6 @@
 #include <memory>
 #include <optional>
 
-class QComboBox;
-class QGroupBox;
-class QLineEdit;
-class QPushButton;
-class QRadioButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -25,7 +20,6 @@ namespace db {
 class AdoConnection;
 }
 
-class TfrmConnectEditor;
 class Workspace;
 
 // The connection-string dialog: the string is either typed (or built with
@@ -49,16 +43,6 @@ public:
     // What OK gives for the controls as they are now.
     QString resultText() const;
 
-    QGroupBox* SourceofConnection() const;
-    QRadioButton* UseDataLinkFile() const;
-    QComboBox* DataLinkFile() const;
-    QPushButton* Browse() const;
-    QRadioButton* UseConnectionString() const;
-    QLineEdit* ConnectionString() const;
-    QPushButton* Build() const;
-    QPushButton* OkButton() const;
-    QPushButton* CancelButton() const;
-    QPushButton* HelpButton() const;
 
     void BrowseClick();
     void BuildClick();
@@ -78,14 +62,25 @@ private:
 bool EditConnectionString(db::AdoConnection& connection, const QString& ownerName,
                           const QString& objectName, QWidget* parent = nullptr);
 
-// The new-connection command: the browser turns to its ADO page; the
-// workspace's ADOCon1 is reset and given the string the connection-string
-// dialog ends with (titled after `owner`, which owns the dialog); it opens,
-// and the connection it completed is registered, filed in the browser's ADO
-// tree and shown in its EdtConnectDB. The query windows refill their lists
-// after every open, whether or not it registered anything. A connection that
-// fails to open is reported and leaves everything else as it was.
-void newAdoConnection(Workspace& workspace, TfrmConnectEditor& browser, QWidget& owner);
+// A connection the new-connection command opened.
+struct OpenedAdoConnection {
+    // "Provider=" and "Data Source=" of the string the engine completed.
+    QString provider;
+    QString dataSource;
+    // The name the open connection reports for its provider.
+    QString reportedProvider;
+    // Its place in the registry; none when an earlier entry covers it.
+    std::optional<int> position;
+};
+
+// The new-connection command's connection (the browser files what it gives,
+// TfrmConnectEditor::newAdoConnection): the workspace's ADOCon1 is reset and
+// given the string the connection-string dialog ends with (titled after
+// `owner`, which owns the dialog); it opens, and the connection it completed
+// is registered. Nothing when the dialog gives no new string, or when the
+// connection fails to open, which is reported and leaves everything else as
+// it was.
+std::optional<OpenedAdoConnection> openNewAdoConnection(Workspace& workspace, QWidget& owner);
 
 // --- Data link file names ----------------------------------------------------
 // Paths here use "/"; a name without "/" is a bare name in the data-link

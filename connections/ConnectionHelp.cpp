@@ -9,7 +9,7 @@
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
-#include "shell/Prompt.h"
+#include "ui/Prompt.h"
 
 namespace tarnwell {
 

@@ -17,7 +17,7 @@
 #include "dataaccess/ParamList.h"
 #include "dataaccess/Paths.h"
 #include "dataaccess/odbc/OdbcConnection.h"
-#include "shell/Prompt.h"
+#include "ui/Prompt.h"
 #include "ui_DataLinkDialog.h"
 
 namespace tarnwell {
@@ -203,14 +203,5 @@ void DataLinkDialog::ChooseFileClick() {
     }
 }
 
-QTreeWidget* DataLinkDialog::ProviderList() const { return ui->ProviderList; }
-QComboBox* DataLinkDialog::DataSource() const { return ui->DataSource; }
-QLabel* DataLinkDialog::DataSourceHint() const { return ui->DataSourceHint; }
-QToolButton* DataLinkDialog::ChooseFile() const { return ui->ChooseFile; }
-QLineEdit* DataLinkDialog::UserName() const { return ui->UserName; }
-QLineEdit* DataLinkDialog::Password() const { return ui->Password; }
-QPushButton* DataLinkDialog::TestConnection() const { return ui->TestConnection; }
-QPushButton* DataLinkDialog::OkButton() const { return ui->OkButton; }
-QPushButton* DataLinkDialog::CancelButton() const { return ui->CancelButton; }
 
 }  // namespace tarnwell

@@ -8,13 +8,6 @@
 
 #include "dataaccess/ConnectionString.h"
 
-class QComboBox;
-class QLabel;
-class QLineEdit;
-class QPushButton;
-class QToolButton;
-class QTreeWidget;
-
 namespace Ui {
 class DataLinkDialog;
 }
@@ -41,15 +34,6 @@ public:
     QString selectedProvider() const;
     void selectProvider(const QString& name);
 
-    QTreeWidget* ProviderList() const;
-    QComboBox* DataSource() const;
-    QLabel* DataSourceHint() const;
-    QToolButton* ChooseFile() const;
-    QLineEdit* UserName() const;
-    QLineEdit* Password() const;
-    QPushButton* TestConnection() const;
-    QPushButton* OkButton() const;
-    QPushButton* CancelButton() const;
 
     // Opens a connection of its own with the built string and shows what the
     // engine answered.

@@ -11,14 +11,15 @@
 #include <QPointer>
 #include <QTreeWidgetItem>
 
-#include "connections/FormFont.h"
+#include "connections/AdoConEd.h"
 #include "connections/UParmViewer.h"
 #include "connections/UPasswd.h"
 #include "dataaccess/Database.h"
 #include "dataaccess/Session.h"
-#include "shell/Application.h"
-#include "shell/Prompt.h"
-#include "shell/Workspace.h"
+#include "session/Workspace.h"
+#include "ui/ErrorReport.h"
+#include "ui/FormFont.h"
+#include "ui/Prompt.h"
 #include "ui_UConnectEditor.h"
 
 namespace tarnwell {
@@ -51,17 +52,6 @@ bool isAliasNotLoggedInto(const QTreeWidgetItem& node) {
 bool isAliasLoggedInto(const QTreeWidgetItem& node) {
     return isAlias(node) && node.childCount() >= 2 &&
            node.child(0)->text(0) != TfrmConnectEditor::kNotConnected;
-}
-
-// Runs a handler the event loop started; an error it lets through is shown
-// by the general error report, as one escaping any other handler would be.
-template <typename Handler>
-void reportingErrors(Handler&& handler) {
-    try {
-        handler();
-    } catch (const std::exception& error) {
-        reportUnhandledError(error);
-    }
 }
 
 }  // namespace
@@ -113,14 +103,23 @@ TfrmConnectEditor& TfrmConnectEditor::obtain(Workspace& workspace, QMdiArea& hom
     return *browser;
 }
 
-QLineEdit* TfrmConnectEditor::EdtConnectDB() const { return ui->EdtConnectDB; }
-QTabWidget* TfrmConnectEditor::Page_Con() const { return ui->Page_Con; }
-QTreeWidget* TfrmConnectEditor::TrvBDE() const { return ui->TrvBDE; }
-QTreeWidget* TfrmConnectEditor::TrvADO() const { return ui->TrvADO; }
-QToolButton* TfrmConnectEditor::SpeedButton1() const { return ui->SpeedButton1; }
-QToolButton* TfrmConnectEditor::SpeedButton2() const { return ui->SpeedButton2; }
-QToolButton* TfrmConnectEditor::SpeedButton3() const { return ui->SpeedButton3; }
-QToolButton* TfrmConnectEditor::SpeedButton5() const { return ui->SpeedButton5; }
+QString TfrmConnectEditor::currentConnection() const { return ui->EdtConnectDB->text(); }
+int TfrmConnectEditor::currentPage() const { return ui->Page_Con->currentIndex(); }
+void TfrmConnectEditor::turnToPage(int page) { ui->Page_Con->setCurrentIndex(page); }
+
+void TfrmConnectEditor::newAdoConnection(QWidget& owner) {
+    turnToPage(0);
+    const std::optional<OpenedAdoConnection> opened = openNewAdoConnection(workspace_, owner);
+    if (!opened) {
+        return;
+    }
+    if (opened->position) {
+        fileAdoConnection(*ui->TrvADO, workspace_.ImageADO(), opened->provider, opened->dataSource,
+                          opened->reportedProvider, *opened->position);
+    }
+    workspace_.registry().RefreshConnectAliases();
+    ui->EdtConnectDB->setText(opened->dataSource);
+}
 
 void TfrmConnectEditor::setUpFontsAndPictures() {
     setFormFont(*this, pixelFont("細明體", 13));
@@ -315,11 +314,7 @@ void TfrmConnectEditor::loginToAlias(QTreeWidgetItem& node) {
     const QPointer<TfrmConnectEditor> self = this;
     int accepted = 0;
     {
-        TfrmPasswd dialog(testConnection);
-        dialog.setAccepted(0);
-        dialog.Label4()->setText(aliasName);
-        dialog.Edit1()->setText(fromUtf8(testConnection.params().value("USER NAME")));
-        dialog.Edit2()->clear();
+        TfrmPasswd dialog(testConnection, aliasName, fromUtf8(testConnection.params().value("USER NAME")));
         dialog.exec();
         accepted = dialog.accepted();
     }

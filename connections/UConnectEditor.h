@@ -4,14 +4,10 @@
 #include <memory>
 #include <optional>
 
-#include "shell/WindowStyle.h"
+#include "ui/WindowStyle.h"
 
-class QLineEdit;
 class QMdiArea;
-class QTabWidget;
-class QTreeWidget;
 class QTreeWidgetItem;
-class QToolButton;
 
 namespace Ui {
 class TfrmConnectEditor;
@@ -42,15 +38,20 @@ public:
     static TfrmConnectEditor& obtain(Workspace& workspace, QMdiArea& home, const QWidget& coolBar,
                                      const QWidget& statusBar);
 
-    QLineEdit* EdtConnectDB() const;
-    // Page 0 "ADO", page 1 "BDE".
-    QTabWidget* Page_Con() const;
-    QTreeWidget* TrvBDE() const;
-    QTreeWidget* TrvADO() const;
-    QToolButton* SpeedButton1() const;
-    QToolButton* SpeedButton2() const;
-    QToolButton* SpeedButton3() const;
-    QToolButton* SpeedButton5() const;
+    // The current connection, shown in EdtConnectDB, which new query windows
+    // are preset from.
+    QString currentConnection() const;
+    // The page shown: 0 "ADO", 1 "BDE".
+    int currentPage() const;
+    void turnToPage(int page);
+
+    // The new-connection command, of this window and of the main window's
+    // toolbar: the ADO page comes up, the connection string is asked for in
+    // a dialog owned by `owner`, and the connection opened with it is filed
+    // in the ADO tree (when it was registered) and becomes the current
+    // connection. The query windows refill their lists after every open,
+    // whether or not it registered anything.
+    void newAdoConnection(QWidget& owner);
 
     // --- Showing and placing ---------------------------------------------------
     // Docked in the main window when that is visible, else free-standing; shown.

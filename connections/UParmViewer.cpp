@@ -8,12 +8,12 @@
 #include <QShowEvent>
 #include <QTreeWidgetItem>
 
-#include "connections/FormFont.h"
 #include "connections/UConnectEditor.h"
 #include "dataaccess/Database.h"
 #include "dataaccess/Session.h"
-#include "shell/WindowStyle.h"
-#include "shell/Workspace.h"
+#include "session/Workspace.h"
+#include "ui/FormFont.h"
+#include "ui/WindowStyle.h"
 #include "ui_UParmViewer.h"
 
 namespace tarnwell {
@@ -58,8 +58,6 @@ TfrmParmViewer& TfrmParmViewer::showViewer(Workspace& workspace, QMdiArea& home)
     return *viewer;
 }
 
-QTabWidget* TfrmParmViewer::Page_Data() const { return ui->Page_Data; }
-QTableWidget* TfrmParmViewer::Sgrid1() const { return ui->Sgrid1; }
 
 void TfrmParmViewer::setUpGrid() {
     QTableWidget& grid = *ui->Sgrid1;

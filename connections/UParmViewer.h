@@ -4,8 +4,6 @@
 #include <memory>
 
 class QMdiArea;
-class QTableWidget;
-class QTabWidget;
 class QTreeWidgetItem;
 
 namespace Ui {
@@ -36,8 +34,6 @@ public:
     // and gives it the alias's parameters.
     void ShowAliasParams(const QTreeWidgetItem& alias);
 
-    QTabWidget* Page_Data() const;
-    QTableWidget* Sgrid1() const;
 
     // The grid in its own numbering: row 0 is the header row, row 1 the
     // "TYPE" row, the parameters from row 2 on.

@@ -6,8 +6,8 @@
 #include <QShowEvent>
 #include <QStyle>
 
-#include "connections/FormFont.h"
 #include "dataaccess/Database.h"
+#include "ui/FormFont.h"
 #include "ui_UPasswd.h"
 
 namespace tarnwell {
@@ -33,9 +33,13 @@ QString trimBlanks(const QString& text) {
     return text.mid(begin, end - begin);
 }
 
-TfrmPasswd::TfrmPasswd(db::Database& testConnection, QWidget* parent)
+TfrmPasswd::TfrmPasswd(db::Database& testConnection, const QString& aliasName, const QString& userName,
+                       QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::TfrmPasswd>()), testConnection_(testConnection) {
     ui->setupUi(this);
+    ui->Label4->setText(aliasName);
+    ui->Edit1->setText(userName);
+    ui->Edit2->clear();
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowCloseButtonHint);
     // The 5-pixel border lies around the 243 x 144 the panels take.
@@ -64,12 +68,6 @@ TfrmPasswd::~TfrmPasswd() {
 }
 
 TfrmPasswd* TfrmPasswd::instance() { return dialogReference().data(); }
-
-QLabel* TfrmPasswd::Label4() const { return ui->Label4; }
-QLineEdit* TfrmPasswd::Edit1() const { return ui->Edit1; }
-QLineEdit* TfrmPasswd::Edit2() const { return ui->Edit2; }
-QPushButton* TfrmPasswd::BitBtn1() const { return ui->BitBtn1; }
-QPushButton* TfrmPasswd::BitBtn2() const { return ui->BitBtn2; }
 
 void TfrmPasswd::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);

@@ -3,9 +3,6 @@
 #include <QDialog>
 #include <memory>
 
-class QLabel;
-class QLineEdit;
-class QPushButton;
 
 namespace Ui {
 class TfrmPasswd;
@@ -24,21 +21,16 @@ class Database;
 class TfrmPasswd : public QDialog {
     Q_OBJECT
 public:
-    TfrmPasswd(db::Database& testConnection, QWidget* parent = nullptr);
+    // The login to `aliasName`, `userName` offered and the password empty.
+    TfrmPasswd(db::Database& testConnection, const QString& aliasName, const QString& userName,
+               QWidget* parent = nullptr);
     ~TfrmPasswd() override;
 
     // The dialog while it exists, else null.
     static TfrmPasswd* instance();
 
-    // 1 once OK was pressed; the caller sets it to 0 before showing the dialog.
+    // 1 once OK was pressed, 0 until then.
     int accepted() const { return accepted_; }
-    void setAccepted(int accepted) { accepted_ = accepted; }
-
-    QLabel* Label4() const;
-    QLineEdit* Edit1() const;
-    QLineEdit* Edit2() const;
-    QPushButton* BitBtn1() const;
-    QPushButton* BitBtn2() const;
 
 protected:
     void showEvent(QShowEvent* event) override;

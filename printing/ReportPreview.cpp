@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "printing/ReportDocument.h"
+#include "report/ReportDocument.h"
 
 namespace tarnwell {
 

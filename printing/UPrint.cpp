@@ -18,16 +18,16 @@
 #include <QShowEvent>
 #include <QStyledItemDelegate>
 
-#include "connections/FormFont.h"
 #include "dataaccess/ClientDataSet.h"
-#include "printing/ReportListing.h"
 #include "printing/ReportPreview.h"
 #include "printing/UReport.h"
-#include "query/QueryWidgets.h"
-#include "shell/Application.h"
-#include "shell/ProgressFeedback.h"
-#include "shell/Prompt.h"
-#include "shell/WindowStyle.h"
+#include "report/ReportListing.h"
+#include "ui/Controls.h"
+#include "ui/ErrorReport.h"
+#include "ui/FormFont.h"
+#include "ui/ProgressFeedback.h"
+#include "ui/Prompt.h"
+#include "ui/WindowStyle.h"
 #include "ui_UPrint.h"
 
 namespace tarnwell {
@@ -136,18 +136,6 @@ private:
     db::Bookmark run_;
     std::size_t row_ = 0;
 };
-
-// Runs a command of the preview toolbar: what it throws goes to the general
-// error handler, and a print the user cancelled ends without a word.
-template <typename Command>
-void reportingErrors(Command&& command) {
-    try {
-        command();
-    } catch (const OperationCanceled&) {
-    } catch (const std::exception& error) {
-        reportUnhandledError(error);
-    }
-}
 
 }  // namespace
 
@@ -713,35 +701,6 @@ int TfrmPrint::paperLength() const { return ui->SEdtPLength->Value(); }
 int TfrmPrint::paperWidth() const { return ui->SEdtPWidth->Value(); }
 bool TfrmPrint::portrait() const { return ui->RbP1->isChecked(); }
 
-QTableWidget* TfrmPrint::SGridField() const { return ui->SGridField; }
-QCheckBox* TfrmPrint::ChkData() const { return ui->ChkData; }
-QCheckBox* TfrmPrint::ChkSQL() const { return ui->ChkSQL; }
-QCheckBox* TfrmPrint::ChkTitle() const { return ui->ChkTitle; }
-QLineEdit* TfrmPrint::EdtTitle() const { return ui->EdtTitle; }
-QLineEdit* TfrmPrint::EdtDetail() const { return ui->EdtDetail; }
-QLabel* TfrmPrint::LabSQLFont() const { return ui->LabSQLFont; }
-QLabel* TfrmPrint::LabTitleFont() const { return ui->LabTitleFont; }
-SpinEdit* TfrmPrint::SedtRecordCount() const { return ui->SedtRecordCount; }
-SpinEdit* TfrmPrint::SEdtPLength() const { return ui->SEdtPLength; }
-SpinEdit* TfrmPrint::SEdtPWidth() const { return ui->SEdtPWidth; }
-QRadioButton* TfrmPrint::RbP1() const { return ui->RbP1; }
-QRadioButton* TfrmPrint::RbP2() const { return ui->RbP2; }
-QAbstractButton* TfrmPrint::SbtnCheckAll() const { return ui->SbtnCheckAll; }
-QAbstractButton* TfrmPrint::SbtnDisCheckAll() const { return ui->SbtnDisCheckAll; }
-QAbstractButton* TfrmPrint::SpeedButton1() const { return ui->SpeedButton1; }
-QAbstractButton* TfrmPrint::SpeedButton2() const { return ui->SpeedButton2; }
-QAbstractButton* TfrmPrint::SpeedButton4() const { return ui->SpeedButton4; }
-QAbstractButton* TfrmPrint::SpeedButton5() const { return ui->SpeedButton5; }
-QAbstractButton* TfrmPrint::SBtnPreView() const { return ui->SBtnPreView; }
-QAbstractButton* TfrmPrint::SBtnPrint() const { return ui->SBtnPrint; }
-QAbstractButton* TfrmPrint::SBtnZoomIn() const { return ui->SBtnZoomIn; }
-QAbstractButton* TfrmPrint::SBtnZoomOut() const { return ui->SBtnZoomOut; }
-QAbstractButton* TfrmPrint::SBtnZoom() const { return ui->SBtnZoom; }
-QAbstractButton* TfrmPrint::SBtnPriorPage() const { return ui->SBtnPriorPage; }
-QAbstractButton* TfrmPrint::SBtnNextPage() const { return ui->SBtnNextPage; }
-QLabel* TfrmPrint::LabPage() const { return ui->LabPage; }
-QWidget* TfrmPrint::PreviewArea() const { return ui->PreviewArea; }
-ReportPreview* TfrmPrint::QRPreview1() const { return ui->QRPreview1; }
 
 // --- The print button ------------------------------------------------------------------------------------
 

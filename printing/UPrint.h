@@ -6,14 +6,8 @@
 #include <memory>
 #include <vector>
 
-class QAbstractButton;
-class QCheckBox;
-class QLabel;
-class QLineEdit;
 class QModelIndex;
 class QPlainTextEdit;
-class QRadioButton;
-class QTableWidget;
 
 namespace Ui {
 class TfrmPrint;
@@ -25,9 +19,7 @@ namespace db {
 class ClientDataSet;
 }
 
-class SpinEdit;
 class FieldGridDelegate;
-class ReportPreview;
 class TfrmReport;
 struct ListingColumn;
 struct ListingSettings;
@@ -92,39 +84,6 @@ public:
     int paperWidth() const;
     bool portrait() const;
 
-    // --- Controls ---------------------------------------------------------------------
-    QTableWidget* SGridField() const;
-    QCheckBox* ChkData() const;
-    QCheckBox* ChkSQL() const;
-    QCheckBox* ChkTitle() const;
-    QLineEdit* EdtTitle() const;
-    QLineEdit* EdtDetail() const;
-    QLabel* LabSQLFont() const;
-    QLabel* LabTitleFont() const;
-    SpinEdit* SedtRecordCount() const;
-    SpinEdit* SEdtPLength() const;
-    SpinEdit* SEdtPWidth() const;
-    QRadioButton* RbP1() const;
-    QRadioButton* RbP2() const;
-    QAbstractButton* SbtnCheckAll() const;
-    QAbstractButton* SbtnDisCheckAll() const;
-    QAbstractButton* SpeedButton1() const;
-    QAbstractButton* SpeedButton2() const;
-    QAbstractButton* SpeedButton4() const;
-    QAbstractButton* SpeedButton5() const;
-    // The preview toolbar and the page label at its right end.
-    QAbstractButton* SBtnPreView() const;
-    QAbstractButton* SBtnPrint() const;
-    QAbstractButton* SBtnZoomIn() const;
-    QAbstractButton* SBtnZoomOut() const;
-    QAbstractButton* SBtnZoom() const;
-    QAbstractButton* SBtnPriorPage() const;
-    QAbstractButton* SBtnNextPage() const;
-    QLabel* LabPage() const;
-    // Where the report's preview goes: a frame with a layout of no margins
-    // that the preview widget `QRPreview1` fills.
-    QWidget* PreviewArea() const;
-    ReportPreview* QRPreview1() const;
     // The print flag: the preview button's tag, 1 only while "列印" builds
     // the report.
     int printFlag() const;

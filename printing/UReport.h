@@ -4,8 +4,8 @@
 #include <QWidget>
 #include <memory>
 
-#include "printing/ReportEngine.h"
-#include "printing/ReportListing.h"
+#include "report/ReportEngine.h"
+#include "report/ReportListing.h"
 
 namespace tarnwell {
 
@@ -27,14 +27,9 @@ public:
     static TfrmReport* instance();
 
     ReportEngine& QuickRep1() { return QuickRep1_; }
-    ReportBand& PageHeaderBand1() { return *bands_.pageHeader; }
-    ReportLabel& QLabTitle() { return *bands_.title; }
-    ReportBand& ColumnHeaderBand1() { return *bands_.columnHeader; }
-    ReportLabel& QLabFieldName() { return *bands_.fieldNames; }
-    ReportBand& DetailBand1() { return *bands_.detail; }
-    ReportLabel& QLabData() { return *bands_.data; }
-    ReportBand& SummaryBand1() { return *bands_.summary; }
-    ReportLabel& QRTxtSQL() { return *bands_.sql; }
+    // Its bands and labels: PageHeaderBand1 with QLabTitle, ColumnHeaderBand1
+    // with QLabFieldName, DetailBand1 with QLabData, SummaryBand1 with
+    // QRTxtSQL.
     const ListingBands& bands() const { return bands_; }
 
     // What the next runs print: the records, the columns of their lines and

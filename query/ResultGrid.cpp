@@ -12,7 +12,7 @@
 
 #include "dataaccess/ClientDataSet.h"
 #include "query/ResultGridModel.h"
-#include "shell/Prompt.h"
+#include "ui/Prompt.h"
 
 namespace tarnwell {
 
@@ -79,16 +79,16 @@ QString tooMuchToCopy() {
 }  // namespace
 
 ResultGrid::ResultGrid(QWidget* parent) : QTableView(parent) {
-    copy_ = new QAction(QStringLiteral("複製"), this);
-    copy_->setObjectName(QStringLiteral("MenuCopy"));
-    copy_->setShortcut(QKeySequence::Copy);
-    copy_->setShortcutContext(Qt::WidgetShortcut);
-    connect(copy_, &QAction::triggered, this, [this] { copySelection(false); });
-    copyWithFieldNames_ = new QAction(QStringLiteral("複製(含欄位名稱)"), this);
-    copyWithFieldNames_->setObjectName(QStringLiteral("MenuCopyWithFieldNames"));
-    connect(copyWithFieldNames_, &QAction::triggered, this, [this] { copySelection(true); });
-    addAction(copy_);
-    addAction(copyWithFieldNames_);
+    auto* copy = new QAction(QStringLiteral("複製"), this);
+    copy->setObjectName(QStringLiteral("MenuCopy"));
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setShortcutContext(Qt::WidgetShortcut);
+    connect(copy, &QAction::triggered, this, [this] { copySelection(false); });
+    auto* copyWithFieldNames = new QAction(QStringLiteral("複製(含欄位名稱)"), this);
+    copyWithFieldNames->setObjectName(QStringLiteral("MenuCopyWithFieldNames"));
+    connect(copyWithFieldNames, &QAction::triggered, this, [this] { copySelection(true); });
+    addAction(copy);
+    addAction(copyWithFieldNames);
     setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 

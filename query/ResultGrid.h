@@ -5,8 +5,6 @@
 #include <QTableView>
 #include <optional>
 
-class QAction;
-
 namespace tarnwell {
 
 class ResultGridModel;
@@ -42,10 +40,6 @@ public:
 
     void setModel(QAbstractItemModel* model) override;
 
-    // The context menu's entries.
-    QAction* copyAction() const { return copy_; }
-    QAction* copyWithFieldNamesAction() const { return copyWithFieldNames_; }
-
     // Puts the selected cells (the current one when none is selected) on the
     // clipboard.
     void copySelection(bool withFieldNames);
@@ -69,8 +63,6 @@ private:
     void rememberWidths();
     void startWidths();
 
-    QAction* copy_ = nullptr;
-    QAction* copyWithFieldNames_ = nullptr;
     // The columns' headers and widths before the model was reset.
     QStringList widthsFor_;
     QList<int> widths_;

@@ -7,7 +7,6 @@
 
 #include "dataaccess/ClientDataSet.h"
 #include "dataaccess/FieldKind.h"
-#include "shell/Application.h"
 
 namespace tarnwell {
 
@@ -211,9 +210,9 @@ void ResultGridModel::fetchMore(const QModelIndex& parent) {
     try {
         dataSet_.fetchMore();
     } catch (const std::exception& error) {
-        // The view asks from deep inside its painting and scrolling; the
-        // error goes to the general handler here rather than through Qt.
-        reportUnhandledError(error);
+        // The view asks from deep inside its painting and scrolling: the
+        // error must not pass through Qt.
+        emit fetchFailed(QString::fromUtf8(error.what()));
     }
 }
 

@@ -70,6 +70,10 @@ public:
 signals:
     // The dataset's current row changed (after every move of it).
     void currentRowChanged(int row);
+    // Fetching the next packet for the view failed with the engine's
+    // `message`. The model says so and goes on; whoever shows the grid tells
+    // the user.
+    void fetchFailed(const QString& message);
 
 private:
     void rowsAppended(std::size_t first, std::size_t count);

@@ -3,8 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
-#include "shell/Prompt.h"
-#include "shell/TextFile.h"
+#include "output/TextFile.h"
+#include "ui/Prompt.h"
 
 namespace tarnwell {
 

@@ -15,7 +15,6 @@
 #include <QSplitter>
 #include <QSplitterHandle>
 #include <QTimer>
-#include <array>
 
 #include "dataaccess/AdoConnection.h"
 #include "dataaccess/DbError.h"
@@ -25,19 +24,18 @@
 #include "query/QueryEngine.h"
 #include "query/QueryWidgets.h"
 #include "query/ResultGridModel.h"
+#include "query/SpreadsheetExport.h"
 #include "query/SqlFile.h"
 #include "query/SqlFileBrowser.h"
-#include "query/SpreadsheetExport.h"
 #include "query/SqlStringForm.h"
 #include "query/UQueryThread.h"
 #include "query/UReplaceString.h"
-#include "shell/Application.h"
-#include "shell/ProgressFeedback.h"
-#include "shell/Prompt.h"
-#include "shell/QueryWindowLists.h"
-// For SaveDataSetAsText, the main window's own operation; nothing else of it.
-#include "shell/UMain.h"
-#include "shell/Workspace.h"
+#include "session/QueryWindowLists.h"
+#include "session/Workspace.h"
+#include "ui/Controls.h"
+#include "ui/ErrorReport.h"
+#include "ui/ProgressFeedback.h"
+#include "ui/Prompt.h"
 #include "ui_UQueryEditor.h"
 
 namespace tarnwell {
@@ -99,32 +97,18 @@ constexpr int kGridFollowsEveryMs = 100;
 
 }  // namespace
 
-QString ColumnLetters(int column) {
-    static const std::array<QString, 26> kLetters = {
-        QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C"), QStringLiteral("D"), QStringLiteral("E"),
-        QStringLiteral("F"), QStringLiteral("G"), QStringLiteral("H"), QStringLiteral("I"), QStringLiteral("J"),
-        QStringLiteral("K"), QStringLiteral("L"), QStringLiteral("M"), QStringLiteral("N"), QStringLiteral("O"),
-        QStringLiteral("P"), QStringLiteral("Q"), QStringLiteral("R"), QStringLiteral("S"), QStringLiteral("T"),
-        QStringLiteral("U"), QStringLiteral("V"), QStringLiteral("W"), QStringLiteral("X"), QStringLiteral("Y"),
-        QStringLiteral("Z")};
-    QString name;
-    // Base 26 with the digits 1 to 26: there is no zero digit.
-    for (int n = column; n > 0; n = (n - 1) / 26) {
-        name.prepend(kLetters[static_cast<std::size_t>((n - 1) % 26)]);
-    }
-    return name;
-}
-
 int& QueryEditorCount() {
     static int count = 0;
     return count;
 }
 
-TfrmQueryEditor::TfrmQueryEditor(Workspace& workspace, QMdiArea& home)
+TfrmQueryEditor::TfrmQueryEditor(Workspace& workspace, QMdiArea& home,
+                                 SaveDataSetAsTextFunction saveDataSetAsText)
     : QWidget(home.window(), Qt::Window),
       ui(std::make_unique<Ui::TfrmQueryEditor>()),
       workspace_(workspace),
-      home_(home) {
+      home_(home),
+      saveDataSetAsText_(saveDataSetAsText) {
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
 
@@ -285,6 +269,9 @@ void TfrmQueryEditor::connectHandlers() {
     // The grid fetches ahead of the current row as it scrolls; the count
     // tells what is held.
     connect(gridModel_, &QAbstractItemModel::rowsInserted, this, &TfrmQueryEditor::showRecordCount);
+    // Shown as the general error report would show it.
+    connect(gridModel_, &ResultGridModel::fetchFailed, this,
+            [](const QString& message) { prompt().showMessage(message); });
 
     engine_->CDS1.setAfterScroll([this] { CDS1AfterScroll(); });
     engine_->BDE_DB.setAfterConnect([this] { BDE_DBAfterConnect(); });
@@ -387,21 +374,24 @@ bool TfrmQueryEditor::eventFilter(QObject* watched, QEvent* event) {
 
 db::Database& TfrmQueryEditor::BDE_DB() const { return engine_->BDE_DB; }
 db::Query& TfrmQueryEditor::BDE_Query1() const { return engine_->BDE_Query1; }
-db::DataSetProvider& TfrmQueryEditor::DSProvd1() const { return engine_->DSProvd1; }
 db::ClientDataSet& TfrmQueryEditor::CDS1() const { return engine_->CDS1; }
-QComboBox* TfrmQueryEditor::CbxLinkType() const { return ui->CbxLinkType; }
-QComboBox* TfrmQueryEditor::CbxConnectAlias() const { return ui->CbxConnectAlias; }
-QPlainTextEdit* TfrmQueryEditor::MemSQL() const { return ui->MemSQL; }
-QPlainTextEdit* TfrmQueryEditor::QueryMessage() const { return ui->QueryMessage; }
-QTableView* TfrmQueryEditor::DBGrid() const { return ui->DBGrid; }
-PanelStatusBar* TfrmQueryEditor::SBar() const { return ui->SBar; }
-QAbstractButton* TfrmQueryEditor::SBtnQuery() const { return ui->SBtnQuery; }
-QAbstractButton* TfrmQueryEditor::ToolButton6() const { return ui->ToolButton6; }
-QAbstractButton* TfrmQueryEditor::ToolButton7() const { return ui->ToolButton7; }
-QAbstractButton* TfrmQueryEditor::ToolButton8() const { return ui->ToolButton8; }
-QAbstractButton* TfrmQueryEditor::ToolButton3() const { return ui->ToolButton3; }
 
 // --- Connection choice -------------------------------------------------------------
+
+void TfrmQueryEditor::preset(int linkType, const QString& connection, WindowStyle style) {
+    if (linkType == 0 || linkType == 1) {
+        ui->CbxLinkType->setCurrentIndex(linkType);
+    }
+    // Every window's list is refilled, this one's for the kind just chosen.
+    workspace_.registry().RefreshConnectAliases();
+    ui->CbxConnectAlias->setCurrentIndex(
+        ui->CbxConnectAlias->findText(connection, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    setWindowStyle(*this, style, home_);
+    QAbstractButton* styleButton = style == WindowStyle::MdiChild ? ui->ToolButton6
+                                   : style == WindowStyle::Normal ? ui->ToolButton7
+                                                                  : ui->ToolButton8;
+    styleButton->setChecked(true);
+}
 
 void TfrmQueryEditor::refillConnectAlias() {
     refillConnectionList(workspace_.registry(), *ui->CbxLinkType, *ui->CbxConnectAlias);
@@ -603,7 +593,7 @@ void TfrmQueryEditor::commonTail() {
     ui->DBGrid->setEnabled(true);
     sqlHistory_.append(ui->MemSQL->toPlainText());
     setHistoryPosition(static_cast<int>(sqlHistory_.size()));
-    if (ui->PalQueryCount->text() != QLatin1String("1")) {
+    if (historyPosition_ != 1) {
         ui->SBtnSQLPrior->setEnabled(true);
     }
     ui->SBtnSQLNext->setEnabled(true);
@@ -627,14 +617,13 @@ void TfrmQueryEditor::SpeedButton1Click() {
 
 // --- History ------------------------------------------------------------------------
 
-int TfrmQueryEditor::historyPosition() const { return ui->PalQueryCount->text().toInt(); }
-
 void TfrmQueryEditor::setHistoryPosition(int position) {
+    historyPosition_ = position;
     ui->PalQueryCount->setText(QString::number(position));
 }
 
 void TfrmQueryEditor::SBtnSQLPriorClick() {
-    const int position = historyPosition();
+    const int position = historyPosition_;
     if (position < 2 || position - 2 >= sqlHistory_.size()) {
         return;
     }
@@ -647,7 +636,7 @@ void TfrmQueryEditor::SBtnSQLPriorClick() {
 }
 
 void TfrmQueryEditor::SBtnSQLNextClick() {
-    const int position = historyPosition();
+    const int position = historyPosition_;
     const int count = static_cast<int>(sqlHistory_.size());
     if (position == count) {
         setMemoText(*ui->MemSQL, QString());
@@ -668,9 +657,7 @@ void TfrmQueryEditor::SBtnSQLNextClick() {
 
 void TfrmQueryEditor::changeStyle(WindowStyle style) {
     const QSize size = windowSize(*this);
-    changingStyle_ = true;
     setWindowStyle(*this, style, home_);
-    changingStyle_ = false;
     setWindowSize(*this, size);
 }
 
@@ -693,14 +680,6 @@ void TfrmQueryEditor::ToolButton5Click() {
 }
 
 // --- Result grid ----------------------------------------------------------------------
-
-void TfrmQueryEditor::reportingErrors(const std::function<void()>& command) {
-    try {
-        command();
-    } catch (const std::exception& error) {
-        reportUnhandledError(error);
-    }
-}
 
 void TfrmQueryEditor::SpeedButton2Click() {
     reportingErrors([this] { gridModel_->dataSet().first(); });
@@ -874,7 +853,7 @@ void TfrmQueryEditor::exportResult(const QString& path, const QString& separator
             if (bdeRunInProgress_) {
                 throw db::DbError("Cannot perform this operation on a closed dataset");
             }
-            TfrmMain::SaveDataSetAsText(dataSet, path, separator, feedback);
+            saveDataSetAsText_(dataSet, path, separator, feedback);
         });
     });
 }

@@ -7,15 +7,10 @@
 #include <memory>
 
 #include "query/UQueryThread.h"
-#include "shell/WindowStyle.h"
+#include "ui/WindowStyle.h"
 
-class QAbstractButton;
-class QComboBox;
 class QMdiArea;
-class QPlainTextEdit;
 class QShortcut;
-class QTableView;
-class QTreeWidget;
 
 namespace Ui {
 class TfrmQueryEditor;
@@ -25,12 +20,11 @@ namespace tarnwell {
 
 namespace db {
 class ClientDataSet;
-class DataSetProvider;
 class Database;
 class Query;
 }  // namespace db
 
-class PanelStatusBar;
+class Feedback;
 class ProgressFeedback;
 class ResultGridModel;
 class Workspace;
@@ -40,9 +34,11 @@ struct QueryWindowEngine;
 // window's database name ("BDE_SQL_" + the count after its creation) is new.
 int& QueryEditorCount();
 
-// The name of column `column` (from 1) in the spreadsheet's A1 style: "A" to
-// "Z", then "AA" on; empty below 1.
-QString ColumnLetters(int column);
+// How the window's text exports write a result: the main window's
+// SaveDataSetAsText, which the main window hands in. It raises the dataset's
+// or the file's error.
+using SaveDataSetAsTextFunction = void (*)(db::ClientDataSet& dataSet, const QString& path,
+                                           const QString& separator, Feedback& feedback);
 
 // A file dialog's memory: the name chosen in it last is offered next time.
 struct RememberedFileDialog {
@@ -63,15 +59,21 @@ struct RememberedFileDialog {
 class TfrmQueryEditor : public QWidget, private QueryRunSink {
     Q_OBJECT
 public:
-    TfrmQueryEditor(Workspace& workspace, QMdiArea& home);
+    TfrmQueryEditor(Workspace& workspace, QMdiArea& home, SaveDataSetAsTextFunction saveDataSetAsText);
     ~TfrmQueryEditor() override;
+
+    // Presets a new window before it is first shown: the connection kind
+    // `linkType` (0 "ADO", 1 "BDE"; any other value leaves the kind
+    // unchosen), the connection of that kind named `connection` (none when no
+    // entry of the refilled list has that name), and the style the window
+    // lives in, with its style button down. A choice made by program: no
+    // change handler runs.
+    void preset(int linkType, const QString& connection, WindowStyle style);
 
     // --- Engine objects -----------------------------------------------------
     db::Database& BDE_DB() const;
     db::Query& BDE_Query1() const;
-    db::DataSetProvider& DSProvd1() const;
     db::ClientDataSet& CDS1() const;
-    ResultGridModel* gridModel() const { return gridModel_; }
     // The thread of the run in progress, if any.
     TQueryThread* queryThread() const { return queryThread_.data(); }
     bool runInProgress() const { return bdeRunInProgress_; }
@@ -80,19 +82,6 @@ public:
     const QStringList& FSQLHistory() const { return sqlHistory_; }
     RememberedFileDialog& SaveDialog1() { return saveDialog1_; }
     RememberedFileDialog& OpenDialog1() { return openDialog1_; }
-
-    // --- Controls other windows set or read ---------------------------------
-    QComboBox* CbxLinkType() const;
-    QComboBox* CbxConnectAlias() const;
-    QPlainTextEdit* MemSQL() const;
-    QPlainTextEdit* QueryMessage() const;
-    QTableView* DBGrid() const;
-    PanelStatusBar* SBar() const;
-    QAbstractButton* SBtnQuery() const;
-    QAbstractButton* ToolButton6() const;
-    QAbstractButton* ToolButton7() const;
-    QAbstractButton* ToolButton8() const;
-    QAbstractButton* ToolButton3() const;
 
     // --- Handlers -------------------------------------------------------------
     void CbxLinkTypeChange();
@@ -173,7 +162,7 @@ private:
     void setStatus(const QString& text);
     void showRecordCount();
     void enableRunButtonForText();
-    int historyPosition() const;
+    // Shown in PalQueryCount.
     void setHistoryPosition(int position);
     void changeStyle(WindowStyle style);
     void loadIntoMemo(const QString& path);
@@ -185,22 +174,23 @@ private:
     // until the work has unwound.
     void walkResult(const QString& labelText, std::int64_t total,
                     const std::function<void(ProgressFeedback&)>& work);
-    // Runs a command; an error it raises goes to the general error handler.
-    static void reportingErrors(const std::function<void()>& command);
 
     std::unique_ptr<Ui::TfrmQueryEditor> ui;
     Workspace& workspace_;
     QMdiArea& home_;
+    const SaveDataSetAsTextFunction saveDataSetAsText_;
     std::shared_ptr<QueryWindowEngine> engine_;
     ResultGridModel* gridModel_ = nullptr;
     QPointer<TQueryThread> queryThread_;
     QShortcut* stopRunKey_ = nullptr;
     QStringList sqlHistory_;
+    // The history entry the memo shows, from 1; one past the last when the
+    // memo shows new text; 0 before the first run.
+    int historyPosition_ = 0;
     RememberedFileDialog saveDialog1_;
     RememberedFileDialog openDialog1_;
     bool refillingConnectAlias_ = false;
     bool bdeRunInProgress_ = false;
-    bool changingStyle_ = false;
     bool formShown_ = false;
     // While an export walks the result: its feedback, whether the dataset
     // moved since the grid last caught up, and whether the window was asked

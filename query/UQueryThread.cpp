@@ -19,13 +19,6 @@ namespace {
 // before the statement reaches the engine is missed.
 constexpr int kCancelRepeatMs = 20;
 
-// The threads made and not yet deleted; touched on the user-interface thread
-// only (they are made there and deleted there).
-QList<QPointer<TQueryThread>>& liveThreads() {
-    static QList<QPointer<TQueryThread>> threads;
-    return threads;
-}
-
 QString engineMessage(const std::exception& error) { return QString::fromUtf8(error.what()); }
 
 }  // namespace
@@ -57,14 +50,14 @@ TQueryThread::TQueryThread(std::shared_ptr<QueryWindowEngine> engine, const QStr
       FSQLText(sqlText),
       packetRecords_(packetRecords),
       window_(window) {
-    liveThreads() << this;
+    // Made and deleted on the user-interface thread.
+    registerRun(*this);
     connect(this, &QThread::finished, this, &QObject::deleteLater);
     start();
 }
 
 TQueryThread::~TQueryThread() {
-    liveThreads().removeAll(this);
-    liveThreads().removeAll(nullptr);
+    unregisterRun(*this);
 }
 
 bool TQueryThread::startFailed() const { return !isRunning() && !isFinished(); }
@@ -246,22 +239,6 @@ bool TQueryThread::waitServingCalls(QDeadlineTimer deadline) {
         }
     }
     return true;
-}
-
-bool TQueryThread::abandonAllAndWait(QDeadlineTimer deadline) {
-    const QList<QPointer<TQueryThread>> threads = liveThreads();
-    for (const QPointer<TQueryThread>& thread : threads) {
-        if (thread) {
-            thread->abandon();
-        }
-    }
-    bool allEnded = true;
-    for (const QPointer<TQueryThread>& thread : threads) {
-        if (thread && !thread->waitServingCalls(deadline)) {
-            allEnded = false;
-        }
-    }
-    return allEnded;
 }
 
 }  // namespace tarnwell

@@ -10,6 +10,8 @@
 #include <memory>
 #include <mutex>
 
+#include "session/RunsInProgress.h"
+
 class QPlainTextEdit;
 class QTimer;
 
@@ -62,7 +64,7 @@ protected:
 // thread lets go of it; an engine that does not answer loses its
 // connection), its result is dropped, and the thread touches nothing of the
 // window any more.
-class TQueryThread : public QThread {
+class TQueryThread : public QThread, private BackgroundRun {
     Q_OBJECT
 public:
     // `packetRecords`: the rows of the first packet, as the window's
@@ -76,7 +78,7 @@ public:
     bool startFailed() const;
 
     // The window is going: stop the statement and leave the window alone.
-    void abandon();
+    void abandon() override;
     // The user asked to stop the run: the statement is cancelled in the
     // engine, and the run ends as a failed one with the engine's words. Does
     // nothing once the statement has come back from the engine.
@@ -86,11 +88,7 @@ public:
     // Waits until the thread has ended, serving the calls it makes to the user
     // interface meanwhile (so it may be called on that thread). False when the
     // deadline passed first.
-    bool waitServingCalls(QDeadlineTimer deadline);
-
-    // Abandons every query thread still running and waits for them; for the
-    // end of the program, before the engine's session goes.
-    static bool abandonAllAndWait(QDeadlineTimer deadline);
+    bool waitServingCalls(QDeadlineTimer deadline) override;
 
 signals:
     // On the user-interface thread, when the run button is given back.

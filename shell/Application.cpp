@@ -5,8 +5,7 @@
 #include <QTranslator>
 #include <exception>
 
-#include "shell/Feedback.h"
-#include "shell/Prompt.h"
+#include "ui/ErrorReport.h"
 
 // The resources live in a static library; nothing would pull them in.
 static void loadResources() { Q_INIT_RESOURCE(tarnwell); }
@@ -47,14 +46,6 @@ bool Application::notify(QObject* receiver, QEvent* event) {
         reportUnhandledError(error);
     }
     return false;
-}
-
-void reportUnhandledError(const std::exception& error) {
-    // The user asked for the stop and knows of it.
-    if (dynamic_cast<const OperationCanceled*>(&error) != nullptr) {
-        return;
-    }
-    prompt().showMessage(QString::fromUtf8(error.what()));
 }
 
 }  // namespace tarnwell

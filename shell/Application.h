@@ -14,8 +14,4 @@ public:
     bool notify(QObject* receiver, QEvent* event) override;
 };
 
-// Shows the message of an error that reached the top, as the general error
-// handler does; for code that calls handlers outside the event loop.
-void reportUnhandledError(const std::exception& error);
-
 }  // namespace tarnwell

@@ -24,7 +24,6 @@
 #include <utility>
 #include <unistd.h>
 
-#include "connections/FormFont.h"
 #include "dataaccess/AdoConnection.h"
 #include "dataaccess/ClientDataSet.h"
 #include "dataaccess/Connection.h"
@@ -36,19 +35,20 @@
 #include "dataaccess/Session.h"
 #include "dataaccess/TextTools.h"
 #include "dataaccess/ValueText.h"
-#include "printing/ReportDefinition.h"
-#include "printing/ReportEngine.h"
-#include "printing/ReportListing.h"
-#include "query/SpreadsheetExport.h"
+#include "output/DelimitedTextWriter.h"
+#include "output/ResultSheet.h"
+#include "output/TextFile.h"
+#include "output/XlsxSheet.h"
 #include "query/SqlFile.h"
 #include "query/UQueryThread.h"
-#include "shell/DelimitedTextWriter.h"
-#include "shell/Fonts.h"
+#include "report/ReportDefinition.h"
+#include "report/ReportEngine.h"
+#include "report/ReportListing.h"
+#include "session/Workspace.h"
 #include "shell/StandardStreams.h"
 #include "shell/TerminalProgress.h"
-#include "shell/TextFile.h"
-#include "shell/Workspace.h"
-#include "shell/XlsxSheet.h"
+#include "ui/Fonts.h"
+#include "ui/FormFont.h"
 
 namespace tarnwell {
 

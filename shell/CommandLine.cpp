@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "dataaccess/ConnectionString.h"
-#include "printing/ReportListing.h"
+#include "report/ReportListing.h"
 
 namespace tarnwell {
 

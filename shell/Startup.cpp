@@ -4,14 +4,14 @@
 #include <QStringList>
 #include <cstdio>
 
+#include "session/Workspace.h"
 #include "shell/Application.h"
 #include "shell/BatchRun.h"
 #include "shell/CommandLine.h"
-#include "shell/Fonts.h"
 #include "shell/SingleInstance.h"
 #include "shell/StandardStreams.h"
 #include "shell/UMain.h"
-#include "shell/Workspace.h"
+#include "ui/Fonts.h"
 
 namespace tarnwell {
 

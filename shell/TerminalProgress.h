@@ -4,7 +4,7 @@
 #include <QString>
 #include <functional>
 
-#include "shell/Feedback.h"
+#include "output/Feedback.h"
 
 namespace tarnwell {
 

@@ -19,11 +19,11 @@
 #include "connections/AdoConEd.h"
 #include "connections/UConnectEditor.h"
 #include "connections/UParmViewer.h"
+#include "output/DelimitedTextWriter.h"
 #include "query/UQueryEditor.h"
-#include "shell/DelimitedTextWriter.h"
-#include "shell/ProgressFeedback.h"
-#include "shell/Prompt.h"
-#include "shell/WindowStyle.h"
+#include "ui/ProgressFeedback.h"
+#include "ui/Prompt.h"
+#include "ui/WindowStyle.h"
 #include "ui_UMain.h"
 
 namespace tarnwell {
@@ -251,11 +251,6 @@ void TfrmMain::exitProgram(ExitForm form) {
 
 // --- Delimited text export -----------------------------------------------------
 
-void TfrmMain::SaveDataSetAsText(db::ClientDataSet& dataSet, const QString& path, const QString& separator) {
-    NoFeedback nobody;
-    SaveDataSetAsText(dataSet, path, separator, nobody);
-}
-
 void TfrmMain::SaveDataSetAsText(db::ClientDataSet& dataSet, const QString& path, const QString& separator,
                                  Feedback& feedback) {
     writeDataSetAsText(dataSet, path, separator, feedback);
@@ -274,14 +269,6 @@ std::optional<int> TfrmMain::AddConnectedADO(const QString& connectionString,
                                              const QString& dataSource) {
     return registry().addAdo({connectionString, provider, dataSource});
 }
-
-// --- Accessors ---------------------------------------------------------------
-
-QAction* TfrmMain::MainLinker() const { return ui->MainLinker; }
-QAction* TfrmMain::MainParmes() const { return ui->MainParmes; }
-QMdiArea* TfrmMain::MdiArea() const { return ui->MdiArea; }
-QWidget* TfrmMain::CoolBar1() const { return ui->CoolBar1; }
-QStatusBar* TfrmMain::StatusBar1() const { return ui->StatusBar1; }
 
 // --- Operations of windows built in their own units --------------------------
 
@@ -315,33 +302,21 @@ TfrmQueryEditor* TfrmMain::OpenQueryWindow(QueryWindowForm form) {
     }
     // The window frees itself when it is closed; until then the main window
     // owns it.
-    auto* window = new TfrmQueryEditor(workspace_, *ui->MdiArea);
+    auto* window = new TfrmQueryEditor(workspace_, *ui->MdiArea, &TfrmMain::SaveDataSetAsText);
     connect(window, &TfrmQueryEditor::connectionBrowserRequested, this, &TfrmMain::OpenConnectionBrowser);
     connect(window, &TfrmQueryEditor::queryWindowRequested, this,
             [this] { OpenQueryWindow(QueryWindowForm::QueryWindow); });
 
     // Without a browser there is no current connection to preset from.
     TfrmConnectEditor* browser = TfrmConnectEditor::instance();
-    const QString current = browser != nullptr ? browser->EdtConnectDB()->text() : QString();
+    const QString current = browser != nullptr ? browser->currentConnection() : QString();
     if (form != QueryWindowForm::QueryWindow) {
         window->setWindowTitle(window->windowTitle() + QStringLiteral("[") + current.trimmed() +
                                QStringLiteral("]"));
     }
-    const int page = browser != nullptr ? browser->Page_Con()->currentIndex() : -1;
-    if (page == 0 || page == 1) {
-        window->CbxLinkType()->setCurrentIndex(page);  // by program: no change handler runs
-    }
-    RefreshConnectAliases();
-    window->CbxConnectAlias()->setCurrentIndex(
-        window->CbxConnectAlias()->findText(current, Qt::MatchExactly | Qt::MatchCaseSensitive));
-
-    if (form == QueryWindowForm::MainMenu || isVisible()) {
-        setWindowStyle(*window, WindowStyle::MdiChild, *ui->MdiArea);
-        window->ToolButton6()->setChecked(true);
-    } else {
-        setWindowStyle(*window, WindowStyle::Normal, *ui->MdiArea);
-        window->ToolButton7()->setChecked(true);
-    }
+    const int page = browser != nullptr ? browser->currentPage() : -1;
+    const bool docked = form == QueryWindowForm::MainMenu || isVisible();
+    window->preset(page, current, docked ? WindowStyle::MdiChild : WindowStyle::Normal);
     showWindow(*window);
     return window;
 }
@@ -353,7 +328,7 @@ void TfrmMain::ToolButton1Click() {
     if (TfrmConnectEditor::instance() == nullptr) {
         OpenConnectionBrowser();
     }
-    newAdoConnection(workspace_, obtainConnectionBrowser(), *this);
+    obtainConnectionBrowser().newAdoConnection(*this);
 }
 
 void TfrmMain::showConnectionBrowserOnMainWindowShown() {
@@ -365,7 +340,7 @@ void TfrmMain::showConnectionBrowser() { obtainConnectionBrowser().showInItsStyl
 
 void TfrmMain::turnConnectionBrowserToPage(int page) {
     if (TfrmConnectEditor* browser = TfrmConnectEditor::instance()) {
-        browser->Page_Con()->setCurrentIndex(page);
+        browser->turnToPage(page);
     }
 }
 

@@ -8,8 +8,8 @@
 #include <memory>
 #include <optional>
 
-#include "shell/ConnectionRegistry.h"
-#include "shell/Workspace.h"
+#include "session/ConnectionRegistry.h"
+#include "session/Workspace.h"
 
 namespace tarnwell::db {
 class AdoConnection;
@@ -19,10 +19,7 @@ class Database;
 class Session;
 }  // namespace tarnwell::db
 
-class QAction;
-class QMdiArea;
 class QMenu;
-class QStatusBar;
 class QWidget;
 
 namespace Ui {
@@ -99,19 +96,10 @@ public:
     // The delimited text export of a result (DelimitedTextWriter.h): `dataSet`
     // from its first record to its last into the file `path`, values joined
     // by `separator`. Raises the dataset's or the file's error; nothing of the
-    // main window is used.
-    static void SaveDataSetAsText(db::ClientDataSet& dataSet, const QString& path, const QString& separator);
+    // main window is used. The query windows are handed it when they are
+    // made.
     static void SaveDataSetAsText(db::ClientDataSet& dataSet, const QString& path, const QString& separator,
                                   Feedback& feedback);
-
-    // --- What other windows read or set -------------------------------------
-    QAction* MainLinker() const;
-    QAction* MainParmes() const;
-    QMdiArea* MdiArea() const;
-    QWidget* CoolBar1() const;
-    QStatusBar* StatusBar1() const;
-    QMenu* PMenuMain() const { return pMenuMain_; }
-    QSystemTrayIcon* trayIcon() const { return trayIcon_; }
 
     // The connection browser, once it exists; the exit through the main menu
     // destroys it.

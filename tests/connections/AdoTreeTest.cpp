@@ -5,7 +5,7 @@
 #include <QTreeWidget>
 
 #include "connections/AdoConEd.h"
-#include "shell/Workspace.h"
+#include "session/Workspace.h"
 #include "tests/connections/AdoTestSupport.h"
 
 namespace tarnwell {

@@ -11,7 +11,7 @@
 
 #include "BrowserTestSupport.h"
 #include "connections/UParmViewer.h"
-#include "shell/WindowStyle.h"
+#include "ui/WindowStyle.h"
 
 namespace tarnwell::test {
 namespace {
@@ -43,7 +43,7 @@ TEST_F(BrowserLayoutTest, ControlsFontsAndPictures) {
     EXPECT_EQ(panel2->parentWidget(), panel1);
     EXPECT_EQ(panel2->geometry(), QRect(panel1->width() - 78, 0, 78, 26)) << "at the right end";
 
-    QLineEdit& edit = *browser.EdtConnectDB();
+    QLineEdit& edit = *child<QLineEdit>(browser, "EdtConnectDB");
     EXPECT_EQ(edit.parentWidget(), panel1);
     EXPECT_EQ(edit.x(), 0);
     EXPECT_TRUE(edit.isReadOnly());
@@ -53,21 +53,24 @@ TEST_F(BrowserLayoutTest, ControlsFontsAndPictures) {
     const struct {
         QToolButton* button;
         int left;
-    } buttons[] = {{browser.SpeedButton5(), 1}, {browser.SpeedButton1(), 25}, {browser.SpeedButton2(), 52}};
+    } buttons[] = {{child<QToolButton>(browser, "SpeedButton5"), 1},
+                   {child<QToolButton>(browser, "SpeedButton1"), 25},
+                   {child<QToolButton>(browser, "SpeedButton2"), 52}};
     for (const auto& expected : buttons) {
         EXPECT_EQ(expected.button->parentWidget(), panel2);
         EXPECT_EQ(expected.button->geometry(), QRect(expected.left, 1, 24, 24)) << expected.left;
         EXPECT_TRUE(expected.button->autoRaise()) << "flat";
         EXPECT_FALSE(expected.button->icon().isNull());
     }
-    ASSERT_NE(browser.SpeedButton1()->group(), nullptr);
-    EXPECT_EQ(browser.SpeedButton1()->group(), browser.SpeedButton2()->group());
-    EXPECT_TRUE(browser.SpeedButton1()->group()->exclusive());
-    EXPECT_TRUE(browser.SpeedButton1()->isChecked());
-    EXPECT_FALSE(browser.SpeedButton2()->isChecked());
-    EXPECT_FALSE(browser.SpeedButton5()->isCheckable());
+    ASSERT_NE(child<QToolButton>(browser, "SpeedButton1")->group(), nullptr);
+    EXPECT_EQ(child<QToolButton>(browser, "SpeedButton1")->group(),
+              child<QToolButton>(browser, "SpeedButton2")->group());
+    EXPECT_TRUE(child<QToolButton>(browser, "SpeedButton1")->group()->exclusive());
+    EXPECT_TRUE(child<QToolButton>(browser, "SpeedButton1")->isChecked());
+    EXPECT_FALSE(child<QToolButton>(browser, "SpeedButton2")->isChecked());
+    EXPECT_FALSE(child<QToolButton>(browser, "SpeedButton5")->isCheckable());
 
-    QTabWidget& pages = *browser.Page_Con();
+    QTabWidget& pages = *child<QTabWidget>(browser, "Page_Con");
     EXPECT_EQ(pages.tabPosition(), QTabWidget::South);
     ASSERT_EQ(pages.count(), 2);
     EXPECT_EQ(pages.tabText(0), "ADO");
@@ -81,25 +84,25 @@ TEST_F(BrowserLayoutTest, ControlsFontsAndPictures) {
     const auto* panel3 = browser.findChild<QWidget*>("Panel3");
     ASSERT_NE(panel3, nullptr);
     EXPECT_EQ(panel3->parentWidget(), pages.widget(0));
-    EXPECT_EQ(browser.SpeedButton3()->parentWidget(), panel3);
-    EXPECT_EQ(browser.SpeedButton3()->geometry(), QRect(0, 0, 35, 25));
-    EXPECT_TRUE(browser.SpeedButton3()->autoRaise());
-    EXPECT_FALSE(browser.SpeedButton3()->icon().isNull());
+    EXPECT_EQ(child<QToolButton>(browser, "SpeedButton3")->parentWidget(), panel3);
+    EXPECT_EQ(child<QToolButton>(browser, "SpeedButton3")->geometry(), QRect(0, 0, 35, 25));
+    EXPECT_TRUE(child<QToolButton>(browser, "SpeedButton3")->autoRaise());
+    EXPECT_FALSE(child<QToolButton>(browser, "SpeedButton3")->icon().isNull());
 
-    for (QTreeWidget* tree : {browser.TrvBDE(), browser.TrvADO()}) {
+    for (QTreeWidget* tree : {child<QTreeWidget>(browser, "TrvBDE"), child<QTreeWidget>(browser, "TrvADO")}) {
         EXPECT_EQ(tree->font().family(), "Arial");
         EXPECT_EQ(tree->font().pixelSize(), 11);
         EXPECT_EQ(tree->indentation(), 19);
         EXPECT_TRUE(tree->isHeaderHidden());
     }
-    EXPECT_EQ(browser.TrvBDE()->parentWidget(), pages.widget(1));
-    EXPECT_EQ(browser.TrvBDE()->iconSize(), QSize(14, 14));
-    EXPECT_EQ(browser.TrvADO()->iconSize(), QSize(16, 16));
+    EXPECT_EQ(child<QTreeWidget>(browser, "TrvBDE")->parentWidget(), pages.widget(1));
+    EXPECT_EQ(child<QTreeWidget>(browser, "TrvBDE")->iconSize(), QSize(14, 14));
+    EXPECT_EQ(child<QTreeWidget>(browser, "TrvADO")->iconSize(), QSize(16, 16));
 }
 
 TEST_F(BrowserLayoutTest, TheTreeListsEveryAliasOnceWithTheirPictures) {
     TfrmConnectEditor& browser = openBrowser();
-    QTreeWidget& tree = *browser.TrvBDE();
+    QTreeWidget& tree = *child<QTreeWidget>(browser, "TrvBDE");
     ASSERT_EQ(tree.topLevelItemCount(), 1);
     QTreeWidgetItem& root = *tree.topLevelItem(0);
     EXPECT_EQ(root.text(0), "BDE");
@@ -116,8 +119,8 @@ TEST_F(BrowserLayoutTest, TheTreeListsEveryAliasOnceWithTheirPictures) {
 
     // Turning to the ADO page and back, or showing the browser again, never
     // fills the tree a second time.
-    browser.Page_Con()->setCurrentIndex(0);
-    browser.Page_Con()->setCurrentIndex(1);
+    child<QTabWidget>(browser, "Page_Con")->setCurrentIndex(0);
+    child<QTabWidget>(browser, "Page_Con")->setCurrentIndex(1);
     browser.close();
     main->OpenConnectionBrowser();
     EXPECT_EQ(tree.topLevelItemCount(), 1);
@@ -126,14 +129,14 @@ TEST_F(BrowserLayoutTest, TheTreeListsEveryAliasOnceWithTheirPictures) {
 
 TEST_F(BrowserLayoutTest, ATreeFilledOnlyWhenTheBdePageFirstShows) {
     TfrmConnectEditor& browser = main->obtainConnectionBrowser();
-    browser.Page_Con()->setCurrentIndex(0);
+    child<QTabWidget>(browser, "Page_Con")->setCurrentIndex(0);
     browser.showInItsStyle();  // docked in the hidden main window: nothing shows
-    EXPECT_EQ(browser.TrvBDE()->topLevelItemCount(), 0);
+    EXPECT_EQ(child<QTreeWidget>(browser, "TrvBDE")->topLevelItemCount(), 0);
     main->show();
-    EXPECT_EQ(browser.TrvBDE()->topLevelItemCount(), 0) << "the ADO page shows";
+    EXPECT_EQ(child<QTreeWidget>(browser, "TrvBDE")->topLevelItemCount(), 0) << "the ADO page shows";
     main->findChild<QToolButton*>("ToolButton2")->click();
-    EXPECT_EQ(browser.Page_Con()->currentIndex(), 1);
-    EXPECT_EQ(browser.TrvBDE()->topLevelItemCount(), 1);
+    EXPECT_EQ(child<QTabWidget>(browser, "Page_Con")->currentIndex(), 1);
+    EXPECT_EQ(child<QTreeWidget>(browser, "TrvBDE")->topLevelItemCount(), 1);
 }
 
 // Desktop themes set fonts by kind of control; the windows' own fonts must
@@ -153,16 +156,16 @@ TEST_F(BrowserLayoutTest, FontsHoldWhereTheDesktopSetsFontsByKindOfControl) {
     };
     main->show();
     TfrmConnectEditor& browser = *TfrmConnectEditor::instance();
-    expectFont(*browser.TrvBDE(), "Arial", 11);
-    expectFont(*browser.TrvADO(), "Arial", 11);
+    expectFont(*child<QTreeWidget>(browser, "TrvBDE"), "Arial", 11);
+    expectFont(*child<QTreeWidget>(browser, "TrvADO"), "Arial", 11);
     expectFont(*browser.findChild<QWidget*>("Panel2"), "細明體", 13);
-    EXPECT_EQ(browser.Page_Con()->tabBar()->font().family(), "細明體");
-    EXPECT_EQ(browser.EdtConnectDB()->font().pixelSize(), 15);
+    EXPECT_EQ(child<QTabWidget>(browser, "Page_Con")->tabBar()->font().family(), "細明體");
+    EXPECT_EQ(child<QLineEdit>(browser, "EdtConnectDB")->font().pixelSize(), 15);
 
-    main->MainParmes()->trigger();
+    child<QAction>(*main, "MainParmes")->trigger();
     expectFont(*TfrmParmViewer::instance(), "細明體", 13);
 
-    TfrmPasswd dialog(workspace->BDE_DB());
+    TfrmPasswd dialog(workspace->BDE_DB(), QString(), QString());
     for (const char* panel : {"Panel1", "Panel2", "Panel3"}) {
         expectFont(*dialog.findChild<QWidget*>(panel), "Arial", 13);
     }
@@ -177,7 +180,8 @@ TEST_F(BrowserLayoutTest, FontsHoldWhereTheDesktopSetsFontsByKindOfControl) {
 class BrowserPlaceTest : public BrowserFixture {
 protected:
     int expectedHeight() const {
-        return main->frameGeometry().height() - main->CoolBar1()->height() - main->StatusBar1()->height() - 50;
+        return main->frameGeometry().height() - child<QWidget>(*main, "CoolBar1")->height() -
+               child<QStatusBar>(*main, "StatusBar1")->height() - 50;
     }
 };
 
@@ -185,22 +189,22 @@ TEST_F(BrowserPlaceTest, ShownWithTheMainWindowDockedAtTheTopLeft) {
     main->show();
     TfrmConnectEditor* browser = TfrmConnectEditor::instance();
     ASSERT_NE(browser, nullptr) << "the main window's showing makes the browser";
-    EXPECT_EQ(main->CoolBar1()->height(), 36);
-    EXPECT_EQ(main->StatusBar1()->height(), 19);
+    EXPECT_EQ(child<QWidget>(*main, "CoolBar1")->height(), 36);
+    EXPECT_EQ(child<QStatusBar>(*main, "StatusBar1")->height(), 19);
     ASSERT_EQ(windowStyle(*browser), WindowStyle::MdiChild);
     QMdiSubWindow* frame = mdiSubWindowOf(*browser);
-    EXPECT_EQ(frame->mdiArea(), main->MdiArea());
+    EXPECT_EQ(frame->mdiArea(), child<QMdiArea>(*main, "MdiArea"));
     EXPECT_TRUE(browser->isVisible());
     EXPECT_EQ(frame->geometry(), QRect(0, 0, 200, main->frameGeometry().height() - 36 - 19 - 50));
-    EXPECT_EQ(browser->EdtConnectDB()->width(), 200 - 18);
-    EXPECT_TRUE(browser->SpeedButton1()->isChecked());
+    EXPECT_EQ(child<QLineEdit>(*browser, "EdtConnectDB")->width(), 200 - 18);
+    EXPECT_TRUE(child<QToolButton>(*browser, "SpeedButton1")->isChecked());
 
     // Resizing the main window places it again; the connection box follows.
     main->resize(900, 640);
     EXPECT_EQ(frame->geometry(), QRect(0, 0, 200, expectedHeight()));
     EXPECT_EQ(main->height(), 640);
     frame->resize(260, 300);
-    EXPECT_EQ(browser->EdtConnectDB()->width(), 260 - 18) << "it stretches with the window";
+    EXPECT_EQ(child<QLineEdit>(*browser, "EdtConnectDB")->width(), 260 - 18) << "it stretches with the window";
     main->resize(900, 600);
     EXPECT_EQ(frame->geometry(), QRect(0, 0, 260, expectedHeight())) << "the width is kept";
 }
@@ -211,12 +215,12 @@ TEST_F(BrowserPlaceTest, OpenedWhileTheMainWindowIsHiddenItStandsFreeOnTheDeskto
     EXPECT_TRUE(browser.isWindow());
     EXPECT_EQ(browser.parentWidget(), main.get()) << "it goes with the main window";
     EXPECT_TRUE(browser.isVisible());
-    EXPECT_TRUE(browser.SpeedButton2()->isChecked());
-    EXPECT_FALSE(browser.SpeedButton1()->isChecked());
+    EXPECT_TRUE(child<QToolButton>(browser, "SpeedButton2")->isChecked());
+    EXPECT_FALSE(child<QToolButton>(browser, "SpeedButton1")->isChecked());
     EXPECT_EQ(browser.frameGeometry().topLeft(), QPoint(0, 0));
     EXPECT_EQ(windowSize(browser), QSize(200, main->frameGeometry().height() - 36 - 19 - 50))
         << "from the never shown main window";
-    EXPECT_EQ(browser.EdtConnectDB()->width(), 182);
+    EXPECT_EQ(child<QLineEdit>(browser, "EdtConnectDB")->width(), 182);
     EXPECT_FALSE(main->isVisible());
 
     // A second use makes no second browser.
@@ -227,68 +231,68 @@ TEST_F(BrowserPlaceTest, OpenedWhileTheMainWindowIsHiddenItStandsFreeOnTheDeskto
 
 TEST_F(BrowserPlaceTest, EachShowingEmptiesTheConnectionBoxAndResetsThePlace) {
     TfrmConnectEditor& browser = openBrowser();
-    browser.EdtConnectDB()->setText("LOCAL");
+    child<QLineEdit>(browser, "EdtConnectDB")->setText("LOCAL");
     browser.move(300, 200);
     browser.resize(400, 200);
 
     browser.close();
     EXPECT_FALSE(browser.isVisible());
     EXPECT_EQ(TfrmConnectEditor::instance(), &browser) << "closing only hides it";
-    EXPECT_FALSE(main->MainLinker()->isChecked());
+    EXPECT_FALSE(child<QAction>(*main, "MainLinker")->isChecked());
 
     main->OpenConnectionBrowser();
     EXPECT_TRUE(browser.isVisible());
-    EXPECT_EQ(browser.EdtConnectDB()->text(), "");
+    EXPECT_EQ(child<QLineEdit>(browser, "EdtConnectDB")->text(), "");
     EXPECT_EQ(browser.frameGeometry().topLeft(), QPoint(0, 0));
     EXPECT_EQ(windowSize(browser), QSize(200, main->frameGeometry().height() - 105));
 
     // Showing a browser that is up already is no new showing.
-    browser.EdtConnectDB()->setText("LOCAL");
+    child<QLineEdit>(browser, "EdtConnectDB")->setText("LOCAL");
     main->OpenConnectionBrowser();
-    EXPECT_EQ(browser.EdtConnectDB()->text(), "LOCAL");
+    EXPECT_EQ(child<QLineEdit>(browser, "EdtConnectDB")->text(), "LOCAL");
 }
 
 TEST_F(BrowserPlaceTest, DockingButtonsMoveItAndKeepTheCurrentConnection) {
     main->show();
     TfrmConnectEditor& browser = *TfrmConnectEditor::instance();
-    browser.EdtConnectDB()->setText("DEMO");
+    child<QLineEdit>(browser, "EdtConnectDB")->setText("DEMO");
     mdiSubWindowOf(browser)->move(40, 30);
 
-    QTest::mouseClick(browser.SpeedButton2(), Qt::LeftButton);
+    QTest::mouseClick(child<QToolButton>(browser, "SpeedButton2"), Qt::LeftButton);
     EXPECT_EQ(windowStyle(browser), WindowStyle::Normal);
     EXPECT_TRUE(browser.isVisible());
-    EXPECT_TRUE(browser.SpeedButton2()->isChecked());
-    EXPECT_FALSE(browser.SpeedButton1()->isChecked());
+    EXPECT_TRUE(child<QToolButton>(browser, "SpeedButton2")->isChecked());
+    EXPECT_FALSE(child<QToolButton>(browser, "SpeedButton1")->isChecked());
     EXPECT_EQ(browser.frameGeometry().topLeft(), QPoint(0, 0)) << "at the top left of the desktop";
     EXPECT_EQ(windowSize(browser), QSize(200, expectedHeight()));
-    EXPECT_EQ(browser.EdtConnectDB()->text(), "DEMO");
-    EXPECT_TRUE(main->MdiArea()->subWindowList().isEmpty());
+    EXPECT_EQ(child<QLineEdit>(browser, "EdtConnectDB")->text(), "DEMO");
+    EXPECT_TRUE(child<QMdiArea>(*main, "MdiArea")->subWindowList().isEmpty());
 
-    QTest::mouseClick(browser.SpeedButton2(), Qt::LeftButton);
-    EXPECT_TRUE(browser.SpeedButton2()->isChecked()) << "a button of the pair stays down";
+    QTest::mouseClick(child<QToolButton>(browser, "SpeedButton2"), Qt::LeftButton);
+    EXPECT_TRUE(child<QToolButton>(browser, "SpeedButton2")->isChecked()) << "a button of the pair stays down";
 
-    QTest::mouseClick(browser.SpeedButton1(), Qt::LeftButton);
+    QTest::mouseClick(child<QToolButton>(browser, "SpeedButton1"), Qt::LeftButton);
     EXPECT_EQ(windowStyle(browser), WindowStyle::MdiChild);
     EXPECT_TRUE(browser.isVisible());
-    EXPECT_TRUE(browser.SpeedButton1()->isChecked());
-    EXPECT_FALSE(browser.SpeedButton2()->isChecked());
+    EXPECT_TRUE(child<QToolButton>(browser, "SpeedButton1")->isChecked());
+    EXPECT_FALSE(child<QToolButton>(browser, "SpeedButton2")->isChecked());
     EXPECT_EQ(mdiSubWindowOf(browser)->geometry(), QRect(0, 0, 200, expectedHeight()));
-    EXPECT_EQ(browser.EdtConnectDB()->text(), "DEMO");
+    EXPECT_EQ(child<QLineEdit>(browser, "EdtConnectDB")->text(), "DEMO");
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_EQ(main->MdiArea()->subWindowList().size(), 1);
+    EXPECT_EQ(child<QMdiArea>(*main, "MdiArea")->subWindowList().size(), 1);
 }
 
 TEST_F(BrowserPlaceTest, DockingWhileTheMainWindowIsHiddenHidesItInThere) {
     TfrmConnectEditor& browser = openBrowser();
-    browser.EdtConnectDB()->setText("DEMO");
-    QTest::mouseClick(browser.SpeedButton1(), Qt::LeftButton);
+    child<QLineEdit>(browser, "EdtConnectDB")->setText("DEMO");
+    QTest::mouseClick(child<QToolButton>(browser, "SpeedButton1"), Qt::LeftButton);
     EXPECT_EQ(windowStyle(browser), WindowStyle::MdiChild);
     EXPECT_FALSE(browser.isVisible());
-    EXPECT_TRUE(main->MainLinker()->isChecked()) << "it was not closed";
+    EXPECT_TRUE(child<QAction>(*main, "MainLinker")->isChecked()) << "it was not closed";
 
     main->show();
     EXPECT_TRUE(browser.isVisible());
-    EXPECT_EQ(browser.EdtConnectDB()->text(), "DEMO") << "it was up all along, in the hidden window";
+    EXPECT_EQ(child<QLineEdit>(browser, "EdtConnectDB")->text(), "DEMO") << "it was up all along, in the hidden window";
 }
 
 TEST_F(BrowserPlaceTest, ClosingADockedBrowserLeavesItHiddenOnTheDesktop) {
@@ -300,20 +304,20 @@ TEST_F(BrowserPlaceTest, ClosingADockedBrowserLeavesItHiddenOnTheDesktop) {
     EXPECT_FALSE(frame->close()) << "the close is refused";
     EXPECT_FALSE(browser.isVisible());
     EXPECT_EQ(windowStyle(browser), WindowStyle::Normal);
-    EXPECT_TRUE(browser.SpeedButton2()->isChecked());
-    EXPECT_FALSE(main->MainLinker()->isChecked());
-    EXPECT_TRUE(main->MdiArea()->subWindowList().isEmpty());
+    EXPECT_TRUE(child<QToolButton>(browser, "SpeedButton2")->isChecked());
+    EXPECT_FALSE(child<QAction>(*main, "MainLinker")->isChecked());
+    EXPECT_TRUE(child<QMdiArea>(*main, "MdiArea")->subWindowList().isEmpty());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(frame.isNull()) << "the empty frame goes";
     EXPECT_EQ(TfrmConnectEditor::instance(), &browser);
 
     // 連結瀏覽器 brings it back in the style it has, shown afresh.
-    browser.EdtConnectDB()->setText("x");
-    main->MainLinker()->trigger();
-    EXPECT_TRUE(main->MainLinker()->isChecked());
+    child<QLineEdit>(browser, "EdtConnectDB")->setText("x");
+    child<QAction>(*main, "MainLinker")->trigger();
+    EXPECT_TRUE(child<QAction>(*main, "MainLinker")->isChecked());
     EXPECT_TRUE(browser.isVisible());
     EXPECT_EQ(windowStyle(browser), WindowStyle::Normal);
-    EXPECT_EQ(browser.EdtConnectDB()->text(), "");
+    EXPECT_EQ(child<QLineEdit>(browser, "EdtConnectDB")->text(), "");
     EXPECT_EQ(browser.frameGeometry().topLeft(), QPoint(0, 0));
 
     // Hiding and showing the main window shows it again, still free-standing.
@@ -338,9 +342,9 @@ TEST_F(BrowserPlaceTest, TheMainMenuExitDestroysItAndClearsTheReference) {
 TEST_F(BrowserPlaceTest, ToolButton2TurnsToTheBdePage) {
     main->show();
     TfrmConnectEditor& browser = *TfrmConnectEditor::instance();
-    browser.Page_Con()->setCurrentIndex(0);
+    child<QTabWidget>(browser, "Page_Con")->setCurrentIndex(0);
     QTest::mouseClick(main->findChild<QToolButton*>("ToolButton2"), Qt::LeftButton);
-    EXPECT_EQ(browser.Page_Con()->currentIndex(), 1);
+    EXPECT_EQ(child<QTabWidget>(browser, "Page_Con")->currentIndex(), 1);
 }
 
 // --- Expanding nodes ------------------------------------------------------------------
@@ -349,8 +353,8 @@ using BrowserTreeTest = BrowserFixture;
 
 TEST_F(BrowserTreeTest, TheRootExpandsLikeAnyTreeAndAsksNothing) {
     TfrmConnectEditor& browser = openBrowser();
-    QTreeWidgetItem& root = *browser.TrvBDE()->topLevelItem(0);
-    clickExpandButton(*browser.TrvBDE(), root);
+    QTreeWidgetItem& root = *child<QTreeWidget>(browser, "TrvBDE")->topLevelItem(0);
+    clickExpandButton(*child<QTreeWidget>(browser, "TrvBDE"), root);
     QCoreApplication::processEvents();
     EXPECT_TRUE(root.isExpanded());
     EXPECT_EQ(TfrmPasswd::instance(), nullptr);
@@ -359,7 +363,7 @@ TEST_F(BrowserTreeTest, TheRootExpandsLikeAnyTreeAndAsksNothing) {
 
 TEST_F(BrowserTreeTest, ClickingTheExpandButtonOfAnAliasAsksForTheLoginAndNothingElse) {
     TfrmConnectEditor& browser = openBrowser();
-    QTreeWidget& tree = *browser.TrvBDE();
+    QTreeWidget& tree = *child<QTreeWidget>(browser, "TrvBDE");
     tree.topLevelItem(0)->setExpanded(true);
     QTreeWidgetItem& local = *aliasNode("LOCAL");
     int clicks = 0;
@@ -386,7 +390,7 @@ TEST_F(BrowserTreeTest, ClickingTheExpandButtonOfAnAliasAsksForTheLoginAndNothin
 
 TEST_F(BrowserTreeTest, KeyboardAndDoubleClickExpansionsAreInterceptedToo) {
     TfrmConnectEditor& browser = openBrowser();
-    QTreeWidget& tree = *browser.TrvBDE();
+    QTreeWidget& tree = *child<QTreeWidget>(browser, "TrvBDE");
     tree.topLevelItem(0)->setExpanded(true);
     QTreeWidgetItem& demo = *aliasNode("DEMO");
     tree.setCurrentItem(&demo);

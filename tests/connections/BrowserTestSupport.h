@@ -24,8 +24,9 @@
 #include "connections/UPasswd.h"
 #include "dataaccess/Database.h"
 #include "dataaccess/Session.h"
+#include "session/Workspace.h"
 #include "shell/UMain.h"
-#include "shell/Workspace.h"
+#include "support/FindChild.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestEnvironment.h"
 
@@ -99,10 +100,10 @@ public:
             }
             timer_.stop();
             --waiting();
-            seen.alias = dialog->Label4()->text();
-            seen.userName = dialog->Edit1()->text();
-            seen.password = dialog->Edit2()->text();
-            seen.focusOnPassword = dialog->focusWidget() == dialog->Edit2();
+            seen.alias = child<QLabel>(*dialog, "Label4")->text();
+            seen.userName = child<QLineEdit>(*dialog, "Edit1")->text();
+            seen.password = child<QLineEdit>(*dialog, "Edit2")->text();
+            seen.focusOnPassword = dialog->focusWidget() == child<QLineEdit>(*dialog, "Edit2");
             action_(*dialog);
             answered = true;
         });
@@ -137,19 +138,19 @@ public:
     // Ways to answer.
     static Action ok(const QString& user, const QString& password) {
         return [user, password](TfrmPasswd& dialog) {
-            dialog.Edit1()->setText(user);
-            QTest::keyClicks(dialog.Edit2(), password);
-            dialog.BitBtn1()->click();
+            child<QLineEdit>(dialog, "Edit1")->setText(user);
+            QTest::keyClicks(child<QLineEdit>(dialog, "Edit2"), password);
+            child<QPushButton>(dialog, "BitBtn1")->click();
         };
     }
     static Action okKeepingUser(const QString& password) {
         return [password](TfrmPasswd& dialog) {
-            QTest::keyClicks(dialog.Edit2(), password);
-            QTest::keyClick(dialog.Edit2(), Qt::Key_Return);
+            QTest::keyClicks(child<QLineEdit>(dialog, "Edit2"), password);
+            QTest::keyClick(child<QLineEdit>(dialog, "Edit2"), Qt::Key_Return);
         };
     }
     static Action cancel() {
-        return [](TfrmPasswd& dialog) { dialog.BitBtn2()->click(); };
+        return [](TfrmPasswd& dialog) { child<QPushButton>(dialog, "BitBtn2")->click(); };
     }
 
 private:
@@ -167,7 +168,7 @@ public:
             TfrmPasswd* dialog = TfrmPasswd::instance();
             if (dialog != nullptr && dialog->isVisible() && LoginHand::waiting() == 0) {
                 ADD_FAILURE() << "a login dialog came up unasked for "
-                              << dialog->Label4()->text().toStdString();
+                              << child<QLabel>(*dialog, "Label4")->text().toStdString();
                 dialog->reject();
             }
         });
@@ -202,11 +203,11 @@ protected:
 
     QTreeWidgetItem* aliasNode(const QString& name) {
         TfrmConnectEditor* browser = TfrmConnectEditor::instance();
-        if (browser == nullptr || browser->TrvBDE()->topLevelItemCount() == 0) {
+        if (browser == nullptr || child<QTreeWidget>(*browser, "TrvBDE")->topLevelItemCount() == 0) {
             ADD_FAILURE() << "no alias tree";
             return nullptr;
         }
-        QTreeWidgetItem* root = browser->TrvBDE()->topLevelItem(0);
+        QTreeWidgetItem* root = child<QTreeWidget>(*browser, "TrvBDE")->topLevelItem(0);
         for (int i = 0; i < root->childCount(); ++i) {
             if (root->child(i)->text(0) == name) {
                 return root->child(i);

@@ -15,12 +15,15 @@
 #include "connections/ConnectionHelp.h"
 #include "connections/DataLinkDialog.h"
 #include "dataaccess/AdoConnection.h"
+#include "support/FindChild.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestEnvironment.h"
 #include "tests/connections/AdoTestSupport.h"
 
 namespace tarnwell {
 namespace {
+
+using test::child;
 
 using test::DataHomeScope;
 using test::whenModal;
@@ -51,22 +54,24 @@ TEST_F(ConnectionStringDialogTest, LayoutTitleAndTexts) {
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     EXPECT_LE((form.geometry().center() - screen.center()).manhattanLength(), 2);
 
-    EXPECT_EQ(form.SourceofConnection()->title(), " Source of Connection ");
-    EXPECT_EQ(form.UseDataLinkFile()->text(), "Use Data &Link File");
-    EXPECT_EQ(form.Browse()->text(), "&Browse...");
-    EXPECT_EQ(form.UseConnectionString()->text(), "Use &Connection String");
-    EXPECT_EQ(form.Build()->text(), "B&uild...");
-    EXPECT_EQ(form.OkButton()->text(), "OK");
-    EXPECT_TRUE(form.OkButton()->isDefault());
-    EXPECT_EQ(form.CancelButton()->text(), "Cancel");
-    EXPECT_EQ(form.HelpButton()->text(), "&Help");
-    EXPECT_TRUE(form.DataLinkFile()->isEditable());
+    EXPECT_EQ(child<QGroupBox>(form, "SourceofConnection")->title(), " Source of Connection ");
+    EXPECT_EQ(child<QRadioButton>(form, "UseDataLinkFile")->text(), "Use Data &Link File");
+    EXPECT_EQ(child<QPushButton>(form, "Browse")->text(), "&Browse...");
+    EXPECT_EQ(child<QRadioButton>(form, "UseConnectionString")->text(), "Use &Connection String");
+    EXPECT_EQ(child<QPushButton>(form, "Build")->text(), "B&uild...");
+    EXPECT_EQ(child<QPushButton>(form, "OkButton")->text(), "OK");
+    EXPECT_TRUE(child<QPushButton>(form, "OkButton")->isDefault());
+    EXPECT_EQ(child<QPushButton>(form, "CancelButton")->text(), "Cancel");
+    EXPECT_EQ(child<QPushButton>(form, "HelpButton")->text(), "&Help");
+    EXPECT_TRUE(child<QComboBox>(form, "DataLinkFile")->isEditable());
 
     // Every control inside the dialog, none over another.
-    const QList<QWidget*> controls{form.UseDataLinkFile(), form.DataLinkFile(), form.Browse(),
-                                   form.UseConnectionString(), form.ConnectionString(), form.Build()};
+    const QList<QWidget*> controls{
+        child<QRadioButton>(form, "UseDataLinkFile"), child<QComboBox>(form, "DataLinkFile"),
+        child<QPushButton>(form, "Browse"),           child<QRadioButton>(form, "UseConnectionString"),
+        child<QLineEdit>(form, "ConnectionString"),   child<QPushButton>(form, "Build")};
     for (QWidget* control : controls) {
-        EXPECT_TRUE(form.SourceofConnection()->rect().contains(control->geometry()))
+        EXPECT_TRUE(child<QGroupBox>(form, "SourceofConnection")->rect().contains(control->geometry()))
             << control->objectName().toStdString();
         for (QWidget* other : controls) {
             if (other != control) {
@@ -75,10 +80,10 @@ TEST_F(ConnectionStringDialogTest, LayoutTitleAndTexts) {
             }
         }
     }
-    for (QWidget* button : {static_cast<QWidget*>(form.OkButton()), static_cast<QWidget*>(form.CancelButton()),
-                            static_cast<QWidget*>(form.HelpButton())}) {
+    for (QWidget* button :
+         {child<QWidget>(form, "OkButton"), child<QWidget>(form, "CancelButton"), child<QWidget>(form, "HelpButton")}) {
         EXPECT_TRUE(form.rect().contains(button->geometry())) << button->objectName().toStdString();
-        EXPECT_FALSE(button->geometry().intersects(form.SourceofConnection()->geometry()));
+        EXPECT_FALSE(button->geometry().intersects(child<QGroupBox>(form, "SourceofConnection")->geometry()));
     }
 }
 
@@ -91,19 +96,19 @@ TEST_F(ConnectionStringDialogTest, ListsTheDataLinkFilesOfTheFolderSorted) {
     ASSERT_TRUE(QDir(folder).mkdir("folder.udl")) << "a directory is no data link file";
 
     TConnEditForm form(QStringLiteral("frmMain"), QStringLiteral("ADOCon1"));
-    EXPECT_EQ(itemsOf(*form.DataLinkFile()), QStringList({"A.UDL", "b.udl", "銷售.udl"}));
-    EXPECT_EQ(form.DataLinkFile()->currentText(), "") << "the box starts empty";
+    EXPECT_EQ(itemsOf(*child<QComboBox>(form, "DataLinkFile")), QStringList({"A.UDL", "b.udl", "銷售.udl"}));
+    EXPECT_EQ(child<QComboBox>(form, "DataLinkFile")->currentText(), "") << "the box starts empty";
 
     // The list is read when the dialog is made.
     test::writeUdl(folder + "/c.udl", "Provider=SQLite.1;Data Source=/x.db");
-    EXPECT_EQ(form.DataLinkFile()->count(), 3);
+    EXPECT_EQ(child<QComboBox>(form, "DataLinkFile")->count(), 3);
     TConnEditForm later(QStringLiteral("frmMain"), QStringLiteral("ADOCon1"));
-    EXPECT_EQ(later.DataLinkFile()->count(), 4);
+    EXPECT_EQ(child<QComboBox>(later, "DataLinkFile")->count(), 4);
 }
 
 TEST_F(ConnectionStringDialogTest, MissingDataLinkFolderListsNothing) {
     TConnEditForm form(QStringLiteral("frmMain"), QStringLiteral("ADOCon1"));
-    EXPECT_EQ(form.DataLinkFile()->count(), 0);
+    EXPECT_EQ(child<QComboBox>(form, "DataLinkFile")->count(), 0);
 }
 
 TEST_F(ConnectionStringDialogTest, StartingTextChoosesTheSourceAndEnabling) {
@@ -131,19 +136,21 @@ TEST_F(ConnectionStringDialogTest, StartingTextChoosesTheSourceAndEnabling) {
         SCOPED_TRACE(c.start.toStdString());
         TConnEditForm form(QStringLiteral("frmMain"), QStringLiteral("ADOCon1"));
         form.startWith(c.start);
-        EXPECT_EQ(form.UseDataLinkFile()->isChecked(), c.byFile);
-        EXPECT_EQ(form.UseConnectionString()->isChecked(), !c.byFile);
-        EXPECT_EQ(form.DataLinkFile()->currentText(), c.fileShown);
-        EXPECT_EQ(form.ConnectionString()->text(), c.stringShown);
+        EXPECT_EQ(child<QRadioButton>(form, "UseDataLinkFile")->isChecked(), c.byFile);
+        EXPECT_EQ(child<QRadioButton>(form, "UseConnectionString")->isChecked(), !c.byFile);
+        EXPECT_EQ(child<QComboBox>(form, "DataLinkFile")->currentText(), c.fileShown);
+        EXPECT_EQ(child<QLineEdit>(form, "ConnectionString")->text(), c.stringShown);
 
-        EXPECT_EQ(form.DataLinkFile()->isEnabled(), c.byFile);
-        EXPECT_EQ(form.Browse()->isEnabled(), c.byFile);
-        EXPECT_EQ(form.ConnectionString()->isEnabled(), !c.byFile);
-        EXPECT_EQ(form.Build()->isEnabled(), !c.byFile);
-        EXPECT_EQ(baseOf(form.DataLinkFile()), standard(c.byFile ? QPalette::Base : QPalette::Button));
-        EXPECT_EQ(baseOf(form.ConnectionString()), standard(c.byFile ? QPalette::Button : QPalette::Base));
-        EXPECT_EQ(form.focusWidget(), c.byFile ? static_cast<QWidget*>(form.DataLinkFile())
-                                               : static_cast<QWidget*>(form.ConnectionString()));
+        EXPECT_EQ(child<QComboBox>(form, "DataLinkFile")->isEnabled(), c.byFile);
+        EXPECT_EQ(child<QPushButton>(form, "Browse")->isEnabled(), c.byFile);
+        EXPECT_EQ(child<QLineEdit>(form, "ConnectionString")->isEnabled(), !c.byFile);
+        EXPECT_EQ(child<QPushButton>(form, "Build")->isEnabled(), !c.byFile);
+        EXPECT_EQ(baseOf(child<QComboBox>(form, "DataLinkFile")),
+                  standard(c.byFile ? QPalette::Base : QPalette::Button));
+        EXPECT_EQ(baseOf(child<QLineEdit>(form, "ConnectionString")),
+                  standard(c.byFile ? QPalette::Button : QPalette::Base));
+        EXPECT_EQ(form.focusWidget(), c.byFile ? child<QWidget>(form, "DataLinkFile")
+                                               : child<QWidget>(form, "ConnectionString"));
         // Unchanged, OK gives back what came in.
         if (c.start != "FILE NAME=" + longPath && c.start != "FILE NAME=relative.udl") {
             EXPECT_EQ(form.resultText(), c.start);
@@ -155,34 +162,34 @@ TEST_F(ConnectionStringDialogTest, RadioClicksSwitchEnablingColoursAndFocus) {
     TConnEditForm form(QStringLiteral("frmMain"), QStringLiteral("ADOCon1"));
     form.startWith(QString());
     form.show();
-    form.UseDataLinkFile()->click();
-    EXPECT_TRUE(form.DataLinkFile()->isEnabled());
-    EXPECT_TRUE(form.Browse()->isEnabled());
-    EXPECT_FALSE(form.ConnectionString()->isEnabled());
-    EXPECT_FALSE(form.Build()->isEnabled());
-    EXPECT_EQ(baseOf(form.DataLinkFile()), standard(QPalette::Base));
-    EXPECT_EQ(baseOf(form.ConnectionString()), standard(QPalette::Button));
-    EXPECT_EQ(form.focusWidget(), form.DataLinkFile());
+    child<QRadioButton>(form, "UseDataLinkFile")->click();
+    EXPECT_TRUE(child<QComboBox>(form, "DataLinkFile")->isEnabled());
+    EXPECT_TRUE(child<QPushButton>(form, "Browse")->isEnabled());
+    EXPECT_FALSE(child<QLineEdit>(form, "ConnectionString")->isEnabled());
+    EXPECT_FALSE(child<QPushButton>(form, "Build")->isEnabled());
+    EXPECT_EQ(baseOf(child<QComboBox>(form, "DataLinkFile")), standard(QPalette::Base));
+    EXPECT_EQ(baseOf(child<QLineEdit>(form, "ConnectionString")), standard(QPalette::Button));
+    EXPECT_EQ(form.focusWidget(), child<QComboBox>(form, "DataLinkFile"));
 
-    form.UseConnectionString()->click();
-    EXPECT_FALSE(form.DataLinkFile()->isEnabled());
-    EXPECT_FALSE(form.Browse()->isEnabled());
-    EXPECT_TRUE(form.ConnectionString()->isEnabled());
-    EXPECT_TRUE(form.Build()->isEnabled());
-    EXPECT_EQ(baseOf(form.DataLinkFile()), standard(QPalette::Button));
-    EXPECT_EQ(baseOf(form.ConnectionString()), standard(QPalette::Base));
-    EXPECT_EQ(form.focusWidget(), form.ConnectionString());
+    child<QRadioButton>(form, "UseConnectionString")->click();
+    EXPECT_FALSE(child<QComboBox>(form, "DataLinkFile")->isEnabled());
+    EXPECT_FALSE(child<QPushButton>(form, "Browse")->isEnabled());
+    EXPECT_TRUE(child<QLineEdit>(form, "ConnectionString")->isEnabled());
+    EXPECT_TRUE(child<QPushButton>(form, "Build")->isEnabled());
+    EXPECT_EQ(baseOf(child<QComboBox>(form, "DataLinkFile")), standard(QPalette::Button));
+    EXPECT_EQ(baseOf(child<QLineEdit>(form, "ConnectionString")), standard(QPalette::Base));
+    EXPECT_EQ(form.focusWidget(), child<QLineEdit>(form, "ConnectionString"));
 }
 
 TEST_F(ConnectionStringDialogTest, ResultOfOkBySource) {
     const QString folder = home.linkFolder();
     TConnEditForm form(QStringLiteral("frmMain"), QStringLiteral("ADOCon1"));
     form.startWith(QString());
-    form.ConnectionString()->setText("Provider=SQLite.1;Data Source=/a.db");
-    form.DataLinkFile()->setEditText("ignored.udl");
+    child<QLineEdit>(form, "ConnectionString")->setText("Provider=SQLite.1;Data Source=/a.db");
+    child<QComboBox>(form, "DataLinkFile")->setEditText("ignored.udl");
     EXPECT_EQ(form.resultText(), "Provider=SQLite.1;Data Source=/a.db");
 
-    form.UseDataLinkFile()->click();
+    child<QRadioButton>(form, "UseDataLinkFile")->click();
     const std::vector<std::pair<QString, QString>> cases = {
         {"", ""},
         {"sales.udl", "FILE NAME=" + folder + "/sales.udl"},
@@ -193,14 +200,14 @@ TEST_F(ConnectionStringDialogTest, ResultOfOkBySource) {
         {"/srv/a;b.udl", "FILE NAME=\"/srv/a;b.udl\""},
     };
     for (const auto& [shown, result] : cases) {
-        form.DataLinkFile()->setEditText(shown);
+        child<QComboBox>(form, "DataLinkFile")->setEditText(shown);
         EXPECT_EQ(form.resultText(), result) << shown.toStdString();
     }
 
     // A quoted file name reads back as the path.
     TConnEditForm again(QStringLiteral("frmMain"), QStringLiteral("ADOCon1"));
     again.startWith("FILE NAME=\"/srv/a;b.udl\"");
-    EXPECT_EQ(again.DataLinkFile()->currentText(), "/srv/a;b.udl");
+    EXPECT_EQ(child<QComboBox>(again, "DataLinkFile")->currentText(), "/srv/a;b.udl");
     EXPECT_EQ(again.resultText(), "FILE NAME=\"/srv/a;b.udl\"");
 }
 
@@ -214,44 +221,44 @@ TEST_F(ConnectionStringDialogTest, EditConnectionStringTellsWhetherTheTextChange
     // Cancelled: false, nothing stored, even with a text typed.
     EXPECT_FALSE(edit([](TConnEditForm& form) {
         EXPECT_EQ(form.windowTitle(), "frmMain.ADOCon1 ConnectionString");
-        form.ConnectionString()->setText("Provider=SQLite.1;Data Source=/a.db");
-        form.CancelButton()->click();
+        child<QLineEdit>(form, "ConnectionString")->setText("Provider=SQLite.1;Data Source=/a.db");
+        child<QPushButton>(form, "CancelButton")->click();
     }));
     EXPECT_EQ(connection.connectionString(), "");
 
     // OK with the empty text it started with: false.
-    EXPECT_FALSE(edit([](TConnEditForm& form) { form.OkButton()->click(); }));
+    EXPECT_FALSE(edit([](TConnEditForm& form) { child<QPushButton>(form, "OkButton")->click(); }));
 
     // OK with blanks only: a change, stored as typed.
     EXPECT_TRUE(edit([](TConnEditForm& form) {
-        form.ConnectionString()->setText("   ");
-        form.OkButton()->click();
+        child<QLineEdit>(form, "ConnectionString")->setText("   ");
+        child<QPushButton>(form, "OkButton")->click();
     }));
     EXPECT_EQ(connection.connectionString(), "   ");
 
     // The dialog starts from the object's string.
     connection.setConnectionString("Provider=SQLite.1;Data Source=/a.db");
     EXPECT_FALSE(edit([](TConnEditForm& form) {
-        EXPECT_EQ(form.ConnectionString()->text(), "Provider=SQLite.1;Data Source=/a.db");
-        form.OkButton()->click();
+        EXPECT_EQ(child<QLineEdit>(form, "ConnectionString")->text(), "Provider=SQLite.1;Data Source=/a.db");
+        child<QPushButton>(form, "OkButton")->click();
     }));
     EXPECT_TRUE(edit([](TConnEditForm& form) {
-        form.UseDataLinkFile()->click();
-        form.DataLinkFile()->setEditText("sales.udl");
-        form.OkButton()->click();
+        child<QRadioButton>(form, "UseDataLinkFile")->click();
+        child<QComboBox>(form, "DataLinkFile")->setEditText("sales.udl");
+        child<QPushButton>(form, "OkButton")->click();
     }));
     EXPECT_EQ(QString::fromStdString(connection.connectionString()), "FILE NAME=" + home.linkFolder() + "/sales.udl");
 
     // Back from a data link file in the folder: its bare name, unchanged.
     EXPECT_FALSE(edit([](TConnEditForm& form) {
-        EXPECT_TRUE(form.UseDataLinkFile()->isChecked());
-        EXPECT_EQ(form.DataLinkFile()->currentText(), "sales.udl");
-        form.OkButton()->click();
+        EXPECT_TRUE(child<QRadioButton>(form, "UseDataLinkFile")->isChecked());
+        EXPECT_EQ(child<QComboBox>(form, "DataLinkFile")->currentText(), "sales.udl");
+        child<QPushButton>(form, "OkButton")->click();
     }));
 
     // Closing with the title bar or Escape counts as Cancel.
     EXPECT_FALSE(edit([](TConnEditForm& form) {
-        form.DataLinkFile()->setEditText("other.udl");
+        child<QComboBox>(form, "DataLinkFile")->setEditText("other.udl");
         form.reject();
     }));
     EXPECT_EQ(QString::fromStdString(connection.connectionString()), "FILE NAME=" + home.linkFolder() + "/sales.udl");
@@ -264,18 +271,19 @@ TEST_F(ConnectionStringDialogTest, BrowseStartsInTheFolderOfTheTextAndTakesThePa
 
     // A bare name lies in the data-link folder.
     prompts.answerOpenFile(QString("/srv/links/erp.udl"));
-    form.Browse()->click();
-    EXPECT_EQ(form.DataLinkFile()->currentText(), "/srv/links/erp.udl");
+    child<QPushButton>(form, "Browse")->click();
+    EXPECT_EQ(child<QComboBox>(form, "DataLinkFile")->currentText(), "/srv/links/erp.udl");
 
     // A path: its folder.
     prompts.answerOpenFile(std::nullopt);
-    form.Browse()->click();
-    EXPECT_EQ(form.DataLinkFile()->currentText(), "/srv/links/erp.udl") << "cancelled: the text stays";
+    child<QPushButton>(form, "Browse")->click();
+    EXPECT_EQ(child<QComboBox>(form, "DataLinkFile")->currentText(), "/srv/links/erp.udl")
+        << "cancelled: the text stays";
 
     // Home-relative text starts in that folder of the home directory.
-    form.DataLinkFile()->setEditText("~/links/x.udl");
+    child<QComboBox>(form, "DataLinkFile")->setEditText("~/links/x.udl");
     prompts.answerOpenFile(std::nullopt);
-    form.Browse()->click();
+    child<QPushButton>(form, "Browse")->click();
 
     ASSERT_EQ(prompts.calls().size(), 3u);
     for (const auto& call : prompts.calls()) {
@@ -295,41 +303,41 @@ TEST_F(ConnectionStringDialogTest, BuildPresetsTheDataLinkDialogAndTakesItsStrin
     // Preset from the text; keys the dialog does not show are kept.
     whenModal<DataLinkDialog>([](DataLinkDialog& dialog) {
         EXPECT_EQ(dialog.selectedProvider(), "PostgreSQL.1");
-        EXPECT_EQ(dialog.DataSource()->currentText(), "db1/erp");
-        EXPECT_EQ(dialog.UserName()->text(), "mei");
-        EXPECT_EQ(dialog.Password()->text(), "");
-        dialog.DataSource()->setEditText("db2:5433/erp");
-        dialog.Password()->setText("秘密;1");
-        dialog.OkButton()->click();
+        EXPECT_EQ(child<QComboBox>(dialog, "DataSource")->currentText(), "db1/erp");
+        EXPECT_EQ(child<QLineEdit>(dialog, "UserName")->text(), "mei");
+        EXPECT_EQ(child<QLineEdit>(dialog, "Password")->text(), "");
+        child<QComboBox>(dialog, "DataSource")->setEditText("db2:5433/erp");
+        child<QLineEdit>(dialog, "Password")->setText("秘密;1");
+        child<QPushButton>(dialog, "OkButton")->click();
     });
-    form.Build()->click();
-    EXPECT_EQ(form.ConnectionString()->text(),
+    child<QPushButton>(form, "Build")->click();
+    EXPECT_EQ(child<QLineEdit>(form, "ConnectionString")->text(),
               "Provider=PostgreSQL.1;Data Source=db2:5433/erp;User ID=mei;Mode=Read;Password=\"秘密;1\"");
 
     // Cancelled: the text stays.
     whenModal<DataLinkDialog>([](DataLinkDialog& dialog) {
-        dialog.DataSource()->setEditText("elsewhere/erp");
-        dialog.CancelButton()->click();
+        child<QComboBox>(dialog, "DataSource")->setEditText("elsewhere/erp");
+        child<QPushButton>(dialog, "CancelButton")->click();
     });
-    form.Build()->click();
-    EXPECT_TRUE(form.ConnectionString()->text().contains("db2:5433/erp"));
+    child<QPushButton>(form, "Build")->click();
+    EXPECT_TRUE(child<QLineEdit>(form, "ConnectionString")->text().contains("db2:5433/erp"));
 
     // A text that is no connection string: the dialog starts empty.
-    form.ConnectionString()->setText("this is \"not");
+    child<QLineEdit>(form, "ConnectionString")->setText("this is \"not");
     whenModal<DataLinkDialog>([](DataLinkDialog& dialog) {
         EXPECT_EQ(dialog.selectedProvider(), "SQLite.1");
-        EXPECT_EQ(dialog.DataSource()->currentText(), "");
-        dialog.DataSource()->setEditText("/data/a.db");
-        dialog.OkButton()->click();
+        EXPECT_EQ(child<QComboBox>(dialog, "DataSource")->currentText(), "");
+        child<QComboBox>(dialog, "DataSource")->setEditText("/data/a.db");
+        child<QPushButton>(dialog, "OkButton")->click();
     });
-    form.Build()->click();
-    EXPECT_EQ(form.ConnectionString()->text(), "Provider=SQLite.1;Data Source=/data/a.db");
+    child<QPushButton>(form, "Build")->click();
+    EXPECT_EQ(child<QLineEdit>(form, "ConnectionString")->text(), "Provider=SQLite.1;Data Source=/data/a.db");
 }
 
 TEST_F(ConnectionStringDialogTest, HelpShowsTheReadmeOnConnectionStrings) {
     TConnEditForm form(QStringLiteral("frmMain"), QStringLiteral("ADOCon1"));
     form.show();
-    form.HelpButton()->click();
+    child<QPushButton>(form, "HelpButton")->click();
     auto* help = form.findChild<QDialog*>("ConnectionStringHelp");
     ASSERT_NE(help, nullptr) << "README looked for at: " << readmeCandidates().join(", ").toStdString();
     EXPECT_TRUE(help->isVisible());
@@ -342,7 +350,7 @@ TEST_F(ConnectionStringDialogTest, HelpShowsTheReadmeOnConnectionStrings) {
     EXPECT_FALSE(text.contains("[DEMO]")) << "the alias part is not shown";
 
     // One help window per dialog.
-    form.HelpButton()->click();
+    child<QPushButton>(form, "HelpButton")->click();
     EXPECT_EQ(form.findChildren<QDialog*>("ConnectionStringHelp").size(), 1);
 }
 

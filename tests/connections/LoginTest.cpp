@@ -24,7 +24,7 @@ protected:
 };
 
 TEST_F(PasswdDialogTest, Layout) {
-    TfrmPasswd dialog(testConnection);
+    TfrmPasswd dialog(testConnection, QString(), QString());
     EXPECT_EQ(dialog.windowTitle(), "frmPassword");
     EXPECT_TRUE(dialog.isModal());
     dialog.show();
@@ -64,33 +64,33 @@ TEST_F(PasswdDialogTest, Layout) {
         EXPECT_EQ(label->font().pixelSize(), 13) << expected.name;
         EXPECT_LE(label->geometry().right(), label->parentWidget()->width()) << expected.name;
     }
-    EXPECT_EQ(dialog.Edit1()->parentWidget()->objectName(), "Panel3");
-    EXPECT_EQ(dialog.BitBtn1()->parentWidget()->objectName(), "Panel2");
+    EXPECT_EQ(child<QLineEdit>(dialog, "Edit1")->parentWidget()->objectName(), "Panel3");
+    EXPECT_EQ(child<QPushButton>(dialog, "BitBtn1")->parentWidget()->objectName(), "Panel2");
 
-    EXPECT_EQ(dialog.BitBtn1()->text(), "OK");
-    EXPECT_TRUE(dialog.BitBtn1()->isDefault());
+    EXPECT_EQ(child<QPushButton>(dialog, "BitBtn1")->text(), "OK");
+    EXPECT_TRUE(child<QPushButton>(dialog, "BitBtn1")->isDefault());
     const auto picture = [](const QIcon& icon) { return icon.pixmap(16, 16).toImage(); };
-    EXPECT_FALSE(dialog.BitBtn1()->icon().isNull());
-    EXPECT_EQ(picture(dialog.BitBtn1()->icon()), picture(dialog.style()->standardIcon(QStyle::SP_DialogOkButton)));
-    EXPECT_EQ(dialog.BitBtn2()->text(), "Cancel");
-    EXPECT_FALSE(dialog.BitBtn2()->icon().isNull());
-    EXPECT_EQ(picture(dialog.BitBtn2()->icon()),
+    EXPECT_FALSE(child<QPushButton>(dialog, "BitBtn1")->icon().isNull());
+    EXPECT_EQ(picture(child<QPushButton>(dialog, "BitBtn1")->icon()),
+              picture(dialog.style()->standardIcon(QStyle::SP_DialogOkButton)));
+    EXPECT_EQ(child<QPushButton>(dialog, "BitBtn2")->text(), "Cancel");
+    EXPECT_FALSE(child<QPushButton>(dialog, "BitBtn2")->icon().isNull());
+    EXPECT_EQ(picture(child<QPushButton>(dialog, "BitBtn2")->icon()),
               picture(dialog.style()->standardIcon(QStyle::SP_DialogCancelButton)));
 
-    QTest::keyClicks(dialog.Edit2(), "abc");
-    EXPECT_EQ(dialog.Edit2()->text(), "abc");
-    EXPECT_EQ(dialog.Edit2()->displayText(), "***") << "every character shown as *";
-    EXPECT_EQ(dialog.focusWidget(), dialog.Edit2()) << "the password has the focus";
+    QTest::keyClicks(child<QLineEdit>(dialog, "Edit2"), "abc");
+    EXPECT_EQ(child<QLineEdit>(dialog, "Edit2")->text(), "abc");
+    EXPECT_EQ(child<QLineEdit>(dialog, "Edit2")->displayText(), "***") << "every character shown as *";
+    EXPECT_EQ(dialog.focusWidget(), child<QLineEdit>(dialog, "Edit2")) << "the password has the focus";
 }
 
 TEST_F(PasswdDialogTest, OkReplacesTheUserNameAndAddsBothTrimmed) {
     testConnection.setParams(db::ParamList::fromText("SERVER NAME=db1\nUSER NAME=scott\nPORT=5432\n"));
-    TfrmPasswd dialog(testConnection);
-    dialog.setAccepted(0);
+    TfrmPasswd dialog(testConnection, QString(), QString());
     dialog.show();
-    dialog.Edit1()->setText("  mei lin \t");
-    QTest::keyClicks(dialog.Edit2(), " pass word ");
-    QTest::mouseClick(dialog.BitBtn1(), Qt::LeftButton);
+    child<QLineEdit>(dialog, "Edit1")->setText("  mei lin \t");
+    QTest::keyClicks(child<QLineEdit>(dialog, "Edit2"), " pass word ");
+    QTest::mouseClick(child<QPushButton>(dialog, "BitBtn1"), Qt::LeftButton);
     EXPECT_EQ(dialog.accepted(), 1);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_FALSE(dialog.isVisible());
@@ -101,39 +101,38 @@ TEST_F(PasswdDialogTest, OkReplacesTheUserNameAndAddsBothTrimmed) {
 
 TEST_F(PasswdDialogTest, WithoutAUserNameEntryBothAreAppendedAndAConfiguredPasswordStaysInFront) {
     testConnection.setParams(db::ParamList::fromText("PATH=/tmp/x.db\nPASSWORD=stored\n"));
-    TfrmPasswd dialog(testConnection);
+    TfrmPasswd dialog(testConnection, QString(), QString());
     dialog.show();
-    dialog.Edit1()->setText("");
-    QTest::keyClicks(dialog.Edit2(), "typed");
-    QTest::keyClick(dialog.Edit2(), Qt::Key_Return);
+    child<QLineEdit>(dialog, "Edit1")->setText("");
+    QTest::keyClicks(child<QLineEdit>(dialog, "Edit2"), "typed");
+    QTest::keyClick(child<QLineEdit>(dialog, "Edit2"), Qt::Key_Return);
     EXPECT_EQ(dialog.accepted(), 1) << "Enter presses OK";
     EXPECT_EQ(testConnection.params().text(), "PATH=/tmp/x.db\nPASSWORD=stored\nUSER NAME=\nPASSWORD=typed\n");
     EXPECT_EQ(testConnection.params().value("PASSWORD"), "stored");
 
     // An ideographic space is no blank.
-    TfrmPasswd second(testConnection);
+    TfrmPasswd second(testConnection, QString(), QString());
     second.show();
-    second.Edit2()->setText(QStringLiteral("\u3000密碼 "));
-    second.BitBtn1()->click();
+    child<QLineEdit>(second, "Edit2")->setText(QStringLiteral("\u3000密碼 "));
+    child<QPushButton>(second, "BitBtn1")->click();
     EXPECT_EQ(testConnection.params().line(testConnection.params().size() - 1), "PASSWORD=\u3000密碼");
 }
 
 TEST_F(PasswdDialogTest, CancelEscapeAndCloseLeaveFlagAndParametersAlone) {
     const db::ParamList before = db::ParamList::fromText("USER NAME=scott\n");
     const std::function<void(TfrmPasswd&)> ways[] = {
-        [](TfrmPasswd& dialog) { QTest::mouseClick(dialog.BitBtn2(), Qt::LeftButton); },
-        [](TfrmPasswd& dialog) { QTest::keyClick(dialog.Edit2(), Qt::Key_Escape); },
+        [](TfrmPasswd& dialog) { QTest::mouseClick(child<QPushButton>(dialog, "BitBtn2"), Qt::LeftButton); },
+        [](TfrmPasswd& dialog) { QTest::keyClick(child<QLineEdit>(dialog, "Edit2"), Qt::Key_Escape); },
         [](TfrmPasswd& dialog) { dialog.close(); },
     };
     int way = 0;
     for (const auto& dismiss : ways) {
         testConnection.setParams(before);
         {
-            TfrmPasswd dialog(testConnection);
+            TfrmPasswd dialog(testConnection, QString(), QString());
             EXPECT_EQ(TfrmPasswd::instance(), &dialog);
-            dialog.setAccepted(0);
             dialog.show();
-            QTest::keyClicks(dialog.Edit2(), "secret");
+            QTest::keyClicks(child<QLineEdit>(dialog, "Edit2"), "secret");
             dismiss(dialog);
             EXPECT_FALSE(dialog.isVisible()) << way;
             EXPECT_EQ(dialog.accepted(), 0) << way;
@@ -149,7 +148,7 @@ TEST_F(PasswdDialogTest, CancelEscapeAndCloseLeaveFlagAndParametersAlone) {
 
 class LoginTest : public BrowserFixture {
 protected:
-    LoginTest() { openBrowser().TrvBDE()->topLevelItem(0)->setExpanded(true); }
+    LoginTest() { child<QTreeWidget>(openBrowser(), "TrvBDE")->topLevelItem(0)->setExpanded(true); }
 
     TfrmConnectEditor& browser() { return *TfrmConnectEditor::instance(); }
 
@@ -173,7 +172,7 @@ protected:
         }
         EXPECT_EQ(node->icon(0).cacheKey(), workspace->ImageBDE().at(3).cacheKey());
         EXPECT_EQ(browser().selectedNode(), node);
-        EXPECT_EQ(browser().EdtConnectDB()->text(), alias);
+        EXPECT_EQ(child<QLineEdit>(browser(), "EdtConnectDB")->text(), alias);
         EXPECT_TRUE(workspace->BDE_DB().connected());
         EXPECT_EQ(workspace->BDE_DB().aliasName(), alias.toStdString());
     }
@@ -194,7 +193,7 @@ TEST_F(LoginTest, SqliteAliasWithoutUserNameLogsInAndIsRegistered) {
 
     // From now on the alias expands like any node and asks nothing.
     QTreeWidgetItem& local = *aliasNode("LOCAL");
-    clickExpandButton(*browser().TrvBDE(), local);
+    clickExpandButton(*child<QTreeWidget>(browser(), "TrvBDE"), local);
     QTest::qWait(20);
     EXPECT_TRUE(local.isExpanded());
     local.setExpanded(false);
@@ -207,14 +206,14 @@ TEST_F(LoginTest, SqliteAliasWithoutUserNameLogsInAndIsRegistered) {
 TEST_F(LoginTest, CancelledLoginLeavesTheAliasAsItWasAndTheTestConnectionClosedOnItsParameters) {
     logIn("DEMO", LoginHand::ok("", ""));
     ASSERT_TRUE(workspace->BDE_DB().connected());
-    browser().EdtConnectDB()->setText("DEMO");
+    child<QLineEdit>(browser(), "EdtConnectDB")->setText("DEMO");
 
     logIn("LOCAL", LoginHand::cancel());
     expectNotLoggedInto("LOCAL");
     EXPECT_FALSE(workspace->BDE_DB().connected());
     EXPECT_EQ(QString::fromStdString(workspace->BDE_DB().params().text()), "PATH=" + aliases.localPath() + "\n");
     EXPECT_EQ(workspace->registry().ConnectedBDE().size(), 1u);
-    EXPECT_EQ(browser().EdtConnectDB()->text(), "DEMO") << "a cancel leaves the current connection";
+    EXPECT_EQ(child<QLineEdit>(browser(), "EdtConnectDB")->text(), "DEMO") << "a cancel leaves the current connection";
     EXPECT_TRUE(prompt.messages().isEmpty());
 
     // It asks again next time.
@@ -224,14 +223,14 @@ TEST_F(LoginTest, CancelledLoginLeavesTheAliasAsItWasAndTheTestConnectionClosedO
 
 TEST_F(LoginTest, AFailedOpenShowsTheEnginesMessageAndEmptiesTheConnectionBox) {
     logIn("DEMO", LoginHand::ok("", ""));
-    ASSERT_EQ(browser().EdtConnectDB()->text(), "DEMO");
+    ASSERT_EQ(child<QLineEdit>(browser(), "EdtConnectDB")->text(), "DEMO");
     const std::string message = engineMessage("MISSING");
     prompt.expectMessage("連線失敗: " + QString::fromStdString(message));
 
     logIn("MISSING", LoginHand::ok("u", "p"));
     EXPECT_TRUE(prompt.scriptUsedUp());
     expectNotLoggedInto("MISSING");
-    EXPECT_EQ(browser().EdtConnectDB()->text(), "");
+    EXPECT_EQ(child<QLineEdit>(browser(), "EdtConnectDB")->text(), "");
     EXPECT_FALSE(workspace->BDE_DB().connected());
     ASSERT_EQ(workspace->registry().ConnectedBDE().size(), 1u);
     EXPECT_EQ(workspace->registry().ConnectedBDE()[0].AliasName, "DEMO");
@@ -304,7 +303,7 @@ protected:
 TEST_F(OdbcLoginTest, AListedDataSourceIsAnAliasThatLogsIn) {
     TARNWELL_REQUIRE_ODBC();
     TfrmConnectEditor& browser = openBrowser();
-    QTreeWidgetItem& root = *browser.TrvBDE()->topLevelItem(0);
+    QTreeWidgetItem& root = *child<QTreeWidget>(browser, "TrvBDE")->topLevelItem(0);
     root.setExpanded(true);
     const QStringList names = childTexts(root);
     EXPECT_EQ(names.mid(0, 1 + kFileAliases.size()), QStringList{"DEMO"} + kFileAliases);
@@ -317,7 +316,7 @@ TEST_F(OdbcLoginTest, AListedDataSourceIsAnAliasThatLogsIn) {
     EXPECT_EQ(childTexts(*node), QStringList({"USER NAME=", "PASSWORD="}));
     EXPECT_TRUE(workspace->BDE_DB().connected());
     EXPECT_EQ(workspace->BDE_DB().aliasName(), "tarnwell_sqlite");
-    EXPECT_EQ(browser.EdtConnectDB()->text(), "tarnwell_sqlite");
+    EXPECT_EQ(child<QLineEdit>(browser, "EdtConnectDB")->text(), "tarnwell_sqlite");
     ASSERT_EQ(workspace->registry().ConnectedBDE().size(), 1u);
     EXPECT_EQ(fields(workspace->registry().ConnectedBDE()[0]), QStringList({"tarnwell_sqlite", "", "", "", ""}));
 }

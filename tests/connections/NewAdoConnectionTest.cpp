@@ -9,6 +9,7 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMdiArea>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -23,15 +24,18 @@
 #include "connections/UConnectEditor.h"
 #include "dataaccess/AdoConnection.h"
 #include "query/UQueryEditor.h"
-#include "shell/QueryWindowLists.h"
+#include "session/QueryWindowLists.h"
+#include "session/Workspace.h"
 #include "shell/UMain.h"
-#include "shell/Workspace.h"
+#include "support/FindChild.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestEnvironment.h"
 #include "tests/connections/AdoTestSupport.h"
 
 namespace tarnwell {
 namespace {
+
+using test::child;
 
 using test::DataHomeScope;
 using test::whenModal;
@@ -80,12 +84,13 @@ protected:
             main.OpenConnectionBrowser();
         }
         if (TfrmConnectEditor::instance() == nullptr) {
-            ownBrowser = std::make_unique<TfrmConnectEditor>(workspace, *main.MdiArea(), *main.CoolBar1(),
-                                                             *main.StatusBar1());
+            ownBrowser = std::make_unique<TfrmConnectEditor>(workspace, *child<QMdiArea>(main, "MdiArea"),
+                                                             *child<QWidget>(main, "CoolBar1"),
+                                                             *child<QStatusBar>(main, "StatusBar1"));
         }
         return *TfrmConnectEditor::instance();
     }
-    QTreeWidget& tree() { return *browser().TrvADO(); }
+    QTreeWidget& tree() { return *child<QTreeWidget>(browser(), "TrvADO"); }
     QStringList treeShape() { return test::shapeOf(tree(), workspace.ImageADO()); }
 
     void newConnection(std::function<void(TConnEditForm&)> answer) {
@@ -95,8 +100,8 @@ protected:
     // The string typed into the dialog, then OK.
     void newConnection(const QString& typed) {
         newConnection([typed](TConnEditForm& form) {
-            form.ConnectionString()->setText(typed);
-            form.OkButton()->click();
+            child<QLineEdit>(form, "ConnectionString")->setText(typed);
+            child<QPushButton>(form, "OkButton")->click();
         });
     }
 
@@ -118,8 +123,8 @@ protected:
 TEST_F(NewAdoConnectionTest, FirstConnectionResetsOpensRegistersAndFilesThreeNodes) {
     const QString file = sqliteFile("第一 a.db");
     const QString earlier = sqliteFile("earlier.db");
-    browser().Page_Con()->setCurrentIndex(1);
-    browser().EdtConnectDB()->setText("previous");
+    child<QTabWidget>(browser(), "Page_Con")->setCurrentIndex(1);
+    child<QLineEdit>(browser(), "EdtConnectDB")->setText("previous");
 
     // ADOCon1 open elsewhere with settings of its own.
     db::AdoConnection& con = workspace.ADOCon1();
@@ -136,7 +141,8 @@ TEST_F(NewAdoConnectionTest, FirstConnectionResetsOpensRegistersAndFilesThreeNod
     con.setMode(db::ConnectMode::ReadWrite);
 
     newConnection([&](TConnEditForm& form) {
-        EXPECT_EQ(browser().Page_Con()->currentIndex(), 0) << "the browser shows its ADO page first";
+        EXPECT_EQ(child<QTabWidget>(browser(), "Page_Con")->currentIndex(), 0)
+            << "the browser shows its ADO page first";
         EXPECT_FALSE(con.connected());
         EXPECT_EQ(con.connectionString(), "");
         EXPECT_EQ(con.commandTimeout(), 30);
@@ -150,11 +156,11 @@ TEST_F(NewAdoConnectionTest, FirstConnectionResetsOpensRegistersAndFilesThreeNod
         EXPECT_EQ(con.mode(), db::ConnectMode::Unknown);
 
         EXPECT_EQ(form.windowTitle(), "frmMain.ADOCon1 ConnectionString");
-        EXPECT_TRUE(form.UseConnectionString()->isChecked());
-        EXPECT_EQ(form.ConnectionString()->text(), "");
+        EXPECT_TRUE(child<QRadioButton>(form, "UseConnectionString")->isChecked());
+        EXPECT_EQ(child<QLineEdit>(form, "ConnectionString")->text(), "");
         // Typed loosely; the engine completes it.
-        form.ConnectionString()->setText(" provider = sqlite ; data source = " + file + " ");
-        form.OkButton()->click();
+        child<QLineEdit>(form, "ConnectionString")->setText(" provider = sqlite ; data source = " + file + " ");
+        child<QPushButton>(form, "OkButton")->click();
     });
 
     ASSERT_EQ(workspace.registry().ConnectedADO().size(), 1u);
@@ -166,7 +172,7 @@ TEST_F(NewAdoConnectionTest, FirstConnectionResetsOpensRegistersAndFilesThreeNod
     EXPECT_EQ(QString::fromStdString(con.connectionString()), sqliteString(file));
 
     EXPECT_EQ(treeShape(), QStringList({"SQLite.1 (7)", "  " + file + " (8)", "    Index:0 (2)"}));
-    EXPECT_EQ(browser().EdtConnectDB()->text(), file);
+    EXPECT_EQ(child<QLineEdit>(browser(), "EdtConnectDB")->text(), file);
     EXPECT_EQ(lists.items(), QStringList({file}));
 }
 
@@ -178,7 +184,7 @@ TEST_F(NewAdoConnectionTest, SecondDataSourceThenTheSameConnectionAgain) {
     newConnection("Provider=sqlite.1;Data Source=" + b);
     EXPECT_EQ(treeShape(), QStringList({"SQLite.1 (7)", "  " + a + " (8)", "    Index:0 (2)",
                                         "  " + b + " (8)", "    Index:1 (2)"}));
-    EXPECT_EQ(browser().EdtConnectDB()->text(), b);
+    EXPECT_EQ(child<QLineEdit>(browser(), "EdtConnectDB")->text(), b);
 
     // Covered by the first entry: nothing added, yet the lists are refilled
     // and the data source shown.
@@ -188,7 +194,7 @@ TEST_F(NewAdoConnectionTest, SecondDataSourceThenTheSameConnectionAgain) {
     ASSERT_EQ(workspace.registry().ConnectedADO().size(), 2u);
     EXPECT_EQ(treeShape(), shapeBefore);
     EXPECT_EQ(lists.items(), QStringList({a, b}));
-    EXPECT_EQ(browser().EdtConnectDB()->text(), a);
+    EXPECT_EQ(child<QLineEdit>(browser(), "EdtConnectDB")->text(), a);
     EXPECT_TRUE(workspace.ADOCon1().connected());
     EXPECT_EQ(QString::fromStdString(workspace.ADOCon1().connectionString()), sqliteString(a));
 }
@@ -197,7 +203,7 @@ TEST_F(NewAdoConnectionTest, FailingOpenRegistersNothing) {
     const QString good = sqliteFile("good.db");
     browser();
     newConnection(sqliteString(good));
-    browser().EdtConnectDB()->setText("previous");
+    child<QLineEdit>(browser(), "EdtConnectDB")->setText("previous");
     lists.markStale();
     const QStringList shapeBefore = treeShape();
 
@@ -215,13 +221,13 @@ TEST_F(NewAdoConnectionTest, FailingOpenRegistersNothing) {
     EXPECT_TRUE(prompts.scriptUsedUp());
     EXPECT_EQ(workspace.registry().ConnectedADO().size(), 1u);
     EXPECT_EQ(treeShape(), shapeBefore);
-    EXPECT_EQ(browser().EdtConnectDB()->text(), "previous");
+    EXPECT_EQ(child<QLineEdit>(browser(), "EdtConnectDB")->text(), "previous");
     EXPECT_EQ(lists.items(), QStringList({"stale"})) << "only an opened connection refreshes the lists";
 }
 
 TEST_F(NewAdoConnectionTest, CancelUnchangedAndBlankTextsOpenNothing) {
     const QString file = sqliteFile("open.db");
-    browser().EdtConnectDB()->setText("previous");
+    child<QLineEdit>(browser(), "EdtConnectDB")->setText("previous");
 
     const auto openFirst = [&] {
         workspace.ADOCon1().setConnectionString(sqliteString(file).toStdString());
@@ -230,15 +236,15 @@ TEST_F(NewAdoConnectionTest, CancelUnchangedAndBlankTextsOpenNothing) {
     };
     openFirst();
     newConnection([&](TConnEditForm& form) {
-        form.ConnectionString()->setText(sqliteString(file));
-        form.CancelButton()->click();
+        child<QLineEdit>(form, "ConnectionString")->setText(sqliteString(file));
+        child<QPushButton>(form, "CancelButton")->click();
     });
     EXPECT_FALSE(workspace.ADOCon1().connected());
     EXPECT_EQ(workspace.ADOCon1().connectionString(), "");
     EXPECT_EQ(workspace.ADOCon1().commandTimeout(), 30) << "reset even when cancelled";
 
     openFirst();
-    newConnection([](TConnEditForm& form) { form.OkButton()->click(); });
+    newConnection([](TConnEditForm& form) { child<QPushButton>(form, "OkButton")->click(); });
     EXPECT_FALSE(workspace.ADOCon1().connected());
     EXPECT_EQ(workspace.ADOCon1().connectionString(), "");
 
@@ -249,7 +255,7 @@ TEST_F(NewAdoConnectionTest, CancelUnchangedAndBlankTextsOpenNothing) {
 
     EXPECT_TRUE(workspace.registry().ConnectedADO().empty());
     EXPECT_EQ(tree().topLevelItemCount(), 0);
-    EXPECT_EQ(browser().EdtConnectDB()->text(), "previous");
+    EXPECT_EQ(child<QLineEdit>(browser(), "EdtConnectDB")->text(), "previous");
     EXPECT_EQ(lists.items(), QStringList({"stale"}));
 }
 
@@ -262,18 +268,18 @@ TEST_F(NewAdoConnectionTest, DataLinkFileChosenByBareName) {
 
     const QString folder = home.linkFolder();
     newConnection([folder](TConnEditForm& form) {
-        form.UseDataLinkFile()->click();
-        const int at = form.DataLinkFile()->findText("銷售.udl");
+        child<QRadioButton>(form, "UseDataLinkFile")->click();
+        const int at = child<QComboBox>(form, "DataLinkFile")->findText("銷售.udl");
         EXPECT_GE(at, 0);
-        form.DataLinkFile()->setCurrentIndex(at);
+        child<QComboBox>(form, "DataLinkFile")->setCurrentIndex(at);
         EXPECT_EQ(form.resultText(), "FILE NAME=" + folder + "/銷售.udl");
-        form.OkButton()->click();
+        child<QPushButton>(form, "OkButton")->click();
     });
     ASSERT_EQ(workspace.registry().ConnectedADO().size(), 1u);
     EXPECT_EQ(workspace.registry().ConnectedADO()[0].ConnectionString, sqliteString(file))
         << "the file's string as the engine completed it";
     EXPECT_EQ(workspace.registry().ConnectedADO()[0].DataSource, file);
-    EXPECT_EQ(browser().EdtConnectDB()->text(), file);
+    EXPECT_EQ(child<QLineEdit>(browser(), "EdtConnectDB")->text(), file);
 }
 
 TEST_F(NewAdoConnectionTest, DataLinkFileChosenWithBrowseOnPostgres) {
@@ -287,11 +293,11 @@ TEST_F(NewAdoConnectionTest, DataLinkFileChosenWithBrowseOnPostgres) {
     prompts.answerOpenFile(udl);
 
     newConnection([&](TConnEditForm& form) {
-        form.UseDataLinkFile()->click();
-        form.Browse()->click();
-        EXPECT_EQ(form.DataLinkFile()->currentText(), udl);
+        child<QRadioButton>(form, "UseDataLinkFile")->click();
+        child<QPushButton>(form, "Browse")->click();
+        EXPECT_EQ(child<QComboBox>(form, "DataLinkFile")->currentText(), udl);
         EXPECT_EQ(form.resultText(), "FILE NAME=" + udl) << "the path the chooser gave";
-        form.OkButton()->click();
+        child<QPushButton>(form, "OkButton")->click();
     });
     ASSERT_EQ(workspace.registry().ConnectedADO().size(), 1u);
     const TAConnectedADO& entry = workspace.registry().ConnectedADO()[0];
@@ -310,17 +316,17 @@ TEST_F(NewAdoConnectionTest, BuiltWithTheDataLinkDialogOnPostgres) {
     newConnection([&](TConnEditForm& form) {
         whenModal<DataLinkDialog>([&](DataLinkDialog& dialog) {
             dialog.selectProvider("PostgreSQL.1");
-            dialog.DataSource()->setEditText(pgDataSource(server));
-            dialog.UserName()->setText(QString::fromStdString(server.user));
-            dialog.Password()->setText(QString::fromStdString(server.password));
-            dialog.TestConnection()->click();
-            dialog.OkButton()->click();
+            child<QComboBox>(dialog, "DataSource")->setEditText(pgDataSource(server));
+            child<QLineEdit>(dialog, "UserName")->setText(QString::fromStdString(server.user));
+            child<QLineEdit>(dialog, "Password")->setText(QString::fromStdString(server.password));
+            child<QPushButton>(dialog, "TestConnection")->click();
+            child<QPushButton>(dialog, "OkButton")->click();
         });
-        form.Build()->click();
-        EXPECT_TRUE(form.ConnectionString()->text().contains(
+        child<QPushButton>(form, "Build")->click();
+        EXPECT_TRUE(child<QLineEdit>(form, "ConnectionString")->text().contains(
             "Password=" + QString::fromStdString(server.password)))
             << "the string comes back with its password";
-        form.OkButton()->click();
+        child<QPushButton>(form, "OkButton")->click();
     });
     ASSERT_EQ(workspace.registry().ConnectedADO().size(), 1u);
     EXPECT_EQ(workspace.registry().ConnectedADO()[0].Provider, "PostgreSQL.1");
@@ -353,9 +359,9 @@ TEST_F(NewAdoConnectionTest, CommandWithoutABrowserStillRegisters) {
     // The main window makes the browser where it can; the entry is then in
     // its tree.
     if (TfrmConnectEditor* made = TfrmConnectEditor::instance()) {
-        EXPECT_EQ(test::shapeOf(*made->TrvADO(), workspace.ImageADO()),
+        EXPECT_EQ(test::shapeOf(*child<QTreeWidget>(*made, "TrvADO"), workspace.ImageADO()),
                   QStringList({"SQLite.1 (7)", "  " + file + " (8)", "    Index:0 (2)"}));
-        EXPECT_EQ(made->EdtConnectDB()->text(), file);
+        EXPECT_EQ(child<QLineEdit>(*made, "EdtConnectDB")->text(), file);
     }
 }
 
@@ -366,10 +372,10 @@ TEST_F(NewAdoConnectionTest, QueryWindowRunsOnTheNewConnection) {
     browser();
     // The browser's own button starts the same command.
     whenModal<TConnEditForm>([&](TConnEditForm& form) {
-        form.ConnectionString()->setText(sqliteString(file));
-        form.OkButton()->click();
+        child<QLineEdit>(form, "ConnectionString")->setText(sqliteString(file));
+        child<QPushButton>(form, "OkButton")->click();
     });
-    browser().SpeedButton3()->click();
+    child<QToolButton>(browser(), "SpeedButton3")->click();
     ASSERT_EQ(workspace.registry().ConnectedADO().size(), 1u);
 
     const int before = static_cast<int>(main.findChildren<TfrmQueryEditor*>().size());

@@ -11,7 +11,7 @@
 
 #include "BrowserTestSupport.h"
 #include "connections/UParmViewer.h"
-#include "shell/WindowStyle.h"
+#include "ui/WindowStyle.h"
 
 namespace tarnwell::test {
 namespace {
@@ -24,7 +24,7 @@ protected:
     }
 
     TfrmConnectEditor& browser() { return *TfrmConnectEditor::instance(); }
-    QTreeWidget& tree() { return *browser().TrvBDE(); }
+    QTreeWidget& tree() { return *child<QTreeWidget>(browser(), "TrvBDE"); }
     void click(QTreeWidgetItem* node) {
         ASSERT_NE(node, nullptr);
         clickNode(tree(), *node);
@@ -38,7 +38,7 @@ protected:
 TEST_F(TreeClickTest, ClicksOnTheRootTheLoginLinesOrAnAliasNotLoggedIntoDoNothing) {
     logIn("LOCAL", LoginHand::ok("mei", "pw"));
     ASSERT_TRUE(workspace->BDE_DB().connected());
-    browser().EdtConnectDB()->setText("unchanged");
+    child<QLineEdit>(browser(), "EdtConnectDB")->setText("unchanged");
     const std::string before = testParams();
 
     click(tree().topLevelItem(0));
@@ -54,7 +54,7 @@ TEST_F(TreeClickTest, ClicksOnTheRootTheLoginLinesOrAnAliasNotLoggedIntoDoNothin
     EXPECT_TRUE(workspace->BDE_DB().connected());
     EXPECT_EQ(workspace->BDE_DB().aliasName(), "LOCAL");
     EXPECT_EQ(testParams(), before);
-    EXPECT_EQ(browser().EdtConnectDB()->text(), "unchanged");
+    EXPECT_EQ(child<QLineEdit>(browser(), "EdtConnectDB")->text(), "unchanged");
     EXPECT_TRUE(prompt.messages().isEmpty());
 }
 
@@ -62,14 +62,14 @@ TEST_F(TreeClickTest, ClickingAnAliasLoggedIntoPointsTheTestConnectionAtIt) {
     logIn("LOCAL", LoginHand::ok("mei", "pw"));
     logIn("DEMO", LoginHand::ok("", ""));
     ASSERT_EQ(workspace->BDE_DB().aliasName(), "DEMO");
-    browser().EdtConnectDB()->clear();
+    child<QLineEdit>(browser(), "EdtConnectDB")->clear();
 
     click(aliasNode("LOCAL"));
     EXPECT_TRUE(workspace->BDE_DB().connected());
     EXPECT_EQ(workspace->BDE_DB().aliasName(), "LOCAL");
     EXPECT_EQ(workspace->BDE_DB().driverName(), "");
     EXPECT_EQ(testParams(), localParams("mei", "pw")) << "the alias's parameters and the login lines";
-    EXPECT_EQ(browser().EdtConnectDB()->text(), "LOCAL");
+    EXPECT_EQ(child<QLineEdit>(browser(), "EdtConnectDB")->text(), "LOCAL");
     EXPECT_TRUE(prompt.messages().isEmpty());
 }
 
@@ -85,7 +85,7 @@ TEST_F(TreeClickTest, AFailedRepointGoesBackToThePreviousConnection) {
     EXPECT_TRUE(workspace->BDE_DB().connected()) << "opened again on what it was";
     EXPECT_EQ(workspace->BDE_DB().aliasName(), "DEMO");
     EXPECT_EQ(testParams(), demoParams);
-    EXPECT_EQ(browser().EdtConnectDB()->text(), "DEMO");
+    EXPECT_EQ(child<QLineEdit>(browser(), "EdtConnectDB")->text(), "DEMO");
     EXPECT_EQ(childTexts(*aliasNode("LOCAL")), QStringList({"USER NAME=mei", "PASSWORD=pw"}))
         << "still logged into, for the rest of the run";
 }
@@ -110,7 +110,7 @@ TEST_F(TreeClickTest, WhenThePreviousConnectionFailsTooTheGeneralErrorReportShow
 class ViewerTest : public TreeClickTest {
 protected:
     TfrmParmViewer& openViewer() {
-        main->MainParmes()->trigger();
+        child<QAction>(*main, "MainParmes")->trigger();
         TfrmParmViewer* viewer = TfrmParmViewer::instance();
         EXPECT_NE(viewer, nullptr);
         return *viewer;
@@ -146,23 +146,23 @@ protected:
 
 TEST_F(ViewerTest, Layout) {
     TfrmParmViewer& viewer = openViewer();
-    EXPECT_TRUE(main->MainParmes()->isChecked());
+    EXPECT_TRUE(child<QAction>(*main, "MainParmes")->isChecked());
     EXPECT_EQ(viewer.objectName(), "frmParmViewer");
     EXPECT_EQ(viewer.windowTitle(), "參數瀏覽器");
     EXPECT_EQ(viewer.font().family(), "細明體");
     EXPECT_EQ(viewer.font().pixelSize(), 13);
     ASSERT_EQ(windowStyle(viewer), WindowStyle::MdiChild);
-    EXPECT_EQ(mdiSubWindowOf(viewer)->mdiArea(), main->MdiArea());
+    EXPECT_EQ(mdiSubWindowOf(viewer)->mdiArea(), child<QMdiArea>(*main, "MdiArea"));
     EXPECT_TRUE(mdiSubWindowOf(viewer)->isMaximized());
     EXPECT_TRUE(viewer.isVisible());
 
-    QTabWidget& pages = *viewer.Page_Data();
+    QTabWidget& pages = *child<QTabWidget>(viewer, "Page_Data");
     ASSERT_EQ(pages.count(), 1);
     EXPECT_EQ(pages.widget(0)->objectName(), "Tab_Data");
     EXPECT_EQ(pages.tabText(0), "參數");
     EXPECT_EQ(pages.tabBar()->tabRect(0).width(), 80);
 
-    QTableWidget& grid = *viewer.Sgrid1();
+    QTableWidget& grid = *child<QTableWidget>(viewer, "Sgrid1");
     EXPECT_EQ(grid.parentWidget(), pages.widget(0));
     EXPECT_EQ(grid.columnCount(), 2);
     EXPECT_EQ(grid.columnWidth(0), 149);
@@ -181,7 +181,7 @@ TEST_F(ViewerTest, Layout) {
     EXPECT_EQ(viewer.shownAliasPosition(), -1);
 
     // A second use shows the same viewer.
-    main->MainParmes()->trigger();
+    child<QAction>(*main, "MainParmes")->trigger();
     EXPECT_EQ(TfrmParmViewer::instance(), &viewer);
     EXPECT_EQ(main->findChildren<TfrmParmViewer*>().size(), 1);
 }
@@ -196,7 +196,7 @@ TEST_F(ViewerTest, OpenedWithAnAliasSelectedItShowsItAtOnce) {
     EXPECT_EQ(rows(viewer), QStringList({"參數|值", "TYPE|SQLITE", "PATH|" + aliases.demoPath()}));
     EXPECT_FALSE(workspace->BDE_DB().connected()) << "a reload closes the test connection";
     EXPECT_EQ(testParams(), "PATH=" + aliases.demoPath().toStdString() + "\n");
-    EXPECT_FALSE(viewer.Sgrid1()->item(0, 0)->flags() & Qt::ItemIsEditable);
+    EXPECT_FALSE(child<QTableWidget>(viewer, "Sgrid1")->item(0, 0)->flags() & Qt::ItemIsEditable);
 
     // Every alias fills n + 2 rows: header, TYPE and one row per parameter.
     for (const QString& alias : QStringList{"PGSERVER", "PGSTORED", "UNREACHABLE", "LOCAL"}) {
@@ -236,7 +236,7 @@ TEST_F(ViewerTest, TheAliasShownIsNotReloadedButEveryReloadClosesTheTestConnecti
     openTestConnectionOnDemo();
     click(aliasNode("DEMO"));
     EXPECT_TRUE(workspace->BDE_DB().connected()) << "the alias shown is not loaded again";
-    EXPECT_EQ(browser().EdtConnectDB()->text(), "DEMO");
+    EXPECT_EQ(child<QLineEdit>(browser(), "EdtConnectDB")->text(), "DEMO");
 
     click(aliasNode("LOCAL"));
     EXPECT_FALSE(workspace->BDE_DB().connected());
@@ -251,7 +251,7 @@ TEST_F(ViewerTest, WhileItIsOpenAClickShowsParametersInsteadOfRepointing) {
     EXPECT_EQ(rows(viewer), expectedRows("LOCAL"));
     EXPECT_FALSE(workspace->BDE_DB().connected());
     EXPECT_EQ(testParams(), "PATH=" + aliases.localPath().toStdString() + "\n") << "no login lines";
-    EXPECT_EQ(browser().EdtConnectDB()->text(), "DEMO");
+    EXPECT_EQ(child<QLineEdit>(browser(), "EdtConnectDB")->text(), "DEMO");
 }
 
 TEST_F(ViewerTest, ALoginWhileItIsOpenEndsOnTheSelectedAliasParameters) {
@@ -264,7 +264,7 @@ TEST_F(ViewerTest, ALoginWhileItIsOpenEndsOnTheSelectedAliasParameters) {
     EXPECT_EQ(childTexts(local), QStringList({"USER NAME=mei", "PASSWORD=pw"}));
     EXPECT_EQ(local.icon(0).cacheKey(), workspace->ImageBDE().at(3).cacheKey());
     EXPECT_EQ(browser().selectedNode(), &local);
-    EXPECT_EQ(browser().EdtConnectDB()->text(), "LOCAL");
+    EXPECT_EQ(child<QLineEdit>(browser(), "EdtConnectDB")->text(), "LOCAL");
     ASSERT_EQ(workspace->registry().ConnectedBDE().size(), 1u);
     EXPECT_FALSE(workspace->BDE_DB().connected());
     EXPECT_EQ(testParams(), "PATH=" + aliases.demoPath().toStdString() + "\n")
@@ -294,10 +294,10 @@ TEST_F(ViewerTest, ClosingDestroysItAndTheNextOneStartsAfresh) {
 
     EXPECT_TRUE(mdiSubWindowOf(*viewer)->close());
     EXPECT_EQ(TfrmParmViewer::instance(), nullptr);
-    EXPECT_FALSE(main->MainParmes()->isChecked());
+    EXPECT_FALSE(child<QAction>(*main, "MainParmes")->isChecked());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(viewer.isNull());
-    EXPECT_EQ(main->MdiArea()->subWindowList().size(), 1) << "only the browser is left";
+    EXPECT_EQ(child<QMdiArea>(*main, "MdiArea")->subWindowList().size(), 1) << "only the browser is left";
 
     // Without the viewer a click re-points again (DEMO is not logged into:
     // nothing happens) and the next viewer loads DEMO anew.

@@ -20,10 +20,10 @@
 #include <QFontDialog>
 #include <QFontInfo>
 
-#include "connections/FormFont.h"
 #include "printing/UPrint.h"
-#include "query/QueryWidgets.h"
-#include "shell/Prompt.h"
+#include "ui/Controls.h"
+#include "ui/FormFont.h"
+#include "ui/Prompt.h"
 
 namespace tarnwell::test {
 namespace {
@@ -33,12 +33,12 @@ using Col = TfrmPrint::FieldColumn;
 class PrintWindowTest : public PrintWindowFixture {
 protected:
     static QPoint cellCentre(const TfrmPrint& print, int column, int row) {
-        const QTableWidget& grid = *print.SGridField();
+        const QTableWidget& grid = *child<QTableWidget>(print, "SGridField");
         return grid.visualItemRect(grid.item(row - 1, column - 1)).center();
     }
 
     static void press(TfrmPrint& print, int column, int row, Qt::MouseButton button) {
-        QWidget* cells = print.SGridField()->viewport();
+        QWidget* cells = child<QTableWidget>(print, "SGridField")->viewport();
         const QPoint at = cellCentre(print, column, row);
         QTest::mousePress(cells, button, {}, at);
         QTest::mouseRelease(cells, button, {}, at);
@@ -46,8 +46,8 @@ protected:
 
     // A press on a caption of row 0 or on a row number of column 0.
     static void pressFixed(TfrmPrint& print, Qt::Orientation header, Qt::MouseButton button) {
-        QHeaderView* fixed = header == Qt::Horizontal ? print.SGridField()->horizontalHeader()
-                                                      : print.SGridField()->verticalHeader();
+        QHeaderView* fixed = header == Qt::Horizontal ? child<QTableWidget>(print, "SGridField")->horizontalHeader()
+                                                      : child<QTableWidget>(print, "SGridField")->verticalHeader();
         const QPoint at(fixed->sectionViewportPosition(0) + 5, 5);
         QTest::mousePress(fixed->viewport(), button, {}, at);
         QTest::mouseRelease(fixed->viewport(), button, {}, at);
@@ -55,7 +55,7 @@ protected:
 
     // A real double click, through the window as the desktop delivers it.
     static void doubleClick(TfrmPrint& print, int column, int row) {
-        QWidget* cells = print.SGridField()->viewport();
+        QWidget* cells = child<QTableWidget>(print, "SGridField")->viewport();
         QWindow* handle = print.windowHandle();
         ASSERT_NE(handle, nullptr);
         const QPoint at = handle->mapFromGlobal(cells->mapToGlobal(cellCentre(print, column, row)));
@@ -64,7 +64,7 @@ protected:
 
     // The editor open on a cell of the grid, if any.
     static QLineEdit* editor(const TfrmPrint& print) {
-        const QList<QLineEdit*> edits = print.SGridField()->viewport()->findChildren<QLineEdit*>();
+        const QList<QLineEdit*> edits = child<QTableWidget>(print, "SGridField")->viewport()->findChildren<QLineEdit*>();
         for (QLineEdit* edit : edits) {
             if (edit->isVisible()) {
                 return edit;
@@ -82,7 +82,7 @@ protected:
     }
 
     static QPoint current(const TfrmPrint& print) {
-        const QModelIndex index = print.SGridField()->currentIndex();
+        const QModelIndex index = child<QTableWidget>(print, "SGridField")->currentIndex();
         return {index.column() + 1, index.row() + 1};
     }
 
@@ -140,9 +140,9 @@ TEST_F(PrintWindowTest, opensModalWithoutSystemMenuAndOnlyEndingClosesIt) {
         EXPECT_EQ(print.paperLength(), 297);
         EXPECT_EQ(print.paperWidth(), 210);
         EXPECT_TRUE(print.portrait());
-        EXPECT_TRUE(print.LabPage()->text().isEmpty());
+        EXPECT_TRUE(child<QLabel>(print, "LabPage")->text().isEmpty());
         EXPECT_EQ(print.SourceDataSet(), &window->CDS1());
-        EXPECT_EQ(print.SourceSQLMemo(), window->MemSQL());
+        EXPECT_EQ(print.SourceSQLMemo(), child<QPlainTextEdit>(*window, "MemSQL"));
         print.SbtnCheckAllClick();
     }));
     // "結束" freed it, and the next request starts afresh.
@@ -232,7 +232,7 @@ TEST_F(PrintWindowTest, checkBoxCellsToggleOnPressesOfEveryButtonAndPlace) {
 TEST_F(PrintWindowTest, spaceTogglesOnlyCheckBoxesAndLengthTakesOnlyDigits) {
     run(*window, "SELECT id, name FROM t");
     EXPECT_TRUE(whilePrinting([&](TfrmPrint& print) {
-        QTableWidget& grid = *print.SGridField();
+        QTableWidget& grid = *child<QTableWidget>(print, "SGridField");
         // The grid starts on the first "印".
         EXPECT_EQ(current(print), QPoint(Col::ColPrint, 1));
         QTest::keyClick(&grid, Qt::Key_Space);
@@ -311,12 +311,12 @@ TEST_F(PrintWindowTest, tickAllAndClearAllLeaveBlankBoxesAlone) {
     EXPECT_TRUE(whilePrinting([&](TfrmPrint& print) {
         press(print, Col::ColBlank, 2, Qt::LeftButton);
         press(print, Col::ColPrint, 3, Qt::LeftButton);
-        print.SbtnDisCheckAll()->click();
+        child<QAbstractButton>(print, "SbtnDisCheckAll")->click();
         EXPECT_EQ(column(print, Col::ColPrint), repeated("0", 3));
-        print.SbtnCheckAll()->click();
+        child<QAbstractButton>(print, "SbtnCheckAll")->click();
         EXPECT_EQ(column(print, Col::ColPrint), repeated("1", 3));
         EXPECT_EQ(column(print, Col::ColBlank), QStringList({"", "1", ""}));
-        print.SbtnDisCheckAll()->click();
+        child<QAbstractButton>(print, "SbtnDisCheckAll")->click();
         EXPECT_EQ(column(print, Col::ColPrint), repeated("0", 3));
         EXPECT_EQ(column(print, Col::ColBlank), QStringList({"", "1", ""}));
     }));
@@ -325,9 +325,9 @@ TEST_F(PrintWindowTest, tickAllAndClearAllLeaveBlankBoxesAlone) {
 TEST_F(PrintWindowTest, titleSwitchAndFontDialogs) {
     run(*window, "SELECT id FROM t");
     EXPECT_TRUE(whilePrinting([&](TfrmPrint& print) {
-        const QFont boxFont = print.EdtTitle()->font();
-        EXPECT_FALSE(print.EdtTitle()->isEnabled());
-        EXPECT_TRUE(print.SpeedButton1()->isEnabled());
+        const QFont boxFont = child<QLineEdit>(print, "EdtTitle")->font();
+        EXPECT_FALSE(child<QLineEdit>(print, "EdtTitle")->isEnabled());
+        EXPECT_TRUE(child<QAbstractButton>(print, "SpeedButton1")->isEnabled());
 
         QFont kai(QStringLiteral("標楷體"));
         kai.setPointSize(20);
@@ -335,24 +335,24 @@ TEST_F(PrintWindowTest, titleSwitchAndFontDialogs) {
         arial.setPointSize(9);
         // The title font: always from the title box's font.
         prompter.answerFont(kai);
-        print.SpeedButton1()->click();
+        child<QAbstractButton>(print, "SpeedButton1")->click();
         EXPECT_EQ(print.titleFont(), kai);
 
-        print.ChkTitle()->click();
-        EXPECT_TRUE(print.EdtTitle()->isEnabled());
-        EXPECT_TRUE(print.SpeedButton1()->isEnabled());
+        child<QCheckBox>(print, "ChkTitle")->click();
+        EXPECT_TRUE(child<QLineEdit>(print, "EdtTitle")->isEnabled());
+        EXPECT_TRUE(child<QAbstractButton>(print, "SpeedButton1")->isEnabled());
         EXPECT_TRUE(print.printTitle());
         prompter.answerFont(std::nullopt);
-        print.SpeedButton1()->click();
+        child<QAbstractButton>(print, "SpeedButton1")->click();
         EXPECT_EQ(print.titleFont(), kai);
 
         // The SQL font starts there too; the detail font from its own box.
         prompter.answerFont(arial);
-        print.SpeedButton2()->click();
+        child<QAbstractButton>(print, "SpeedButton2")->click();
         prompter.answerFont(kai);
-        print.SpeedButton5()->click();
+        child<QAbstractButton>(print, "SpeedButton5")->click();
         prompter.answerFont(arial);
-        print.SpeedButton5()->click();
+        child<QAbstractButton>(print, "SpeedButton5")->click();
         EXPECT_EQ(print.sqlFont(), arial);
         EXPECT_EQ(print.detailFont(), arial);
         EXPECT_EQ(print.titleFont(), kai);
@@ -364,10 +364,10 @@ TEST_F(PrintWindowTest, titleSwitchAndFontDialogs) {
         EXPECT_EQ(starts, QStringList({boxFont.toString(), boxFont.toString(), boxFont.toString(),
                                        boxFont.toString(), kai.toString()}));
 
-        print.ChkTitle()->click();
-        EXPECT_FALSE(print.EdtTitle()->isEnabled());
-        EXPECT_FALSE(print.SpeedButton1()->isEnabled());
-        print.SpeedButton1()->click();  // disabled: no dialog
+        child<QCheckBox>(print, "ChkTitle")->click();
+        EXPECT_FALSE(child<QLineEdit>(print, "EdtTitle")->isEnabled());
+        EXPECT_FALSE(child<QAbstractButton>(print, "SpeedButton1")->isEnabled());
+        child<QAbstractButton>(print, "SpeedButton1")->click();  // disabled: no dialog
     }));
 }
 
@@ -403,18 +403,18 @@ TEST_F(PrintWindowTest, recordCountHasNoBoundsAndPaperStaysInSixDigits) {
             QTest::keyClick(box.lineEdit(), Qt::Key_Delete);
             QTest::keyClicks(box.lineEdit(), text);
         };
-        type(*print.SedtRecordCount(), "abc");
+        type(*child<SpinEdit>(print, "SedtRecordCount"), "abc");
         EXPECT_EQ(print.recordLimit(), 0);
-        type(*print.SedtRecordCount(), "-1");
+        type(*child<SpinEdit>(print, "SedtRecordCount"), "-1");
         EXPECT_EQ(print.recordLimit(), -1);
-        type(*print.SedtRecordCount(), "12345678");
+        type(*child<SpinEdit>(print, "SedtRecordCount"), "12345678");
         EXPECT_EQ(print.recordLimit(), 12345678);
 
-        type(*print.SEdtPLength(), "12345678");
+        type(*child<SpinEdit>(print, "SEdtPLength"), "12345678");
         EXPECT_EQ(print.paperLength(), 123456);
-        type(*print.SEdtPWidth(), "x");
+        type(*child<SpinEdit>(print, "SEdtPWidth"), "x");
         EXPECT_EQ(print.paperWidth(), 0);
-        print.RbP2()->click();
+        child<QRadioButton>(print, "RbP2")->click();
         EXPECT_FALSE(print.portrait());
     }));
 }
@@ -424,7 +424,7 @@ TEST_F(PrintWindowTest, theQueryWindowGoingTakesThePrintWindowAndLeavesNoSource)
     {
         auto keeper = std::make_unique<QObject>();
         TfrmPrint print;
-        print.setSource(&window->CDS1(), window->MemSQL(), keeper.get());
+        print.setSource(&window->CDS1(), child<QPlainTextEdit>(*window, "MemSQL"), keeper.get());
         EXPECT_EQ(print.SourceDataSet(), &window->CDS1());
         keeper.reset();
         EXPECT_EQ(print.SourceDataSet(), nullptr);

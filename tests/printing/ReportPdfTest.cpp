@@ -13,8 +13,8 @@
 #include "../support/FileSizeLimit.h"
 #include "../support/QtPrinters.h"
 #include "ReportTestSupport.h"
-#include "printing/ReportOutput.h"
-#include "printing/TextColumns.h"
+#include "output/TextColumns.h"
+#include "report/ReportOutput.h"
 
 namespace tarnwell {
 namespace {

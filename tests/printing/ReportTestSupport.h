@@ -15,7 +15,7 @@
 #include <QStringList>
 #include <cmath>
 
-#include "printing/ReportEngine.h"
+#include "report/ReportEngine.h"
 
 namespace tarnwell::test {
 

@@ -16,9 +16,9 @@
 #include <map>
 
 #include "ReportTestSupport.h"
-#include "printing/ReportDocument.h"
 #include "printing/ReportPreview.h"
 #include "printing/UReport.h"
+#include "report/ReportDocument.h"
 
 namespace tarnwell::test {
 namespace {
@@ -49,8 +49,8 @@ protected:
 
     // "預覽", then the event loop until the pages are all there.
     static std::shared_ptr<ReportDocument> preview(TfrmPrint& print) {
-        print.SBtnPreView()->click();
-        std::shared_ptr<ReportDocument> pages = print.QRPreview1()->document();
+        child<QAbstractButton>(print, "SBtnPreView")->click();
+        std::shared_ptr<ReportDocument> pages = child<ReportPreview>(print, "QRPreview1")->document();
         if (pages) {
             EXPECT_TRUE(waitUntil([&] { return !pages->isProducing(); }));
         }
@@ -85,7 +85,7 @@ protected:
     // "列印" with the print dialog answered by a PDF file.
     void printTo(TfrmPrint& print, const QString& file) {
         prompter.answerPrinter(file);
-        print.SBtnPrint()->click();
+        child<QAbstractButton>(print, "SBtnPrint")->click();
     }
 };
 
@@ -99,7 +99,7 @@ TEST_F(ReportWindowTest, linesAreCutAndPaddedInDisplayColumnsFromTheTickedRows) 
         print.setCell(Col::ColCaption, 1, QStringLiteral("code "));
         print.setCell(Col::ColCaption, 4, QStringLiteral("名稱欄位"));
         // A width still being typed counts as typed.
-        QTableWidget& grid = *print.SGridField();
+        QTableWidget& grid = *child<QTableWidget>(print, "SGridField");
         print.setCell(Col::ColWidth, 2, QStringLiteral("9"));
         grid.setCurrentCell(1, Col::ColWidth - 1);
         grid.edit(grid.currentIndex());
@@ -131,14 +131,15 @@ TEST_F(ReportWindowTest, recordLimitHoldsInEveryPreviewAndPrintAndNoTickStillGiv
         tick(print, {{0, "4"}});
         const QString header = QStringLiteral("編號 ");
         for (const int limit : {50, 50, 0, 200, -1, 50}) {
-            print.SedtRecordCount()->setValue(limit);
+            child<SpinEdit>(print, "SedtRecordCount")->setValue(limit);
             const std::shared_ptr<ReportDocument> pages = preview(print);
             ASSERT_TRUE(pages);
             EXPECT_EQ(recordLines(*pages, header), limit < 0 ? 0 : limit == 0 ? 120 : std::min(limit, 120))
                 << "limit " << limit;
             EXPECT_EQ(TfrmReport::instance()->deliveredRecords(), 0);
         }
-        EXPECT_EQ(texts(*print.QRPreview1()->document()).mid(0, 3), QStringList({header, "1    ", "2    "}))
+        EXPECT_EQ(texts(*child<ReportPreview>(print, "QRPreview1")->document()).mid(0, 3),
+                  QStringList({header, "1    ", "2    "}))
             << "a later preview starts from the first record too";
 
         // Printed: the same records.
@@ -149,7 +150,7 @@ TEST_F(ReportWindowTest, recordLimitHoldsInEveryPreviewAndPrintAndNoTickStillGiv
 
         // No field ticked: empty lines, but still a band per record, so the
         // pages are those of the ticked listing.
-        print.SedtRecordCount()->setValue(0);
+        child<SpinEdit>(print, "SedtRecordCount")->setValue(0);
         const int ticked = preview(print)->pageCount();
         EXPECT_EQ(ticked, 3);
         print.SbtnDisCheckAllClick();
@@ -178,11 +179,11 @@ TEST_F(ReportWindowTest, bandsAreAsHighAsTheFontsInPointsAndTheTitleOnlyWhenAske
         QFont title(QStringLiteral("標楷體"));
         title.setPointSize(16);
         prompter.answerFont(detail);
-        print.SpeedButton5()->click();
-        print.ChkTitle()->click();
+        child<QAbstractButton>(print, "SpeedButton5")->click();
+        child<QCheckBox>(print, "ChkTitle")->click();
         prompter.answerFont(title);
-        print.SpeedButton1()->click();
-        print.EdtTitle()->setText(QStringLiteral("客戶清單"));
+        child<QAbstractButton>(print, "SpeedButton1")->click();
+        child<QLineEdit>(print, "EdtTitle")->setText(QStringLiteral("客戶清單"));
         pages = preview(print);
         y = tops(*pages);
         ASSERT_GE(y.size(), 3U);
@@ -203,52 +204,52 @@ TEST_F(ReportWindowTest, bandsAreAsHighAsTheFontsInPointsAndTheTitleOnlyWhenAske
 TEST_F(ReportWindowTest, zoomAndPagingFollowTheirRulesAndTheLabelCountsPages) {
     runCustomers();
     EXPECT_TRUE(whilePrinting([&](TfrmPrint& print) {
-        ReportPreview& area = *print.QRPreview1();
-        QLabel& label = *print.LabPage();
+        ReportPreview& area = *child<ReportPreview>(print, "QRPreview1");
+        QLabel& label = *child<QLabel>(print, "LabPage");
         // Without a report: paging does nothing, zoom still has its rules.
-        print.SBtnNextPage()->click();
-        print.SBtnPriorPage()->click();
+        child<QAbstractButton>(print, "SBtnNextPage")->click();
+        child<QAbstractButton>(print, "SBtnPriorPage")->click();
         EXPECT_TRUE(label.text().isEmpty());
         EXPECT_EQ(area.zoom(), 250);
         for (int i = 0; i < 30; ++i) {
-            print.SBtnZoomIn()->click();
+            child<QAbstractButton>(print, "SBtnZoomIn")->click();
         }
         EXPECT_EQ(area.zoom(), 510);
         for (int i = 0; i < 40; ++i) {
-            print.SBtnZoomOut()->click();
+            child<QAbstractButton>(print, "SBtnZoomOut")->click();
         }
         EXPECT_EQ(area.zoom(), 10);
-        print.SBtnZoom()->click();
+        child<QAbstractButton>(print, "SBtnZoom")->click();
         EXPECT_EQ(area.zoom(), 100);
         for (int i = 0; i < 30; ++i) {
-            print.SBtnZoomIn()->click();
+            child<QAbstractButton>(print, "SBtnZoomIn")->click();
         }
         EXPECT_EQ(area.zoom(), 500);
-        print.SBtnZoom()->click();
+        child<QAbstractButton>(print, "SBtnZoom")->click();
         for (int i = 0; i < 10; ++i) {
-            print.SBtnZoomOut()->click();
+            child<QAbstractButton>(print, "SBtnZoomOut")->click();
         }
         EXPECT_EQ(area.zoom(), 20);
 
         tick(print, {{0, "4"}});
-        print.SedtRecordCount()->setValue(0);
+        child<SpinEdit>(print, "SedtRecordCount")->setValue(0);
         preview(print);
         EXPECT_EQ(area.zoom(), 20) << "kept between previews";
         EXPECT_EQ(label.text(), QStringLiteral("頁數: 1/3"));
-        print.SBtnPriorPage()->click();
+        child<QAbstractButton>(print, "SBtnPriorPage")->click();
         EXPECT_EQ(area.currentPage(), 1);
         EXPECT_EQ(label.text(), QStringLiteral("頁數: 1/3"));
 
-        print.SBtnZoom()->click();
+        child<QAbstractButton>(print, "SBtnZoom")->click();
         area.horizontalScrollBar()->setValue(area.horizontalScrollBar()->maximum());
         area.verticalScrollBar()->setValue(area.verticalScrollBar()->maximum());
         ASSERT_GT(area.verticalScrollBar()->value(), 0);
-        print.SBtnNextPage()->click();
+        child<QAbstractButton>(print, "SBtnNextPage")->click();
         EXPECT_EQ(label.text(), QStringLiteral("頁數: 2/3"));
         EXPECT_EQ(area.horizontalScrollBar()->value(), 0);
         EXPECT_EQ(area.verticalScrollBar()->value(), 0) << "a new page shows from its top left";
-        print.SBtnNextPage()->click();
-        print.SBtnNextPage()->click();
+        child<QAbstractButton>(print, "SBtnNextPage")->click();
+        child<QAbstractButton>(print, "SBtnNextPage")->click();
         EXPECT_EQ(area.currentPage(), 3);
         EXPECT_EQ(label.text(), QStringLiteral("頁數: 3/3"));
 
@@ -256,7 +257,7 @@ TEST_F(ReportWindowTest, zoomAndPagingFollowTheirRulesAndTheLabelCountsPages) {
         printTo(print, pdf("report.pdf"));
         EXPECT_EQ(area.document(), nullptr);
         EXPECT_EQ(label.text(), QStringLiteral("頁數: 3/3"));
-        print.SBtnNextPage()->click();
+        child<QAbstractButton>(print, "SBtnNextPage")->click();
         EXPECT_EQ(label.text(), QStringLiteral("頁數: 3/3"));
     }));
 }
@@ -273,13 +274,13 @@ TEST_F(ReportWindowTest, printingGoesThroughTheDialogFreesTheReportWindowAndKeep
         preview(print);
         EXPECT_EQ(TfrmReport::instance(), first.data()) << "kept for later previews";
 
-        print.RbP2()->click();
+        child<QRadioButton>(print, "RbP2")->click();
         printTo(print, pdf("printed.pdf"));
         ASSERT_EQ(prompter.calls().size(), 1U);
         EXPECT_EQ(prompter.calls().at(0).texts.mid(1), QStringList({"210x297", "landscape"}))
             << "the dialog starts on the report's sheet";
         EXPECT_EQ(print.printFlag(), 0);
-        EXPECT_EQ(print.QRPreview1()->document(), nullptr);
+        EXPECT_EQ(child<ReportPreview>(print, "QRPreview1")->document(), nullptr);
         EXPECT_TRUE(first.isNull());
         EXPECT_EQ(TfrmReport::instance(), nullptr);
         EXPECT_EQ(window->CDS1().currentRow(), 2U);
@@ -290,9 +291,9 @@ TEST_F(ReportWindowTest, printingGoesThroughTheDialogFreesTheReportWindowAndKeep
 
         // A cancelled dialog prints nothing and ends as a print does.
         prompter.answerPrinter(std::nullopt);
-        print.SBtnPrint()->click();
+        child<QAbstractButton>(print, "SBtnPrint")->click();
         EXPECT_FALSE(QFile::exists(pdf("cancelled.pdf")));
-        EXPECT_EQ(print.QRPreview1()->document(), nullptr);
+        EXPECT_EQ(child<ReportPreview>(print, "QRPreview1")->document(), nullptr);
         EXPECT_EQ(TfrmReport::instance(), nullptr);
         EXPECT_EQ(print.printFlag(), 0);
         EXPECT_EQ(window->CDS1().currentRow(), 2U);
@@ -318,21 +319,23 @@ TEST_F(ReportWindowTest, aBadWidthStopsTheBuildWithTheConversionMessage) {
         for (const auto& bad : cases) {
             print.setCell(Col::ColWidth, 2, bad.width);
             prompter.expectMessage(bad.message);
-            print.SBtnPreView()->click();
-            EXPECT_EQ(print.QRPreview1()->document(), nullptr) << "the preview shown was closed first";
+            child<QAbstractButton>(print, "SBtnPreView")->click();
+            EXPECT_EQ(child<ReportPreview>(print, "QRPreview1")->document(), nullptr)
+                << "the preview shown was closed first";
             // Printing stops there too, before the print dialog.
             prompter.expectMessage(bad.message);
-            print.SBtnPrint()->click();
+            child<QAbstractButton>(print, "SBtnPrint")->click();
             EXPECT_EQ(print.printFlag(), 0);
         }
         print.setCell(Col::ColWidth, 2, QStringLiteral("1000"));
         ASSERT_TRUE(preview(print));
-        EXPECT_EQ(texts(*print.QRPreview1()->document()).at(0), QStringLiteral("編號 名稱") + QString(1000 - 4 + 1, u' '));
+        EXPECT_EQ(texts(*child<ReportPreview>(print, "QRPreview1")->document()).at(0),
+                  QStringLiteral("編號 名稱") + QString(1000 - 4 + 1, u' '));
 
         // A sheet with no room is the engine's to refuse, before any dialog.
-        print.SEdtPWidth()->setValue(0);
+        child<SpinEdit>(print, "SEdtPWidth")->setValue(0);
         prompter.expectMessage();
-        print.SBtnPrint()->click();
+        child<QAbstractButton>(print, "SBtnPrint")->click();
         EXPECT_TRUE(prompter.scriptUsedUp());
     }));
 }
@@ -345,8 +348,8 @@ TEST_F(ReportWindowTest, thePdfOfAChineseResultHasItsColumnsSheetsAndFonts) {
     run(*window, "SELECT * FROM 客戶");
     EXPECT_TRUE(whilePrinting([&](TfrmPrint& print) {
         tick(print, {{0, "4"}, {1, "8"}, {2, "8"}, {3, "6"}});
-        print.ChkTitle()->click();
-        print.EdtTitle()->setText(QStringLiteral("客戶清單"));
+        child<QCheckBox>(print, "ChkTitle")->click();
+        child<QLineEdit>(print, "EdtTitle")->setText(QStringLiteral("客戶清單"));
         printTo(print, pdf("list.pdf"));
 
         const QStringList text = nonBlankLines(outputOf("pdftotext", {"-layout", pdf("list.pdf"), "-"}));
@@ -384,18 +387,18 @@ TEST_F(ReportWindowTest, thePdfOfAChineseResultHasItsColumnsSheetsAndFonts) {
         }
 
         // Sheets: A4 turned, then sizes entered, upright and turned.
-        print.RbP2()->click();
+        child<QRadioButton>(print, "RbP2")->click();
         printTo(print, pdf("landscape.pdf"));
         QSizeF size = pageSizeInPoints(pdf("landscape.pdf"));
         EXPECT_NEAR(size.width(), millimetresToPoints(297), 0.5);
         EXPECT_NEAR(size.height(), millimetresToPoints(210), 0.5);
-        print.SEdtPLength()->setValue(150);
-        print.SEdtPWidth()->setValue(100);
+        child<SpinEdit>(print, "SEdtPLength")->setValue(150);
+        child<SpinEdit>(print, "SEdtPWidth")->setValue(100);
         printTo(print, pdf("custom-landscape.pdf"));
         size = pageSizeInPoints(pdf("custom-landscape.pdf"));
         EXPECT_NEAR(size.width(), millimetresToPoints(150), 0.5);
         EXPECT_NEAR(size.height(), millimetresToPoints(100), 0.5);
-        print.RbP1()->click();
+        child<QRadioButton>(print, "RbP1")->click();
         printTo(print, pdf("custom.pdf"));
         size = pageSizeInPoints(pdf("custom.pdf"));
         EXPECT_NEAR(size.width(), millimetresToPoints(100), 0.5);
@@ -413,8 +416,8 @@ TEST_F(ReportWindowTest, theSqlTextPrintsInTheSummaryBandInItsFontWhenAsked) {
         QFont kai(QStringLiteral("標楷體"));
         kai.setPointSize(11);
         prompter.answerFont(kai);
-        print.SpeedButton2()->click();
-        print.ChkSQL()->click();
+        child<QAbstractButton>(print, "SpeedButton2")->click();
+        child<QCheckBox>(print, "ChkSQL")->click();
         pages = preview(print);
         const ReportPage& page = pages->page(pages->pageCount() - 1);
         const QStringList all = textsOf(page);
@@ -430,35 +433,35 @@ TEST_F(ReportWindowTest, aLongReportIsMadeWhilePageOneIsShownAndStopsWhenReplace
     std::shared_ptr<ReportDocument> ended;
     EXPECT_TRUE(whilePrinting([&](TfrmPrint& print) {
         tick(print, {{0, "5"}, {1, "10"}});
-        print.SedtRecordCount()->setValue(0);
-        print.SBtnPreView()->click();
+        child<SpinEdit>(print, "SedtRecordCount")->setValue(0);
+        child<QAbstractButton>(print, "SBtnPreView")->click();
         // The button returned with page 1 shown; the rest is to come.
-        const std::shared_ptr<ReportDocument> first = print.QRPreview1()->document();
+        const std::shared_ptr<ReportDocument> first = child<ReportPreview>(print, "QRPreview1")->document();
         ASSERT_TRUE(first);
         EXPECT_EQ(first->pageCount(), 1);
         EXPECT_TRUE(first->isProducing());
-        EXPECT_EQ(print.QRPreview1()->currentPage(), 1);
-        EXPECT_EQ(print.LabPage()->text(), QStringLiteral("頁數: 1/1"));
-        print.SBtnZoomIn()->click();
-        EXPECT_EQ(print.QRPreview1()->zoom(), 270);
+        EXPECT_EQ(child<ReportPreview>(print, "QRPreview1")->currentPage(), 1);
+        EXPECT_EQ(child<QLabel>(print, "LabPage")->text(), QStringLiteral("頁數: 1/1"));
+        child<QAbstractButton>(print, "SBtnZoomIn")->click();
+        EXPECT_EQ(child<ReportPreview>(print, "QRPreview1")->zoom(), 270);
 
         // A new preview stops the production in progress and starts afresh.
-        print.SBtnPreView()->click();
+        child<QAbstractButton>(print, "SBtnPreView")->click();
         EXPECT_EQ(first->state(), ReportDocument::State::Stopped);
-        const std::shared_ptr<ReportDocument> second = print.QRPreview1()->document();
+        const std::shared_ptr<ReportDocument> second = child<ReportPreview>(print, "QRPreview1")->document();
         ASSERT_NE(second, first);
         ASSERT_TRUE(waitUntil([&] { return second->pageCount() >= 2; }));
-        print.SBtnNextPage()->click();
-        EXPECT_EQ(print.QRPreview1()->currentPage(), 2);
+        child<QAbstractButton>(print, "SBtnNextPage")->click();
+        EXPECT_EQ(child<ReportPreview>(print, "QRPreview1")->currentPage(), 2);
         ASSERT_TRUE(waitUntil([&] { return !second->isProducing(); }));
         EXPECT_EQ(second->state(), ReportDocument::State::Complete);
         EXPECT_EQ(second->pageCount(), 60);
-        EXPECT_EQ(print.LabPage()->text(), QStringLiteral("頁數: 2/60"));
+        EXPECT_EQ(child<QLabel>(print, "LabPage")->text(), QStringLiteral("頁數: 2/60"));
         EXPECT_EQ(textsOf(second->page(59)).last(), QStringLiteral("3000  客戶3000   "));
 
         // "結束" in the middle of a production stops it.
-        print.SBtnPreView()->click();
-        ended = print.QRPreview1()->document();
+        child<QAbstractButton>(print, "SBtnPreView")->click();
+        ended = child<ReportPreview>(print, "QRPreview1")->document();
         ASSERT_TRUE(ended && ended->isProducing());
     }));
     EXPECT_EQ(ended->state(), ReportDocument::State::Stopped);
@@ -468,9 +471,9 @@ TEST_F(ReportWindowTest, aLongReportIsMadeWhilePageOneIsShownAndStopsWhenReplace
     // the report with it, and nothing reads the dataset after.
     EXPECT_TRUE(whilePrinting([&](TfrmPrint& print) {
         tick(print, {{0, "5"}});
-        print.SedtRecordCount()->setValue(0);
-        print.SBtnPreView()->click();
-        ended = print.QRPreview1()->document();
+        child<SpinEdit>(print, "SedtRecordCount")->setValue(0);
+        child<QAbstractButton>(print, "SBtnPreView")->click();
+        ended = child<ReportPreview>(print, "QRPreview1")->document();
         ASSERT_TRUE(ended && ended->isProducing());
         delete std::exchange(window, nullptr);
     }));
@@ -483,7 +486,7 @@ TEST_F(ReportWindowTest, theQueryWindowGoingAwayWhilePagesPrintStopsThePrintAndL
     runCustomers(20000);
     EXPECT_TRUE(whilePrinting([&](TfrmPrint& print) {
         tick(print, {{0, "5"}, {1, "10"}});
-        print.SedtRecordCount()->setValue(0);
+        child<SpinEdit>(print, "SedtRecordCount")->setValue(0);
         // Due at the first events the print lets through, well before its
         // 400 pages are out.
         QTimer::singleShot(0, [&] { delete std::exchange(window, nullptr); });

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "../support/QtPrinters.h"
-#include "printing/TextColumns.h"
+#include "output/TextColumns.h"
 
 namespace tarnwell {
 namespace {

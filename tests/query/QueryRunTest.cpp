@@ -39,7 +39,7 @@ protected:
         TfrmQueryEditor* window = openWindowOn("BDE", kPg);
         if (window != nullptr) {
             QApplication::setActiveWindow(window);
-            window->MemSQL()->setFocus();
+            child<QPlainTextEdit>(*window, "MemSQL")->setFocus();
         }
         return window;
     }
@@ -53,31 +53,31 @@ TEST_F(AliasRunTest, rowsUpdateAndSyntaxErrorEachLeaveTheirLinesPageAndStatus) {
     // Row-returning, in lower case: three lines, DATA stays in front.
     run(*window, "select id, name from t order by id");
     QStringList lines = messageLines(*window);
-    EXPECT_EQ(lines.size(), 3) << window->QueryMessage()->toPlainText().toStdString();
+    EXPECT_EQ(lines.size(), 3) << child<QPlainTextEdit>(*window, "QueryMessage")->toPlainText().toStdString();
     expectTimingLines(lines);
     EXPECT_EQ(activeLowerPage(*window), "TabData");
     EXPECT_TRUE(kDoneStatus.match(status(*window, 0)).hasMatch()) << status(*window, 0).toStdString();
     EXPECT_EQ(status(*window, 1), "目前資料筆數: 4");
-    EXPECT_EQ(window->gridModel()->rowCount(), 4);
-    EXPECT_EQ(window->gridModel()->data(window->gridModel()->index(1, 1)).toString(), "b");
-    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
-    EXPECT_TRUE(window->DBGrid()->isEnabled());
+    EXPECT_EQ(gridModel(*window)->rowCount(), 4);
+    EXPECT_EQ(gridModel(*window)->data(gridModel(*window)->index(1, 1)).toString(), "b");
+    EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
+    EXPECT_TRUE(child<QTableView>(*window, "DBGrid")->isEnabled());
 
     // An UPDATE of three rows: four lines, Messages in front, grid empty.
     run(*window, "UPDATE t SET name = 'x' WHERE id < 4");
     lines = messageLines(*window);
-    ASSERT_EQ(lines.size(), 4) << window->QueryMessage()->toPlainText().toStdString();
+    ASSERT_EQ(lines.size(), 4) << child<QPlainTextEdit>(*window, "QueryMessage")->toPlainText().toStdString();
     expectTimingLines(lines);
     EXPECT_EQ(lines.at(2), "共 3 被異動");
     EXPECT_EQ(activeLowerPage(*window), "TabErrMessage");
     EXPECT_FALSE(window->CDS1().active());
-    EXPECT_EQ(window->gridModel()->rowCount(), 0);
+    EXPECT_EQ(gridModel(*window)->rowCount(), 0);
     EXPECT_EQ(status(*window, 1), "目前資料筆數: 4") << "the count stays when the result goes";
 
     // A syntax error: the failure text between empty lines, then the timing.
     run(*window, "SELEC nonsense FROM");
     lines = messageLines(*window);
-    ASSERT_EQ(lines.size(), 6) << window->QueryMessage()->toPlainText().toStdString();
+    ASSERT_EQ(lines.size(), 6) << child<QPlainTextEdit>(*window, "QueryMessage")->toPlainText().toStdString();
     expectTimingLines(lines);
     EXPECT_EQ(lines.at(2), "");
     EXPECT_TRUE(lines.at(3).startsWith("BDE_查詢失敗: ")) << lines.at(3).toStdString();
@@ -85,7 +85,7 @@ TEST_F(AliasRunTest, rowsUpdateAndSyntaxErrorEachLeaveTheirLinesPageAndStatus) {
     EXPECT_EQ(lines.at(4), "");
     EXPECT_EQ(activeLowerPage(*window), "TabErrMessage");
     EXPECT_TRUE(kDoneStatus.match(status(*window, 0)).hasMatch()) << status(*window, 0).toStdString();
-    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
+    EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
     EXPECT_EQ(window->FSQLHistory().size(), 3) << "a failed statement is in the history";
 }
 
@@ -98,14 +98,14 @@ TEST_F(AliasRunTest, aStatementJudgedRowReturningThatReturnsNoRowsIsReportedAsRu
 
     run(*window, "INSERT INTO t (id, name) SELECT id + 10, name FROM t");
     const QStringList lines = messageLines(*window);
-    ASSERT_EQ(lines.size(), 4) << window->QueryMessage()->toPlainText().toStdString();
+    ASSERT_EQ(lines.size(), 4) << child<QPlainTextEdit>(*window, "QueryMessage")->toPlainText().toStdString();
     EXPECT_EQ(lines.at(2), "共 4 被異動");
-    EXPECT_FALSE(window->QueryMessage()->toPlainText().contains("BDE_查詢失敗"));
+    EXPECT_FALSE(child<QPlainTextEdit>(*window, "QueryMessage")->toPlainText().contains("BDE_查詢失敗"));
     EXPECT_EQ(activeLowerPage(*window), "TabErrMessage");
     EXPECT_FALSE(window->CDS1().active());
 
     run(*window, "select count(*) from t");
-    EXPECT_EQ(window->gridModel()->data(window->gridModel()->index(0, 0)).toString(), "8")
+    EXPECT_EQ(gridModel(*window)->data(gridModel(*window)->index(0, 0)).toString(), "8")
         << "the insert ran exactly once";
 }
 
@@ -117,13 +117,13 @@ TEST_F(AliasRunTest, aFirstPacketThatFailsInTheHandOverIsAFailedRun) {
     // dataset fetches its first packet on the user-interface thread.
     run(*window, "SELECT CASE WHEN id = 3 THEN abs(-9223372036854775808) ELSE id END FROM t ORDER BY id");
     const QStringList lines = messageLines(*window);
-    ASSERT_EQ(lines.size(), 6) << window->QueryMessage()->toPlainText().toStdString();
+    ASSERT_EQ(lines.size(), 6) << child<QPlainTextEdit>(*window, "QueryMessage")->toPlainText().toStdString();
     expectTimingLines(lines);
     EXPECT_TRUE(lines.at(3).startsWith("BDE_查詢失敗: ")) << lines.at(3).toStdString();
     EXPECT_TRUE(lines.at(3).contains("integer overflow")) << lines.at(3).toStdString();
     EXPECT_EQ(activeLowerPage(*window), "TabErrMessage");
     EXPECT_TRUE(kDoneStatus.match(status(*window, 0)).hasMatch()) << status(*window, 0).toStdString();
-    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
+    EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
 }
 
 TEST_F(AliasRunTest, noConnectionChosenOrAFailingConnectionLeaveTheHistoryAlone) {
@@ -132,33 +132,33 @@ TEST_F(AliasRunTest, noConnectionChosenOrAFailingConnectionLeaveTheHistoryAlone)
     TfrmQueryEditor* window = openWindow();
     ASSERT_NE(window, nullptr);
 
-    setMemoText(*window->MemSQL(), "select 1");
+    setMemoText(*child<QPlainTextEdit>(*window, "MemSQL"), "select 1");
     prompter.expectMessage(QStringLiteral("請至少選擇一項連結"));
-    window->SBtnQuery()->click();
+    child<QAbstractButton>(*window, "SBtnQuery")->click();
     EXPECT_EQ(status(*window, 0), "執行中....");
-    EXPECT_FALSE(window->DBGrid()->isEnabled());
-    EXPECT_TRUE(window->SBtnQuery()->isEnabled()) << "follows the SQL text";
+    EXPECT_FALSE(child<QTableView>(*window, "DBGrid")->isEnabled());
+    EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled()) << "follows the SQL text";
     EXPECT_TRUE(window->FSQLHistory().isEmpty());
     EXPECT_EQ(child<QLabel>(*window, "PalQueryCount")->text(), "");
 
     // The kind is BDE, the pick fails to connect: reported on the window.
-    pick(*window->CbxLinkType(), "BDE");
+    pick(*child<QComboBox>(*window, "CbxLinkType"), "BDE");
     main->RefreshConnectAliases();
-    pick(*window->CbxConnectAlias(), "BROKEN");
-    window->SBtnQuery()->click();
+    pick(*child<QComboBox>(*window, "CbxConnectAlias"), "BROKEN");
+    child<QAbstractButton>(*window, "SBtnQuery")->click();
     ASSERT_TRUE(waitForRun(*window));
     const QStringList lines = messageLines(*window);
-    ASSERT_EQ(lines.size(), 3) << window->QueryMessage()->toPlainText().toStdString();
+    ASSERT_EQ(lines.size(), 3) << child<QPlainTextEdit>(*window, "QueryMessage")->toPlainText().toStdString();
     EXPECT_EQ(lines.at(0), "");
     EXPECT_TRUE(lines.at(1).startsWith("BDE_連線失敗: ")) << lines.at(1).toStdString();
     EXPECT_EQ(activeLowerPage(*window), "TabErrMessage");
     EXPECT_EQ(status(*window, 0), "資料庫連線失敗");
-    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
-    EXPECT_FALSE(window->DBGrid()->isEnabled());
+    EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
+    EXPECT_FALSE(child<QTableView>(*window, "DBGrid")->isEnabled());
     EXPECT_TRUE(window->FSQLHistory().isEmpty());
 
     // Each run starts with the Messages page cleared.
-    pick(*window->CbxConnectAlias(), "LOCAL");
+    pick(*child<QComboBox>(*window, "CbxConnectAlias"), "LOCAL");
     run(*window, "select 1");
     EXPECT_EQ(messageLines(*window).size(), 3);
 }
@@ -171,18 +171,18 @@ TEST_F(AliasRunTest, theRunButtonStaysDownWhileTheRunGoesOnWhateverTheText) {
     run(*window, "select 1 as a");
     ASSERT_TRUE(window->CDS1().active());
 
-    setMemoText(*window->MemSQL(), "select pg_sleep(0.5), 2 as b");
-    window->SBtnQuery()->click();
+    setMemoText(*child<QPlainTextEdit>(*window, "MemSQL"), "select pg_sleep(0.5), 2 as b");
+    child<QAbstractButton>(*window, "SBtnQuery")->click();
     EXPECT_FALSE(window->CDS1().active()) << "the previous result lets go of the query at once";
     ASSERT_TRUE(waitUntil([&] { return status(*window, 0) == QStringLiteral("執行中....."); }));
-    setMemoText(*window->MemSQL(), "select 3");
-    EXPECT_FALSE(window->SBtnQuery()->isEnabled());
+    setMemoText(*child<QPlainTextEdit>(*window, "MemSQL"), "select 3");
+    EXPECT_FALSE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
     // Refreshing the previous result would go through the busy query.
     prompter.expectMessage(QStringLiteral("Cannot perform this operation on a closed dataset"));
     child<QToolButton>(*window, "SpeedButton6")->click();
     ASSERT_TRUE(waitForRun(*window));
-    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
-    EXPECT_EQ(window->gridModel()->headerData(1, Qt::Horizontal).toString(), "b");
+    EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
+    EXPECT_EQ(gridModel(*window)->headerData(1, Qt::Horizontal).toString(), "b");
 }
 
 // --- Closing mid-run and concurrent runs --------------------------------------------
@@ -192,8 +192,8 @@ TEST_F(AliasRunTest, closingTheWindowMidRunCancelsTheStatementAndLeavesAtOnce) {
     registerPg(server);
     TfrmQueryEditor* window = openWindowOn("BDE", kPg);
     ASSERT_NE(window, nullptr);
-    setMemoText(*window->MemSQL(), "select pg_sleep(10)");
-    window->SBtnQuery()->click();
+    setMemoText(*child<QPlainTextEdit>(*window, "MemSQL"), "select pg_sleep(10)");
+    child<QAbstractButton>(*window, "SBtnQuery")->click();
     ASSERT_TRUE(waitUntil([&] { return status(*window, 0) == QStringLiteral("執行中....."); }));
     QPointer<TQueryThread> thread = window->queryThread();
     ASSERT_FALSE(thread.isNull());
@@ -213,30 +213,30 @@ TEST_F(AliasRunTest, escStopsTheRunningStatementAndTheWindowGoesOn) {
     TARNWELL_REQUIRE_PG(server);
     TfrmQueryEditor* window = focusedPgWindow(server);
     ASSERT_NE(window, nullptr);
-    setMemoText(*window->MemSQL(), "select pg_sleep(30)");
+    setMemoText(*child<QPlainTextEdit>(*window, "MemSQL"), "select pg_sleep(30)");
 
     // With nothing running Esc leaves everything as it was.
-    QTest::keyClick(window->MemSQL(), Qt::Key_Escape);
-    EXPECT_EQ(window->MemSQL()->toPlainText(), "select pg_sleep(30)");
+    QTest::keyClick(child<QPlainTextEdit>(*window, "MemSQL"), Qt::Key_Escape);
+    EXPECT_EQ(child<QPlainTextEdit>(*window, "MemSQL")->toPlainText(), "select pg_sleep(30)");
     EXPECT_FALSE(window->runInProgress());
-    EXPECT_EQ(window->QueryMessage()->toPlainText(), "");
-    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
+    EXPECT_EQ(child<QPlainTextEdit>(*window, "QueryMessage")->toPlainText(), "");
+    EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
 
-    window->SBtnQuery()->click();
+    child<QAbstractButton>(*window, "SBtnQuery")->click();
     ASSERT_TRUE(waitUntil([&] { return status(*window, 0) == QStringLiteral("執行中....."); }));
-    QTest::keyClick(window->MemSQL(), Qt::Key_Escape);
+    QTest::keyClick(child<QPlainTextEdit>(*window, "MemSQL"), Qt::Key_Escape);
     ASSERT_TRUE(waitForRun(*window, 1000)) << "the statement would run for 30 seconds";
     const QStringList lines = messageLines(*window);
-    ASSERT_EQ(lines.size(), 6) << window->QueryMessage()->toPlainText().toStdString();
+    ASSERT_EQ(lines.size(), 6) << child<QPlainTextEdit>(*window, "QueryMessage")->toPlainText().toStdString();
     EXPECT_TRUE(lines.at(3).startsWith("BDE_查詢失敗: ")) << lines.at(3).toStdString();
     EXPECT_TRUE(lines.at(3).contains("canceling statement due to user request")) << lines.at(3).toStdString();
     EXPECT_EQ(activeLowerPage(*window), "TabErrMessage");
     EXPECT_TRUE(kDoneStatus.match(status(*window, 0)).hasMatch()) << status(*window, 0).toStdString();
     EXPECT_TRUE(window->isVisible());
-    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
+    EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
 
     run(*window, "select 5 as after_esc");
-    EXPECT_EQ(window->gridModel()->data(window->gridModel()->index(0, 0)).toString(), "5");
+    EXPECT_EQ(gridModel(*window)->data(gridModel(*window)->index(0, 0)).toString(), "5");
     EXPECT_EQ(window->FSQLHistory().size(), 2);
 }
 
@@ -246,25 +246,25 @@ TEST_F(AliasRunTest, escOnAServerThatNoLongerAnswersCutsTheConnectionAndTheNextR
     ASSERT_NE(window, nullptr);
     run(*window, "select pg_backend_pid()");
     const auto backend = static_cast<pid_t>(
-        window->gridModel()->data(window->gridModel()->index(0, 0)).toString().toLongLong());
+        gridModel(*window)->data(gridModel(*window)->index(0, 0)).toString().toLongLong());
     ASSERT_GT(backend, 0);
 
-    setMemoText(*window->MemSQL(), "select pg_sleep(30)");
-    window->SBtnQuery()->click();
+    setMemoText(*child<QPlainTextEdit>(*window, "MemSQL"), "select pg_sleep(30)");
+    child<QAbstractButton>(*window, "SBtnQuery")->click();
     ASSERT_TRUE(waitUntil([&] { return status(*window, 0) == QStringLiteral("執行中....."); }));
     // The server's process hangs: it answers no cancel.
     ::kill(backend, SIGSTOP);
     auto resume = qScopeGuard([backend] { ::kill(backend, SIGCONT); });
-    QTest::keyClick(window->MemSQL(), Qt::Key_Escape);
+    QTest::keyClick(child<QPlainTextEdit>(*window, "MemSQL"), Qt::Key_Escape);
     ASSERT_TRUE(waitForRun(*window, 10000)) << "a server that does not answer held the run after Esc";
     const QStringList lines = messageLines(*window);
-    ASSERT_EQ(lines.size(), 6) << window->QueryMessage()->toPlainText().toStdString();
+    ASSERT_EQ(lines.size(), 6) << child<QPlainTextEdit>(*window, "QueryMessage")->toPlainText().toStdString();
     EXPECT_EQ(lines.at(3), QStringLiteral("BDE_查詢失敗: 伺服器沒有回應停止的要求，已切斷連線"));
     resume.dismiss();
     ::kill(backend, SIGCONT);
 
     run(*window, "select 5 as after_cut");
-    EXPECT_EQ(window->gridModel()->data(window->gridModel()->index(0, 0)).toString(), "5");
+    EXPECT_EQ(gridModel(*window)->data(gridModel(*window)->index(0, 0)).toString(), "5");
 }
 
 TEST_F(AliasRunTest, twoWindowsRunAtOnceOnDifferentAliases) {
@@ -275,10 +275,10 @@ TEST_F(AliasRunTest, twoWindowsRunAtOnceOnDifferentAliases) {
     TfrmQueryEditor* second = openWindowOn("BDE", kPg2);
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
-    setMemoText(*first->MemSQL(), "select pg_sleep(1), 'first' as who");
-    setMemoText(*second->MemSQL(), "select pg_sleep(1), 'second' as who");
-    first->SBtnQuery()->click();
-    second->SBtnQuery()->click();
+    setMemoText(*child<QPlainTextEdit>(*first, "MemSQL"), "select pg_sleep(1), 'first' as who");
+    setMemoText(*child<QPlainTextEdit>(*second, "MemSQL"), "select pg_sleep(1), 'second' as who");
+    child<QAbstractButton>(*first, "SBtnQuery")->click();
+    child<QAbstractButton>(*second, "SBtnQuery")->click();
     EXPECT_TRUE(first->runInProgress());
     EXPECT_TRUE(second->runInProgress());
     // Both are in the engine together before either has ended.
@@ -289,8 +289,8 @@ TEST_F(AliasRunTest, twoWindowsRunAtOnceOnDifferentAliases) {
     EXPECT_TRUE(first->runInProgress() && second->runInProgress());
     ASSERT_TRUE(waitForRun(*first));
     ASSERT_TRUE(waitForRun(*second));
-    EXPECT_EQ(first->gridModel()->data(first->gridModel()->index(0, 1)).toString(), "first");
-    EXPECT_EQ(second->gridModel()->data(second->gridModel()->index(0, 1)).toString(), "second");
+    EXPECT_EQ(gridModel(*first)->data(gridModel(*first)->index(0, 1)).toString(), "first");
+    EXPECT_EQ(gridModel(*second)->data(gridModel(*second)->index(0, 1)).toString(), "second");
     EXPECT_EQ(first->windowTitle(), "連線[BDE_PGTEST]");
     EXPECT_EQ(second->windowTitle(), "連線[BDE_PGTEST2]");
 }
@@ -329,7 +329,7 @@ protected:
     }
 
     static QString firstCell(const TfrmQueryEditor& window) {
-        return window.gridModel()->data(window.gridModel()->index(0, 0)).toString();
+        return gridModel(window)->data(gridModel(window)->index(0, 0)).toString();
     }
 
     PrivatePgServer own;
@@ -345,9 +345,9 @@ TEST_F(ServerRestartTest, theRunAfterARestartConnectsAgainOnEitherKindOfConnecti
     ASSERT_NE(alias, nullptr);
     ASSERT_NE(odbc, nullptr);
     run(*alias, "select 1 as before_restart");
-    ASSERT_EQ(firstCell(*alias), "1") << alias->QueryMessage()->toPlainText().toStdString();
+    ASSERT_EQ(firstCell(*alias), "1") << child<QPlainTextEdit>(*alias, "QueryMessage")->toPlainText().toStdString();
     run(*odbc, "select 1 as before_restart");
-    ASSERT_EQ(firstCell(*odbc), "1") << odbc->QueryMessage()->toPlainText().toStdString();
+    ASSERT_EQ(firstCell(*odbc), "1") << child<QPlainTextEdit>(*odbc, "QueryMessage")->toPlainText().toStdString();
     const QString dataSource = connectAdo(pgConnectionString(server));
     TfrmQueryEditor* shared = openWindowOn("ADO", dataSource);
     ASSERT_NE(shared, nullptr);
@@ -358,7 +358,7 @@ TEST_F(ServerRestartTest, theRunAfterARestartConnectsAgainOnEitherKindOfConnecti
     EXPECT_FALSE(workspace->ADOCon1().connected()) << "so does the shared connection";
 
     run(*alias, "select 2 as after_restart");
-    EXPECT_EQ(activeLowerPage(*alias), "TabData") << alias->QueryMessage()->toPlainText().toStdString();
+    EXPECT_EQ(activeLowerPage(*alias), "TabData") << messageLines(*alias).join('\n').toStdString();
     EXPECT_EQ(firstCell(*alias), "2");
     EXPECT_EQ(alias->windowTitle(), "連線[BDE_PGOWN]");
 
@@ -366,11 +366,11 @@ TEST_F(ServerRestartTest, theRunAfterARestartConnectsAgainOnEitherKindOfConnecti
     // call fails; the run after that one connects again.
     run(*odbc, "select 2 as after_restart");
     if (activeLowerPage(*odbc) != "TabData") {
-        EXPECT_TRUE(odbc->QueryMessage()->toPlainText().contains("BDE_查詢失敗: "));
+        EXPECT_TRUE(child<QPlainTextEdit>(*odbc, "QueryMessage")->toPlainText().contains("BDE_查詢失敗: "));
         EXPECT_FALSE(odbc->BDE_DB().connected());
         run(*odbc, "select 2 as after_restart");
     }
-    EXPECT_EQ(activeLowerPage(*odbc), "TabData") << odbc->QueryMessage()->toPlainText().toStdString();
+    EXPECT_EQ(activeLowerPage(*odbc), "TabData") << messageLines(*odbc).join('\n').toStdString();
     EXPECT_EQ(firstCell(*odbc), "2");
 
     // A statement of the shared query connects again by itself, as the
@@ -381,8 +381,8 @@ TEST_F(ServerRestartTest, theRunAfterARestartConnectsAgainOnEitherKindOfConnecti
     EXPECT_TRUE(query.openResult());
     query.close();
     ASSERT_TRUE(own.restart());
-    setMemoText(*shared->MemSQL(), "select 4 as after_restart");
-    shared->SBtnQuery()->click();
+    setMemoText(*child<QPlainTextEdit>(*shared, "MemSQL"), "select 4 as after_restart");
+    child<QAbstractButton>(*shared, "SBtnQuery")->click();
     EXPECT_TRUE(prompter.messages().isEmpty()) << prompter.messages().value(0).toStdString();
     EXPECT_EQ(firstCell(*shared), "4");
 }
@@ -410,35 +410,35 @@ TEST_F(HistoryTest, walkBackAndForthPastTheNewestEntry) {
     EXPECT_TRUE(prior->isEnabled());
 
     prior->click();
-    EXPECT_EQ(window->MemSQL()->toPlainText(), a);
+    EXPECT_EQ(child<QPlainTextEdit>(*window, "MemSQL")->toPlainText(), a);
     EXPECT_EQ(position->text(), "1");
     EXPECT_FALSE(prior->isEnabled());
     next->click();
-    EXPECT_EQ(window->MemSQL()->toPlainText(), b);
+    EXPECT_EQ(child<QPlainTextEdit>(*window, "MemSQL")->toPlainText(), b);
     EXPECT_EQ(position->text(), "2");
     next->click();
-    EXPECT_EQ(window->MemSQL()->toPlainText(), "");
+    EXPECT_EQ(child<QPlainTextEdit>(*window, "MemSQL")->toPlainText(), "");
     EXPECT_EQ(position->text(), "3");
-    EXPECT_FALSE(window->SBtnQuery()->isEnabled());
+    EXPECT_FALSE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
     next->click();
-    EXPECT_EQ(window->MemSQL()->toPlainText(), "");
+    EXPECT_EQ(child<QPlainTextEdit>(*window, "MemSQL")->toPlainText(), "");
     EXPECT_EQ(position->text(), "3");
     EXPECT_TRUE(next->isEnabled()) << "never disables itself";
     prior->click();
-    EXPECT_EQ(window->MemSQL()->toPlainText(), b);
+    EXPECT_EQ(child<QPlainTextEdit>(*window, "MemSQL")->toPlainText(), b);
     EXPECT_EQ(position->text(), "2");
-    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
+    EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
 
     // An older entry run again is appended once more.
     prior->click();
-    run(*window, window->MemSQL()->toPlainText());
+    run(*window, child<QPlainTextEdit>(*window, "MemSQL")->toPlainText());
     EXPECT_EQ(window->FSQLHistory(), (QStringList{a, b, a}));
     EXPECT_EQ(position->text(), "3");
 
     // Clearing the SQL touches neither history nor position.
     child<QToolButton>(*window, "SpeedButton1")->click();
-    EXPECT_EQ(window->MemSQL()->toPlainText(), "");
-    EXPECT_FALSE(window->SBtnQuery()->isEnabled());
+    EXPECT_EQ(child<QPlainTextEdit>(*window, "MemSQL")->toPlainText(), "");
+    EXPECT_FALSE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
     EXPECT_EQ(window->FSQLHistory().size(), 3);
     EXPECT_EQ(position->text(), "3");
 }
@@ -447,24 +447,25 @@ TEST_F(HistoryTest, runButtonFollowsTheTrimmedTextAndTheKeys) {
     registerLocal();
     TfrmQueryEditor* window = openWindowOn("BDE", "LOCAL");
     ASSERT_NE(window, nullptr);
-    setMemoText(*window->MemSQL(), QStringLiteral(" \t\r\n "));
-    EXPECT_FALSE(window->SBtnQuery()->isEnabled());
-    setMemoText(*window->MemSQL(), QStringLiteral("\tselect 7 as n\r\n"));
-    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
+    setMemoText(*child<QPlainTextEdit>(*window, "MemSQL"), QStringLiteral(" \t\r\n "));
+    EXPECT_FALSE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
+    setMemoText(*child<QPlainTextEdit>(*window, "MemSQL"), QStringLiteral("\tselect 7 as n\r\n"));
+    EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
 
     QApplication::setActiveWindow(window);
-    window->MemSQL()->setFocus();
-    QTest::keyClick(window->MemSQL(), Qt::Key_F9);
+    child<QPlainTextEdit>(*window, "MemSQL")->setFocus();
+    QTest::keyClick(child<QPlainTextEdit>(*window, "MemSQL"), Qt::Key_F9);
     EXPECT_TRUE(window->runInProgress()) << "F9 runs";
     ASSERT_TRUE(waitForRun(*window));
-    QTest::keyClick(window->MemSQL(), Qt::Key_Return, Qt::ControlModifier);
+    QTest::keyClick(child<QPlainTextEdit>(*window, "MemSQL"), Qt::Key_Return, Qt::ControlModifier);
     EXPECT_TRUE(window->runInProgress()) << "Ctrl+Enter runs";
     ASSERT_TRUE(waitForRun(*window));
     EXPECT_EQ(window->FSQLHistory().size(), 2);
-    EXPECT_EQ(window->MemSQL()->toPlainText(), QStringLiteral("\tselect 7 as n\n")) << "no line was typed";
+    EXPECT_EQ(child<QPlainTextEdit>(*window, "MemSQL")->toPlainText(), QStringLiteral("\tselect 7 as n\n"))
+        << "no line was typed";
 
     child<QToolButton>(*window, "SpeedButton1")->click();
-    QTest::keyClick(window->MemSQL(), Qt::Key_F9);
+    QTest::keyClick(child<QPlainTextEdit>(*window, "MemSQL"), Qt::Key_F9);
     EXPECT_FALSE(window->runInProgress()) << "a disabled run button is not pressed";
     EXPECT_EQ(window->FSQLHistory().size(), 2);
 }
@@ -474,8 +475,8 @@ TEST_F(HistoryTest, runButtonFollowsTheTrimmedTextAndTheKeys) {
 class AdoRunTest : public QueryWindowTest {
 protected:
     void runAdo(TfrmQueryEditor& window, const QString& sql) {
-        setMemoText(*window.MemSQL(), sql);
-        window.SBtnQuery()->click();
+        setMemoText(*child<QPlainTextEdit>(window, "MemSQL"), sql);
+        child<QAbstractButton>(window, "SBtnQuery")->click();
         EXPECT_FALSE(window.runInProgress()) << "the whole run happens inside the click";
     }
 };
@@ -488,16 +489,16 @@ TEST_F(AdoRunTest, sqliteFileRowsStatementsAndFailures) {
 
     runAdo(*window, "select id, name from t order by id");
     EXPECT_EQ(status(*window, 0), "查詢中.....");
-    EXPECT_EQ(window->QueryMessage()->toPlainText(), "");
+    EXPECT_EQ(child<QPlainTextEdit>(*window, "QueryMessage")->toPlainText(), "");
     EXPECT_EQ(window->CDS1().recordCount(), 2u) << "the packet size of the Properties page";
     EXPECT_EQ(status(*window, 1), "目前資料筆數: 2");
-    EXPECT_TRUE(window->DBGrid()->isEnabled());
+    EXPECT_TRUE(child<QTableView>(*window, "DBGrid")->isEnabled());
     EXPECT_EQ(window->FSQLHistory().size(), 1);
 
     // A statement for its effect leaves the previous result in the grid.
     runAdo(*window, "update t set name = 'z' where id = 1");
     EXPECT_TRUE(window->CDS1().active());
-    EXPECT_EQ(window->gridModel()->rowCount(), 2);
+    EXPECT_EQ(gridModel(*window)->rowCount(), 2);
     EXPECT_EQ(status(*window, 0), "查詢中.....");
 
     // A failing statement: message box, status, and it is in the history.
@@ -507,7 +508,7 @@ TEST_F(AdoRunTest, sqliteFileRowsStatementsAndFailures) {
     EXPECT_TRUE(prompter.messages().at(0).startsWith("ADO_查詢失敗: ")) << prompter.messages().at(0).toStdString();
     EXPECT_EQ(status(*window, 0), "查詢失敗");
     EXPECT_EQ(window->FSQLHistory().size(), 3);
-    EXPECT_TRUE(window->SBtnQuery()->isEnabled());
+    EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
 
     // Execute-without-records: the statement runs, nothing is shown as failed.
     child<QCheckBox>(*window, "Chk4")->setChecked(true);
@@ -525,20 +526,20 @@ TEST_F(AdoRunTest, aFailedConnectionLeavesButtonsDownAndHistoryAlone) {
                           folder.filePath("missing/none.db"));
     TfrmQueryEditor* window = openWindow();
     ASSERT_NE(window, nullptr);
-    pick(*window->CbxLinkType(), "ADO");
+    pick(*child<QComboBox>(*window, "CbxLinkType"), "ADO");
     main->RefreshConnectAliases();
-    setMemoText(*window->MemSQL(), "select 1");
-    window->SBtnQuery()->click();
+    setMemoText(*child<QPlainTextEdit>(*window, "MemSQL"), "select 1");
+    child<QAbstractButton>(*window, "SBtnQuery")->click();
     const QStringList lines = messageLines(*window);
     ASSERT_EQ(lines.size(), 3);
     EXPECT_TRUE(lines.at(1).startsWith("ADO_連線失敗: ")) << lines.at(1).toStdString();
     EXPECT_EQ(status(*window, 0), "資料庫連線失敗");
-    EXPECT_FALSE(window->SBtnQuery()->isEnabled());
-    EXPECT_FALSE(window->DBGrid()->isEnabled());
+    EXPECT_FALSE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
+    EXPECT_FALSE(child<QTableView>(*window, "DBGrid")->isEnabled());
     EXPECT_EQ(activeLowerPage(*window), "TabData");
     EXPECT_TRUE(window->FSQLHistory().isEmpty());
-    setMemoText(*window->MemSQL(), "select 2");
-    EXPECT_TRUE(window->SBtnQuery()->isEnabled()) << "the next text change enables it";
+    setMemoText(*child<QPlainTextEdit>(*window, "MemSQL"), "select 2");
+    EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled()) << "the next text change enables it";
 }
 
 TEST_F(AdoRunTest, postgresOnTheTestServerAndAnotherWindowsRunClosesTheSharedResult) {

@@ -15,6 +15,7 @@
 #include <QDeadlineTimer>
 #include <QPlainTextEdit>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
@@ -29,12 +30,16 @@
 #include "dataaccess/Session.h"
 #include "query/MemoText.h"
 #include "query/QueryWidgets.h"
+#include "query/ResultGridModel.h"
 #include "query/UQueryEditor.h"
 #include "query/UQueryThread.h"
+#include "session/RunsInProgress.h"
+#include "session/Workspace.h"
 #include "shell/UMain.h"
-#include "shell/Workspace.h"
+#include "support/FindChild.h"
 #include "support/ScriptedPrompt.h"
 #include "support/TestEnvironment.h"
+#include "ui/Controls.h"
 
 namespace tarnwell::test {
 
@@ -86,7 +91,7 @@ protected:
 
     void TearDown() override {
         // Runs still going are stopped before their session goes.
-        EXPECT_TRUE(TQueryThread::abandonAllAndWait(QDeadlineTimer(30000)));
+        EXPECT_TRUE(abandonRunsAndWait(QDeadlineTimer(30000)));
         const QList<QWidget*> windows = openQueryWindows();
         qDeleteAll(windows);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -171,9 +176,9 @@ protected:
         if (window == nullptr) {
             return nullptr;
         }
-        pick(*window->CbxLinkType(), kind);
+        pick(*child<QComboBox>(*window, "CbxLinkType"), kind);
         window->CbxLinkTypeChange();
-        pick(*window->CbxConnectAlias(), connection);
+        pick(*child<QComboBox>(*window, "CbxConnectAlias"), connection);
         window->CbxConnectAliasChange();
         return window;
     }
@@ -186,9 +191,9 @@ protected:
 
     // Types the SQL, presses the run button and waits for the run to end.
     static void run(TfrmQueryEditor& window, const QString& sql) {
-        setMemoText(*window.MemSQL(), sql);
-        ASSERT_TRUE(window.SBtnQuery()->isEnabled());
-        window.SBtnQuery()->click();
+        setMemoText(*child<QPlainTextEdit>(window, "MemSQL"), sql);
+        ASSERT_TRUE(child<QAbstractButton>(window, "SBtnQuery")->isEnabled());
+        child<QAbstractButton>(window, "SBtnQuery")->click();
         ASSERT_TRUE(waitForRun(window));
     }
 
@@ -196,18 +201,18 @@ protected:
         return waitUntil([&] { return !window.runInProgress() && window.queryThread() == nullptr; }, limitMs);
     }
 
-    template <typename T>
-    static T* child(const QWidget& window, const char* name) {
-        T* found = window.findChild<T*>(QLatin1String(name));
-        EXPECT_NE(found, nullptr) << name;
-        return found;
+    // The grid's model: what the grid shows of the window's result.
+    static ResultGridModel* gridModel(const TfrmQueryEditor& window) {
+        return qobject_cast<ResultGridModel*>(child<QTableView>(window, "DBGrid")->model());
     }
 
     static QStringList messageLines(const TfrmQueryEditor& window) {
-        return window.QueryMessage()->toPlainText().split(QLatin1Char('\n'));
+        return child<QPlainTextEdit>(window, "QueryMessage")->toPlainText().split(QLatin1Char('\n'));
     }
 
-    static QString status(const TfrmQueryEditor& window, int panel) { return window.SBar()->panelText(panel); }
+    static QString status(const TfrmQueryEditor& window, int panel) {
+        return child<PanelStatusBar>(window, "SBar")->panelText(panel);
+    }
 
     static QString activeLowerPage(const TfrmQueryEditor& window) {
         return child<QTabWidget>(window, "Page2")->currentWidget()->objectName();

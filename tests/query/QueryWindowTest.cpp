@@ -65,7 +65,7 @@ TEST_F(QueryWindowLayout, captionFontToolRowsHintsAndPictures) {
     EXPECT_EQ(window->font().pixelSize(), 13);
     EXPECT_TRUE(window->testAttribute(Qt::WA_DeleteOnClose));
 
-    auto* linkType = window->CbxLinkType();
+    auto* linkType = child<QComboBox>(*window, "CbxLinkType");
     EXPECT_EQ(linkType->count(), 2);
     EXPECT_EQ(linkType->itemText(0), "ADO");
     EXPECT_EQ(linkType->itemText(1), "BDE");
@@ -128,14 +128,14 @@ TEST_F(QueryWindowLayout, pagesStripsPropertiesGridFieldListAndStatusBar) {
     EXPECT_EQ(child<QSplitter>(*window, "Splitter1")->handleWidth(), 3);
 
     EXPECT_EQ(child<QWidget>(*window, "PalSQLButtons")->width(), 25);
-    EXPECT_FALSE(window->SBtnQuery()->isEnabled());
+    EXPECT_FALSE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
     EXPECT_FALSE(child<QToolButton>(*window, "SBtnSQLPrior")->isEnabled());
     EXPECT_FALSE(child<QToolButton>(*window, "SBtnSQLNext")->isEnabled());
     EXPECT_EQ(child<QLabel>(*window, "PalQueryCount")->text(), "");
     EXPECT_EQ(child<QLabel>(*window, "PalQueryCount")->frameShadow(), QFrame::Sunken);
-    EXPECT_EQ(window->MemSQL()->toPlainText(), "");
-    EXPECT_EQ(window->MemSQL()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-    EXPECT_EQ(window->MemSQL()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(child<QPlainTextEdit>(*window, "MemSQL")->toPlainText(), "");
+    EXPECT_EQ(child<QPlainTextEdit>(*window, "MemSQL")->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+    EXPECT_EQ(child<QPlainTextEdit>(*window, "MemSQL")->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_FALSE(child<QWidget>(*window, "FileListBox2")->isVisible());
     EXPECT_FALSE(child<QWidget>(*window, "Splitter3")->isVisible());
 
@@ -185,10 +185,10 @@ TEST_F(QueryWindowLayout, pagesStripsPropertiesGridFieldListAndStatusBar) {
         EXPECT_TRUE(button->autoRaise()) << name;
         EXPECT_TRUE(button->toolTip().isEmpty()) << name;
     }
-    EXPECT_FALSE(window->DBGrid()->isEnabled());
-    EXPECT_EQ(window->DBGrid()->horizontalHeader()->font().family(), "細明體");
-    EXPECT_EQ(window->DBGrid()->horizontalHeader()->font().pixelSize(), 13);
-    EXPECT_EQ(window->DBGrid()->editTriggers(), QAbstractItemView::NoEditTriggers);
+    EXPECT_FALSE(child<QTableView>(*window, "DBGrid")->isEnabled());
+    EXPECT_EQ(child<QTableView>(*window, "DBGrid")->horizontalHeader()->font().family(), "細明體");
+    EXPECT_EQ(child<QTableView>(*window, "DBGrid")->horizontalHeader()->font().pixelSize(), 13);
+    EXPECT_EQ(child<QTableView>(*window, "DBGrid")->editTriggers(), QAbstractItemView::NoEditTriggers);
 
     auto* fields = child<QTreeWidget>(*window, "LSVFieldList");
     ASSERT_EQ(fields->columnCount(), 4);
@@ -198,12 +198,12 @@ TEST_F(QueryWindowLayout, pagesStripsPropertiesGridFieldListAndStatusBar) {
         EXPECT_EQ(fields->headerItem()->text(i), captions[i]);
         EXPECT_EQ(fields->columnWidth(i), widths[i]);
     }
-    EXPECT_TRUE(window->QueryMessage()->isReadOnly());
+    EXPECT_TRUE(child<QPlainTextEdit>(*window, "QueryMessage")->isReadOnly());
 
-    ASSERT_EQ(window->SBar()->panelCount(), 3);
-    EXPECT_EQ(window->SBar()->panel(0)->width(), 200);
-    EXPECT_EQ(window->SBar()->panel(1)->width(), 200);
-    EXPECT_GT(window->SBar()->panel(2)->width(), 0);
+    ASSERT_EQ(child<PanelStatusBar>(*window, "SBar")->panelCount(), 3);
+    EXPECT_EQ(child<PanelStatusBar>(*window, "SBar")->panel(0)->width(), 200);
+    EXPECT_EQ(child<PanelStatusBar>(*window, "SBar")->panel(1)->width(), 200);
+    EXPECT_GT(child<PanelStatusBar>(*window, "SBar")->panel(2)->width(), 0);
 }
 
 TEST_F(QueryWindowLayout, qtsOwnDialogsAndMenusSpeakTraditionalChinese) {
@@ -227,7 +227,7 @@ TEST_F(QueryWindowLayout, qtsOwnDialogsAndMenusSpeakTraditionalChinese) {
     }
     EXPECT_TRUE(labels.contains("檔名(&N)：")) << labels.join(" | ").toStdString();
 
-    const std::unique_ptr<QMenu> menu(window->MemSQL()->createStandardContextMenu());
+    const std::unique_ptr<QMenu> menu(child<QPlainTextEdit>(*window, "MemSQL")->createStandardContextMenu());
     QStringList entries;
     for (const QAction* action : menu->actions()) {
         entries << action->text();
@@ -280,7 +280,7 @@ TEST_F(QueryWindowLayout, namesAndDatabaseNamesGrowAndAreNeverReused) {
     child<QToolButton>(*first, "SpeedButton7")->click();
     ASSERT_TRUE(waitUntil([&] { return closing.isNull(); }));
     EXPECT_FALSE(workspace->Session1().hasDatabase("BDE_SQL_" + std::to_string(before + 1)));
-    EXPECT_TRUE(main->MdiArea()->subWindowList().size() <= 1) << "the frame went with the window";
+    EXPECT_TRUE(child<QMdiArea>(*main, "MdiArea")->subWindowList().size() <= 1) << "the frame went with the window";
 
     TfrmQueryEditor* third = openWindow();
     EXPECT_EQ(third->BDE_DB().databaseName(), "BDE_SQL_" + std::to_string(before + 3));
@@ -292,7 +292,8 @@ TEST_F(QueryWindowLayout, namesAndDatabaseNamesGrowAndAreNeverReused) {
 using OpenQueryWindowTest = QueryWindowTest;
 
 TEST_F(OpenQueryWindowTest, nothingRegisteredShowsTheMessageAndOpensNothing) {
-    for (const QueryWindowForm form : {QueryWindowForm::MainMenu, QueryWindowForm::Tray, QueryWindowForm::QueryWindow}) {
+    for (const QueryWindowForm form :
+         {QueryWindowForm::MainMenu, QueryWindowForm::Tray, QueryWindowForm::QueryWindow}) {
         prompter.expectMessage(QStringLiteral("尚未建立連結"));
         main->OpenQueryWindow(form);
     }
@@ -301,52 +302,54 @@ TEST_F(OpenQueryWindowTest, nothingRegisteredShowsTheMessageAndOpensNothing) {
 
 TEST_F(OpenQueryWindowTest, trayFormWithHiddenMainWindowIsFreeStandingAndPresetFromTheBrowser) {
     registerLocal();
-    TfrmConnectEditor browser(*workspace, *main->MdiArea(), *main->CoolBar1(), *main->StatusBar1());
-    browser.Page_Con()->setCurrentIndex(1);
-    browser.EdtConnectDB()->setText(QStringLiteral("  LOCAL "));
+    TfrmConnectEditor browser(*workspace, *child<QMdiArea>(*main, "MdiArea"), *child<QWidget>(*main, "CoolBar1"),
+                              *child<QStatusBar>(*main, "StatusBar1"));
+    child<QTabWidget>(browser, "Page_Con")->setCurrentIndex(1);
+    child<QLineEdit>(browser, "EdtConnectDB")->setText(QStringLiteral("  LOCAL "));
     main->OpenQueryWindow(QueryWindowForm::Tray);
     auto* window = qobject_cast<TfrmQueryEditor*>(openQueryWindows().value(0));
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->windowTitle(), "查詢[LOCAL]");
-    EXPECT_EQ(window->CbxLinkType()->currentText(), "BDE");
+    EXPECT_EQ(child<QComboBox>(*window, "CbxLinkType")->currentText(), "BDE");
     // The exact text, blanks and all, is what is looked for in the list.
-    EXPECT_EQ(window->CbxConnectAlias()->currentIndex(), -1);
+    EXPECT_EQ(child<QComboBox>(*window, "CbxConnectAlias")->currentIndex(), -1);
     EXPECT_EQ(windowStyle(*window), WindowStyle::Normal);
-    EXPECT_TRUE(window->ToolButton7()->isChecked());
+    EXPECT_TRUE(child<QAbstractButton>(*window, "ToolButton7")->isChecked());
     EXPECT_TRUE(window->isVisible());
     EXPECT_FALSE(window->BDE_DB().connected()) << "opening connects nothing";
 
-    browser.EdtConnectDB()->setText(QStringLiteral("LOCAL"));
+    child<QLineEdit>(browser, "EdtConnectDB")->setText(QStringLiteral("LOCAL"));
     main->OpenQueryWindow(QueryWindowForm::Tray);
     auto* second = qobject_cast<TfrmQueryEditor*>(openQueryWindows().value(1));
     ASSERT_NE(second, nullptr);
-    EXPECT_EQ(second->CbxConnectAlias()->currentText(), "LOCAL");
+    EXPECT_EQ(child<QComboBox>(*second, "CbxConnectAlias")->currentText(), "LOCAL");
 
-    browser.EdtConnectDB()->clear();
+    child<QLineEdit>(browser, "EdtConnectDB")->clear();
     main->OpenQueryWindow(QueryWindowForm::MainMenu);
     auto* third = qobject_cast<TfrmQueryEditor*>(openQueryWindows().value(2));
     ASSERT_NE(third, nullptr);
     EXPECT_EQ(third->windowTitle(), "查詢[]");
-    EXPECT_EQ(third->CbxConnectAlias()->currentIndex(), -1);
+    EXPECT_EQ(child<QComboBox>(*third, "CbxConnectAlias")->currentIndex(), -1);
     EXPECT_EQ(windowStyle(*third), WindowStyle::MdiChild) << "the main menu's window is a child";
-    EXPECT_TRUE(third->ToolButton6()->isChecked());
+    EXPECT_TRUE(child<QAbstractButton>(*third, "ToolButton6")->isChecked());
 }
 
 TEST_F(OpenQueryWindowTest, queryWindowFormHasNoSuffixAndFollowsTheMainWindowsVisibility) {
     registerLocal();
     main->AddConnectedADO("Provider=SQLite.1;Data Source=/x.db", "SQLite.1", "/x.db");
-    TfrmConnectEditor browser(*workspace, *main->MdiArea(), *main->CoolBar1(), *main->StatusBar1());
+    TfrmConnectEditor browser(*workspace, *child<QMdiArea>(*main, "MdiArea"), *child<QWidget>(*main, "CoolBar1"),
+                              *child<QStatusBar>(*main, "StatusBar1"));
     // Showing the main window shows the browser, which empties its box.
     main->show();
-    browser.Page_Con()->setCurrentIndex(0);
-    browser.EdtConnectDB()->setText(QStringLiteral("/x.db"));
+    child<QTabWidget>(browser, "Page_Con")->setCurrentIndex(0);
+    child<QLineEdit>(browser, "EdtConnectDB")->setText(QStringLiteral("/x.db"));
     TfrmQueryEditor* window = openWindow();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->windowTitle(), "查詢");
-    EXPECT_EQ(window->CbxLinkType()->currentText(), "ADO");
-    EXPECT_EQ(window->CbxConnectAlias()->currentText(), "/x.db");
+    EXPECT_EQ(child<QComboBox>(*window, "CbxLinkType")->currentText(), "ADO");
+    EXPECT_EQ(child<QComboBox>(*window, "CbxConnectAlias")->currentText(), "/x.db");
     EXPECT_EQ(windowStyle(*window), WindowStyle::MdiChild);
-    EXPECT_TRUE(window->ToolButton6()->isChecked());
+    EXPECT_TRUE(child<QAbstractButton>(*window, "ToolButton6")->isChecked());
     EXPECT_FALSE(workspace->ADOCon1().connected()) << "no connection step runs";
 
     // Its own new-query button opens the next one the same way.
@@ -367,18 +370,18 @@ TEST_F(ConnectionChoiceTest, kindChangeListsItsEntriesOrNothingAndConnectsTheSho
     ASSERT_NE(window, nullptr);
 
     prompter.expectMessage();
-    pick(*window->CbxLinkType(), "ADO");
+    pick(*child<QComboBox>(*window, "CbxLinkType"), "ADO");
     window->CbxLinkTypeChange();
-    EXPECT_EQ(window->CbxConnectAlias()->count(), 0) << "no ADO connection registered";
+    EXPECT_EQ(child<QComboBox>(*window, "CbxConnectAlias")->count(), 0) << "no ADO connection registered";
     // The connection step of an unchosen entry is a failure, not a guess.
     EXPECT_EQ(prompter.messages(), QStringList{"ADO_連線失敗: 沒有選擇ADO連結"});
 
-    pick(*window->CbxLinkType(), "BDE");
+    pick(*child<QComboBox>(*window, "CbxLinkType"), "BDE");
     window->CbxLinkTypeChange();
-    EXPECT_EQ(window->CbxConnectAlias()->currentText(), "LOCAL");
+    EXPECT_EQ(child<QComboBox>(*window, "CbxConnectAlias")->currentText(), "LOCAL");
     EXPECT_TRUE(window->BDE_DB().connected()) << "the kind change connects the entry shown";
     EXPECT_EQ(window->windowTitle(), "連線[BDE_LOCAL]");
-    EXPECT_FALSE(window->DBGrid()->isEnabled());
+    EXPECT_FALSE(child<QTableView>(*window, "DBGrid")->isEnabled());
 }
 
 TEST_F(ConnectionChoiceTest, pickingTheSameAliasReconnectsOnlyWhenDisconnected) {
@@ -399,14 +402,14 @@ TEST_F(ConnectionChoiceTest, pickingTheSameAliasReconnectsOnlyWhenDisconnected) 
 
     // Another alias: the old connection closes, the new one fails to open.
     prompter.expectMessage();
-    pick(*window->CbxConnectAlias(), "BROKEN");
+    pick(*child<QComboBox>(*window, "CbxConnectAlias"), "BROKEN");
     window->CbxConnectAliasChange();
     ASSERT_EQ(prompter.messages().size(), 1);
     EXPECT_TRUE(prompter.messages().at(0).startsWith("BDE_連線失敗: ")) << prompter.messages().at(0).toStdString();
     EXPECT_EQ(window->windowTitle(), "離線");
     EXPECT_FALSE(window->BDE_DB().connected());
     EXPECT_EQ(window->BDE_DB().aliasName(), "BROKEN");
-    EXPECT_FALSE(window->DBGrid()->isEnabled());
+    EXPECT_FALSE(child<QTableView>(*window, "DBGrid")->isEnabled());
 }
 
 TEST_F(ConnectionChoiceTest, pickingAnAdoEntryAlwaysReconnectsTheSharedConnection) {
@@ -448,7 +451,7 @@ TEST_F(WindowStyleTest, eachStyleKeepsWidthAndHeightAndEditStaysDisabled) {
     child<QToolButton>(*window, "ToolButton8")->click();
     EXPECT_EQ(windowStyle(*window), WindowStyle::StayOnTop);
     EXPECT_EQ(windowSize(*window), size);
-    EXPECT_FALSE(window->ToolButton7()->isChecked()) << "at most one style button down";
+    EXPECT_FALSE(child<QAbstractButton>(*window, "ToolButton7")->isChecked()) << "at most one style button down";
 
     child<QToolButton>(*window, "ToolButton6")->click();
     EXPECT_EQ(windowStyle(*window), WindowStyle::MdiChild);

@@ -9,7 +9,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "shell/SpreadsheetAutomation.h"
+#include "output/SpreadsheetAutomation.h"
 
 namespace tarnwell::test {
 

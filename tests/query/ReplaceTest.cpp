@@ -17,9 +17,12 @@
 #include "query/MemoText.h"
 #include "query/TextReplace.h"
 #include "query/UReplaceString.h"
+#include "support/FindChild.h"
 
 namespace tarnwell {
 namespace {
+
+using test::child;
 
 const ReplaceOptions allIgnoringCase{true, true};
 const ReplaceOptions allExact{true, false};
@@ -103,13 +106,6 @@ TEST(Replace, caseIsFoldedByTheLocaleWithoutMovingPositions) {
 
 // --- the dialog ---------------------------------------------------------
 
-template <typename T>
-T* part(QWidget* dialog, const char* name) {
-    T* widget = dialog->findChild<T*>(QString::fromLatin1(name));
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
-}
-
 // Runs `whileShown` inside the dialog's modal loop, then presses "關閉" if
 // the step left the dialog open, so showReplaceDialog always returns.
 void pressReplaceButton(QPlainTextEdit& memo, std::function<void(TFrmReplaceString&)> whileShown) {
@@ -130,10 +126,10 @@ void pressReplaceButton(QPlainTextEdit& memo, std::function<void(TFrmReplaceStri
 
 void fill(TFrmReplaceString& dialog, const QString& find, const QString& with, bool all,
           bool ignoreCase) {
-    part<QLineEdit>(&dialog, "Edit1")->setText(find);
-    part<QLineEdit>(&dialog, "Edit2")->setText(with);
-    part<QCheckBox>(&dialog, "Chk1")->setChecked(all);
-    part<QCheckBox>(&dialog, "Chk2")->setChecked(ignoreCase);
+    child<QLineEdit>(dialog, "Edit1")->setText(find);
+    child<QLineEdit>(dialog, "Edit2")->setText(with);
+    child<QCheckBox>(dialog, "Chk1")->setChecked(all);
+    child<QCheckBox>(dialog, "Chk2")->setChecked(ignoreCase);
 }
 
 TEST(ReplaceDialog, isLaidOutAsDesigned) {
@@ -163,7 +159,7 @@ TEST(ReplaceDialog, isLaidOutAsDesigned) {
             {"BitBtn2", {120, 144, 80, 30}, QStringLiteral("關閉")},
         };
         for (const auto& expected : parts) {
-            QWidget* widget = part<QWidget>(&dialog, expected.name);
+            QWidget* widget = child<QWidget>(dialog, expected.name);
             ASSERT_NE(widget, nullptr);
             EXPECT_EQ(widget->geometry(), expected.place) << expected.name;
             QString caption;
@@ -226,11 +222,11 @@ TEST(ReplaceDialog, everyPressStartsAFreshDialogThatIsFreedOnClose) {
     EXPECT_EQ(TFrmReplaceString::current(), nullptr);
 
     pressReplaceButton(memo, [&](TFrmReplaceString& dialog) {
-        EXPECT_TRUE(part<QLineEdit>(&dialog, "Edit1")->text().isEmpty());
-        EXPECT_TRUE(part<QLineEdit>(&dialog, "Edit2")->text().isEmpty());
-        EXPECT_FALSE(part<QCheckBox>(&dialog, "Chk1")->isChecked());
-        EXPECT_FALSE(part<QCheckBox>(&dialog, "Chk2")->isChecked());
-        part<QPushButton>(&dialog, "BitBtn2")->click();
+        EXPECT_TRUE(child<QLineEdit>(dialog, "Edit1")->text().isEmpty());
+        EXPECT_TRUE(child<QLineEdit>(dialog, "Edit2")->text().isEmpty());
+        EXPECT_FALSE(child<QCheckBox>(dialog, "Chk1")->isChecked());
+        EXPECT_FALSE(child<QCheckBox>(dialog, "Chk2")->isChecked());
+        child<QPushButton>(dialog, "BitBtn2")->click();
     });
     EXPECT_EQ(TFrmReplaceString::current(), nullptr);
     for (QWidget* window : QApplication::topLevelWidgets()) {

@@ -51,8 +51,8 @@ TEST_F(ResultGridTest, packetsOfAHundredGiveCountsOf100Then200Then250) {
     run(*window, kTwoHundredFifty);
     EXPECT_EQ(count(), 100);
     EXPECT_EQ(status(*window, 1), "目前資料筆數: 100");
-    EXPECT_EQ(window->gridModel()->rowCount(), 100);
-    EXPECT_TRUE(window->gridModel()->canFetchMore({}));
+    EXPECT_EQ(gridModel(*window)->rowCount(), 100);
+    EXPECT_TRUE(gridModel(*window)->canFetchMore({}));
 
     // Moving down to row 100 fetches the second packet (the grid asks for
     // it once the last row it holds comes into view).
@@ -62,13 +62,13 @@ TEST_F(ResultGridTest, packetsOfAHundredGiveCountsOf100Then200Then250) {
     EXPECT_EQ(window->CDS1().currentRow(), 100u);
     EXPECT_EQ(count(), 200);
     EXPECT_EQ(status(*window, 1), "目前資料筆數: 200");
-    EXPECT_EQ(window->DBGrid()->currentIndex().row(), 100) << "the grid follows the dataset";
+    EXPECT_EQ(child<QTableView>(*window, "DBGrid")->currentIndex().row(), 100) << "the grid follows the dataset";
 
     press("SpeedButton5");
     EXPECT_EQ(count(), 250);
     EXPECT_EQ(status(*window, 1), "目前資料筆數: 250");
-    EXPECT_EQ(window->DBGrid()->currentIndex().row(), 249);
-    EXPECT_FALSE(window->gridModel()->canFetchMore({}));
+    EXPECT_EQ(child<QTableView>(*window, "DBGrid")->currentIndex().row(), 249);
+    EXPECT_FALSE(gridModel(*window)->canFetchMore({}));
 
     // Next on the last row of a whole result stays there.
     press("SpeedButton4");
@@ -83,7 +83,7 @@ TEST_F(ResultGridTest, packetsOfAHundredGiveCountsOf100Then200Then250) {
     EXPECT_EQ(window->CDS1().currentRow(), 1u);
 
     // The grid moves the dataset too.
-    window->DBGrid()->setCurrentIndex(window->gridModel()->index(42, 0));
+    child<QTableView>(*window, "DBGrid")->setCurrentIndex(gridModel(*window)->index(42, 0));
     EXPECT_EQ(window->CDS1().currentRow(), 42u);
 
     // Refresh brings back as many rows, all of them here, at the same place.
@@ -111,9 +111,9 @@ TEST_F(ResultGridTest, thePacketSizeCountsPerFetchAndChangesWhileAResultIsShown)
     EXPECT_EQ(count(), before + 30) << "the following fetches of the same result";
 
     // The view asks for more at the end of its rows.
-    const int shown = window->gridModel()->rowCount();
-    window->gridModel()->fetchMore({});
-    EXPECT_EQ(window->gridModel()->rowCount(), shown + 30);
+    const int shown = gridModel(*window)->rowCount();
+    gridModel(*window)->fetchMore({});
+    EXPECT_EQ(gridModel(*window)->rowCount(), shown + 30);
     EXPECT_EQ(count(), shown + 30);
 }
 
@@ -122,21 +122,21 @@ TEST_F(ResultGridTest, anEmptyResultKeepsTheCountAndTheGridNeverEdits) {
     EXPECT_EQ(status(*window, 1), "目前資料筆數: 4");
     run(*window, "select id from t where id > 100");
     EXPECT_TRUE(window->CDS1().active());
-    EXPECT_EQ(window->gridModel()->rowCount(), 0);
+    EXPECT_EQ(gridModel(*window)->rowCount(), 0);
     EXPECT_EQ(status(*window, 1), "目前資料筆數: 4") << "an empty result does not touch the count";
 
     run(*window, "select id, name from t order by id");
-    ResultGridModel& model = *window->gridModel();
+    ResultGridModel& model = *gridModel(*window);
     const QModelIndex cell = model.index(0, 1);
     EXPECT_FALSE(model.flags(cell).testFlag(Qt::ItemIsEditable));
     EXPECT_FALSE(model.setData(cell, "changed"));
     EXPECT_FALSE(model.insertRows(0, 1));
     EXPECT_FALSE(model.removeRows(0, 1));
-    window->DBGrid()->setFocus();
-    window->DBGrid()->setCurrentIndex(cell);
-    QTest::keyClicks(window->DBGrid(), "zz");
-    QTest::keyClick(window->DBGrid(), Qt::Key_F2);
-    QTest::keyClick(window->DBGrid(), Qt::Key_Delete);
+    child<QTableView>(*window, "DBGrid")->setFocus();
+    child<QTableView>(*window, "DBGrid")->setCurrentIndex(cell);
+    QTest::keyClicks(child<QTableView>(*window, "DBGrid"), "zz");
+    QTest::keyClick(child<QTableView>(*window, "DBGrid"), Qt::Key_F2);
+    QTest::keyClick(child<QTableView>(*window, "DBGrid"), Qt::Key_Delete);
     EXPECT_EQ(model.data(cell).toString(), "a");
     EXPECT_EQ(model.rowCount(), 4);
 }
@@ -153,8 +153,8 @@ TEST_F(ResultGridTest, navigationWithoutAResultShowsTheClosedDatasetError) {
 
 TEST_F(ResultGridTest, headersAndCellsComeFromTheFieldsAndTheirValueText) {
     run(*window, "select id, name, amount, null as empty_value from t order by id");
-    ResultGridModel& model = *window->gridModel();
-    ASSERT_EQ(model.columnCount(), 4) << window->QueryMessage()->toPlainText().toStdString();
+    ResultGridModel& model = *gridModel(*window);
+    ASSERT_EQ(model.columnCount(), 4) << child<QPlainTextEdit>(*window, "QueryMessage")->toPlainText().toStdString();
     EXPECT_EQ(model.headerData(0, Qt::Horizontal).toString(), "id");
     EXPECT_EQ(model.headerData(2, Qt::Horizontal).toString(), "amount");
     const QString decimal = QLocale::system().decimalPoint();
@@ -176,10 +176,11 @@ TEST_F(ResultGridTest, aServerGoneMidScrollIsReportedOnceWhateverMovesTheGrid) {
         window = pg;
         child<SpinEdit>(*window, "SEdt_PacketRecords")->setValue(10);
         const QString marker = QStringLiteral("gone mid-scroll %1").arg(kind);
-        setMemoText(*window->MemSQL(), QStringLiteral("SELECT generate_series(1, 5000000) AS n /* %1 */").arg(marker));
-        window->SBtnQuery()->click();
+        setMemoText(*child<QPlainTextEdit>(*window, "MemSQL"),
+                    QStringLiteral("SELECT generate_series(1, 5000000) AS n /* %1 */").arg(marker));
+        child<QAbstractButton>(*window, "SBtnQuery")->click();
         ASSERT_TRUE(waitForRun(*window));
-        ASSERT_EQ(count(), 10) << window->QueryMessage()->toPlainText().toStdString();
+        ASSERT_EQ(count(), 10) << child<QPlainTextEdit>(*window, "QueryMessage")->toPlainText().toStdString();
 
         auto other = db::openPostgres(server.conninfo);
         other->execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE query LIKE '%" +
@@ -187,7 +188,7 @@ TEST_F(ResultGridTest, aServerGoneMidScrollIsReportedOnceWhateverMovesTheGrid) {
         // The next packet asks for more than the server had sent.
         child<SpinEdit>(*window, "SEdt_PacketRecords")->setValue(999999);
 
-        QTableView& grid = *window->DBGrid();
+        QTableView& grid = *child<QTableView>(*window, "DBGrid");
         QScrollBar& rows = *grid.verticalScrollBar();
         const qsizetype before = prompter.messages().size();
         prompter.expectMessage();
@@ -202,7 +203,7 @@ TEST_F(ResultGridTest, aServerGoneMidScrollIsReportedOnceWhateverMovesTheGrid) {
             grid.scrollToBottom();
             press("SpeedButton4");
             press("SpeedButton5");
-            window->gridModel()->fetchMore({});
+            gridModel(*window)->fetchMore({});
             QCoreApplication::processEvents();
         }
         ASSERT_EQ(prompter.messages().size(), before + 1) << prompter.messages().join(" | ").toStdString();
@@ -211,7 +212,7 @@ TEST_F(ResultGridTest, aServerGoneMidScrollIsReportedOnceWhateverMovesTheGrid) {
             << message.toStdString();
         EXPECT_TRUE(window->CDS1().fetchFailed());
         EXPECT_GT(count(), 10) << "the rows that came are kept";
-        EXPECT_EQ(window->gridModel()->rowCount(), count());
+        EXPECT_EQ(gridModel(*window)->rowCount(), count());
         EXPECT_EQ(window->CDS1().currentRow(), static_cast<std::size_t>(count() - 1)) << "the last row held";
         EXPECT_EQ(status(*window, 1), QStringLiteral("目前資料筆數: %1").arg(count()));
 
@@ -228,8 +229,8 @@ TEST_F(ResultGridTest, columnsStartAtTheirDisplayWidthNumbersAlignRightAndADoubl
         "select id, name, amount, replace(hex(zeroblob(500000)), '00', 'ab') as long_value, "
         "1 as a_header_much_wider_than_its_numbers from t order by id");
     run(*window, sql);
-    ResultGridModel& model = *window->gridModel();
-    QTableView& grid = *window->DBGrid();
+    ResultGridModel& model = *gridModel(*window);
+    QTableView& grid = *child<QTableView>(*window, "DBGrid");
     QHeaderView& header = *grid.horizontalHeader();
     const int characterWidth = grid.fontMetrics().averageCharWidth();
     // varchar(20) against an integer's eleven digits.
@@ -335,15 +336,15 @@ protected:
     QString clipboard() const { return QApplication::clipboard()->text(); }
     void select(int top, int left, int bottom, int right,
                 QItemSelectionModel::SelectionFlags how = QItemSelectionModel::ClearAndSelect) {
-        window->DBGrid()->selectionModel()->select(
-            QItemSelection(window->gridModel()->index(top, left), window->gridModel()->index(bottom, right)), how);
+        child<QTableView>(*window, "DBGrid")->selectionModel()->select(
+            QItemSelection(gridModel(*window)->index(top, left), gridModel(*window)->index(bottom, right)), how);
     }
-    QAction* menuEntry(const char* name) { return child<QAction>(*window->DBGrid(), name); }
+    QAction* menuEntry(const char* name) { return child<QAction>(*child<QTableView>(*window, "DBGrid"), name); }
 };
 
 TEST_F(GridCopyTest, ctrlCAndTheMenuCopyTheSelectedCellsAsTabSeparatedText) {
     run(*window, "select id, name, amount from t order by id");
-    QTableView& grid = *window->DBGrid();
+    QTableView& grid = *child<QTableView>(*window, "DBGrid");
     EXPECT_EQ(grid.contextMenuPolicy(), Qt::ActionsContextMenu);
     QStringList entries;
     for (const QAction* action : grid.actions()) {
@@ -369,7 +370,7 @@ TEST_F(GridCopyTest, ctrlCAndTheMenuCopyTheSelectedCellsAsTabSeparatedText) {
 
 TEST_F(GridCopyTest, valuesWithTabsLineBreaksOrQuotesComeBackWhole) {
     run(*window, "select 'a' || char(9) || 'b', 'one' || char(13) || char(10) || 'two', '\"q\"', 'say \"q\"', ''");
-    window->DBGrid()->selectAll();
+    child<QTableView>(*window, "DBGrid")->selectAll();
     menuEntry("MenuCopy")->trigger();
     EXPECT_EQ(clipboard(), QStringLiteral("\"a\tb\"\t\"one\r\ntwo\"\t\"\"\"q\"\"\"\tsay \"q\"\t"));
 }
@@ -379,7 +380,7 @@ TEST_F(GridCopyTest, tooMuchToCopyIsRefusedAndTheClipboardKeepsWhatItHeld) {
     // Twenty values of a million characters each.
     run(*window, "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 20) "
                  "SELECT replace(hex(zeroblob(500000)), '00', 'ab') FROM c");
-    window->DBGrid()->selectAll();
+    child<QTableView>(*window, "DBGrid")->selectAll();
     prompter.expectMessage();
     menuEntry("MenuCopy")->trigger();
     ASSERT_EQ(prompter.messages().size(), 1);
@@ -392,9 +393,9 @@ TEST_F(GridCopyTest, tooMuchToCopyIsRefusedAndTheClipboardKeepsWhatItHeld) {
                  "SELECT n, n, n, n, n FROM c");
     press("SpeedButton5");
     ASSERT_EQ(count(), 200001);
-    window->DBGrid()->selectAll();
+    child<QTableView>(*window, "DBGrid")->selectAll();
     prompter.expectMessage();
-    QTest::keyClick(window->DBGrid(), Qt::Key_C, Qt::ControlModifier);
+    QTest::keyClick(child<QTableView>(*window, "DBGrid"), Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(prompter.messages().size(), 2);
     EXPECT_EQ(clipboard(), "kept");
 }
@@ -461,7 +462,7 @@ TEST_F(ResultGridTest, aSelectedRowOfTheFieldListAndTheGridKeepsItsText) {
     run(*window, "select name, id, amount from t");
     auto* pages = child<QTabWidget>(*window, "Page2");
     auto* fields = child<QTreeWidget>(*window, "LSVFieldList");
-    QTableView& grid = *window->DBGrid();
+    QTableView& grid = *child<QTableView>(*window, "DBGrid");
     for (const bool active : {true, false}) {
         SCOPED_TRACE(active ? "active window" : "inactive window");
         QApplication::setActiveWindow(active ? static_cast<QWidget*>(window) : nullptr);
@@ -514,29 +515,30 @@ protected:
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(bytes);
     }
-    QString memo() const { return memoText(*window->MemSQL()); }
+    QString memo() const { return memoText(*child<QPlainTextEdit>(*window, "MemSQL")); }
 };
 
 TEST_F(SqlToolsInWindowTest, programStringFormThereAndBackFollowsTheRunButton) {
-    setMemoText(*window->MemSQL(), QStringLiteral("select * from t where a = 'x'\r\norder by a"));
+    setMemoText(*child<QPlainTextEdit>(*window, "MemSQL"),
+                QStringLiteral("select * from t where a = 'x'\r\norder by a"));
     press("ToolButton13");
     EXPECT_EQ(memo(), QStringLiteral("+'select * from t where a = ''x'''\r\n+'order by a'"));
     press("ToolButton14");
     EXPECT_EQ(memo(), QStringLiteral("select * from t where a = 'x'\r\norder by a"));
-    EXPECT_TRUE(window->MemSQL()->document()->isUndoAvailable()) << "a change like typing";
+    EXPECT_TRUE(child<QPlainTextEdit>(*window, "MemSQL")->document()->isUndoAvailable()) << "a change like typing";
 
     child<QToolButton>(*window, "SpeedButton1")->click();
     press("ToolButton13");
     EXPECT_EQ(memo(), "");
-    EXPECT_FALSE(window->SBtnQuery()->isEnabled());
+    EXPECT_FALSE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
 }
 
 TEST_F(SqlToolsInWindowTest, theReplaceButtonHandsTheMemoToAFreshDialog) {
-    setMemoText(*window->MemSQL(), QStringLiteral("select * From t1 join t2 FROM"));
+    setMemoText(*child<QPlainTextEdit>(*window, "MemSQL"), QStringLiteral("select * From t1 join t2 FROM"));
     QTimer::singleShot(0, [this] {
         TFrmReplaceString* dialog = TFrmReplaceString::current();
         ASSERT_NE(dialog, nullptr);
-        EXPECT_EQ(dialog->memo(), window->MemSQL());
+        EXPECT_EQ(dialog->memo(), child<QPlainTextEdit>(*window, "MemSQL"));
         dialog->findChild<QLineEdit*>("Edit1")->setText("FROM");
         dialog->findChild<QLineEdit*>("Edit2")->setText("from");
         dialog->findChild<QCheckBox*>("Chk1")->setChecked(true);
@@ -550,7 +552,7 @@ TEST_F(SqlToolsInWindowTest, theReplaceButtonHandsTheMemoToAFreshDialog) {
 }
 
 TEST_F(SqlToolsInWindowTest, saveAndOpenThroughTheDialogsRememberingTheLastName) {
-    setMemoText(*window->MemSQL(), QStringLiteral("select 1\r\nfrom t"));
+    setMemoText(*child<QPlainTextEdit>(*window, "MemSQL"), QStringLiteral("select 1\r\nfrom t"));
     prompter.answerSaveFile(path("two.SQL"));
     press("ToolButton17");
     EXPECT_EQ(bytesOf("two.SQL"), QByteArray("select 1\r\nfrom t"));
@@ -575,12 +577,12 @@ TEST_F(SqlToolsInWindowTest, saveAndOpenThroughTheDialogsRememberingTheLastName)
     prompter.answerOpenFile(path("empty.sql"));
     press("ToolButton16");
     EXPECT_EQ(memo(), "");
-    EXPECT_FALSE(window->SBtnQuery()->isEnabled());
+    EXPECT_FALSE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
     EXPECT_EQ(window->OpenDialog1().fileName, path("empty.sql"));
 }
 
 TEST_F(SqlToolsInWindowTest, failedLoadsAndSavesGoToTheErrorBoxAndKeepTheMemo) {
-    setMemoText(*window->MemSQL(), QStringLiteral("keep me"));
+    setMemoText(*child<QPlainTextEdit>(*window, "MemSQL"), QStringLiteral("keep me"));
     prompter.answerOpenFile(path("missing.sql"));
     prompter.expectMessage();
     press("ToolButton16");

@@ -12,8 +12,9 @@
 #include <map>
 
 #include "RecordingSpreadsheet.h"
+#include "output/ColumnLetters.h"
+#include "output/Feedback.h"
 #include "query/SpreadsheetExport.h"
-#include "shell/Feedback.h"
 #include "support/XlsxReader.h"
 
 namespace tarnwell::test {
@@ -126,9 +127,9 @@ TEST_F(SpreadsheetExportTest, anEmptyResultOrAWindowThatNeverRanDoesNothing) {
     RecordingSpreadsheet spreadsheet;
     TfrmQueryEditor* window = openWindowOn("BDE", kLocal);
     ASSERT_NE(window, nullptr);
-    window->ToolButton3()->click();
+    child<QAbstractButton>(*window, "ToolButton3")->click();
     run(*window, "SELECT * FROM t WHERE id < 0");
-    window->ToolButton3()->click();
+    child<QAbstractButton>(*window, "ToolButton3")->click();
     EXPECT_EQ(spreadsheet.calls, QStringList());
     EXPECT_EQ(prompter.calls().size(), 0u);
 }
@@ -138,7 +139,7 @@ TEST_F(SpreadsheetExportTest, threeFieldsAndTwoRecordsGiveEveryCallInOrder) {
     TfrmQueryEditor* window = windowWith("SELECT id, name, amount FROM t WHERE id <= 2 ORDER BY id");
     ASSERT_NE(window, nullptr);
     prompter.expectMessage("存檔完成");
-    window->ToolButton3()->click();
+    child<QAbstractButton>(*window, "ToolButton3")->click();
 
     QStringList expected = titleAndHeaderCalls("C", {"id", "name", "amount"});
     for (const QString member : {"Borders.LineStyle=1", "Font.Name=標楷體", "Font.Size=12", "HorizontalAlignment=-4152"}) {
@@ -169,7 +170,7 @@ TEST_F(SpreadsheetExportTest, theTitleRangeCoversEveryField) {
         TfrmQueryEditor* window = windowWith("SELECT " + columns.join(", ") + " FROM t WHERE id = 1");
         ASSERT_NE(window, nullptr);
         prompter.expectMessage("存檔完成");
-        window->ToolButton3()->click();
+        child<QAbstractButton>(*window, "ToolButton3")->click();
         const QString last = ColumnLetters(fields);
         ASSERT_GT(spreadsheet.calls.size(), 6);
         EXPECT_EQ(spreadsheet.calls[5], "Range(A1:" + last + "1)") << fields;
@@ -189,7 +190,7 @@ TEST_F(SpreadsheetExportTest, moreThan65535RecordsAskFirstAndYesCutsTheRest) {
     {
         RecordingSpreadsheet spreadsheet;
         prompter.answerYesNo(false, question);
-        window->ToolButton3()->click();
+        child<QAbstractButton>(*window, "ToolButton3")->click();
         QStringList expected = titleAndHeaderCalls("B", {"id", "label"});
         expected << "release" << "gone";
         EXPECT_EQ(spreadsheet.calls, expected) << "No stops at once";
@@ -201,7 +202,7 @@ TEST_F(SpreadsheetExportTest, moreThan65535RecordsAskFirstAndYesCutsTheRest) {
     RecordingSpreadsheet spreadsheet;
     prompter.answerYesNo(true, question);
     prompter.expectMessage("存檔完成");
-    window->ToolButton3()->click();
+    child<QAbstractButton>(*window, "ToolButton3")->click();
     const QStringList& calls = spreadsheet.calls;
     const qsizetype table = calls.indexOf("Range(A2:B65537)");
     ASSERT_GE(table, 0);
@@ -224,7 +225,7 @@ TEST_F(SpreadsheetExportTest, theRealSheetReadsBackAsExported) {
     TfrmQueryEditor* window = windowWith("SELECT * FROM codes");
     ASSERT_NE(window, nullptr);
     prompter.expectMessage("存檔完成");
-    window->ToolButton3()->click();
+    child<QAbstractButton>(*window, "ToolButton3")->click();
 
     const QStringList files = exportedFiles();
     ASSERT_EQ(files.size(), 1);
@@ -264,7 +265,7 @@ TEST_F(SpreadsheetExportTest, withoutASpreadsheetApplicationOnlyTheCreationError
     TfrmQueryEditor* window = windowWith("SELECT * FROM t");
     ASSERT_NE(window, nullptr);
     prompter.expectMessage();
-    window->ToolButton3()->click();
+    child<QAbstractButton>(*window, "ToolButton3")->click();
     ASSERT_EQ(prompter.messages().size(), 1);
     EXPECT_TRUE(prompter.messages()[0].startsWith("沒有設定開啟 .xlsx 檔的試算表程式")) << prompter.messages()[0].toStdString();
     EXPECT_EQ(exportedFiles(), QStringList());
@@ -281,7 +282,7 @@ TEST_F(SpreadsheetExportTest, anErrorOnTheWayKeepsWhatWasWrittenAndShowsOnlyTheE
         TfrmQueryEditor* window = windowWith("SELECT id, name FROM t ORDER BY id");
         ASSERT_NE(window, nullptr);
         prompter.expectMessage("the server refused the call");
-        window->ToolButton3()->click();
+        child<QAbstractButton>(*window, "ToolButton3")->click();
         EXPECT_EQ(spreadsheet.calls.mid(spreadsheet.calls.size() - 4),
                   QStringList({"Range(B4:B4)", "NumberFormatLocal=@", "release", "gone"}));
     }
@@ -294,7 +295,7 @@ TEST_F(SpreadsheetExportTest, anErrorOnTheWayKeepsWhatWasWrittenAndShowsOnlyTheE
     TfrmQueryEditor* window = windowWith("SELECT * FROM notes ORDER BY id");
     ASSERT_NE(window, nullptr);
     prompter.expectMessage("第 4 列第 2 欄的內容有 40000 個字元，超過試算表一格最多 32767 個字元");
-    window->ToolButton3()->click();
+    child<QAbstractButton>(*window, "ToolButton3")->click();
     ASSERT_EQ(exportedFiles().size(), 1);
     const QString file = QDir(cacheFolder()).filePath(exportedFiles()[0]);
     EXPECT_EQ(openedFiles(1), QStringList({file}));

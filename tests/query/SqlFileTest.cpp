@@ -11,9 +11,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "output/Feedback.h"
+#include "output/FileReplacement.h"
 #include "query/SqlFile.h"
-#include "shell/Feedback.h"
-#include "shell/FileReplacement.h"
 #include "support/FileConditions.h"
 
 #include <sys/stat.h>

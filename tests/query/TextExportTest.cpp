@@ -15,10 +15,10 @@
 #include <functional>
 
 #include "dataaccess/postgres/PgConnection.h"
-#include "query/QueryWidgets.h"
 #include "query/ResultGridModel.h"
-#include "shell/WindowStyle.h"
 #include "support/FileConditions.h"
+#include "ui/Controls.h"
+#include "ui/WindowStyle.h"
 
 namespace tarnwell::test {
 namespace {
@@ -80,7 +80,7 @@ protected:
     }
 
     QString gridText(int row, int column) const {
-        return window->gridModel()->data(window->gridModel()->index(row, column)).toString();
+        return gridModel(*window)->data(gridModel(*window)->index(row, column)).toString();
     }
 
     // Calls `action` with the export's progress dialog once it shows.
@@ -110,7 +110,7 @@ TEST_F(TextExportTest, csvHoldsTheHeaderThenARecordALineEachEndingInCrLf) {
     EXPECT_EQ(prompter.calls().at(0).texts.value(4), "CSV");
     EXPECT_EQ(window->SaveDialog1().fileName, out("people.CSV"));
     EXPECT_EQ(window->CDS1().currentRow(), 1u) << "the walk ends on the last record";
-    EXPECT_EQ(window->DBGrid()->currentIndex().row(), 1);
+    EXPECT_EQ(child<QTableView>(*window, "DBGrid")->currentIndex().row(), 1);
 
     // An empty result gives the header and its line end; an existing file
     // is replaced without a question.
@@ -130,7 +130,7 @@ TEST_F(TextExportTest, csvHoldsTheHeaderThenARecordALineEachEndingInCrLf) {
     EXPECT_EQ(lines.at(250), "250\r");
     EXPECT_EQ(lines.at(251), "");
     EXPECT_EQ(window->CDS1().recordCount(), 250u);
-    EXPECT_EQ(window->DBGrid()->currentIndex().row(), 249);
+    EXPECT_EQ(child<QTableView>(*window, "DBGrid")->currentIndex().row(), 249);
     EXPECT_EQ(status(*window, 1), "目前資料筆數: 250");
     EXPECT_EQ(leftInFolder(), (QStringList{"counted.CSV", "people.CSV"}));
 }
@@ -270,7 +270,8 @@ TEST_F(TextExportTest, cancellingTheProgressDialogWritesNothingAndSaysNothing) {
     EXPECT_EQ(bytesOf("kept.CSV"), QByteArray("old\r\n"));
     EXPECT_EQ(leftInFolder(), QStringList{"kept.CSV"});
     EXPECT_EQ(window->window()->findChild<QProgressDialog*>(), nullptr) << "the dialog went with the export";
-    EXPECT_EQ(static_cast<std::size_t>(window->DBGrid()->currentIndex().row()), window->CDS1().currentRow())
+    EXPECT_EQ(static_cast<std::size_t>(child<QTableView>(*window, "DBGrid")->currentIndex().row()),
+              window->CDS1().currentRow())
         << "the grid stands where the walk stopped";
 }
 

@@ -26,11 +26,11 @@
 #include "dataaccess/Query.h"
 #include "dataaccess/RowStore.h"
 
+#include "output/SpreadsheetAutomation.h"
+#include "output/XlsxSheet.h"
 #include "printing/ReportTestSupport.h"
 #include "shell/CommandLine.h"
 #include "shell/SingleInstance.h"
-#include "shell/SpreadsheetAutomation.h"
-#include "shell/XlsxSheet.h"
 #include "support/ChildProcess.h"
 #include "support/FileConditions.h"
 #include "support/XlsxReader.h"
@@ -283,17 +283,17 @@ protected:
         FileSpreadsheets server(path);
         SpreadsheetServerOverride use(server);
         prompter.expectMessage(QStringLiteral("存檔完成"));
-        window->ToolButton3()->click();
+        child<QAbstractButton>(*window, "ToolButton3")->click();
     }
     // Every field ticked at the width the print window offers, the title
     // given, printed to a PDF file.
     void windowPdf(const QString& title, const QString& path) {
         EXPECT_TRUE(whilePrinting([&](TfrmPrint& print) {
             print.SbtnCheckAllClick();
-            print.ChkTitle()->setChecked(true);
-            print.EdtTitle()->setText(title);
+            child<QCheckBox>(print, "ChkTitle")->setChecked(true);
+            child<QLineEdit>(print, "EdtTitle")->setText(title);
             prompter.answerPrinter(path);
-            print.SBtnPrint()->click();
+            child<QAbstractButton>(print, "SBtnPrint")->click();
         }));
     }
 

@@ -8,7 +8,7 @@
 #include <QTemporaryDir>
 #include <map>
 
-#include "shell/DesktopApplications.h"
+#include "output/DesktopApplications.h"
 
 namespace tarnwell::test {
 namespace {

@@ -17,10 +17,13 @@
 #include <vector>
 
 #include "shell/UMain.h"
+#include "support/FindChild.h"
 #include "support/QtPrinters.h"
 
 namespace tarnwell {
 namespace {
+
+using test::child;
 
 QStringList objectNames(const QList<QAction*>& actions) {
     QStringList names;
@@ -36,12 +39,6 @@ QStringList texts(const QList<QAction*>& actions) {
         result << (action->isSeparator() ? QStringLiteral("-") : action->text());
     }
     return result;
-}
-
-QAction* action(const TfrmMain& main, const char* name) {
-    auto* found = main.findChild<QAction*>(QString::fromLatin1(name));
-    EXPECT_NE(found, nullptr) << name;
-    return found;
 }
 
 // Any pixel drawn at all: the picture exists and renders at its size.
@@ -83,16 +80,16 @@ TEST(MainWindowLayoutTest, WindowToolbarAndStatusBar) {
     EXPECT_EQ(main.windowTitle(), "frmMain");
     const QPoint screenCentre = QGuiApplication::primaryScreen()->availableGeometry().center();
     EXPECT_LE((main.geometry().center() - screenCentre).manhattanLength(), 1);
-    EXPECT_EQ(main.CoolBar1()->objectName(), "CoolBar1");
-    EXPECT_EQ(main.CoolBar1()->height(), 36);
-    EXPECT_EQ(main.StatusBar1()->objectName(), "StatusBar1");
-    EXPECT_EQ(main.StatusBar1()->height(), 19);
-    EXPECT_EQ(main.StatusBar1()->currentMessage(), "");
-    EXPECT_EQ(main.centralWidget()->findChild<QMdiArea*>(), main.MdiArea());
+    EXPECT_EQ(child<QWidget>(main, "CoolBar1")->objectName(), "CoolBar1");
+    EXPECT_EQ(child<QWidget>(main, "CoolBar1")->height(), 36);
+    EXPECT_EQ(child<QStatusBar>(main, "StatusBar1")->objectName(), "StatusBar1");
+    EXPECT_EQ(child<QStatusBar>(main, "StatusBar1")->height(), 19);
+    EXPECT_EQ(child<QStatusBar>(main, "StatusBar1")->currentMessage(), "");
+    EXPECT_EQ(main.centralWidget()->findChild<QMdiArea*>(), child<QMdiArea>(main, "MdiArea"));
 
     const QWidget* toolBar = main.findChild<QWidget*>("ToolBar1");
     ASSERT_NE(toolBar, nullptr);
-    EXPECT_TRUE(main.CoolBar1()->isAncestorOf(toolBar));
+    EXPECT_TRUE(child<QWidget>(main, "CoolBar1")->isAncestorOf(toolBar));
     for (int i = 0; i < 3; ++i) {
         const auto* button = toolBar->findChild<QToolButton*>(QStringLiteral("ToolButton%1").arg(i + 1));
         ASSERT_NE(button, nullptr) << i;
@@ -120,7 +117,7 @@ TEST(MainWindowLayoutTest, PictureListsHaveTheirCountsAndSizes) {
                 << "picture " << i << " of the list of " << expected.count;
         }
     }
-    EXPECT_TRUE(drawsSomething(main.trayIcon()->icon(), {22, 22}));
+    EXPECT_TRUE(drawsSomething(child<QSystemTrayIcon>(main, "TrayIcon")->icon(), {22, 22}));
 }
 
 TEST(MainWindowLayoutTest, MainMenuAndTrayMenu) {
@@ -139,19 +136,19 @@ TEST(MainWindowLayoutTest, MainMenuAndTrayMenu) {
     EXPECT_EQ(texts(menus[2]->menu()->actions()), QStringList({"連結瀏覽器", "參數瀏覽器"}));
     EXPECT_EQ(objectNames(menus[3]->menu()->actions()), QStringList({"MainMakeQuery"}));
     EXPECT_EQ(texts(menus[3]->menu()->actions()), QStringList({"建立查詢"}));
-    EXPECT_TRUE(main.MainLinker()->isCheckable());
-    EXPECT_TRUE(main.MainLinker()->isChecked());
-    EXPECT_FALSE(main.MainParmes()->isChecked());
+    EXPECT_TRUE(child<QAction>(main, "MainLinker")->isCheckable());
+    EXPECT_TRUE(child<QAction>(main, "MainLinker")->isChecked());
+    EXPECT_FALSE(child<QAction>(main, "MainParmes")->isChecked());
 
-    ASSERT_NE(main.PMenuMain(), nullptr);
-    EXPECT_EQ(main.PMenuMain()->objectName(), "PMenuMain");
-    EXPECT_EQ(objectNames(main.PMenuMain()->actions()),
+    ASSERT_NE(child<QMenu>(main, "PMenuMain"), nullptr);
+    EXPECT_EQ(child<QMenu>(main, "PMenuMain")->objectName(), "PMenuMain");
+    EXPECT_EQ(objectNames(child<QMenu>(main, "PMenuMain")->actions()),
               QStringList({"N7", "N6", "N5", "N3", "N2", "PopupHideWindow", "PopupShowWindow", "N1"}));
-    EXPECT_EQ(texts(main.PMenuMain()->actions()),
+    EXPECT_EQ(texts(child<QMenu>(main, "PMenuMain")->actions()),
               QStringList({"顯示桌面視窗", "-", "建立連結", "建立查詢", "-", "隱藏Brisavel",
                            "開啟Brisavel", "結束"}));
-    EXPECT_EQ(main.trayIcon()->toolTip(), "Tarnwell");
-    EXPECT_EQ(main.trayIcon()->contextMenu(), nullptr)
+    EXPECT_EQ(child<QSystemTrayIcon>(main, "TrayIcon")->toolTip(), "Tarnwell");
+    EXPECT_EQ(child<QSystemTrayIcon>(main, "TrayIcon")->contextMenu(), nullptr)
         << "the menu opens on a right press only, through the activation handler";
 }
 
@@ -179,11 +176,11 @@ TEST(MainWindowTest, OnlyTheMainMenuHideHides) {
     Workspace workspace;
     TfrmMain main(workspace);
     main.show();
-    action(main, "PopupHideWindow")->trigger();
+    child<QAction>(main, "PopupHideWindow")->trigger();
     EXPECT_TRUE(main.isVisible()) << "the tray's 隱藏Brisavel does nothing";
-    action(main, "MainHideWindow")->trigger();
+    child<QAction>(main, "MainHideWindow")->trigger();
     EXPECT_FALSE(main.isVisible());
-    action(main, "PopupShowWindow")->trigger();
+    child<QAction>(main, "PopupShowWindow")->trigger();
     EXPECT_TRUE(main.isVisible());
 }
 
@@ -197,17 +194,17 @@ TEST(MainWindowTest, ShowDesktopWindowsShowsNoHiddenWindow) {
     hiddenWindow.show();
     hiddenWindow.hide();
 
-    action(main, "N7")->trigger();
+    child<QAction>(main, "N7")->trigger();
     EXPECT_FALSE(main.isVisible()) << "a hidden main window stays hidden";
     EXPECT_FALSE(hiddenWindow.isVisible());
     EXPECT_TRUE(shownWindow.isVisible());
 
     main.show();
-    QMdiSubWindow* shownChild = main.MdiArea()->addSubWindow(new QWidget);
-    QMdiSubWindow* hiddenChild = main.MdiArea()->addSubWindow(new QWidget);
+    QMdiSubWindow* shownChild = child<QMdiArea>(main, "MdiArea")->addSubWindow(new QWidget);
+    QMdiSubWindow* hiddenChild = child<QMdiArea>(main, "MdiArea")->addSubWindow(new QWidget);
     shownChild->show();
     hiddenChild->hide();
-    action(main, "N7")->trigger();
+    child<QAction>(main, "N7")->trigger();
     EXPECT_TRUE(main.isVisible());
     EXPECT_TRUE(shownChild->isVisible());
     EXPECT_FALSE(hiddenChild->isVisible());
@@ -216,14 +213,14 @@ TEST(MainWindowTest, ShowDesktopWindowsShowsNoHiddenWindow) {
 TEST(MainWindowTest, CheckMarksOfTheViewMenuAreSetNotToggled) {
     Workspace workspace;
     TfrmMain main(workspace);
-    action(main, "MainLinker")->trigger();
-    EXPECT_TRUE(main.MainLinker()->isChecked());
-    main.MainLinker()->setChecked(false);  // as the browser does when it closes
-    action(main, "MainLinker")->trigger();
-    EXPECT_TRUE(main.MainLinker()->isChecked());
-    action(main, "MainParmes")->trigger();
-    action(main, "MainParmes")->trigger();
-    EXPECT_TRUE(main.MainParmes()->isChecked());
+    child<QAction>(main, "MainLinker")->trigger();
+    EXPECT_TRUE(child<QAction>(main, "MainLinker")->isChecked());
+    child<QAction>(main, "MainLinker")->setChecked(false);  // as the browser does when it closes
+    child<QAction>(main, "MainLinker")->trigger();
+    EXPECT_TRUE(child<QAction>(main, "MainLinker")->isChecked());
+    child<QAction>(main, "MainParmes")->trigger();
+    child<QAction>(main, "MainParmes")->trigger();
+    EXPECT_TRUE(child<QAction>(main, "MainParmes")->isChecked());
 }
 
 TEST(MainWindowTest, OnlyARightPressOnTheTrayIconOpensTheMenu) {
@@ -233,14 +230,14 @@ TEST(MainWindowTest, OnlyARightPressOnTheTrayIconOpensTheMenu) {
     for (const auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick,
                               QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Unknown}) {
         main.trayIconActivated(reason);
-        EXPECT_FALSE(main.PMenuMain()->isVisible()) << "reason " << reason;
+        EXPECT_FALSE(child<QMenu>(main, "PMenuMain")->isVisible()) << "reason " << reason;
         EXPECT_FALSE(main.isVisible()) << "reason " << reason;
     }
     main.trayIconActivated(QSystemTrayIcon::Context);
-    EXPECT_TRUE(main.PMenuMain()->isVisible());
-    EXPECT_EQ(main.PMenuMain()->pos(), QPoint(120, 90));
+    EXPECT_TRUE(child<QMenu>(main, "PMenuMain")->isVisible());
+    EXPECT_EQ(child<QMenu>(main, "PMenuMain")->pos(), QPoint(120, 90));
     EXPECT_FALSE(main.isVisible());
-    main.PMenuMain()->hide();
+    child<QMenu>(main, "PMenuMain")->hide();
 }
 
 TEST(MainWindowTest, SecondStartRestoresAndRaisesOnlyVisibleWindows) {
@@ -269,7 +266,7 @@ public:
         auto* widget = new QWidget;
         widget->installEventFilter(this);
         widget->setProperty("number", number);
-        QMdiSubWindow* child = main.MdiArea()->addSubWindow(widget);
+        QMdiSubWindow* child = test::child<QMdiArea>(main, "MdiArea")->addSubWindow(widget);
         connect(child, &QObject::destroyed, this,
                 [this, number] { log.push_back(QStringLiteral("destroyed %1").arg(number)); });
         child->show();
@@ -295,15 +292,15 @@ TEST(MainWindowExitTest, TrayExitClosesAndDestroysChildrenLastFirstAndEndsWithZe
     }
     QPointer<QWidget> browser = new QWidget(&main, Qt::Window);
     main.connectionBrowser = browser;
-    main.trayIcon()->show();
+    child<QSystemTrayIcon>(main, "TrayIcon")->show();
 
-    const int exitCode = runInEventLoop([&] { action(main, "N1")->trigger(); });
+    const int exitCode = runInEventLoop([&] { child<QAction>(main, "N1")->trigger(); });
 
     EXPECT_EQ(exitCode, 0);
     EXPECT_EQ(events.log, std::vector<QString>({"closed 3", "destroyed 3", "closed 2", "destroyed 2",
                                                 "closed 1", "destroyed 1"}));
-    EXPECT_TRUE(main.MdiArea()->subWindowList().isEmpty());
-    EXPECT_FALSE(main.trayIcon()->isVisible());
+    EXPECT_TRUE(child<QMdiArea>(main, "MdiArea")->subWindowList().isEmpty());
+    EXPECT_FALSE(child<QSystemTrayIcon>(main, "TrayIcon")->isVisible());
     EXPECT_FALSE(browser.isNull()) << "only the main menu's exit destroys the browser";
 }
 
@@ -316,7 +313,7 @@ TEST(MainWindowExitTest, MainMenuExitAlsoDestroysTheConnectionBrowser) {
     QPointer<QWidget> browser = new QWidget(&main, Qt::Window);
     main.connectionBrowser = browser;
 
-    const int exitCode = runInEventLoop([&] { action(main, "N4")->trigger(); });
+    const int exitCode = runInEventLoop([&] { child<QAction>(main, "N4")->trigger(); });
 
     EXPECT_EQ(exitCode, 0);
     EXPECT_TRUE(browser.isNull());
@@ -330,8 +327,8 @@ TEST(MainWindowExitTest, ChildrenThatRefuseToCloseAreDestroyedAnyway) {
     };
     Workspace workspace;
     TfrmMain main(workspace);
-    QPointer<QMdiSubWindow> child = main.MdiArea()->addSubWindow(new Stubborn);
-    EXPECT_EQ(runInEventLoop([&] { action(main, "N1")->trigger(); }), 0);
+    QPointer<QMdiSubWindow> child = test::child<QMdiArea>(main, "MdiArea")->addSubWindow(new Stubborn);
+    EXPECT_EQ(runInEventLoop([&] { test::child<QAction>(main, "N1")->trigger(); }), 0);
     EXPECT_TRUE(child.isNull());
 }
 

@@ -9,7 +9,7 @@
 #include <QWidget>
 #include <memory>
 
-#include "shell/ProgressFeedback.h"
+#include "ui/ProgressFeedback.h"
 
 namespace tarnwell {
 namespace {

@@ -8,10 +8,10 @@
 #include <QWidget>
 #include <memory>
 
-#include "shell/ConnectionRegistry.h"
-#include "shell/QueryWindowLists.h"
+#include "session/ConnectionRegistry.h"
+#include "session/QueryWindowLists.h"
+#include "session/Workspace.h"
 #include "shell/UMain.h"
-#include "shell/Workspace.h"
 #include "support/QtPrinters.h"
 
 namespace tarnwell {

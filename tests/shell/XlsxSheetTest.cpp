@@ -15,8 +15,8 @@
 #include <QTemporaryFile>
 #include <unistd.h>
 
-#include "shell/Feedback.h"
-#include "shell/XlsxSheet.h"
+#include "output/Feedback.h"
+#include "output/XlsxSheet.h"
 #include "support/FileSizeLimit.h"
 #include "support/TestEnvironment.h"
 #include "support/XlsxReader.h"

@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "shell/Prompt.h"
+#include "ui/Prompt.h"
 
 namespace tarnwell::test {
 

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "shell/Application.h"
-#include "shell/Fonts.h"
+#include "ui/Fonts.h"
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
