@@ -280,12 +280,14 @@ void ScriptResult::write(ResultStream& stream, const Feedback& feedback) {
         writeResultTo(stream, options_, scratchFile_, shownName, feedback);
         written_ = true;
     } catch (const BatchStop& stop) {
-        // The statement runs to its end all the same, as a later result
-        // may take this one's place.
+        // A later result may take this one's place.
         refused_ = stop;
-        while (!stream.atEnd()) {
-            stream.next();
-        }
+    }
+    // The statement runs to its end, as in the engine's own client, also
+    // past the records a report prints: the statements after it may depend
+    // on what it did.
+    while (!stream.atEnd()) {
+        stream.next();
     }
 }
 

@@ -40,7 +40,7 @@ public:
     ScriptResult& operator=(const ScriptResult&) = delete;
 
     // Writes a result in place of the one written before, reading it to its
-    // end. What keeps it from being written (more records than a sheet
+    // end (past --records too). What keeps it from being written (more records than a sheet
     // holds, a field --fields names that it lacks) is that result's fate,
     // reported only if it stays the last.
     void write(ResultStream& stream, const Feedback& feedback);

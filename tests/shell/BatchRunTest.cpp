@@ -771,7 +771,21 @@ TEST_F(BatchRunTest, aScriptFromStandardInputCountsItsChangesAndNamesItsLines) {
     EXPECT_EQ(stopped.exitCode, 1);
     EXPECT_EQ(stopped.err, QStringLiteral("<stdin>:3: near \"SELEC\": syntax error\n"));
     EXPECT_EQ(stopped.out, "") << "nothing written";
-    // A NUL is refused before anything runs.
+    // A result that a later one replaces need not have the fields of the report.
+    const ProgramRun fields = tarnwell({"--run", "-", "--alias", kLocal, "--script", "--pdf", out("b.pdf"), "--fields", "b"},
+                                       "SELECT 1 AS a;\nSELECT 2 AS b");
+    EXPECT_EQ(fields.exitCode, 0) << fields.err.toStdString();
+    const ProgramRun lacking = tarnwell({"--run", "-", "--alias", kLocal, "--script", "--pdf", out("a.pdf"), "--fields", "b"},
+                                        "SELECT 2 AS b;\nSELECT 1 AS a");
+    EXPECT_EQ(lacking.exitCode, 2);
+    EXPECT_TRUE(lacking.err.contains("no field 'b'")) << lacking.err.toStdString();
+    // A target that cannot be replaced, and a NUL, are refused before anything runs.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(out("pipe")).constData(), 0600), 0);
+    const ProgramRun pipe = tarnwell({"--run", "-", "--alias", kLocal, "--script", "--csv", out("pipe")},
+                                     "DROP TABLE more;\nSELECT 1");
+    EXPECT_EQ(pipe.exitCode, 1);
+    EXPECT_TRUE(pipe.err.startsWith(QStringLiteral("無法儲存檔案 "))) << pipe.err.toStdString();
+    EXPECT_EQ(leftInOut(), (QStringList{"b.pdf", "last.xlsx", "pipe"}));
     const ProgramRun nul = tarnwell({"--run", "-", "--alias", kLocal, "--script"},
                                     QByteArray("DROP TABLE more;\nSELECT 1") + '\0' + QByteArray(" AS x"));
     EXPECT_EQ(nul.exitCode, 1);
