@@ -291,6 +291,15 @@ void ScriptResult::write(ResultStream& stream, const Feedback& feedback) {
     }
 }
 
+void ScriptResult::discard() noexcept {
+    if (target_) {
+        target_->discard();
+    }
+    scratch_.remove();
+    written_ = false;
+    refused_.reset();
+}
+
 void ScriptResult::commit(const Feedback& stop) {
     if (refused_) {
         throw *refused_;

@@ -51,6 +51,8 @@ public:
     // a result. Throws the BatchStop that kept the last result from being
     // written.
     void commit(const Feedback& stop);
+    // Drops what was written; the target stays as it was.
+    void discard() noexcept;
 
 private:
     BatchOptions options_;

@@ -165,9 +165,10 @@ int runScript(Engine& engine, const QString& sql, const BatchSqlText& source, co
             throw failure(statement, error);
         }
     }
-    ScriptResult result(options);
-
     const CancelScope cancelScope(stops, engine.cancel, engine.cut);
+    // Made once a signal no longer ends the process at once, as it holds
+    // files to remove.
+    ScriptResult result(options);
     TerminalProgress progress(STDERR_FILENO, [&stops] { return stops.stopRequested(); });
     const QString started = currentDateTimeText();
     QElapsedTimer clock;
@@ -175,6 +176,9 @@ int runScript(Engine& engine, const QString& sql, const BatchSqlText& source, co
     std::int64_t rowsAffected = -1;
     for (const sql::Utf16Statement& statement : statements) {
         try {
+            // A statement too quick for the cancel to reach is no reason to
+            // run the next one after a stop.
+            progress.throwIfCanceled();
             engine.statement->setSql(utf8(statement.text));
             if (engine.statement->run()) {
                 ResultStream stream(*engine.statement, progress, engine.cancel, engine.cut);
@@ -184,10 +188,14 @@ int runScript(Engine& engine, const QString& sql, const BatchSqlText& source, co
             }
         } catch (const db::DbError& error) {
             progress.finish();
+            // As for a single statement, a stop ends the process here, once
+            // what was being made is gone.
+            result.discard();
             stops.endIfStopped();
             throw failure(statement, error);
         } catch (const OperationCanceled&) {
             progress.finish();
+            result.discard();
             stops.endIfStopped();
             throw;
         }

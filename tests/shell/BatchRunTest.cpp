@@ -596,32 +596,39 @@ TEST_F(BatchRunTest, aSpreadsheetTakesRowsUpToItsLimitAndNeverCutsSilently) {
 
 TEST_F(BatchRunTest, aStopBySignalLeavesNothingBehindAndEndsByTheSignal) {
     keep(out("endless.csv"), "kept");
-    QProcess process;
-    process.setProcessEnvironment(programEnvironment({}));
-    process.start(QStringLiteral(TARNWELL_BINARY),
-                  {"--run",
-                   sqlFile("WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c) SELECT n, '繁體中文' FROM c"),
-                   "--alias", kLocal, "--csv", out("endless.csv")});
-    ASSERT_TRUE(process.waitForStarted(30000));
-    // Once the program holds a file of the target's folder open (its
-    // temporary file, which may have no name yet), the rows are being
-    // written.
-    const QString fds = QStringLiteral("/proc/%1/fd").arg(process.processId());
-    const auto writing = [&] {
-        for (const QFileInfo& fd : QDir(fds).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
-            if (fd.symLinkTarget().startsWith(folder.filePath(QStringLiteral("out/")))) {
-                return true;
+    ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("tmp")));
+    const QString temporary = folder.filePath(QStringLiteral("tmp"));
+    const QString endless = QStringLiteral(
+        "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c) SELECT n, '繁體中文' FROM c");
+    // A script's result is made in a private folder first.
+    for (const QString& sql : {endless, QStringLiteral("SELECT 1;\n") + endless}) {
+        const QStringList script = sql == endless ? QStringList() : QStringList{"--script"};
+        QProcess process;
+        process.setProcessEnvironment(programEnvironment({QStringLiteral("TMPDIR=") + temporary}));
+        process.start(QStringLiteral(TARNWELL_BINARY),
+                      QStringList{"--run", sqlFile(sql), "--alias", kLocal, "--csv", out("endless.csv")} + script);
+        ASSERT_TRUE(process.waitForStarted(30000));
+        // Once the program holds a file of the target's folder open (its
+        // temporary file, which may have no name yet), the rows are being
+        // written (a script's are about to be).
+        const QString fds = QStringLiteral("/proc/%1/fd").arg(process.processId());
+        const auto writing = [&] {
+            for (const QFileInfo& fd : QDir(fds).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+                if (fd.symLinkTarget().startsWith(folder.filePath(QStringLiteral("out/")))) {
+                    return true;
+                }
             }
-        }
-        return false;
-    };
-    ASSERT_TRUE(waitUntil(writing, 60000));
-    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
-    ASSERT_TRUE(process.waitForFinished(60000));
-    EXPECT_EQ(process.exitStatus(), QProcess::CrashExit) << "ended by the signal, as the shell expects";
-    EXPECT_EQ(process.readAllStandardError(), "");
-    EXPECT_EQ(bytesOf(out("endless.csv")), "kept");
-    EXPECT_EQ(leftInOut(), QStringList{"endless.csv"});
+            return false;
+        };
+        ASSERT_TRUE(waitUntil(writing, 60000));
+        ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+        ASSERT_TRUE(process.waitForFinished(60000));
+        EXPECT_EQ(process.exitStatus(), QProcess::CrashExit) << "ended by the signal, as the shell expects";
+        EXPECT_EQ(process.readAllStandardError(), "");
+        EXPECT_EQ(bytesOf(out("endless.csv")), "kept");
+        EXPECT_EQ(leftInOut(), QStringList{"endless.csv"});
+        EXPECT_EQ(QDir(temporary).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    }
 }
 
 TEST_F(BatchRunTest, runsBesideARunningInstanceWithoutTouchingIt) {
