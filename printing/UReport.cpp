@@ -18,13 +18,15 @@ QPointer<TfrmReport>& reportWindowReference() {
 TfrmReport::TfrmReport(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("frmReport"));
     setWindowTitle(QStringLiteral("frmReport"));
-    ReportEngine& report = QuickRep1();
-    report.setObjectName(QStringLiteral("QuickRep1"));
-    report.setDataRequest([this](ReportEngine& report, bool& moreData) { QuickRep1NeedData(report, moreData); });
-    report.setPreviewHook([this](ReportEngine& report, const std::shared_ptr<ReportDocument>& pages) {
+    // The report's requests come to the window's own handlers, which hand
+    // them on to the listing.
+    ReportEngine& engine = QuickRep1();
+    engine.setObjectName(QStringLiteral("QuickRep1"));
+    engine.setDataRequest([this](ReportEngine& report, bool& moreData) { QuickRep1NeedData(report, moreData); });
+    engine.setPreviewHook([this](ReportEngine& report, const std::shared_ptr<ReportDocument>& pages) {
         QuickRep1Preview(report, pages);
     });
-    report.setBeforePrint([this](ReportEngine& report) { QuickRep1BeforePrint(report); });
+    engine.setBeforePrint([this](ReportEngine& report) { QuickRep1BeforePrint(report); });
     reportWindowReference() = this;
 }
 

@@ -8,8 +8,9 @@
 namespace tarnwell {
 
 // What `tarnwell --run FILE ...` asks for: one statement (or a script of
-// several) run on one connection, its result written to one file (or standard output) with the
-// writers the query window's exports and report use.
+// several) run on one connection, its result written to one file (or
+// standard output) with the writers the query window's exports and report
+// use.
 struct BatchOptions {
     enum class Format { Csv, Txt, Xlsx, Pdf };
 
