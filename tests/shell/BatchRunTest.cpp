@@ -754,6 +754,19 @@ TEST_F(BatchRunTest, aScriptEndsAsTheEnginesOwnClientEndsIt) {
         EXPECT_FALSE(afterFailure.contains("never"));
     }
     EXPECT_EQ(leftInOut(), (QStringList{"kept.csv", "script.csv"}));
+
+    // A connection that dies half-way stops the script at that statement.
+    const QString ours = QStringLiteral("script_ours_") + suffix;
+    const QString dies = sqlFile(QStringLiteral("INSERT INTO %1 VALUES (8, 'before');\n"
+                                                "SELECT pg_terminate_backend(pg_backend_pid());\n"
+                                                "INSERT INTO %1 VALUES (9, 'after')")
+                                     .arg(ours));
+    const ProgramRun died = tarnwell(QStringList{"--run", dies, "--script"} + on(kPg), {}, passwordFor(kPg));
+    EXPECT_EQ(died.exitCode, 1);
+    EXPECT_TRUE(died.err.startsWith(dies + QStringLiteral(":2: "))) << died.err.toStdString();
+    const QByteArray rows =
+        tarnwell(QStringList{"--run", sqlFile("SELECT note FROM " + ours)} + on(kPg), {}, passwordFor(kPg)).out;
+    EXPECT_TRUE(rows.contains("before") && !rows.contains("after")) << rows.toStdString();
 }
 
 TEST_F(BatchRunTest, aScriptFromStandardInputCountsItsChangesAndNamesItsLines) {
