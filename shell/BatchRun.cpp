@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <exception>
