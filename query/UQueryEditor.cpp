@@ -31,6 +31,7 @@
 #include "query/UQueryThread.h"
 #include "query/UReplaceString.h"
 #include "session/QueryWindowLists.h"
+#include "session/RunMessages.h"
 #include "session/Workspace.h"
 #include "ui/Controls.h"
 #include "ui/ErrorReport.h"
@@ -413,8 +414,9 @@ void TfrmQueryEditor::CbxConnectAliasChange() {
     try {
         connectionStep();
     } catch (const std::exception& error) {
-        const QString prefix = kind == kKindBde ? QStringLiteral("BDE_連線失敗: ") : QStringLiteral("ADO_連線失敗: ");
-        prompt().showMessage(prefix + errorText(error));
+        prompt().showMessage(
+            connectionFailurePrefix(kind == kKindBde ? RunEngine::Alias : RunEngine::ConnectionString) +
+            errorText(error));
     }
 }
 
@@ -489,7 +491,7 @@ void TfrmQueryEditor::SBtnQueryClick() {
             bdeConnectionStep();
             setStatus(QStringLiteral("資料庫已連線"));
         } catch (const std::exception& error) {
-            addMemoLines(*ui->QueryMessage, QStringLiteral("\rBDE_連線失敗: ") + errorText(error) + QStringLiteral("\r"));
+            addMemoLines(*ui->QueryMessage, u'\r' + connectionFailurePrefix(RunEngine::Alias) + errorText(error) + u'\r');
             ui->Page2->setCurrentWidget(ui->TabErrMessage);
             setStatus(QStringLiteral("資料庫連線失敗"));
             ui->SBtnQuery->setEnabled(true);
@@ -504,7 +506,8 @@ void TfrmQueryEditor::SBtnQueryClick() {
             adoConnectionStep();
             setStatus(QStringLiteral("資料庫已連線"));
         } catch (const std::exception& error) {
-            addMemoLines(*ui->QueryMessage, QStringLiteral("\rADO_連線失敗: ") + errorText(error) + QStringLiteral("\r"));
+            addMemoLines(*ui->QueryMessage,
+                         u'\r' + connectionFailurePrefix(RunEngine::ConnectionString) + errorText(error) + u'\r');
             setStatus(QStringLiteral("資料庫連線失敗"));
             return;
         }
@@ -512,7 +515,7 @@ void TfrmQueryEditor::SBtnQueryClick() {
             setStatus(QStringLiteral("查詢中....."));
             runAdoStatement(sql);
         } catch (const std::exception& error) {
-            prompt().showMessage(QStringLiteral("ADO_查詢失敗: ") + errorText(error));
+            prompt().showMessage(queryFailurePrefix(RunEngine::ConnectionString) + errorText(error));
             setStatus(QStringLiteral("查詢失敗"));
         }
     }

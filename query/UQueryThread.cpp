@@ -1,15 +1,13 @@
 #include "query/UQueryThread.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QElapsedTimer>
-#include <QLocale>
 #include <QPlainTextEdit>
 #include <QScopeGuard>
 #include <QTimer>
 
-#include "dataaccess/ValueText.h"
 #include "query/QueryEngine.h"
+#include "session/RunMessages.h"
 
 namespace tarnwell {
 
@@ -22,19 +20,6 @@ constexpr int kCancelRepeatMs = 20;
 QString engineMessage(const std::exception& error) { return QString::fromUtf8(error.what()); }
 
 }  // namespace
-
-QString currentDateTimeText() {
-    const QLocale locale = QLocale::system();
-    const QDateTime now = QDateTime::currentDateTime();
-    return locale.toString(now.date(), locale.dateFormat(QLocale::ShortFormat)) + QLatin1Char(' ') +
-           locale.toString(now.time(), db::timeFormatWithoutZone(locale.timeFormat(QLocale::LongFormat)));
-}
-
-QString secondsText(double seconds) {
-    QLocale locale = QLocale::system();
-    locale.setNumberOptions(QLocale::OmitGroupSeparator);
-    return locale.toString(seconds, 'f', 3);
-}
 
 void addMemoLines(QPlainTextEdit& memo, const QString& text) {
     QString lines = text;
@@ -107,12 +92,12 @@ void TQueryThread::execute() {
     clock.start();
 
     db::Query& query = engine_->BDE_Query1;
-    const auto endLine = [] { return QStringLiteral("執行結束：") + currentDateTimeText(); };
+    const auto endLine = [] { return runEndedLine(currentDateTimeText()); };
     try {
         query.close();
         query.setSql(FSQLText.toStdString());
         inWindow([](QueryRunSink& window) {
-            window.addMessageLines(QStringLiteral("執行起始：") + currentDateTimeText());
+            window.addMessageLines(runStartedLine(currentDateTimeText()));
         });
         inWindow([](QueryRunSink& window) { window.setStatusText(QStringLiteral("執行中.....")); });
         if (abandoned_) {
@@ -133,7 +118,7 @@ void TQueryThread::execute() {
                 // expected has run all the same; its count is unknown to
                 // some engines.
                 if (rowsAffected >= 0) {
-                    window.addMessageLines(QStringLiteral("共 %1 被異動").arg(rowsAffected));
+                    window.addMessageLines(rowsAffectedLine(rowsAffected));
                 }
                 window.showPage(QueryPage::Messages);
             });
@@ -144,18 +129,14 @@ void TQueryThread::execute() {
             window.showPage(QueryPage::Messages);
             window.setStatusText(QStringLiteral("BDE_執行失敗"));
             window.addMessageLines(endLine());
-            window.addMessageLines(QStringLiteral("\r\nBDE_查詢失敗: ") + message + QStringLiteral("\r\n"));
+            window.addMessageLines(QStringLiteral("\r\n") + queryFailurePrefix(RunEngine::Alias) + message +
+                                   QStringLiteral("\r\n"));
             window.setRunButtonEnabled(true);
         });
     }
-    // Whole milliseconds, as a tick count gives them.
-    const QString seconds = secondsText(static_cast<double>(clock.elapsed()) / 1000.0);
-    inWindow([&](QueryRunSink& window) {
-        window.addMessageLines(QStringLiteral("共 ") + seconds + QStringLiteral(" 秒"));
-    });
-    inWindow([&](QueryRunSink& window) {
-        window.setStatusText(QStringLiteral("完成 共 ") + seconds + QStringLiteral(" 秒"));
-    });
+    const QString elapsed = elapsedLine(clock.elapsed());
+    inWindow([&](QueryRunSink& window) { window.addMessageLines(elapsed); });
+    inWindow([&](QueryRunSink& window) { window.setStatusText(QStringLiteral("完成 ") + elapsed); });
     inWindow([this](QueryRunSink& window) {
         window.setRunButtonEnabled(true);
         emit runEnded();

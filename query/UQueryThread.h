@@ -124,11 +124,6 @@ private:
     bool inEngine_ = false;
 };
 
-// Now, in the system locale's short date format, a blank, and its long time
-// format without the time zone.
-QString currentDateTimeText();
-// Seconds as "0.000" with the system locale's decimal separator.
-QString secondsText(double seconds);
 // Adds lines at the end of a memo; "\r\n", "\r" and "\n" all break a line.
 void addMemoLines(QPlainTextEdit& memo, const QString& text);
 
