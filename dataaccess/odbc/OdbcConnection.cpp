@@ -337,6 +337,7 @@ public:
     bool alive() noexcept override { return session_->alive(); }
 
     std::string engineName() const override { return "ODBC"; }
+    std::string dbmsName() const override { return session_->dbmsName(); }
 
 private:
     std::shared_ptr<Session> session_;

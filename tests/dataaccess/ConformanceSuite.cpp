@@ -742,6 +742,20 @@ TEST_P(ConnectionConformance, DataLinkFilesReachTheDatabase) {
     }
 }
 
+// Through ODBC the driver says which database it reaches.
+TEST_P(ConnectionConformance, BothEnginesNameTheDatabasesDialect) {
+    AliasSession aliases(target());
+    Database database(*aliases.session, "BDE_SQL_1");
+    database.setAliasName("TARGET");
+    EXPECT_EQ(database.dbmsName(), "") << "closed";
+    database.open();
+    EXPECT_EQ(sql::dialectForDbmsName(database.dbmsName()), adapter().dialect) << database.dbmsName();
+    AdoConnection connection;
+    connection.setConnectionString(target().connectionString);
+    connection.open();
+    EXPECT_EQ(sql::dialectForDbmsName(connection.connection()->dbmsName()), adapter().dialect);
+}
+
 TEST_P(ConnectionConformance, CatalogListsTablesViewsColumnsAndKeysThroughBothEngines) {
     const std::string orders = table("cat_orders");
     const std::string open = table("cat_open");

@@ -73,6 +73,7 @@ BackendTarget mariaDbTarget(std::optional<LoginFault> fault = std::nullopt) {
 BackendAdapter mariaDbAdapter() {
     BackendAdapter adapter;
     adapter.name = "MariaDb";
+    adapter.dialect = sql::Dialect::MariaDB;
     adapter.unavailable = [] {
         return testMariaDbServer() ? std::string() : std::string("no MariaDB test server (package mariadb-server)");
     };

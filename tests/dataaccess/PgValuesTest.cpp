@@ -56,6 +56,7 @@ BackendTarget postgresTarget(std::optional<LoginFault> fault = std::nullopt) {
 BackendAdapter postgresAdapter() {
     BackendAdapter adapter;
     adapter.name = "Postgres";
+    adapter.dialect = sql::Dialect::PostgreSQL;
     adapter.unavailable = [] {
         return testServer() ? std::string() : std::string("no PostgreSQL test server (run the tests through ctest)");
     };

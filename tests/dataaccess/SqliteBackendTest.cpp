@@ -31,6 +31,7 @@ std::string hexLiteral(std::string_view bytes) {
 BackendAdapter sqliteAdapter() {
     BackendAdapter adapter;
     adapter.name = "Sqlite";
+    adapter.dialect = sql::Dialect::SQLite;
     adapter.makeTarget = [] {
         auto dir = std::make_shared<TempDir>();
         const std::string path = dir->file("conformance.db");
