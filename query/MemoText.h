@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <cstddef>
 
 class QPlainTextEdit;
 class QTextDocument;
@@ -19,5 +20,14 @@ void setMemoText(QPlainTextEdit& memo, const QString& text);
 // The document's text with one "\n" per line break, so that position i of it
 // is document position i (unlike toPlainText(), no character is altered).
 QString documentText(const QTextDocument& document);
+
+// Whether the document's plain text (toPlainText()) holds nothing but blanks
+// and control characters (codes up to 32). Reads only as far as the first
+// other character, so a long text costs no copy of it.
+bool isBlankText(const QTextDocument& document);
+
+// The position in `text` of the character that starts at byte `utf8Offset`
+// of its UTF-8 form (QString::toUtf8()); the text's size past its end.
+qsizetype positionOfUtf8Offset(const QString& text, std::size_t utf8Offset);
 
 }  // namespace tarnwell

@@ -56,6 +56,18 @@ TQueryThread::TQueryThread(std::shared_ptr<QueryWindowEngine> engine, const QStr
     start();
 }
 
+TQueryThread::TQueryThread(std::shared_ptr<QueryWindowEngine> engine, QList<RunStatement> script,
+                           int packetRecords, QueryRunSink& window)
+    : engine_(std::move(engine)),
+      engineForCancel_(engine_),
+      script_(std::move(script)),
+      packetRecords_(packetRecords),
+      window_(window) {
+    registerRun(*this);
+    connect(this, &QThread::finished, this, &QObject::deleteLater);
+    start();
+}
+
 TQueryThread::~TQueryThread() {
     unregisterRun(*this);
 }
@@ -90,7 +102,7 @@ void TQueryThread::inWindow(Step&& step) {
 }
 
 void TQueryThread::run() {
-    execute();
+    script_.isEmpty() ? execute() : executeScript();
     if (abandoned_) {
         // Nobody will read what the statement returned.
         engine_->BDE_Query1.close();
@@ -140,14 +152,59 @@ void TQueryThread::execute() {
         }
     } catch (const std::exception& error) {
         const QString message = engineMessage(error);
+        const auto* engineError = dynamic_cast<const db::DbError*>(&error);
+        const std::optional<db::ErrorPosition> position =
+            engineError != nullptr ? engineError->position() : std::nullopt;
         inWindow([&](QueryRunSink& window) {
             window.showPage(QueryPage::Messages);
             window.setStatusText(QStringLiteral("BDE_執行失敗"));
             window.addMessageLines(endLine());
             window.addMessageLines(QStringLiteral("\r\nBDE_查詢失敗: ") + message + QStringLiteral("\r\n"));
+            window.runFailedAt(0, position);
             window.setRunButtonEnabled(true);
         });
     }
+    finishRun(clock);
+}
+
+void TQueryThread::executeScript() {
+    inWindow([](QueryRunSink& window) {
+        window.clearMessages();
+        window.setRunButtonEnabled(false);
+    });
+    QElapsedTimer clock;
+    clock.start();
+    inWindow([](QueryRunSink& window) {
+        window.addMessageLines(QStringLiteral("執行起始：") + currentDateTimeText());
+        window.setStatusText(QStringLiteral("執行中....."));
+    });
+    ScriptHooks hooks;
+    hooks.inWindow = [this](const std::function<void(QueryRunSink&)>& step) { inWindow(step); };
+    hooks.runInEngine = [this] { return runInEngine(); };
+    hooks.stopRequested = [this] { return stopRequested_ || abandoned_; };
+    const ScriptOutcome outcome =
+        runScript(engine_->BDE_Query1, engine_->heldResult, engine_->CDS1, script_, packetRecords_, hooks);
+    const QString endLine = QStringLiteral("執行結束：") + currentDateTimeText();
+    if (!outcome.stoppedAt) {
+        inWindow([&](QueryRunSink& window) {
+            window.addMessageLines(endLine);
+            window.showPage(outcome.endedWithRows ? QueryPage::Data : QueryPage::Messages);
+        });
+    } else {
+        const QString failure = scriptFailureText(script_, outcome);
+        inWindow([&](QueryRunSink& window) {
+            window.showPage(QueryPage::Messages);
+            window.setStatusText(QStringLiteral("BDE_執行失敗"));
+            window.addMessageLines(endLine);
+            window.addMessageLines(QStringLiteral("\r\nBDE_查詢失敗: ") + failure + QStringLiteral("\r\n"));
+            window.runFailedAt(*outcome.stoppedAt, outcome.position);
+            window.setRunButtonEnabled(true);
+        });
+    }
+    finishRun(clock);
+}
+
+void TQueryThread::finishRun(const QElapsedTimer& clock) {
     // Whole milliseconds, as a tick count gives them.
     const QString seconds = secondsText(static_cast<double>(clock.elapsed()) / 1000.0);
     inWindow([&](QueryRunSink& window) {
@@ -182,6 +239,7 @@ void TQueryThread::cancelStatementInEngine() {
 }
 
 void TQueryThread::cancelRun() {
+    stopRequested_ = true;
     if (abandoned_ || isFinished() || cancelTimer_ != nullptr) {
         return;
     }
