@@ -127,10 +127,13 @@ void SqlHighlighter::documentChanged(int from, int charsRemoved, int charsAdded)
         pendingFrom_ = firstNumber;
         mustThrough_ = lastNumber;
     } else {
-        // Lines waiting after the edit moved with it.
+        // Lines waiting after the edit moved with it. The first of them is
+        // coloured whatever the line before it then says: its colours are
+        // those of a state that has changed since.
         const int lastBefore = lastNumber - delta;
+        const auto moved = [&](int number) { return number > lastBefore ? number + delta : number; };
+        mustThrough_ = std::max({lastNumber, moved(mustThrough_), moved(pendingFrom_)});
         pendingFrom_ = std::min(pendingFrom_, firstNumber);
-        mustThrough_ = std::max(lastNumber, mustThrough_ > lastBefore ? mustThrough_ + delta : mustThrough_);
     }
     advance(kEditBudgetNs);
     if (!settled()) {
