@@ -26,6 +26,7 @@ const QColor kCaretLine(0xf2, 0xf5, 0xfc);
 const QColor kFlash(0xff, 0xef, 0xa0);
 const QColor kErrorLine(0xff, 0xe4, 0xe4);
 const QColor kErrorUnderline(0xe0, 0x00, 0x00);
+const QColor kErrorPlace(0xff, 0xb8, 0xb8);
 const QColor kBracketMatch(0xc4, 0xe0, 0xff);
 const QColor kBracketAlone(0xff, 0xc4, 0xc4);
 const QColor kGutter(0xf0, 0xf0, 0xf0);
@@ -201,6 +202,17 @@ void SqlEditor::markError(int position, bool lineOnly) {
     refreshSelections();
 }
 
+int SqlEditor::errorMarkEnd() const {
+    // The word the fault is found at, or its one character.
+    const QTextBlock block = document()->findBlock(*errorMark_);
+    const QString text = block.text();
+    qsizetype end = *errorMark_ - block.position();
+    while (end < text.size() && (text.at(end).isLetterOrNumber() || text.at(end) == u'_')) {
+        ++end;
+    }
+    return std::max(*errorMark_ + 1, block.position() + static_cast<int>(end));
+}
+
 void SqlEditor::clearErrorMark() {
     if (errorMark_) {
         errorMark_.reset();
@@ -321,7 +333,8 @@ void SqlEditor::refreshSelections() {
             QTextCharFormat format;
             format.setUnderlineStyle(QTextCharFormat::WaveUnderline);
             format.setUnderlineColor(kErrorUnderline);
-            selections.append(range(*errorMark_, *errorMark_ + 1, format));
+            format.setBackground(kErrorPlace);
+            selections.append(range(*errorMark_, errorMarkEnd(), format));
         }
     }
     for (const int position : bracketMarks()) {

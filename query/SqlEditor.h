@@ -32,8 +32,8 @@ public:
     // Marks the text from `begin` to `end` (document positions) for about a
     // second, as a statement is sent.
     void flashRange(int begin, int end);
-    // Marks the character at `position` with a wavy underline and its line
-    // with a band, until the text is next edited or clearErrorMark() runs;
+    // Marks the word (or the character) at `position` with a wavy underline
+    // and its line with a band, until the text is next edited or clearErrorMark() runs;
     // only the line when `lineOnly`. A position at the text's end marks the
     // character before it.
     void markError(int position, bool lineOnly = false);
@@ -66,6 +66,7 @@ private:
     void caretMoved();
     void textEdited(int from, int charsRemoved, int charsAdded);
     void refreshSelections();
+    int errorMarkEnd() const;
     void findBracketMatch();
 
     QWidget* gutter_ = nullptr;
