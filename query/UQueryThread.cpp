@@ -102,6 +102,10 @@ void TQueryThread::inWindow(Step&& step) {
 }
 
 void TQueryThread::run() {
+    inWindow([](QueryRunSink& window) {
+        window.clearMessages();
+        window.setRunButtonEnabled(false);
+    });
     script_.isEmpty() ? execute() : executeScript();
     if (abandoned_) {
         // Nobody will read what the statement returned.
@@ -111,10 +115,6 @@ void TQueryThread::run() {
 }
 
 void TQueryThread::execute() {
-    inWindow([](QueryRunSink& window) {
-        window.clearMessages();
-        window.setRunButtonEnabled(false);
-    });
     QElapsedTimer clock;
     clock.start();
 
@@ -168,10 +168,6 @@ void TQueryThread::execute() {
 }
 
 void TQueryThread::executeScript() {
-    inWindow([](QueryRunSink& window) {
-        window.clearMessages();
-        window.setRunButtonEnabled(false);
-    });
     QElapsedTimer clock;
     clock.start();
     inWindow([](QueryRunSink& window) {
