@@ -50,8 +50,9 @@ qsizetype positionOfUtf8Offset(const QString& text, std::size_t utf8Offset) {
         if (QChar::isHighSurrogate(unit) && i + 1 < text.size() && QChar::isLowSurrogate(text.at(i + 1).unicode())) {
             bytes += 4;
             ++i;
+        } else if (QChar::isSurrogate(unit)) {
+            ++bytes;  // a lone surrogate goes out as "?"
         } else {
-            // A lone surrogate goes out as U+FFFD, three bytes.
             bytes += unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
         }
     }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string_view>
 
+#include "query/MemoText.h"
 #include "query/SqlHighlighter.h"
 #include "sqlsyntax/Lexer.h"
 
@@ -71,8 +72,7 @@ char16_t partnerOf(char16_t c) {
 QList<Bracket> bracketsOf(const QTextBlock& block, SqlHighlighter& highlighter) {
     QList<Bracket> brackets;
     const QString text = block.text();
-    const std::u16string_view units(reinterpret_cast<const char16_t*>(text.utf16()),
-                                    static_cast<std::size_t>(text.size()));
+    const std::u16string_view units = utf16Units(text);
     sql::Utf16Lexer lexer(highlighter.dialect(), units, SqlHighlighter::stateBefore(block),
                           &highlighter.dollarTags());
     lexer.classifyKeywords(false);

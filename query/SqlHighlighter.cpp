@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <string_view>
 
+#include "query/MemoText.h"
+
 namespace tarnwell {
 
 namespace {
@@ -13,10 +15,6 @@ namespace {
 // far below a frame at 60 Hz, so typing and scrolling never wait for them.
 constexpr qint64 kEditBudgetNs = 4'000'000;
 constexpr qint64 kSliceBudgetNs = 8'000'000;
-
-std::u16string_view unitsOf(const QString& text) {
-    return {reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size())};
-}
 
 std::size_t indexOf(sql::TokenKind kind) { return static_cast<std::size_t>(kind); }
 
@@ -87,7 +85,7 @@ sql::LexState SqlHighlighter::stateBefore(const QTextBlock& block) {
 }
 
 void SqlHighlighter::highlightBlock(const QString& text) {
-    sql::Utf16Lexer lexer(dialect_, unitsOf(text), startState_, dollarTags_.get());
+    sql::Utf16Lexer lexer(dialect_, utf16Units(text), startState_, dollarTags_.get());
     sql::Token token;
     while (lexer.next(token)) {
         const std::size_t kind = indexOf(token.kind);

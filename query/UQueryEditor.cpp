@@ -685,8 +685,7 @@ void TfrmQueryEditor::runFailedAt(std::size_t index, const std::optional<db::Err
 SqlEditor& TfrmQueryEditor::memo() const { return *ui->MemSQL; }
 
 QList<RunStatement> TfrmQueryEditor::statementsOf(const QString& text, int begin) const {
-    const std::u16string_view units(reinterpret_cast<const char16_t*>(text.utf16()),
-                                    static_cast<std::size_t>(text.size()));
+    const std::u16string_view units = utf16Units(text);
     const QTextDocument& document = *memo().document();
     QList<RunStatement> statements;
     for (const sql::Utf16Statement& statement : sql::splitStatements(memo().dialect(), units)) {
@@ -716,8 +715,7 @@ void TfrmQueryEditor::runStatementAtCaret() {
             return;
         }
     } else {
-        const std::u16string_view units(reinterpret_cast<const char16_t*>(text.utf16()),
-                                        static_cast<std::size_t>(text.size()));
+        const std::u16string_view units = utf16Units(text);
         const std::vector<sql::Utf16Statement> statements = sql::splitStatements(memo().dialect(), units);
         const std::optional<std::size_t> at =
             sql::statementAt(statements, units, static_cast<std::size_t>(caret.position()));

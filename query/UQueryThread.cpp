@@ -45,24 +45,21 @@ void addMemoLines(QPlainTextEdit& memo, const QString& text) {
 
 TQueryThread::TQueryThread(std::shared_ptr<QueryWindowEngine> engine, const QString& sqlText,
                            int packetRecords, QueryRunSink& window)
-    : engine_(std::move(engine)),
-      engineForCancel_(engine_),
-      FSQLText(sqlText),
-      packetRecords_(packetRecords),
-      window_(window) {
-    // Made and deleted on the user-interface thread.
-    registerRun(*this);
-    connect(this, &QThread::finished, this, &QObject::deleteLater);
-    start();
-}
+    : TQueryThread(std::move(engine), sqlText, {}, packetRecords, window) {}
 
 TQueryThread::TQueryThread(std::shared_ptr<QueryWindowEngine> engine, QList<RunStatement> script,
                            int packetRecords, QueryRunSink& window)
+    : TQueryThread(std::move(engine), QString(), std::move(script), packetRecords, window) {}
+
+TQueryThread::TQueryThread(std::shared_ptr<QueryWindowEngine> engine, const QString& sqlText,
+                           QList<RunStatement> script, int packetRecords, QueryRunSink& window)
     : engine_(std::move(engine)),
       engineForCancel_(engine_),
+      FSQLText(sqlText),
       script_(std::move(script)),
       packetRecords_(packetRecords),
       window_(window) {
+    // Made and deleted on the user-interface thread.
     registerRun(*this);
     connect(this, &QThread::finished, this, &QObject::deleteLater);
     start();

@@ -111,6 +111,9 @@ protected:
     void run() override;
 
 private:
+    TQueryThread(std::shared_ptr<QueryWindowEngine> engine, const QString& sqlText, QList<RunStatement> script,
+                 int packetRecords, QueryRunSink& window);
+
     template <typename Step>
     void inWindow(Step&& step);
     void execute();

@@ -566,7 +566,9 @@ TEST_F(PartRunTest, aFailedRunMarksWhereTheEngineFoundTheFaultUntilTheNextEditOr
     registerLocal();
     TfrmQueryEditor* window = openWindowOn("BDE", kLocal);
     ASSERT_NE(window, nullptr);
-    run(*window, QStringLiteral("-- 第一行\nselect 1,\n  from t"));
+    // Bytes of UTF-8 before the place: three a Chinese character, four a
+    // character beyond 16 bits (two units in the memo).
+    run(*window, QStringLiteral("-- 第一行 \U0001F600\nselect 1,\n  from t"));
     const int from = positionOf(*window, "from");
     ASSERT_TRUE(memoOf(*window).errorMark().has_value()) << messageLines(*window).join('\n').toStdString();
     EXPECT_EQ(*memoOf(*window).errorMark(), from);
