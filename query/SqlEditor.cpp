@@ -115,7 +115,10 @@ SqlEditor::SqlEditor(QWidget* parent) : QPlainTextEdit(parent) {
     caretMoved();
 }
 
-SqlEditor::~SqlEditor() = default;
+SqlEditor::~SqlEditor() {
+    // The document goes with the text edit's base, after this part of it.
+    disconnect(document(), nullptr, this, nullptr);
+}
 
 sql::Dialect SqlEditor::dialect() const { return highlighter_->dialect(); }
 
