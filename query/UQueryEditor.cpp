@@ -1,5 +1,6 @@
 #include "query/UQueryEditor.h"
 
+#include <QAction>
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QFile>
@@ -14,6 +15,7 @@
 #include <QShowEvent>
 #include <QSplitter>
 #include <QSplitterHandle>
+#include <QTextBlock>
 #include <QTimer>
 
 #include "dataaccess/AdoConnection.h"
@@ -25,6 +27,7 @@
 #include "query/QueryWidgets.h"
 #include "query/ResultGridModel.h"
 #include "query/SpreadsheetExport.h"
+#include "query/SqlEditor.h"
 #include "query/SqlFile.h"
 #include "query/SqlFileBrowser.h"
 #include "query/SqlStringForm.h"
@@ -33,6 +36,7 @@
 #include "session/QueryWindowLists.h"
 #include "session/RunMessages.h"
 #include "session/Workspace.h"
+#include "sqlsyntax/StatementSplitter.h"
 #include "ui/Controls.h"
 #include "ui/ErrorReport.h"
 #include "ui/ProgressFeedback.h"
@@ -309,17 +313,31 @@ void TfrmQueryEditor::setUpKeys() {
             queryThread_->cancelRun();
         }
     });
-    // F9 and Ctrl+Enter run the SQL, as the run button would when enabled.
-    for (const QKeySequence& keys : {QKeySequence(Qt::Key_F9), QKeySequence(Qt::CTRL | Qt::Key_Return),
-                                     QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
-        auto* shortcut = new QShortcut(keys, this);
-        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
-        connect(shortcut, &QShortcut::activated, this, [this] {
-            if (ui->SBtnQuery->isEnabled()) {
-                ui->SBtnQuery->click();
-            }
-        });
-    }
+    // F9 runs the SQL, as the run button would when enabled.
+    auto* runAll = new QShortcut(QKeySequence(Qt::Key_F9), this);
+    runAll->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(runAll, &QShortcut::activated, this, [this] {
+        if (ui->SBtnQuery->isEnabled()) {
+            ui->SBtnQuery->click();
+        }
+    });
+    // The runs of part of the memo, by key and from the memo's context menu
+    // (which shows the first key: Enter, as the keys are named).
+    const auto addRun = [this](const QString& text, const char* name, Qt::KeyboardModifiers modifiers,
+                               void (TfrmQueryEditor::*handler)()) {
+        auto* action = new QAction(text, this);
+        action->setObjectName(QLatin1String(name));
+        action->setShortcuts({QKeySequence(modifiers | Qt::Key_Enter), QKeySequence(modifiers | Qt::Key_Return)});
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        connect(action, &QAction::triggered, this, handler);
+        addAction(action);
+        return action;
+    };
+    memo().setContextActions(
+        {addRun(QStringLiteral("執行游標所在的SQL敘述"), "ActRunStatement", Qt::ControlModifier,
+                &TfrmQueryEditor::runStatementAtCaret),
+         addRun(QStringLiteral("逐句執行全部SQL敘述"), "ActRunScript", Qt::ControlModifier | Qt::ShiftModifier,
+                &TfrmQueryEditor::runScript)});
 }
 
 void TfrmQueryEditor::showEvent(QShowEvent* event) {
@@ -387,6 +405,7 @@ void TfrmQueryEditor::preset(int linkType, const QString& connection, WindowStyl
     workspace_.registry().RefreshConnectAliases();
     ui->CbxConnectAlias->setCurrentIndex(
         ui->CbxConnectAlias->findText(connection, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    updateDialect();
     setWindowStyle(*this, style, home_);
     QAbstractButton* styleButton = style == WindowStyle::MdiChild ? ui->ToolButton6
                                    : style == WindowStyle::Normal ? ui->ToolButton7
@@ -396,6 +415,7 @@ void TfrmQueryEditor::preset(int linkType, const QString& connection, WindowStyl
 
 void TfrmQueryEditor::refillConnectAlias() {
     refillConnectionList(workspace_.registry(), *ui->CbxLinkType, *ui->CbxConnectAlias);
+    updateDialect();
 }
 
 void TfrmQueryEditor::CbxLinkTypeChange() {
@@ -418,6 +438,7 @@ void TfrmQueryEditor::CbxConnectAliasChange() {
             connectionFailurePrefix(kind == kKindBde ? RunEngine::Alias : RunEngine::ConnectionString) +
             errorText(error));
     }
+    updateDialect();
 }
 
 void TfrmQueryEditor::connectionStep() {
@@ -457,11 +478,13 @@ void TfrmQueryEditor::adoConnectionStep() {
     connection.close();
     connection.setConnectionString(entry->ConnectionString.toStdString());
     connection.open();
+    updateDialect();
 }
 
 void TfrmQueryEditor::BDE_DBAfterConnect() {
     setWindowTitle(QStringLiteral("連線[BDE_") + QString::fromStdString(engine_->BDE_DB.aliasName()) +
                    QStringLiteral("]"));
+    updateDialect();
 }
 
 void TfrmQueryEditor::BDE_DBAfterDisconnect() { setWindowTitle(QStringLiteral("離線")); }
@@ -471,10 +494,20 @@ void TfrmQueryEditor::BDE_DBAfterDisconnect() { setWindowTitle(QStringLiteral("�
 void TfrmQueryEditor::setStatus(const QString& text) { ui->SBar->setPanelText(0, text); }
 
 void TfrmQueryEditor::enableRunButtonForText() {
-    ui->SBtnQuery->setEnabled(!trimmedBlank(ui->MemSQL->toPlainText()).isEmpty());
+    // Asked at every keystroke: the text is read no further than its first
+    // word, never copied.
+    ui->SBtnQuery->setEnabled(!isBlankText(*ui->MemSQL->document()));
 }
 
 void TfrmQueryEditor::SBtnQueryClick() {
+    const QString sql = ui->MemSQL->toPlainText();
+    runRequest({{RunStatement{sql, 1, 0}}, sql, false});
+}
+
+void TfrmQueryEditor::runRequest(RunRequest request) {
+    lastRun_ = std::move(request);
+    memoEditsAtRun_ = memo().textEdits();
+    memo().clearErrorMark();
     ui->SBtnQuery->setEnabled(false);
     ui->DBGrid->setEnabled(false);
     setStatus(QStringLiteral("執行中...."));
@@ -484,7 +517,6 @@ void TfrmQueryEditor::SBtnQueryClick() {
         ui->CbxConnectAlias->setFocus();
         return;
     }
-    const QString sql = ui->MemSQL->toPlainText();
     const QString kind = ui->CbxLinkType->currentText();
     if (kind == kKindBde) {
         try {
@@ -497,7 +529,7 @@ void TfrmQueryEditor::SBtnQueryClick() {
             ui->SBtnQuery->setEnabled(true);
             return;
         }
-        if (!startQueryThread(sql)) {
+        if (!startQueryThread(lastRun_)) {
             prompt().showMessage(QStringLiteral("查詢失敗！請重新執行"));
             enableRunButtonForText();
         }
@@ -511,24 +543,32 @@ void TfrmQueryEditor::SBtnQueryClick() {
             setStatus(QStringLiteral("資料庫連線失敗"));
             return;
         }
-        try {
-            setStatus(QStringLiteral("查詢中....."));
-            runAdoStatement(sql);
-        } catch (const std::exception& error) {
-            prompt().showMessage(queryFailurePrefix(RunEngine::ConnectionString) + errorText(error));
-            setStatus(QStringLiteral("查詢失敗"));
+        if (lastRun_.script) {
+            runAdoScript(lastRun_.statements);
+        } else {
+            try {
+                setStatus(QStringLiteral("查詢中....."));
+                runAdoStatement(lastRun_.statements.at(0).text);
+            } catch (const std::exception& error) {
+                prompt().showMessage(queryFailurePrefix(RunEngine::ConnectionString) + errorText(error));
+                setStatus(QStringLiteral("查詢失敗"));
+                const auto* engineError = dynamic_cast<const db::DbError*>(&error);
+                runFailedAt(0, engineError != nullptr ? engineError->position() : std::nullopt);
+            }
         }
     }
     commonTail();
 }
 
-bool TfrmQueryEditor::startQueryThread(const QString& sql) {
+bool TfrmQueryEditor::startQueryThread(const RunRequest& request) {
     // The previous result must not fetch through the query while the thread
     // uses it.
     engine_->CDS1.close();
     bdeRunInProgress_ = true;
     // The thread deletes itself when it ends.
-    auto* thread = new TQueryThread(engine_, sql, ui->SEdt_PacketRecords->Value(), *this);
+    const int packetRecords = ui->SEdt_PacketRecords->Value();
+    auto* thread = request.script ? new TQueryThread(engine_, request.statements, packetRecords, *this)
+                                  : new TQueryThread(engine_, request.statements.at(0).text, packetRecords, *this);
     if (thread->startFailed()) {
         delete thread;
         bdeRunInProgress_ = false;
@@ -547,6 +587,17 @@ bool TfrmQueryEditor::startQueryThread(const QString& sql) {
 
 void TfrmQueryEditor::runAdoStatement(const QString& sql) {
     db::AdoQuery& query = workspace_.ADQ1();
+    setUpAdoQuery();
+    query.setSql(sql.toStdString());
+    // A statement that returned no result set, whatever its text, has run:
+    // it is no failure, and the grid keeps what it shows.
+    if (query.run()) {
+        bindResult(query, ui->SEdt_PacketRecords->Value());
+    }
+}
+
+void TfrmQueryEditor::setUpAdoQuery() {
+    db::AdoQuery& query = workspace_.ADQ1();
     query.close();
     unsigned options = 0;
     if (ui->Chk1->isChecked()) {
@@ -564,11 +615,29 @@ void TfrmQueryEditor::runAdoStatement(const QString& sql) {
     query.setExecuteOptions(options);
     query.setCacheSize(ui->SEdt_CacheSize->Value());
     query.setMaxRecords(ui->SEdt_MaxRecords->Value());
-    query.setSql(sql.toStdString());
-    // A statement that returned no result set, whatever its text, has run:
-    // it is no failure, and the grid keeps what it shows.
-    if (query.run()) {
-        bindResult(query, ui->SEdt_PacketRecords->Value());
+}
+
+// The statements run on the user-interface thread, as the connection-string
+// runs go; the Messages page reports them as a script on the query thread
+// does, a failure comes in a message box.
+void TfrmQueryEditor::runAdoScript(const QList<RunStatement>& statements) {
+    setStatus(QStringLiteral("查詢中....."));
+    clearMessages();
+    addMessageLines(runStartedLine(currentDateTimeText()));
+    db::AdoQuery& query = workspace_.ADQ1();
+    setUpAdoQuery();
+    ScriptHooks hooks;
+    hooks.inWindow = [this](const std::function<void(QueryRunSink&)>& step) { step(*this); };
+    hooks.runInEngine = [&query] { return query.run(); };
+    hooks.stopRequested = [] { return false; };
+    const ScriptOutcome outcome =
+        tarnwell::runScript(query, engine_->heldResult, engine_->CDS1, statements, ui->SEdt_PacketRecords->Value(),
+                            hooks);
+    addMessageLines(runEndedLine(currentDateTimeText()));
+    if (outcome.stoppedAt) {
+        prompt().showMessage(queryFailurePrefix(RunEngine::ConnectionString) + scriptFailureText(statements, outcome));
+        setStatus(QStringLiteral("查詢失敗"));
+        runFailedAt(*outcome.stoppedAt, outcome.position);
     }
 }
 
@@ -592,9 +661,131 @@ void TfrmQueryEditor::showPage(QueryPage page) {
 
 void TfrmQueryEditor::setRunButtonEnabled(bool enabled) { ui->SBtnQuery->setEnabled(enabled); }
 
+void TfrmQueryEditor::runFailedAt(std::size_t index, const std::optional<db::ErrorPosition>& position) {
+    // Places in the memo hold only while its text is the one that was run.
+    if (index >= static_cast<std::size_t>(lastRun_.statements.size()) || memo().textEdits() != memoEditsAtRun_) {
+        return;
+    }
+    const RunStatement& failed = lastRun_.statements.at(static_cast<qsizetype>(index));
+    QTextCursor cursor = memo().textCursor();
+    if (lastRun_.script) {
+        cursor.setPosition(failed.position);
+        cursor.setPosition(failed.position + static_cast<int>(failed.text.size()), QTextCursor::KeepAnchor);
+    }
+    if (position) {
+        const int place = failed.position + static_cast<int>(positionOfUtf8Offset(failed.text, position->offset));
+        memo().markError(place, position->lineOnly);
+        if (!lastRun_.script) {
+            cursor.setPosition(place);
+        }
+    }
+    memo().setTextCursor(cursor);
+    memo().ensureCursorVisible();
+}
+
+// --- Runs of part of the memo -------------------------------------------------------
+
+SqlEditor& TfrmQueryEditor::memo() const { return *ui->MemSQL; }
+
+QList<RunStatement> TfrmQueryEditor::statementsOf(const QString& text, int begin) const {
+    const std::u16string_view units = utf16Units(text);
+    const QTextDocument& document = *memo().document();
+    QList<RunStatement> statements;
+    for (const sql::Utf16Statement& statement : sql::splitStatements(memo().dialect(), units)) {
+        const int position = begin + static_cast<int>(statement.begin);
+        statements.append({text.mid(static_cast<qsizetype>(statement.begin),
+                                    static_cast<qsizetype>(statement.end - statement.begin)),
+                           document.findBlock(position).blockNumber() + 1, position});
+    }
+    return statements;
+}
+
+void TfrmQueryEditor::runStatementAtCaret() {
+    if (!ui->SBtnQuery->isEnabled()) {
+        return;
+    }
+    // toPlainText() has the positions of the document, as documentText(),
+    // with the characters the run button's text has.
+    const QString text = ui->MemSQL->toPlainText();
+    const QTextCursor caret = memo().textCursor();
+    RunStatement chosen;
+    if (caret.hasSelection()) {
+        chosen.position = caret.selectionStart();
+        chosen.text = text.mid(chosen.position, caret.selectionEnd() - chosen.position);
+        chosen.line = caret.document()->findBlock(chosen.position).blockNumber() + 1;
+        // A selection of nothing but blanks and comments runs nothing.
+        if (statementsOf(chosen.text, chosen.position).isEmpty()) {
+            return;
+        }
+    } else {
+        const std::u16string_view units = utf16Units(text);
+        const std::vector<sql::Utf16Statement> statements = sql::splitStatements(memo().dialect(), units);
+        const std::optional<std::size_t> at =
+            sql::statementAt(statements, units, static_cast<std::size_t>(caret.position()));
+        if (!at) {
+            return;
+        }
+        const sql::Utf16Statement& statement = statements[*at];
+        chosen.position = static_cast<int>(statement.begin);
+        chosen.text = text.mid(chosen.position, static_cast<qsizetype>(statement.end - statement.begin));
+        chosen.line = statement.line;
+    }
+    memo().flashRange(chosen.position, chosen.position + static_cast<int>(chosen.text.size()));
+    const QString sql = chosen.text;
+    runRequest({{std::move(chosen)}, sql, false});
+}
+
+void TfrmQueryEditor::runScript() {
+    if (!ui->SBtnQuery->isEnabled()) {
+        return;
+    }
+    const QString text = ui->MemSQL->toPlainText();
+    const QTextCursor caret = memo().textCursor();
+    const int begin = caret.hasSelection() ? caret.selectionStart() : 0;
+    const QString script = caret.hasSelection() ? text.mid(begin, caret.selectionEnd() - begin) : text;
+    QList<RunStatement> statements = statementsOf(script, begin);
+    if (statements.isEmpty()) {
+        return;
+    }
+    runRequest({std::move(statements), script, true});
+}
+
+sql::Dialect TfrmQueryEditor::connectionDialect() const {
+    const QString kind = ui->CbxLinkType->currentText();
+    const QString chosen = ui->CbxConnectAlias->currentText();
+    if (kind == kKindBde && !chosen.isEmpty()) {
+        // The database's own name for itself once connected (through ODBC,
+        // the driver's); before that, the alias's driver.
+        if (engine_->BDE_DB.aliasName() == chosen.toStdString()) {
+            if (const std::string name = engine_->BDE_DB.dbmsName(); !name.empty()) {
+                return sql::dialectForDbmsName(name);
+            }
+        }
+        try {
+            return sql::dialectForDbmsName(workspace_.Session1().aliasDriverName(chosen.toStdString()));
+        } catch (const std::exception&) {
+            return sql::Dialect::Generic;
+        }
+    }
+    if (kind == kKindAdo) {
+        if (const TAConnectedADO* entry = workspace_.registry().adoAt(ui->CbxConnectAlias->currentIndex())) {
+            const db::AdoConnection& shared = workspace_.ADOCon1();
+            if (shared.connection() != nullptr && shared.connectionString() == entry->ConnectionString.toStdString()) {
+                if (const std::string name = shared.connection()->dbmsName(); !name.empty()) {
+                    return sql::dialectForDbmsName(name);
+                }
+            }
+            return sql::dialectForDbmsName(entry->Provider.toStdString());
+        }
+    }
+    return sql::Dialect::Generic;
+}
+
+void TfrmQueryEditor::updateDialect() { memo().setDialect(connectionDialect()); }
+
 void TfrmQueryEditor::commonTail() {
     ui->DBGrid->setEnabled(true);
-    sqlHistory_.append(ui->MemSQL->toPlainText());
+    sqlHistory_.append(lastRun_.historyText);
     setHistoryPosition(static_cast<int>(sqlHistory_.size()));
     if (historyPosition_ != 1) {
         ui->SBtnSQLPrior->setEnabled(true);

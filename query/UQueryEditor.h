@@ -6,7 +6,9 @@
 #include <functional>
 #include <memory>
 
+#include "query/ScriptRun.h"
 #include "query/UQueryThread.h"
+#include "sqlsyntax/Dialect.h"
 #include "ui/WindowStyle.h"
 
 class QMdiArea;
@@ -27,6 +29,7 @@ class Query;
 class Feedback;
 class ProgressFeedback;
 class ResultGridModel;
+class SqlEditor;
 class Workspace;
 struct QueryWindowEngine;
 
@@ -124,6 +127,19 @@ public:
     // kind chosen.
     void refillConnectAlias();
 
+    // --- Runs of part of the memo --------------------------------------------
+    // Ctrl+Enter: the statement the caret is in (or the selection), sent as
+    // it stands in the memo, marked there a moment; what enters the history.
+    // Only while the run button is enabled.
+    void runStatementAtCaret();
+    // Ctrl+Shift+Enter: every statement of the memo (or of the selection) in
+    // turn, each reported on the Messages page; the first failure stops the
+    // script and selects its statement. The script enters the history once.
+    void runScript();
+    // The SQL dialect of the connection chosen, by which the memo is coloured
+    // and cut into statements.
+    sql::Dialect connectionDialect() const;
+
 signals:
     // ToolButton10: the connection browser, as the tray opens it.
     void connectionBrowserRequested();
@@ -144,6 +160,15 @@ private:
     void clearResult() override;
     void showPage(QueryPage page) override;
     void setRunButtonEnabled(bool enabled) override;
+    void runFailedAt(std::size_t index, const std::optional<db::ErrorPosition>& position) override;
+
+    // A run as the window sends it: its statements, where each stands in the
+    // memo, and the text that enters the history.
+    struct RunRequest {
+        QList<RunStatement> statements;
+        QString historyText;
+        bool script = false;
+    };
 
     void FormShow();
     void setUpControls();
@@ -156,8 +181,16 @@ private:
     void bdeConnectionStep();
     void adoConnectionStep();
     void runAdoStatement(const QString& sql);
-    bool startQueryThread(const QString& sql);
+    void setUpAdoQuery();
+    void runAdoScript(const QList<RunStatement>& statements);
+    bool startQueryThread(const RunRequest& request);
     void commonTail();
+    // The run of SBtnQueryClick for any request.
+    void runRequest(RunRequest request);
+    // The statements of memo text from `begin`, each with its place.
+    QList<RunStatement> statementsOf(const QString& text, int begin) const;
+    SqlEditor& memo() const;
+    void updateDialect();
 
     void setStatus(const QString& text);
     void showRecordCount();
@@ -184,6 +217,10 @@ private:
     QPointer<TQueryThread> queryThread_;
     QShortcut* stopRunKey_ = nullptr;
     QStringList sqlHistory_;
+    // The run last started, for placing its failure in the memo, and the
+    // memo's edits then: after an edit its places no longer hold.
+    RunRequest lastRun_;
+    int memoEditsAtRun_ = 0;
     // The history entry the memo shows, from 1; one past the last when the
     // memo shows new text; 0 before the first run.
     int historyPosition_ = 0;

@@ -30,9 +30,18 @@ void addMemoLines(QPlainTextEdit& memo, const QString& text) {
 
 TQueryThread::TQueryThread(std::shared_ptr<QueryWindowEngine> engine, const QString& sqlText,
                            int packetRecords, QueryRunSink& window)
+    : TQueryThread(std::move(engine), sqlText, {}, packetRecords, window) {}
+
+TQueryThread::TQueryThread(std::shared_ptr<QueryWindowEngine> engine, QList<RunStatement> script,
+                           int packetRecords, QueryRunSink& window)
+    : TQueryThread(std::move(engine), QString(), std::move(script), packetRecords, window) {}
+
+TQueryThread::TQueryThread(std::shared_ptr<QueryWindowEngine> engine, const QString& sqlText,
+                           QList<RunStatement> script, int packetRecords, QueryRunSink& window)
     : engine_(std::move(engine)),
       engineForCancel_(engine_),
       FSQLText(sqlText),
+      script_(std::move(script)),
       packetRecords_(packetRecords),
       window_(window) {
     // Made and deleted on the user-interface thread.
@@ -75,7 +84,11 @@ void TQueryThread::inWindow(Step&& step) {
 }
 
 void TQueryThread::run() {
-    execute();
+    inWindow([](QueryRunSink& window) {
+        window.clearMessages();
+        window.setRunButtonEnabled(false);
+    });
+    script_.isEmpty() ? execute() : executeScript();
     if (abandoned_) {
         // Nobody will read what the statement returned.
         engine_->BDE_Query1.close();
@@ -84,10 +97,6 @@ void TQueryThread::run() {
 }
 
 void TQueryThread::execute() {
-    inWindow([](QueryRunSink& window) {
-        window.clearMessages();
-        window.setRunButtonEnabled(false);
-    });
     QElapsedTimer clock;
     clock.start();
 
@@ -125,15 +134,57 @@ void TQueryThread::execute() {
         }
     } catch (const std::exception& error) {
         const QString message = engineMessage(error);
+        const auto* engineError = dynamic_cast<const db::DbError*>(&error);
+        const std::optional<db::ErrorPosition> position =
+            engineError != nullptr ? engineError->position() : std::nullopt;
         inWindow([&](QueryRunSink& window) {
             window.showPage(QueryPage::Messages);
             window.setStatusText(QStringLiteral("BDE_執行失敗"));
             window.addMessageLines(endLine());
             window.addMessageLines(QStringLiteral("\r\n") + queryFailurePrefix(RunEngine::Alias) + message +
                                    QStringLiteral("\r\n"));
+            window.runFailedAt(0, position);
             window.setRunButtonEnabled(true);
         });
     }
+    finishRun(clock);
+}
+
+void TQueryThread::executeScript() {
+    QElapsedTimer clock;
+    clock.start();
+    inWindow([](QueryRunSink& window) {
+        window.addMessageLines(runStartedLine(currentDateTimeText()));
+        window.setStatusText(QStringLiteral("執行中....."));
+    });
+    ScriptHooks hooks;
+    hooks.inWindow = [this](const std::function<void(QueryRunSink&)>& step) { inWindow(step); };
+    hooks.runInEngine = [this] { return runInEngine(); };
+    hooks.stopRequested = [this] { return stopRequested_ || abandoned_; };
+    const ScriptOutcome outcome =
+        runScript(engine_->BDE_Query1, engine_->heldResult, engine_->CDS1, script_, packetRecords_, hooks);
+    const QString endLine = runEndedLine(currentDateTimeText());
+    if (!outcome.stoppedAt) {
+        inWindow([&](QueryRunSink& window) {
+            window.addMessageLines(endLine);
+            window.showPage(outcome.endedWithRows ? QueryPage::Data : QueryPage::Messages);
+        });
+    } else {
+        const QString failure = scriptFailureText(script_, outcome);
+        inWindow([&](QueryRunSink& window) {
+            window.showPage(QueryPage::Messages);
+            window.setStatusText(QStringLiteral("BDE_執行失敗"));
+            window.addMessageLines(endLine);
+            window.addMessageLines(QStringLiteral("\r\n") + queryFailurePrefix(RunEngine::Alias) + failure +
+                                   QStringLiteral("\r\n"));
+            window.runFailedAt(*outcome.stoppedAt, outcome.position);
+            window.setRunButtonEnabled(true);
+        });
+    }
+    finishRun(clock);
+}
+
+void TQueryThread::finishRun(const QElapsedTimer& clock) {
     const QString elapsed = elapsedLine(clock.elapsed());
     inWindow([&](QueryRunSink& window) { window.addMessageLines(elapsed); });
     inWindow([&](QueryRunSink& window) { window.setStatusText(QStringLiteral("完成 ") + elapsed); });
@@ -163,6 +214,7 @@ void TQueryThread::cancelStatementInEngine() {
 }
 
 void TQueryThread::cancelRun() {
+    stopRequested_ = true;
     if (abandoned_ || isFinished() || cancelTimer_ != nullptr) {
         return;
     }

@@ -496,6 +496,20 @@ TEST_P(ConnectionConformance, EngineErrorsKeepTheirMessageAndLeaveTheConnectionU
             EXPECT_EQ(error.sqlState(), adapter().syntaxErrorState);
         }
         EXPECT_FALSE(client.query().active());
+        // The place is a byte offset of the UTF-8 text, whatever the engine
+        // counts in (PostgreSQL characters, MariaDB lines).
+        try {
+            client.openQuery("SELECT '中文',\n  FROM t");
+            FAIL() << "a syntax error was accepted";
+        } catch (const DbError& error) {
+            if (adapter().placesSyntaxErrors) {
+                ASSERT_TRUE(error.position().has_value()) << error.what();
+                EXPECT_EQ(error.position()->offset, 19u) << error.what();
+                EXPECT_FALSE(error.position()->lineOnly);
+            } else {
+                EXPECT_FALSE(error.position().has_value()) << error.what();
+            }
+        }
         const std::string missing = errorOf([&] { client.openQuery("SELECT * FROM " + table("no_such_table")); });
         EXPECT_TRUE(contains(missing, table("no_such_table"))) << missing;
         // The engines' C interfaces would take a NUL for the text's end and

@@ -73,6 +73,8 @@ struct BackendAdapter {
     // that was cancelled.
     std::string syntaxErrorFragment;
     std::string syntaxErrorState;  // its SQLSTATE, "" where the engine gives none
+    // The error of a syntax error says where in the statement it lies.
+    bool placesSyntaxErrors = false;
     std::string cancelFragment;
 
     // Database servers only (ServerConformance): the target with a login

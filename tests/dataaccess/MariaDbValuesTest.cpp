@@ -119,6 +119,7 @@ BackendAdapter mariaDbAdapter() {
     adapter.longRunningSql = "SELECT SLEEP(30)";
     adapter.syntaxErrorFragment = "You have an error in your SQL syntax";
     adapter.syntaxErrorState = "42000";
+    adapter.placesSyntaxErrors = true;
     adapter.cancelFragment = "Query execution was interrupted";
     adapter.wrongPasswordFragment = "Access denied for user 'tarnwell'";
     adapter.unknownHostFragment = "Unknown server host 'no-such-host.invalid'";

@@ -106,6 +106,7 @@ BackendAdapter postgresAdapter() {
     adapter.longRunningSql = "SELECT pg_sleep(30)";
     adapter.syntaxErrorFragment = "syntax error at or near \"SELEC\"";
     adapter.syntaxErrorState = "42601";
+    adapter.placesSyntaxErrors = true;
     adapter.cancelFragment = "canceling statement due to user request";
     adapter.wrongPasswordFragment = "password authentication failed for user \"" + std::string("tarnwell") + "\"";
     adapter.unknownHostFragment = "could not translate host name \"no-such-host.invalid\"";

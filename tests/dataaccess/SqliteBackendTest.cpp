@@ -75,6 +75,7 @@ BackendAdapter sqliteAdapter() {
     adapter.longRunningSql =
         "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT max(x) FROM c";
     adapter.syntaxErrorFragment = "near \"SELEC\": syntax error";
+    adapter.placesSyntaxErrors = true;
     adapter.cancelFragment = "interrupted";
     adapter.nonUtf8TextLiteral = "CAST(x'a4a4ff0041' AS TEXT)";
     adapter.nonUtf8TextBytes = std::string("\xa4\xa4\xff\0A", 5);

@@ -31,6 +31,8 @@
 #include "query/MemoText.h"
 #include "query/QueryWidgets.h"
 #include "query/ResultGridModel.h"
+#include "query/SqlEditor.h"
+#include "query/SqlHighlighter.h"
 #include "query/UQueryEditor.h"
 #include "query/UQueryThread.h"
 #include "session/RunsInProgress.h"
@@ -204,6 +206,25 @@ protected:
     // The grid's model: what the grid shows of the window's result.
     static ResultGridModel* gridModel(const TfrmQueryEditor& window) {
         return qobject_cast<ResultGridModel*>(child<QTableView>(window, "DBGrid")->model());
+    }
+
+    static SqlEditor& memoOf(const TfrmQueryEditor& window) { return *child<SqlEditor>(window, "MemSQL"); }
+
+    // Makes the window active with the focus in its memo, where keys typed
+    // reach it.
+    static void focusMemo(TfrmQueryEditor& window) {
+        QApplication::setActiveWindow(&window);
+        memoOf(window).setFocus();
+    }
+
+    // Puts the memo's caret at `position`, or selects from there to `end`.
+    static void placeCaret(TfrmQueryEditor& window, int position, int end = -1) {
+        QTextCursor cursor = memoOf(window).textCursor();
+        cursor.setPosition(position);
+        if (end >= 0) {
+            cursor.setPosition(end, QTextCursor::KeepAnchor);
+        }
+        memoOf(window).setTextCursor(cursor);
     }
 
     static QStringList messageLines(const TfrmQueryEditor& window) {

@@ -16,6 +16,8 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QSplitterHandle>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTest>
@@ -25,6 +27,7 @@
 #include "connections/UConnectEditor.h"
 #include "dataaccess/AdoConnection.h"
 #include "query/SqlFileBrowser.h"
+#include "sqlsyntax/Lexer.h"
 
 namespace tarnwell::test {
 namespace {
@@ -428,6 +431,137 @@ TEST_F(ConnectionChoiceTest, pickingAnAdoEntryAlwaysReconnectsTheSharedConnectio
     EXPECT_FALSE(workspace->ADQ1().active()) << "the same entry picked again reconnects";
     EXPECT_TRUE(workspace->ADOCon1().connected());
     EXPECT_EQ(window->windowTitle(), "查詢") << "connection-string steps leave the caption";
+}
+
+// --- The SQL editor -------------------------------------------------------------------
+
+// The colour the memo draws the character at `position` in; invalid for the
+// text's own colour.
+QColor colourAt(const SqlEditor& memo, int position) {
+    const QTextBlock block = memo.document()->findBlock(position);
+    const int inBlock = position - block.position();
+    for (const QTextLayout::FormatRange& range : block.layout()->formats()) {
+        if (inBlock >= range.start && inBlock < range.start + range.length) {
+            return range.format.foreground().color();
+        }
+    }
+    return {};
+}
+
+QColor colourOf(sql::TokenKind kind) { return SqlHighlighter::colourOf(kind); }
+
+using SqlEditorTest = LocalWindowTest;
+
+TEST_F(SqlEditorTest, eachKindOfTokenHasItsColourAndALineGoesOnFromWhereTheOneBeforeLeftOff) {
+    SqlEditor& memo = memoOf(*window);
+    EXPECT_EQ(memo.dialect(), sql::Dialect::SQLite) << "the dialect of the window's connection";
+    memo.setDialect(sql::Dialect::PostgreSQL);
+    const QString text = QStringLiteral(
+        "SELECT 'it''s', \"Name\", 42, :p, $1, t.名稱 -- 註\n"
+        "/* 開 /* 巢 */ 仍\n"
+        "  */ FROM t\n"
+        "$fn$ 內\n"
+        "$fn$ WHERE x = 1.5e3 AND y = E'\\'");
+    setMemoText(memo, text);
+    memo.highlighter().settleNow();
+    const auto at = [&](const char* part) { return colourAt(memo, static_cast<int>(text.indexOf(QString::fromUtf8(part)))); };
+    EXPECT_EQ(at("SELECT"), colourOf(sql::TokenKind::Keyword));
+    EXPECT_EQ(at("'it''s'"), colourOf(sql::TokenKind::String));
+    EXPECT_EQ(at("s',"), colourOf(sql::TokenKind::String)) << "a doubled quote stays in the string";
+    EXPECT_EQ(at("\"Name\""), colourOf(sql::TokenKind::QuotedIdentifier));
+    EXPECT_EQ(at("42"), colourOf(sql::TokenKind::Number));
+    EXPECT_EQ(at(":p"), colourOf(sql::TokenKind::Parameter));
+    EXPECT_EQ(at("$1"), colourOf(sql::TokenKind::Parameter));
+    EXPECT_FALSE(at("名稱").isValid()) << "names keep the text's colour";
+    EXPECT_EQ(at("註"), colourOf(sql::TokenKind::Comment));
+    EXPECT_EQ(at("仍"), colourOf(sql::TokenKind::Comment)) << "PostgreSQL's comments nest, over lines";
+    EXPECT_EQ(at("FROM"), colourOf(sql::TokenKind::Keyword)) << "the line after the comment ends";
+    EXPECT_EQ(at("內"), colourOf(sql::TokenKind::String)) << "a dollar quote over lines";
+    EXPECT_EQ(at("WHERE"), colourOf(sql::TokenKind::Keyword));
+    EXPECT_EQ(at("1.5e3"), colourOf(sql::TokenKind::Number));
+    EXPECT_EQ(colourAt(memo, static_cast<int>(text.size()) - 1), colourOf(sql::TokenKind::String))
+        << "an unfinished string is coloured to the end";
+    EXPECT_EQ(memo.font().family(), window->font().family()) << "the memo keeps the window's font";
+
+    // Another dialect colours the same text by its own rules.
+    memo.setDialect(sql::Dialect::SQLite);
+    memo.highlighter().settleNow();
+    EXPECT_FALSE(at("仍").isValid()) << "SQLite's comments do not nest";
+    EXPECT_NE(at("內"), colourOf(sql::TokenKind::String));
+}
+
+TEST_F(SqlEditorTest, aCommentOpenedAboveALongScriptColoursItsLineAtOnceAndTheRestInSlices) {
+    SqlEditor& memo = memoOf(*window);
+    QString text;
+    for (int line = 0; line < 15000; ++line) {
+        text += QStringLiteral("SELECT %1, '文字';\n").arg(line);
+    }
+    setMemoText(memo, text);
+    memo.highlighter().settleNow();
+    const auto lastLine = [&] { return memo.document()->lastBlock().previous().position(); };
+    ASSERT_EQ(colourAt(memo, lastLine()), colourOf(sql::TokenKind::Keyword));
+    EXPECT_GT(memo.lineNumberAreaWidth(), memo.fontMetrics().horizontalAdvance(QStringLiteral("15000")))
+        << "the gutter fits the largest line number";
+
+    memo.markError(lastLine());
+    focusMemo(*window);
+    placeCaret(*window, 0);
+    QTest::keyClicks(&memo, "/*");
+    EXPECT_FALSE(memo.errorMark().has_value()) << "an edit takes the error's mark away";
+    EXPECT_EQ(colourAt(memo, 3), colourOf(sql::TokenKind::Comment)) << "the line typed in is coloured at once";
+    EXPECT_FALSE(memo.highlighter().settled()) << "the lines below wait for the slices between events";
+    EXPECT_EQ(colourAt(memo, lastLine()), colourOf(sql::TokenKind::Keyword));
+
+    memo.markError(lastLine());
+    ASSERT_TRUE(waitUntil([&] { return memo.highlighter().settled(); }));
+    EXPECT_EQ(colourAt(memo, lastLine()), colourOf(sql::TokenKind::Comment)) << "an unfinished comment runs to the end";
+    EXPECT_TRUE(memo.errorMark().has_value()) << "colouring is no edit of the text";
+
+    // Taken away before the slices have gone far: every line gets its
+    // colours back, also those the first slices had not reached.
+    QTest::keyClick(&memo, Qt::Key_Backspace);
+    QTest::keyClick(&memo, Qt::Key_Backspace);
+    ASSERT_TRUE(waitUntil([&] { return memo.highlighter().settled(); }));
+    EXPECT_EQ(colourAt(memo, lastLine()), colourOf(sql::TokenKind::Keyword));
+}
+
+TEST_F(SqlEditorTest, theBracketMatchingTheOneAtTheCaretIsMarkedButNoneInAStringOrComment) {
+    SqlEditor& memo = memoOf(*window);
+    const QString text = QStringLiteral("SELECT (a + ')' + f(b)\n  ) -- )\nFROM t WHERE (c");
+    setMemoText(memo, text);
+    const int open = static_cast<int>(text.indexOf('('));
+    const int close = static_cast<int>(text.indexOf(QStringLiteral("  )"))) + 2;
+    placeCaret(*window, open);
+    EXPECT_EQ(memo.bracketMarks(), (QList<int>{open, close})) << "the bracket after the caret, over lines";
+    placeCaret(*window, close + 1);
+    EXPECT_EQ(memo.bracketMarks(), (QList<int>{close, open})) << "the bracket before it";
+    const int lone = static_cast<int>(text.lastIndexOf('('));
+    placeCaret(*window, lone);
+    EXPECT_EQ(memo.bracketMarks(), QList<int>{lone}) << "a bracket without its match is marked alone";
+    placeCaret(*window, static_cast<int>(text.indexOf(QStringLiteral("')'"))) + 1);
+    EXPECT_TRUE(memo.bracketMarks().isEmpty()) << "in a string";
+}
+
+TEST_F(SqlEditorTest, aLongLineNulsLoneSurrogatesAndMixedLineEndsAreJustText) {
+    SqlEditor& memo = memoOf(*window);
+    QString line = QStringLiteral("SELECT '");
+    while (line.size() < 1'000'000) {
+        line += QStringLiteral("文字 abc; ");
+    }
+    line += QChar(0) + QString(QChar(0xd800)) + QStringLiteral("\r\nSELECT 1;\rSELECT 2;\n");
+    setMemoText(memo, line);
+    memo.highlighter().settleNow();
+    EXPECT_EQ(memo.document()->blockCount(), 4);
+    EXPECT_EQ(colourAt(memo, 999'000), colourOf(sql::TokenKind::String));
+    EXPECT_EQ(colourAt(memo, memo.document()->findBlockByNumber(2).position()), colourOf(sql::TokenKind::String))
+        << "the string left open goes on";
+    placeCaret(*window, 500'000);
+    EXPECT_TRUE(memo.bracketMarks().isEmpty());
+    placeCaret(*window, memo.document()->findBlockByNumber(1).position());
+    focusMemo(*window);
+    QTest::keyClicks(&memo, "'");
+    ASSERT_TRUE(waitUntil([&] { return memo.highlighter().settled(); }));
+    EXPECT_EQ(colourAt(memo, memo.document()->findBlockByNumber(2).position()), colourOf(sql::TokenKind::Keyword));
 }
 
 // --- Window style ---------------------------------------------------------------------
