@@ -76,14 +76,15 @@ TEST_F(QueryWindowLayout, captionFontToolRowsHintsAndPictures) {
     EXPECT_EQ(childButtonNames(*child<QWidget>(*window, "ToolBar1")),
               (QStringList{"ToolButton12", "ToolButton10", "ToolButton17", "ToolButton16", "TBtnEdit", "|",
                            "ToolButton2", "ToolButton4", "ToolButton3", "|", "ToolButton5", "|",
-                           "ToolButton6", "ToolButton7", "ToolButton8", "|", "ToolButton19"}));
+                           "ToolButton6", "ToolButton7", "ToolButton8", "|", "ToolButton19", "TBtnTableList"}));
     const std::map<QString, QString> hints{
         {"ToolButton13", "加入程式字串符號"}, {"ToolButton14", "去除程式字串符號"}, {"ToolButton15", "取代字串"},
         {"ToolButton12", "開啟新查詢"},       {"ToolButton10", "開啟連結視窗"},     {"ToolButton17", "儲存SQL語法"},
         {"ToolButton16", "開啟SQL語法"},      {"TBtnEdit", "編輯"},                 {"ToolButton2", "轉存CSV"},
         {"ToolButton4", "轉存TXT"},           {"ToolButton3", "轉存DBF"},           {"ToolButton5", "列印資料"},
         {"ToolButton6", ""},                  {"ToolButton7", ""},                  {"ToolButton8", ""},
-        {"ToolButton19", "顯示SQL檔案清單"},  {"SBtnQuery", "Open / Excute SQL"},   {"SpeedButton1", "清除SQL"}};
+        {"ToolButton19", "顯示SQL檔案清單"},  {"SBtnQuery", "Open / Excute SQL"},   {"SpeedButton1", "清除SQL"},
+        {"TBtnTableList", "顯示資料表清單"}};
     for (const auto& [name, hint] : hints) {
         auto* button = child<QToolButton>(*window, name.toLatin1().constData());
         ASSERT_NE(button, nullptr);
@@ -96,6 +97,8 @@ TEST_F(QueryWindowLayout, captionFontToolRowsHintsAndPictures) {
     EXPECT_FALSE(edit->isEnabled());
     EXPECT_TRUE(child<QToolButton>(*window, "ToolButton19")->isCheckable());
     EXPECT_FALSE(child<QToolButton>(*window, "ToolButton19")->isChecked());
+    EXPECT_TRUE(child<QToolButton>(*window, "TBtnTableList")->isCheckable());
+    EXPECT_FALSE(child<QToolButton>(*window, "TBtnTableList")->isChecked());
     for (const char* name : {"ToolButton6", "ToolButton7", "ToolButton8"}) {
         auto* button = child<QToolButton>(*window, name);
         EXPECT_TRUE(button->isCheckable()) << name;
@@ -138,6 +141,7 @@ TEST_F(QueryWindowLayout, pagesStripsPropertiesGridFieldListAndStatusBar) {
     EXPECT_EQ(child<QPlainTextEdit>(*window, "MemSQL")->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_FALSE(child<QWidget>(*window, "FileListBox2")->isVisible());
     EXPECT_FALSE(child<QWidget>(*window, "Splitter3")->isVisible());
+    EXPECT_FALSE(child<QWidget>(*window, "TableList")->isVisible());
 
     const struct {
         const char* name;
