@@ -18,7 +18,7 @@ namespace tarnwell {
 
 namespace {
 
-constexpr int kKindColumnWidth = 80;
+constexpr int kKindColumnWidth = 72;
 
 QString qtext(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 

@@ -215,6 +215,8 @@ void SqlCompleter::moveCurrent(int rows) {
 }
 
 void SqlCompleter::showUnderCaret() {
+    // A window of its own inherits no font: it takes the editor's.
+    list_->setFont(editor_.font());
     QTextCursor start = editor_.textCursor();
     start.setPosition(replaceBegin_);
     const QRect caret = editor_.cursorRect(start);
