@@ -302,6 +302,13 @@ bool SqlCompleter::eventFilter(QObject* watched, QEvent* event) {
                 event->accept();
                 return true;
             }
+            // A command key (Ctrl+Enter, F9) goes to its shortcut: the list
+            // has no part in what it does.
+            const bool command = (key.modifiers() & (Qt::ControlModifier | Qt::AltModifier)) != 0 ||
+                                 (key.key() >= Qt::Key_F1 && key.key() <= Qt::Key_F35);
+            if (isOpen() && command && !(key.modifiers() == Qt::ControlModifier && key.key() == Qt::Key_Space)) {
+                close();
+            }
             break;
         }
         case QEvent::KeyPress: {

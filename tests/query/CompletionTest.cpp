@@ -49,6 +49,7 @@ std::shared_ptr<const db::Catalog> shopCatalog() {
     addColumns(builder, builder.addRelation(publicSchema, "line_item", RelationKind::Table), {"item_id"});
     addColumns(builder, builder.addRelation(publicSchema, "Mixed Case", RelationKind::Table), {"Order", "plain"});
     addColumns(builder, builder.addRelation(publicSchema, "select", RelationKind::Table), {"from"});
+    addColumns(builder, builder.addRelation(publicSchema, "we\"ird;\nname", RelationKind::Table), {"ok"});
     addColumns(builder, builder.addRelation(publicSchema, "訂單明細", RelationKind::Table), {"數量", "單價"});
     addColumns(builder, builder.addRelation(sales, "invoices", RelationKind::Table), {"invoice_no", "amount"});
     addColumns(builder, builder.addRelation(system, "pg_class", RelationKind::Table), {"relname"});
@@ -178,6 +179,7 @@ TEST_F(CompletionTest, namesThatNeedQuotesGoInQuotedAndQuotedTypingIsCompletedTo
     EXPECT_EQ(taken("SELECT * FROM \"Mix|"), "SELECT * FROM \"Mixed Case\"");
     EXPECT_EQ(taken("SELECT m.or| FROM \"Mixed Case\" m"), "SELECT m.\"Order\" FROM \"Mixed Case\" m");
     EXPECT_EQ(taken("SELECT s.| FROM \"select\" s"), "SELECT s.\"from\" FROM \"select\" s") << "keywords are quoted";
+    EXPECT_EQ(taken("SELECT * FROM ird|"), "SELECT * FROM \"we\"\"ird;\nname\"") << "quotes doubled, the rest kept";
 
     completer->setDialect(sql::Dialect::MariaDB);
     EXPECT_EQ(taken("SELECT * FROM mix|"), "SELECT * FROM `Mixed Case`");

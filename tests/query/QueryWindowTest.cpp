@@ -547,6 +547,21 @@ TEST_F(CatalogViewTest, theWindowsOnAConnectionShareItsCatalogWhichAStatementTha
     EXPECT_EQ(completions(*second, "SELECT * FROM fresh WHERE ").value(0), "x");
 }
 
+TEST_F(CatalogViewTest, theWindowsKeysGoOnWorkingWithTheListOpen) {
+    ASSERT_TRUE(waitForCatalog(*window));
+    QApplication::setActiveWindow(window);
+    auto* memo = child<QPlainTextEdit>(*window, "MemSQL");
+    memo->setFocus();
+    memo->setPlainText("SELECT * FROM t WHERE am");
+    memo->moveCursor(QTextCursor::End);
+    QTest::keyClick(memo, Qt::Key_Space, Qt::ControlModifier);
+    ASSERT_TRUE(window->completer().isOpen());
+    QTest::keyClick(memo, Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_FALSE(window->completer().isOpen());
+    ASSERT_TRUE(waitForRun(*window));
+    EXPECT_EQ(window->FSQLHistory(), QStringList{"SELECT * FROM t WHERE am"}) << "Ctrl+Enter ran the SQL as it stood";
+}
+
 // How many of the process's open files are `path`.
 int timesOpen(const QString& path) {
     const std::filesystem::path file = std::filesystem::canonical(path.toStdString());
