@@ -1,6 +1,7 @@
 #include "query/UQueryEditor.h"
 
 #include <QAction>
+#include <QBoxLayout>
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QFile>
@@ -17,11 +18,13 @@
 #include <QSplitterHandle>
 #include <QTextBlock>
 #include <QTimer>
+#include <QToolButton>
 
 #include "dataaccess/AdoConnection.h"
 #include "dataaccess/DbError.h"
 #include "dataaccess/FieldKind.h"
 #include "printing/UPrint.h"
+#include "query/CatalogTableList.h"
 #include "query/MemoText.h"
 #include "query/QueryEngine.h"
 #include "query/QueryWidgets.h"
@@ -33,6 +36,7 @@
 #include "query/SqlStringForm.h"
 #include "query/UQueryThread.h"
 #include "query/UReplaceString.h"
+#include "session/ConnectionCatalogs.h"
 #include "session/QueryWindowLists.h"
 #include "session/RunMessages.h"
 #include "session/Workspace.h"
@@ -41,6 +45,7 @@
 #include "ui/ErrorReport.h"
 #include "ui/ProgressFeedback.h"
 #include "ui/Prompt.h"
+#include "ui/SqlCompleter.h"
 #include "ui_UQueryEditor.h"
 
 namespace tarnwell {
@@ -100,6 +105,19 @@ Prompt::FileRequest exportFileRequest(const QString& extension, const QString& p
 // How often the grid catches up with an export's walk.
 constexpr int kGridFollowsEveryMs = 100;
 
+// Shows or hides the list at `index` of a splitter beside the memo, at its
+// first width when it comes.
+void showBesideMemo(QSplitter& splitter, int index, bool show) {
+    splitter.widget(index)->setVisible(show);
+    splitter.handle(index)->setVisible(show);
+    if (show) {
+        QList<int> sizes = splitter.sizes();
+        sizes[index] = kSideListWidth;
+        sizes[0] = std::max(0, splitter.width() - kSideListWidth - splitter.handleWidth());
+        splitter.setSizes(sizes);
+    }
+}
+
 }  // namespace
 
 int& QueryEditorCount() {
@@ -129,6 +147,7 @@ TfrmQueryEditor::TfrmQueryEditor(Workspace& workspace, QMdiArea& home,
     setUpPictures();
     connectHandlers();
     setUpKeys();
+    setUpCatalogViews();
 }
 
 TfrmQueryEditor::~TfrmQueryEditor() {
@@ -453,8 +472,10 @@ void TfrmQueryEditor::connectionStep() {
 void TfrmQueryEditor::bdeConnectionStep() {
     db::Database& database = engine_->BDE_DB;
     const QString chosen = ui->CbxConnectAlias->currentText();
+    const QString catalogKey = QStringLiteral("BDE:") + chosen;
     if (database.aliasName() != chosen.toStdString()) {
         const TAConnectedBDE* entry = workspace_.registry().findBde(chosen);
+        leaveCatalogUnlessOf(catalogKey);
         database.close();
         database.params().clear();
         database.setAliasName(chosen.toStdString());
@@ -464,6 +485,7 @@ void TfrmQueryEditor::bdeConnectionStep() {
     } else if (!database.connected()) {
         database.open();
     }
+    useCatalogOf(catalogKey, [&database] { return database.backendSettings(); });
 }
 
 void TfrmQueryEditor::adoConnectionStep() {
@@ -474,11 +496,14 @@ void TfrmQueryEditor::adoConnectionStep() {
         throw db::DbError("沒有選擇ADO連結");
     }
     db::AdoConnection& connection = workspace_.ADOCon1();
+    const QString catalogKey = QStringLiteral("ADO:") + entry->ConnectionString;
+    leaveCatalogUnlessOf(catalogKey);
     workspace_.ADQ1().close();
     connection.close();
     connection.setConnectionString(entry->ConnectionString.toStdString());
     connection.open();
     updateDialect();
+    useCatalogOf(catalogKey, [&connection] { return connection.backendSettings(); });
 }
 
 void TfrmQueryEditor::BDE_DBAfterConnect() {
@@ -556,6 +581,7 @@ void TfrmQueryEditor::runRequest(RunRequest request) {
                 runFailedAt(0, engineError != nullptr ? engineError->position() : std::nullopt);
             }
         }
+        reloadCatalogIfChangedBy(lastRun_.historyText);
     }
     commonTail();
 }
@@ -582,6 +608,8 @@ bool TfrmQueryEditor::startQueryThread(const RunRequest& request) {
     };
     connect(thread, &TQueryThread::runEnded, this, runOver);
     connect(thread, &QThread::finished, this, runOver);
+    connect(thread, &TQueryThread::runEnded, this,
+            [this, sql = request.historyText] { reloadCatalogIfChangedBy(sql); });
     return true;
 }
 
@@ -999,16 +1027,7 @@ void TfrmQueryEditor::FileListBox2DblClick() {
 
 void TfrmQueryEditor::TabSQLShow() { ui->FileListBox2->setDirectory(ui->DirectoryListBox1->directory()); }
 
-void TfrmQueryEditor::ToolButton19Click() {
-    const bool show = ui->ToolButton19->isChecked();
-    ui->FileListBox2->setVisible(show);
-    ui->SplitterSQL->handle(1)->setVisible(show);
-    if (show) {
-        const int total = ui->SplitterSQL->width();
-        ui->SplitterSQL->setSizes({std::max(0, total - kSideListWidth - ui->SplitterSQL->handleWidth()),
-                                   kSideListWidth});
-    }
-}
+void TfrmQueryEditor::ToolButton19Click() { showBesideMemo(*ui->SplitterSQL, 1, ui->ToolButton19->isChecked()); }
 
 // --- Delimited text exports ------------------------------------------------------------
 
@@ -1083,6 +1102,94 @@ void TfrmQueryEditor::walkResult(const QString& labelText, std::int64_t total,
     if (closeAfterExport_) {
         closeAfterExport_ = false;
         close();
+    }
+}
+
+// --- The catalog of the connection: completion and the table list ----------------
+
+void TfrmQueryEditor::setUpCatalogViews() {
+    completer_ = new SqlCompleter(*ui->MemSQL);
+
+    // The memo and the table list share the place the memo had, so the SQL
+    // file list stays where it was; the table list starts hidden.
+    tablesSplitter_ = new QSplitter(Qt::Horizontal);
+    tablesSplitter_->setObjectName(QStringLiteral("SplitterTables"));
+    tablesSplitter_->setHandleWidth(ui->SplitterSQL->handleWidth());
+    tablesSplitter_->setChildrenCollapsible(false);
+    ui->SplitterSQL->replaceWidget(0, tablesSplitter_);
+    tablesSplitter_->addWidget(ui->MemSQL);
+    ui->MemSQL->show();
+    tableList_ = new CatalogTableList;
+    tableList_->setMinimumWidth(40);
+    tablesSplitter_->addWidget(tableList_);
+    tablesSplitter_->setStretchFactor(0, 1);
+    tablesSplitter_->setStretchFactor(1, 0);
+    showBesideMemo(*tablesSplitter_, 1, false);
+
+    tableListButton_ = new QToolButton(ui->ToolBar1);
+    tableListButton_->setObjectName(QStringLiteral("TBtnTableList"));
+    tableListButton_->setFixedSize(ui->ToolButton19->minimumSize());
+    tableListButton_->setIconSize(ui->ToolButton19->iconSize());
+    tableListButton_->setAutoRaise(true);
+    tableListButton_->setFocusPolicy(Qt::NoFocus);
+    tableListButton_->setCheckable(true);
+    tableListButton_->setToolTip(QStringLiteral("顯示資料表清單"));
+    tableListButton_->setIcon(QIcon(QStringLiteral(":/images/catalog/TableList.svg")));
+    auto* tools = qobject_cast<QBoxLayout*>(ui->ToolBar1->layout());
+    tools->insertWidget(tools->indexOf(ui->ToolButton19) + 1, tableListButton_);
+
+    connect(tableListButton_, &QToolButton::clicked, this, &TfrmQueryEditor::TBtnTableListClick);
+    connect(tableList_, &CatalogTableList::refreshRequested, this, [this] {
+        if (catalog_) {
+            catalog_->reload();
+        }
+    });
+    connect(tableList_, &CatalogTableList::nameChosen, this, [this](const QString& name) {
+        ui->MemSQL->insertPlainText(name);
+        ui->MemSQL->setFocus();
+    });
+    showCatalog();
+}
+
+void TfrmQueryEditor::TBtnTableListClick() { showBesideMemo(*tablesSplitter_, 1, tableListButton_->isChecked()); }
+
+void TfrmQueryEditor::leaveCatalogUnlessOf(const QString& key) {
+    if (catalog_ && catalog_->key() != key) {
+        catalog_->disconnect(this);
+        catalog_.reset();
+        showCatalog();
+    }
+}
+
+void TfrmQueryEditor::useCatalogOf(const QString& key, const std::function<db::BackendSettings()>& settings) {
+    if (catalog_ && catalog_->key() == key) {
+        return;
+    }
+    leaveCatalogUnlessOf(key);
+    try {
+        catalog_ = workspace_.catalogs().catalogOf(key, settings);
+    } catch (const std::exception&) {
+        // A connection whose backend reads no catalog: completion offers
+        // the keywords.
+        return;
+    }
+    connect(catalog_.get(), &SharedCatalog::loadStarted, this, &TfrmQueryEditor::showCatalog);
+    connect(catalog_.get(), &SharedCatalog::loadEnded, this, &TfrmQueryEditor::showCatalog);
+    showCatalog();
+}
+
+void TfrmQueryEditor::showCatalog() {
+    const std::shared_ptr<const db::Catalog> catalog = catalog_ ? catalog_->catalog() : nullptr;
+    const sql::Dialect dialect = catalog_ ? catalog_->dialect() : sql::Dialect::Generic;
+    completer_->setDialect(dialect);
+    completer_->setCatalog(catalog);
+    tableList_->setCatalog(catalog, dialect);
+    tableList_->setLoadState(catalog_ && catalog_->loading(), catalog_ ? catalog_->problem() : QString());
+}
+
+void TfrmQueryEditor::reloadCatalogIfChangedBy(const QString& sql) {
+    if (catalog_) {
+        catalog_->reloadIfChangedBy(sql);
     }
 }
 

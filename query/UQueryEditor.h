@@ -13,6 +13,8 @@
 
 class QMdiArea;
 class QShortcut;
+class QSplitter;
+class QToolButton;
 
 namespace Ui {
 class TfrmQueryEditor;
@@ -24,12 +26,16 @@ namespace db {
 class ClientDataSet;
 class Database;
 class Query;
+struct BackendSettings;
 }  // namespace db
 
+class CatalogTableList;
 class Feedback;
 class ProgressFeedback;
 class ResultGridModel;
 class SqlEditor;
+class SharedCatalog;
+class SqlCompleter;
 class Workspace;
 struct QueryWindowEngine;
 
@@ -139,6 +145,13 @@ public:
     // The SQL dialect of the connection chosen, by which the memo is coloured
     // and cut into statements.
     sql::Dialect connectionDialect() const;
+    // --- The catalog of the connection: completion and the table list --------
+    // The catalog the window shares with the others on its connection, once
+    // it has connected; none before.
+    const SharedCatalog* sharedCatalog() const { return catalog_.get(); }
+    SqlCompleter& completer() const { return *completer_; }
+    // The button beside 顯示SQL檔案清單: shows or hides the table list.
+    void TBtnTableListClick();
 
 signals:
     // ToolButton10: the connection browser, as the tray opens it.
@@ -208,6 +221,18 @@ private:
     void walkResult(const QString& labelText, std::int64_t total,
                     const std::function<void(ProgressFeedback&)>& work);
 
+    // --- The catalog of the connection: completion and the table list --------
+    void setUpCatalogViews();
+    // Takes the catalog of the connection `key`, shared with the windows on
+    // it (made and loaded from `settings` when none holds it).
+    void useCatalogOf(const QString& key, const std::function<db::BackendSettings()>& settings);
+    // Lets go of the catalog unless it is the one of `key`: the connection
+    // about to be made is another.
+    void leaveCatalogUnlessOf(const QString& key);
+    // The catalog as it is now, in the completion and the table list.
+    void showCatalog();
+    void reloadCatalogIfChangedBy(const QString& sql);
+
     std::unique_ptr<Ui::TfrmQueryEditor> ui;
     Workspace& workspace_;
     QMdiArea& home_;
@@ -235,6 +260,12 @@ private:
     ProgressFeedback* exportFeedback_ = nullptr;
     bool scrolledDuringExport_ = false;
     bool closeAfterExport_ = false;
+    // The catalog of the connection, and what shows it.
+    std::shared_ptr<SharedCatalog> catalog_;
+    SqlCompleter* completer_ = nullptr;
+    CatalogTableList* tableList_ = nullptr;
+    QSplitter* tablesSplitter_ = nullptr;
+    QToolButton* tableListButton_ = nullptr;
 };
 
 }  // namespace tarnwell

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "dataaccess/Session.h"
+#include "session/ConnectionCatalogs.h"
 #include "session/ConnectionRegistry.h"
 
 namespace tarnwell {
@@ -18,7 +19,8 @@ class Database;
 // What the windows of the program share, owned by none of them: the alias
 // engine's session with the browser's test database on it, the one
 // connection-string connection and its query, the registry of the
-// connections made during the run, and the picture lists of the main toolbar
+// connections made during the run with the catalogs of those the windows
+// are on, and the picture lists of the main toolbar
 // and the browser's trees.
 //
 // It is made before the main window and destroyed after the last window;
@@ -43,6 +45,7 @@ public:
 
     ConnectionRegistry& registry() { return registry_; }
     const ConnectionRegistry& registry() const { return registry_; }
+    ConnectionCatalogs& catalogs() { return catalogs_; }
 
     // Three pictures of the main toolbar, nine of the ADO tree, four of the
     // BDE tree.
@@ -59,6 +62,7 @@ private:
     std::unique_ptr<db::AdoConnection> adoCon1_;
     std::unique_ptr<db::AdoQuery> adq1_;
     ConnectionRegistry registry_;
+    ConnectionCatalogs catalogs_;
     mutable std::unique_ptr<Pictures> pictures_;
 };
 

@@ -13,6 +13,7 @@
 #include "dataaccess/AdoConnection.h"
 #include "query/ResultGridModel.h"
 #include "sqlsyntax/Dialect.h"
+#include "ui/SqlCompleter.h"
 
 #include <algorithm>
 
@@ -241,6 +242,29 @@ TEST_F(AliasRunTest, escStopsTheRunningStatementAndTheWindowGoesOn) {
     run(*window, "select 5 as after_esc");
     EXPECT_EQ(gridModel(*window)->data(gridModel(*window)->index(0, 0)).toString(), "5");
     EXPECT_EQ(window->FSQLHistory().size(), 2);
+}
+
+TEST_F(AliasRunTest, escWithTheCompletionListOpenClosesTheListAndTheRunGoesOn) {
+    TARNWELL_REQUIRE_PG(server);
+    TfrmQueryEditor* window = focusedPgWindow(server);
+    ASSERT_NE(window, nullptr);
+    auto* memo = child<QPlainTextEdit>(*window, "MemSQL");
+    setMemoText(*memo, "select pg_sleep(30)");
+    child<QAbstractButton>(*window, "SBtnQuery")->click();
+    ASSERT_TRUE(waitUntil([&] { return status(*window, 0) == QStringLiteral("執行中....."); }));
+
+    memo->moveCursor(QTextCursor::End);
+    QTest::keyClicks(memo, ", cu");
+    QTest::keyClick(memo, Qt::Key_Space, Qt::ControlModifier);
+    ASSERT_TRUE(window->completer().isOpen());
+    QTest::keyClick(memo, Qt::Key_Escape);
+    EXPECT_FALSE(window->completer().isOpen());
+    // A stopped statement ends within a second (escStopsTheRunningStatement).
+    EXPECT_FALSE(waitForRun(*window, 1000)) << "Esc reached the run";
+
+    QTest::keyClick(memo, Qt::Key_Escape);
+    ASSERT_TRUE(waitForRun(*window, 1000)) << "with the list closed Esc stops the run";
+    EXPECT_TRUE(messageLines(*window).value(3).contains("canceling statement due to user request"));
 }
 
 TEST_F(AliasRunTest, escOnAServerThatNoLongerAnswersCutsTheConnectionAndTheNextRunConnectsAgain) {

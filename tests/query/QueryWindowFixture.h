@@ -35,6 +35,7 @@
 #include "query/SqlHighlighter.h"
 #include "query/UQueryEditor.h"
 #include "query/UQueryThread.h"
+#include "session/ConnectionCatalogs.h"
 #include "session/RunsInProgress.h"
 #include "session/Workspace.h"
 #include "shell/UMain.h"
@@ -97,6 +98,8 @@ protected:
         const QList<QWidget*> windows = openQueryWindows();
         qDeleteAll(windows);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        // The windows' catalog loads are cancelled, and end soon after.
+        EXPECT_TRUE(waitUntil([] { return ConnectionCatalogs::loadsInFlight() == 0; }));
         main.reset();
         workspace.reset();
     }
@@ -233,6 +236,14 @@ protected:
 
     static QString status(const TfrmQueryEditor& window, int panel) {
         return child<PanelStatusBar>(window, "SBar")->panelText(panel);
+    }
+
+    // Waits until the catalog of the window's connection has loaded.
+    static bool waitForCatalog(const TfrmQueryEditor& window) {
+        return waitUntil([&] {
+            const SharedCatalog* catalog = window.sharedCatalog();
+            return catalog != nullptr && catalog->loadedOnce() && !catalog->loading();
+        });
     }
 
     static QString activeLowerPage(const TfrmQueryEditor& window) {
