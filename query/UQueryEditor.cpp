@@ -1142,6 +1142,8 @@ void TfrmQueryEditor::setUpCatalogViews() {
     connect(tableList_, &CatalogTableList::refreshRequested, this, [this] {
         if (catalog_) {
             catalog_->reload();
+        } else {
+            connectForCatalog();
         }
     });
     connect(tableList_, &CatalogTableList::nameChosen, this, [this](const QString& name) {
@@ -1151,7 +1153,28 @@ void TfrmQueryEditor::setUpCatalogViews() {
     showCatalog();
 }
 
-void TfrmQueryEditor::TBtnTableListClick() { showBesideMemo(*tablesSplitter_, 1, tableListButton_->isChecked()); }
+void TfrmQueryEditor::TBtnTableListClick() {
+    showBesideMemo(*tablesSplitter_, 1, tableListButton_->isChecked());
+    if (tableListButton_->isChecked()) {
+        connectForCatalog();
+    }
+}
+
+// A window opened on a connection connects at its first run; one who opens
+// the table list before that wants the tables now, as choosing the connection
+// would give them.
+void TfrmQueryEditor::connectForCatalog() {
+    if (catalog_ || bdeRunInProgress_ || trimmedBlank(ui->CbxConnectAlias->currentText()).isEmpty()) {
+        return;
+    }
+    const QString kind = ui->CbxLinkType->currentText();
+    try {
+        connectionStep();
+    } catch (const std::exception& error) {
+        prompt().showMessage(connectionFailurePrefix(kind == kKindBde ? RunEngine::Alias : RunEngine::ConnectionString) +
+                             errorText(error));
+    }
+}
 
 void TfrmQueryEditor::leaveCatalogUnlessOf(const QString& key) {
     if (catalog_ && catalog_->key() != key) {
@@ -1184,7 +1207,8 @@ void TfrmQueryEditor::showCatalog() {
     completer_->setDialect(dialect);
     completer_->setCatalog(catalog);
     tableList_->setCatalog(catalog, dialect);
-    tableList_->setLoadState(catalog_ && catalog_->loading(), catalog_ ? catalog_->problem() : QString());
+    tableList_->setLoadState(catalog_ && catalog_->loading(),
+                             catalog_ ? catalog_->problem() : QStringLiteral("尚未連線，按重新整理即連線讀取"));
 }
 
 void TfrmQueryEditor::reloadCatalogIfChangedBy(const QString& sql) {

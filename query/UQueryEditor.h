@@ -231,6 +231,7 @@ private:
     void leaveCatalogUnlessOf(const QString& key);
     // The catalog as it is now, in the completion and the table list.
     void showCatalog();
+    void connectForCatalog();
     void reloadCatalogIfChangedBy(const QString& sql);
 
     std::unique_ptr<Ui::TfrmQueryEditor> ui;

@@ -735,6 +735,18 @@ TEST_F(CatalogViewTest, aWindowClosedDuringALoadLetsGoOfItWithoutWaitingForTheDa
     QCoreApplication::processEvents();  // a result posted to the catalog that went is dropped
 }
 
+TEST_F(CatalogViewTest, aWindowPresetOnAConnectionConnectsWhenItsTableListOpens) {
+    TfrmQueryEditor* fresh = openWindow();
+    ASSERT_NE(fresh, nullptr);
+    fresh->preset(child<QComboBox>(*fresh, "CbxLinkType")->findText("BDE"), kLocal, WindowStyle::Normal);
+    EXPECT_EQ(fresh->sharedCatalog(), nullptr) << "a preset connects nothing";
+    EXPECT_EQ(child<QLabel>(*fresh, "LabTableStatus")->text(), "尚未連線，按重新整理即連線讀取");
+    child<QToolButton>(*fresh, "TBtnTableList")->click();
+    ASSERT_TRUE(waitForCatalog(*fresh));
+    EXPECT_EQ(rows(*child<QTreeView>(*fresh, "TrvTables")), QStringList{"t 資料表"});
+    EXPECT_TRUE(prompter.calls().empty());
+}
+
 TEST_F(CatalogViewTest, whatALoadCouldNotReadIsOneLineUnderTheListAndTheRestIsThere) {
     execute(kLocal, "CREATE TABLE gone (a INTEGER); CREATE VIEW broken AS SELECT a FROM gone; DROP TABLE gone");
     child<QToolButton>(*window, "BtnTableRefresh")->click();
