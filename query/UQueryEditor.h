@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+#include "query/AdoRun.h"
 #include "query/UQueryThread.h"
 #include "ui/WindowStyle.h"
 
@@ -26,7 +27,9 @@ class Query;
 
 class Feedback;
 class ProgressFeedback;
+class ResultFetcher;
 class ResultGridModel;
+struct ResultEngine;
 class Workspace;
 struct QueryWindowEngine;
 
@@ -47,8 +50,11 @@ struct RememberedFileDialog {
 
 // The query window: SQL in the memo, a connection kind and connection to run
 // it on, the run (a statement of the window's own database on a query thread,
-// or one of the shared connection-string connection on the user-interface
-// thread), the history of what was run, and the read-only result grid.
+// or one of the shared connection-string connection, on a thread of its own
+// when "EoAsyncExecute" is ticked, else on the user-interface thread), the
+// history of what was run, and the read-only result grid, whose further
+// packets are fetched off the user-interface thread (for a connection-string
+// result, when "EoAsyncFetch" was ticked at its run).
 //
 // It uses the workspace's session, registry and shared connection-string
 // objects, and changes its style within `home`, the main window's MDI area;
@@ -56,7 +62,7 @@ struct RememberedFileDialog {
 // object name is "frmQueryEditor_<n>", n growing with every window. Closing
 // it frees it; a statement still running is cancelled, and the window does
 // not wait for it (the workspace does, before its session goes).
-class TfrmQueryEditor : public QWidget, private QueryRunSink {
+class TfrmQueryEditor : public QWidget, private QueryRunSink, private AdoRunSink {
     Q_OBJECT
 public:
     TfrmQueryEditor(Workspace& workspace, QMdiArea& home, SaveDataSetAsTextFunction saveDataSetAsText);
@@ -76,7 +82,9 @@ public:
     db::ClientDataSet& CDS1() const;
     // The thread of the run in progress, if any.
     TQueryThread* queryThread() const { return queryThread_.data(); }
-    bool runInProgress() const { return bdeRunInProgress_; }
+    bool runInProgress() const { return bdeRunInProgress_ || adoRunInProgress_; }
+    // Whether further packets of the result are being fetched.
+    bool fetchInProgress() const;
 
     // --- State --------------------------------------------------------------
     const QStringList& FSQLHistory() const { return sqlHistory_; }
@@ -144,6 +152,8 @@ private:
     void clearResult() override;
     void showPage(QueryPage page) override;
     void setRunButtonEnabled(bool enabled) override;
+    // AdoRunSink: the end of a connection-string run on its thread.
+    void adoRunEnded(AdoRunEnd end, const QString& message) override;
 
     void FormShow();
     void setUpControls();
@@ -155,10 +165,28 @@ private:
     void connectionStep();
     void bdeConnectionStep();
     void adoConnectionStep();
-    void runAdoStatement(const QString& sql);
+    // The Properties page's settings for a connection-string run of `sql`
+    // on the connection chosen; throws when none is chosen.
+    AdoRunRequest adoRunRequest(const QString& sql) const;
+    void runAdoStatement(const AdoRunRequest& request);
+    bool startAdoRun(const AdoRunRequest& request);
     bool startQueryThread(const QString& sql);
-    void commonTail();
+    // `sql`: the text the run sent, which enters the history.
+    void commonTail(const QString& sql);
 
+    // How the further packets of the result opened on `source` are fetched.
+    ResultEngine resultEngineFor(const db::RowSource& source) const;
+    // A fetch under way is abandoned: the result is about to be run again or
+    // closed.
+    void dropFetch();
+    void fetchStarted();
+    void fetchEnded(bool stoppedByUser);
+    // Esc is taken while something it stops is under way.
+    void updateStopKey();
+    void stopWhatRuns();
+    // An export or print asked for while a run or fetch of this window is
+    // under way is refused (true) with a message.
+    bool refusedWhileBusy();
     void setStatus(const QString& text);
     void showRecordCount();
     void enableRunButtonForText();
@@ -181,7 +209,14 @@ private:
     const SaveDataSetAsTextFunction saveDataSetAsText_;
     std::shared_ptr<QueryWindowEngine> engine_;
     ResultGridModel* gridModel_ = nullptr;
+    ResultFetcher* fetcher_ = nullptr;
     QPointer<TQueryThread> queryThread_;
+    QPointer<AdoRunThread> adoRun_;
+    bool adoRunInProgress_ = false;
+    QString adoRunSql_;
+    // Whether the connection-string result shown fetches its further
+    // packets off the user-interface thread ("EoAsyncFetch" at its run).
+    bool adoFetchInBackground_ = true;
     QShortcut* stopRunKey_ = nullptr;
     QStringList sqlHistory_;
     // The history entry the memo shows, from 1; one past the last when the

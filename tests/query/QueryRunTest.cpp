@@ -518,6 +518,7 @@ TEST_F(AdoRunTest, sqliteFileRowsStatementsAndFailures) {
     child<SpinEdit>(*window, "SEdt_MaxRecords")->setValue(3);
     runAdo(*window, "select * from t");
     child<QToolButton>(*window, "SpeedButton5")->click();
+    ASSERT_TRUE(waitForFetch(*window));
     EXPECT_EQ(window->CDS1().recordCount(), 3u) << "MaxRecords";
 }
 
@@ -558,6 +559,7 @@ TEST_F(AdoRunTest, postgresOnTheTestServerAndAnotherWindowsRunClosesTheSharedRes
     // with the engine's word, and the rows it has stay.
     prompter.expectMessage();
     child<QToolButton>(*first, "SpeedButton5")->click();
+    ASSERT_TRUE(waitForFetch(*first));
     EXPECT_EQ(prompter.messages().size(), 1);
     EXPECT_EQ(first->CDS1().recordCount(), 10u);
 }

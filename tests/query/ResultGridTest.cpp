@@ -19,6 +19,7 @@
 #include <QToolButton>
 #include <QToolTip>
 #include <QTreeWidget>
+#include <vector>
 
 #include "dataaccess/FieldKind.h"
 #include "dataaccess/postgres/PgConnection.h"
@@ -36,8 +37,23 @@ const QString kTwoHundredFifty = QStringLiteral(
 
 class ResultGridTest : public LocalWindowTest {
 protected:
-    void press(const char* button) { child<QToolButton>(*window, button)->click(); }
+    // A navigation button, and the packets it asked for.
+    void press(const char* button) {
+        child<QToolButton>(*window, button)->click();
+        ASSERT_TRUE(waitForFetch(*window));
+    }
     int count() const { return static_cast<int>(window->CDS1().recordCount()); }
+    // Waits until the grid asks for no further rows: it shows its last row
+    // no more, or holds the whole result.
+    bool waitForFilledGrid() {
+        QTableView& grid = *child<QTableView>(*window, "DBGrid");
+        ResultGridModel& model = *gridModel(*window);
+        return waitUntil([&] {
+            const QRect last = grid.visualRect(model.index(model.rowCount() - 1, 0));
+            return !window->fetchInProgress() &&
+                   (!model.canFetchMore({}) || !grid.viewport()->rect().intersects(last));
+        });
+    }
     // Moves with the next button until the dataset has to fetch.
     void nextUntilFetched() {
         const int before = count();
@@ -96,25 +112,35 @@ TEST_F(ResultGridTest, thePacketSizeCountsPerFetchAndChangesWhileAResultIsShown)
     child<SpinEdit>(*window, "SEdt_PacketRecords")->setValue(1);
     run(*window, kTwoHundredFifty);
     // The grid holds as many rows as it shows, one fetch per row.
+    ASSERT_TRUE(waitForFilledGrid());
     EXPECT_GE(count(), 1);
     EXPECT_LT(count(), 100);
     EXPECT_EQ(status(*window, 1), QStringLiteral("目前資料筆數: %1").arg(count()));
+    // What each fetch brought (the grid asks for rows as well, once a move
+    // shows its last row).
+    std::vector<int> fetched;
+    QObject::connect(gridModel(*window), &QAbstractItemModel::rowsInserted, window,
+            [&](const QModelIndex&, int first, int last) { fetched.push_back(last - first + 1); });
     for (int i = 0; i < 3; ++i) {
-        const int before = count();
         nextUntilFetched();
-        EXPECT_EQ(count(), before + 1) << "one row per fetch";
     }
+    ASSERT_FALSE(fetched.empty());
+    EXPECT_EQ(fetched, std::vector<int>(fetched.size(), 1)) << "one row per fetch";
 
     child<SpinEdit>(*window, "SEdt_PacketRecords")->setValue(30);
-    const int before = count();
+    fetched.clear();
     nextUntilFetched();
-    EXPECT_EQ(count(), before + 30) << "the following fetches of the same result";
+    ASSERT_FALSE(fetched.empty());
+    EXPECT_EQ(fetched, std::vector<int>(fetched.size(), 30)) << "the following fetches of the same result";
 
     // The view asks for more at the end of its rows.
     const int shown = gridModel(*window)->rowCount();
+    fetched.clear();
     gridModel(*window)->fetchMore({});
-    EXPECT_EQ(gridModel(*window)->rowCount(), shown + 30);
-    EXPECT_EQ(count(), shown + 30);
+    ASSERT_TRUE(waitForFetch(*window));
+    EXPECT_GE(gridModel(*window)->rowCount(), shown + 30);
+    EXPECT_EQ(fetched.front(), 30);
+    EXPECT_EQ(count(), gridModel(*window)->rowCount());
 }
 
 TEST_F(ResultGridTest, anEmptyResultKeepsTheCountAndTheGridNeverEdits) {
@@ -201,10 +227,13 @@ TEST_F(ResultGridTest, aServerGoneMidScrollIsReportedOnceWhateverMovesTheGrid) {
             QTest::keyClick(&grid, Qt::Key_End, Qt::ControlModifier);
             QTest::keyClick(&grid, Qt::Key_PageDown);
             grid.scrollToBottom();
-            press("SpeedButton4");
-            press("SpeedButton5");
+            child<QToolButton>(*window, "SpeedButton4")->click();
+            child<QToolButton>(*window, "SpeedButton5")->click();
             gridModel(*window)->fetchMore({});
-            QCoreApplication::processEvents();
+            ASSERT_TRUE(waitForFetch(*window));
+            // After the failure the last-record button goes to the last row
+            // held.
+            press("SpeedButton5");
         }
         ASSERT_EQ(prompter.messages().size(), before + 1) << prompter.messages().join(" | ").toStdString();
         const QString message = prompter.messages().last();
