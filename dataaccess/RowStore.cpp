@@ -12,6 +12,8 @@ namespace {
 // Blocks start small, so a one-row result costs little, and grow to this.
 constexpr std::size_t kFirstBlockSize = 4 * 1024;
 constexpr std::size_t kLargestBlockSize = 1024 * 1024;
+// Appended rows whose block holds at least this much keep their block.
+constexpr std::size_t kAdoptedBlockBytes = 64 * 1024;
 constexpr std::size_t kMaxVarintBytes = 10;
 constexpr unsigned kOffsetBits = 40;
 constexpr std::uint64_t kOffsetMask = (std::uint64_t{1} << kOffsetBits) - 1;
@@ -196,6 +198,16 @@ void RowStore::append(RowStore&& rows) {
             ++end;
         }
         const auto endOf = [&](std::size_t last) { return last < end ? offsetOf(last) : from.used; };
+        // A well-filled large block is taken over as it is: copying it
+        // would touch as much fresh memory again as filling it did.
+        if (from.used >= kAdoptedBlockBytes && offsetOf(row) == 0) {
+            const std::uint64_t target = std::uint64_t{blocks_.size()} << kOffsetBits;
+            for (; row < end; ++row) {
+                rowIndex_.push_back(target | offsetOf(row));
+            }
+            blocks_.push_back(std::move(rows.blocks_[blockNumber]));
+            continue;
+        }
         while (row < end) {
             const std::size_t room = blocks_.back().capacity - blocks_.back().used;
             // The most rows from `row` on whose bytes fit the room left.
@@ -228,7 +240,7 @@ void RowStore::append(RowStore&& rows) {
         }
     }
     rowStart_ = blocks_.back().used;
-    rows.clear();
+    rows = RowStore(columnCount_);  // some of its blocks are this store's now
 }
 
 RowStore::Cell RowStore::cell(std::size_t row, std::size_t column) const {

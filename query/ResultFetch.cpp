@@ -116,6 +116,11 @@ void PacketFetchThread::offerLast(db::RowStore& filling, bool endReached, std::o
     emit rowsReady();
 }
 
+bool PacketFetchThread::lastOffered() {
+    const std::lock_guard lock(deliveryGuard_);
+    return last_ && !lastTaken_;
+}
+
 PacketFetchThread::Delivery PacketFetchThread::takeDelivery() {
     const std::lock_guard lock(deliveryGuard_);
     Delivery delivery;
@@ -159,7 +164,10 @@ void PacketFetchThread::cut() noexcept { cutWhileInEngine(); }
 // --- The window's side ------------------------------------------------------------------
 
 ResultFetcher::ResultFetcher(db::ClientDataSet& dataSet, int packetRecords, QObject* parent)
-    : QObject(parent), dataSet_(dataSet), packetRecords_(packetRecords) {}
+    : QObject(parent), dataSet_(dataSet), packetRecords_(packetRecords) {
+    takeLater_.setSingleShot(true);
+    connect(&takeLater_, &QTimer::timeout, this, &ResultFetcher::takeRows);
+}
 
 ResultFetcher::~ResultFetcher() { abandon(); }
 
@@ -278,7 +286,7 @@ void ResultFetcher::startFetch() {
     fetchRun_ = dataSet_.sourceRun();
     auto* thread = new PacketFetchThread(*engine_, *source, fetchRun_, dataSet_.columns().size(),
                                          dataSet_.recordCount(), wanted_, packetRecords_);
-    connect(thread, &PacketFetchThread::rowsReady, this, &ResultFetcher::takeRows, Qt::QueuedConnection);
+    connect(thread, &PacketFetchThread::rowsReady, this, &ResultFetcher::rowsWaiting, Qt::QueuedConnection);
     thread->begin();
     if (thread->startFailed()) {
         delete thread;
@@ -288,14 +296,30 @@ void ResultFetcher::startFetch() {
         return;
     }
     thread_ = thread;
+    sinceTake_.invalidate();  // the first rows of a fetch are shown at once
     emit started();
 }
 
-void ResultFetcher::takeRows() {
+void ResultFetcher::rowsWaiting() {
     auto* thread = qobject_cast<PacketFetchThread*>(sender());
     if (thread == nullptr || thread != thread_) {
         return;  // a fetch abandoned meanwhile
     }
+    const qint64 since = sinceTake_.isValid() ? sinceTake_.elapsed() : kTakeEveryMs;
+    if (since >= kTakeEveryMs || thread->lastOffered()) {
+        takeRows();
+    } else if (!takeLater_.isActive()) {
+        takeLater_.start(static_cast<int>(kTakeEveryMs - since));
+    }
+}
+
+void ResultFetcher::takeRows() {
+    takeLater_.stop();
+    PacketFetchThread* thread = thread_.data();
+    if (thread == nullptr) {
+        return;
+    }
+    sinceTake_.start();
     PacketFetchThread::Delivery delivery = thread->takeDelivery();
     if (dataSet_.active() && dataSet_.opening() == fetchOpening_ && dataSet_.sourceRun() == fetchRun_) {
         dataSet_.appendFetched(std::move(delivery.rows), delivery.endReached, delivery.failure.has_value());
@@ -365,6 +389,7 @@ void ResultFetcher::stop() {
 void ResultFetcher::abandon() {
     move_ = Move::None;
     wanted_ = 0;
+    takeLater_.stop();
     if (PacketFetchThread* thread = thread_.data()) {
         thread_ = nullptr;
         disconnect(thread, nullptr, this, nullptr);

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 #include <QString>
 #include <atomic>
 #include <cstddef>
@@ -70,6 +72,8 @@ public:
     };
     // On the user-interface thread.
     Delivery takeDelivery();
+    // Whether what waits is the last delivery.
+    bool lastOffered();
 
 signals:
     // Rows (or the end) wait in takeDelivery(); emitted on the thread.
@@ -180,6 +184,9 @@ private:
     bool canFetch() const;
     void want(std::size_t rows);
     void startFetch();
+    // Rows wait in the thread: taken now when the fetch is over or
+    // kTakeEveryMs passed since the last take, else once it has.
+    void rowsWaiting();
     void takeRows();
     void makeWaitingMove(bool fetchOver);
     void fetchOver(const PacketFetchThread::Delivery& delivery);
@@ -190,6 +197,14 @@ private:
     bool held_ = false;
     QPointer<PacketFetchThread> thread_;
     QPointer<PacketFetchThread> abandoned_;
+    // After every take the grid's header goes over all its rows again (Qt
+    // keeps an entry per row and sums their heights at the next paint): a
+    // fetch of many packets hands over what came meanwhile at most every
+    // kTakeEveryMs rather than each packet, and a take stays small enough
+    // not to hold up the window.
+    static constexpr int kTakeEveryMs = 50;
+    QElapsedTimer sinceTake_;
+    QTimer takeLater_;
     // The opening and run of the dataset the fetch under way brings rows to.
     std::uint64_t fetchOpening_ = 0;
     std::uint64_t fetchRun_ = 0;
