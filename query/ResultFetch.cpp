@@ -3,6 +3,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 #include "dataaccess/ClientDataSet.h"
 #include "dataaccess/Connection.h"
@@ -27,7 +28,8 @@ std::size_t plus(std::size_t a, std::size_t b) { return a > kEveryRow - b ? kEve
 
 PacketFetchThread::PacketFetchThread(ResultEngine engine, db::RowSource& source, std::uint64_t run,
                                      std::size_t columns, std::size_t held, std::size_t target, int packetRecords)
-    : engine_(std::move(engine)),
+    : keepAlive_(std::exchange(engine.keepAlive, nullptr)),
+      engine_(std::move(engine)),
       source_(source),
       run_(run),
       columns_(columns),
@@ -56,6 +58,11 @@ void PacketFetchThread::stopAfterPacket() {
     // A packet that comes soon ends the fetch cleanly, leaving the result
     // open for later packets; one the engine is slow to give is stopped.
     QTimer::singleShot(kStopGraceMs, this, [this] { stopStatement(); });
+}
+
+void PacketFetchThread::abandonWithWindow() {
+    windowGone_ = true;
+    abandon();
 }
 
 void PacketFetchThread::run() {
@@ -87,21 +94,26 @@ void PacketFetchThread::run() {
         offer(filling);
     }
     offerLast(filling, endReached, std::move(failure));
+    if (windowGone_ && engine_.close) {
+        inEngine(engine_.close);
+    }
+    keepAlive_.reset();
 }
 
 void PacketFetchThread::offer(db::RowStore& filling) {
     if (filling.rowCount() == 0) {
         return;
     }
+    bool untold = false;
     {
         const std::lock_guard lock(deliveryGuard_);
-        if (offered_) {
-            return;
-        }
-        std::swap(ready_, filling);
+        ready_.append(std::move(filling));
+        untold = !offered_;
         offered_ = true;
     }
-    emit rowsReady();
+    if (untold) {
+        emit rowsReady();
+    }
 }
 
 void PacketFetchThread::offerLast(db::RowStore& filling, bool endReached, std::optional<QString> failure) {
@@ -396,6 +408,13 @@ void ResultFetcher::abandon() {
         thread->abandon();
         abandoned_ = thread;
     }
+}
+
+void ResultFetcher::abandonWithWindow() {
+    if (PacketFetchThread* thread = thread_.data()) {
+        thread->abandonWithWindow();
+    }
+    abandon();
 }
 
 void ResultFetcher::abandonAndWait() {

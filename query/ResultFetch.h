@@ -35,6 +35,10 @@ struct ResultEngine {
     db::StatementTurn* turn = nullptr;
     // What the result's source lives in, kept while a fetch reads it.
     std::shared_ptr<void> keepAlive;
+    // Closes the result once its window has gone, on the fetch's thread,
+    // where a server that stopped answering is still cut rather than hold
+    // up whoever frees the result last. Empty: the result is left open.
+    std::function<void()> close;
     // False: packets are fetched on the user-interface thread, as the
     // connection-string query does with "EoAsyncFetch" cleared.
     bool inBackground = true;
@@ -61,6 +65,9 @@ public:
     // it comes within kStopGraceMs.
     void stopAfterPacket();
     static constexpr int kStopGraceMs = 200;
+    // The window goes: abandon(), and the result is closed (ResultEngine::
+    // close) before the thread ends.
+    void abandonWithWindow();
 
     struct Delivery {
         db::RowStore rows;
@@ -89,11 +96,14 @@ private:
     void yield() noexcept override;
     void cut() noexcept override;
     bool stopping() const noexcept { return stopping_ || abandoned(); }
-    // Hands the rows fetched so far over, unless the last hand-over was not
-    // taken yet: they then wait for the next one.
+    // Hands the rows of a packet over: they join those waiting, and the
+    // window is told unless it was told of those already.
     void offer(db::RowStore& filling);
     void offerLast(db::RowStore& filling, bool endReached, std::optional<QString> failure);
 
+    // Let go of at the end of run(), on the thread: once it has ended,
+    // nothing of a closed window is left for its deletion to free.
+    std::shared_ptr<void> keepAlive_;
     const ResultEngine engine_;
     db::RowSource& source_;
     const std::uint64_t run_;
@@ -102,6 +112,7 @@ private:
     std::atomic<std::size_t> target_;
     std::atomic<int> packetRecords_;
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> windowGone_{false};
     // Another user of a shared connection asked for the turn: the result is
     // about to be closed, whatever the engine says of the packet stopped.
     std::atomic<bool> preempted_{false};
@@ -159,6 +170,9 @@ public:
     bool inProgress() const { return !thread_.isNull(); }
     void stop();
     void abandon();
+    // The window goes: a fetch under way is abandoned, and its thread
+    // closes the result.
+    void abandonWithWindow();
     // Waits for an abandoned fetch to leave the engine (cancelled, and cut
     // after db::kCancelGrace), for work that runs the result's statement
     // again on this thread. Throws DbError when it did not.

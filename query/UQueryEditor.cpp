@@ -139,7 +139,7 @@ TfrmQueryEditor::~TfrmQueryEditor() {
     if (adoRun_) {
         adoRun_->abandon();
     }
-    fetcher_->abandon();
+    fetcher_->abandonWithWindow();
     gridModel_->setFetchingHeld(true);
     ui->DBGrid->setModel(nullptr);
     gridModel_->detach();
@@ -700,6 +700,11 @@ ResultEngine TfrmQueryEditor::resultEngineFor(const db::RowSource& source) const
     engine.cut = [weak] {
         if (const auto objects = weak.lock()) {
             objects->BDE_DB.cutConnection();
+        }
+    };
+    engine.close = [weak] {
+        if (const auto objects = weak.lock()) {
+            objects->BDE_Query1.close();
         }
     };
     engine.keepAlive = engine_;

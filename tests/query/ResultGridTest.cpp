@@ -11,6 +11,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QSplitterHandle>
 #include <QTableView>
@@ -19,6 +20,7 @@
 #include <QToolButton>
 #include <QToolTip>
 #include <QTreeWidget>
+#include <csignal>
 #include <vector>
 
 #include "dataaccess/FieldKind.h"
@@ -106,6 +108,17 @@ TEST_F(ResultGridTest, packetsOfAHundredGiveCountsOf100Then200Then250) {
     press("SpeedButton6");
     EXPECT_EQ(count(), 250);
     EXPECT_EQ(window->CDS1().currentRow(), 42u);
+
+    // Ctrl+End in the grid goes to the last record, not to the last row held.
+    run(*window, kTwoHundredFifty);
+    ASSERT_EQ(count(), 100);
+    QTableView& grid = *child<QTableView>(*window, "DBGrid");
+    grid.setFocus();
+    QTest::keyClick(&grid, Qt::Key_End, Qt::ControlModifier);
+    ASSERT_TRUE(waitForFetch(*window));
+    EXPECT_EQ(count(), 250);
+    EXPECT_EQ(window->CDS1().currentRow(), 249u);
+    EXPECT_EQ(grid.currentIndex().row(), 249);
 }
 
 TEST_F(ResultGridTest, thePacketSizeCountsPerFetchAndChangesWhileAResultIsShown) {
@@ -248,6 +261,143 @@ TEST_F(ResultGridTest, aServerGoneMidScrollIsReportedOnceWhateverMovesTheGrid) {
         // The next run fetches again.
         run(*window, "select 1 as again");
         EXPECT_FALSE(window->CDS1().fetchFailed());
+    }
+}
+
+// Rows of nine kilobytes, more than the server buffers, so it sends each
+// once it makes the next; the 32nd takes a minute to make, so thirty come
+// (and the 31st once the statement is stopped).
+const QString kThirtyRowsThenAMinute = QStringLiteral(
+    "SELECT g, repeat('x', 9000) AS filler, CASE WHEN g > 31 THEN pg_sleep(60)::text END AS pause "
+    "FROM generate_series(1, 100) g");
+
+TEST_F(ResultGridTest, aFetchTheServerIsSlowToFeedLeavesTheWindowLiveAndEscEndsItKeepingTheRows) {
+    TARNWELL_REQUIRE_PG(server);
+    registerPg(server);
+    auto observer = db::openPostgres(server.conninfo);
+    const auto serverStillSleeping = [&] {
+        const auto cursor = observer->execute(
+            "SELECT count(*) FROM pg_stat_activity WHERE state = 'active' AND query LIKE '%pg_sleep(60)%' "
+            "AND pid <> pg_backend_pid()");
+        db::RowStore rows(1);
+        cursor->fetch(rows, 1);
+        return rows.cell(0, 0).bytes != "0";
+    };
+    for (const bool closing : {false, true}) {
+        SCOPED_TRACE(closing ? "closed" : "Esc");
+        window = openWindowOn("BDE", kPg);
+        ASSERT_NE(window, nullptr);
+        QApplication::setActiveWindow(window);
+        child<SpinEdit>(*window, "SEdt_PacketRecords")->setValue(10);
+        run(*window, kThirtyRowsThenAMinute);
+        ASSERT_EQ(gridModel(*window)->rowCount(), 10);
+
+        child<QToolButton>(*window, "SpeedButton5")->click();
+        ASSERT_TRUE(waitUntil([&] { return count() == 30; }));
+        // The server is busy over the next row; the window goes on.
+        EXPECT_TRUE(window->fetchInProgress());
+        EXPECT_EQ(status(*window, 2), QStringLiteral("讀取資料中....."));
+        EXPECT_EQ(status(*window, 1), QStringLiteral("目前資料筆數: 30"));
+        EXPECT_EQ(gridModel(*window)->rowCount(), 30);
+        child<QToolButton>(*window, "SpeedButton2")->click();
+        EXPECT_EQ(window->CDS1().currentRow(), 0u) << "the rows held stay usable";
+        QPlainTextEdit& memo = *child<QPlainTextEdit>(*window, "MemSQL");
+        memo.setFocus();
+        QTest::keyClicks(&memo, "--");
+        EXPECT_TRUE(memo.toPlainText().contains("--"));
+
+        if (closing) {
+            QPointer<TfrmQueryEditor> closed = window;
+            window->close();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            EXPECT_TRUE(closed.isNull()) << "the window went without waiting for the server";
+            window = nullptr;
+            // The statement was stopped in the engine, long before its
+            // minute was up.
+            EXPECT_TRUE(waitUntil([&] { return !serverStillSleeping(); }));
+            continue;
+        }
+
+        // Walks that read every record wait for the fetch: each is refused
+        // with one message and asks nothing.
+        const QString refusal = QStringLiteral("資料讀取中，請待讀取完成(或按Esc停止)後再轉存或列印");
+        for (const char* walk : {"ToolButton2", "ToolButton4", "ToolButton3", "ToolButton5"}) {
+            prompter.expectMessage(refusal);
+            child<QToolButton>(*window, walk)->click();
+            EXPECT_EQ(prompter.calls().back().kind, ScriptedPrompt::Kind::Message) << walk;
+        }
+        EXPECT_TRUE(prompter.scriptUsedUp());
+
+        // Esc ends the fetch: the statement is stopped in the engine, said
+        // once, and the rows stay.
+        prompter.expectMessage();
+        QTest::keyClick(&memo, Qt::Key_Escape);
+        ASSERT_TRUE(waitForFetch(*window));
+        ASSERT_TRUE(prompter.scriptUsedUp());
+        EXPECT_TRUE(prompter.messages().last().contains("canceling statement due to user request"))
+            << prompter.messages().last().toStdString();
+        EXPECT_GE(count(), 30);
+        EXPECT_EQ(gridModel(*window)->rowCount(), count());
+        EXPECT_EQ(window->CDS1().currentRow(), 0u) << "the move to the last record was given up";
+        EXPECT_EQ(status(*window, 2), QString());
+        EXPECT_EQ(memo.toPlainText().count("--"), 1) << "Esc went to the fetch, not the memo";
+        EXPECT_FALSE(serverStillSleeping());
+
+        run(*window, "select 5 as after_esc");
+        EXPECT_EQ(gridModel(*window)->data(gridModel(*window)->index(0, 0)).toString(), "5");
+    }
+}
+
+TEST_F(ResultGridTest, aServerThatStopsAnsweringMidFetchIsLeftByEscOrByClosingTheWindow) {
+    TARNWELL_REQUIRE_PG(server);
+    registerPg(server);
+    for (const bool closing : {false, true}) {
+        SCOPED_TRACE(closing ? "closed" : "Esc");
+        window = openWindowOn("BDE", kPg);
+        ASSERT_NE(window, nullptr);
+        QApplication::setActiveWindow(window);
+        run(*window, "select pg_backend_pid()");
+        const auto backend = static_cast<pid_t>(
+            gridModel(*window)->data(gridModel(*window)->index(0, 0)).toString().toLongLong());
+        ASSERT_GT(backend, 0);
+        child<SpinEdit>(*window, "SEdt_PacketRecords")->setValue(10);
+        // Closing: the server stops mid-stream (the fetch may read what was
+        // on its way first). Esc: it stops while the fetch waits for a row.
+        run(*window, closing ? QStringLiteral("SELECT g, repeat('x', 9000) AS filler FROM generate_series(1, 1000000) g")
+                             : kThirtyRowsThenAMinute);
+        if (!closing) {
+            child<QToolButton>(*window, "SpeedButton5")->click();
+            ASSERT_TRUE(waitUntil([&] { return count() == 30; }));
+        }
+
+        // The server's process hangs: it sends nothing more and answers no
+        // cancel.
+        ::kill(backend, SIGSTOP);
+        auto resume = qScopeGuard([backend] { ::kill(backend, SIGCONT); });
+        child<QToolButton>(*window, "SpeedButton5")->click();
+        ASSERT_TRUE(window->fetchInProgress());
+        if (closing) {
+            QPointer<TfrmQueryEditor> closed = window;
+            window->close();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            EXPECT_TRUE(closed.isNull()) << "the window went without waiting for the server";
+            window = nullptr;
+            // Its fetch ends, and lets go of the result, with the server
+            // still stopped.
+            EXPECT_TRUE(abandonRunsAndWait(QDeadlineTimer(30000)));
+            continue;
+        }
+        prompter.expectMessage(QStringLiteral("伺服器沒有回應停止的要求，已切斷連線"));
+        QTest::keyClick(child<QPlainTextEdit>(*window, "MemSQL"), Qt::Key_Escape);
+        ASSERT_TRUE(waitForFetch(*window)) << "the fetch ends with the server still stopped";
+        EXPECT_TRUE(prompter.scriptUsedUp());
+        EXPECT_EQ(count(), 30) << "the rows that came stay";
+        EXPECT_EQ(gridModel(*window)->rowCount(), 30);
+        resume.dismiss();
+        ::kill(backend, SIGCONT);
+
+        run(*window, "select 5 as after_cut");
+        EXPECT_EQ(gridModel(*window)->data(gridModel(*window)->index(0, 0)).toString(), "5");
     }
 }
 
