@@ -564,5 +564,53 @@ TEST_F(AdoRunTest, postgresOnTheTestServerAndAnotherWindowsRunClosesTheSharedRes
     EXPECT_EQ(first->CDS1().recordCount(), 10u);
 }
 
+TEST_F(AdoRunTest, eoAsyncExecuteRunsOffTheWindowsThreadEscStopsItAndASecondWindowWaitsItsTurn) {
+    TARNWELL_REQUIRE_PG(server);
+    const QString dataSource = connectAdo(pgConnectionString(server));
+    TfrmQueryEditor* first = openWindowOn("ADO", dataSource);
+    TfrmQueryEditor* second = openWindowOn("ADO", dataSource);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    for (TfrmQueryEditor* window : {first, second}) {
+        child<QCheckBox>(*window, "Chk1")->setChecked(true);
+    }
+    QApplication::setActiveWindow(first);
+    QPlainTextEdit& memo = *child<QPlainTextEdit>(*first, "MemSQL");
+    memo.setFocus();
+    setMemoText(memo, "select pg_sleep(60)");
+    child<QAbstractButton>(*first, "SBtnQuery")->click();
+    EXPECT_TRUE(first->runInProgress()) << "the click returns while the statement runs";
+    ASSERT_TRUE(waitUntil([&] { return status(*first, 0) == QStringLiteral("查詢中....."); }));
+    EXPECT_FALSE(child<QAbstractButton>(*first, "SBtnQuery")->isEnabled());
+    // The window's walks wait for its run.
+    prompter.expectMessage(QStringLiteral("查詢執行中，請待完成(或按Esc停止)後再轉存或列印"));
+    child<QToolButton>(*first, "ToolButton2")->click();
+
+    // The shared connection serves one statement at a time: the second
+    // window's run waits for its turn, and neither window freezes.
+    setMemoText(*child<QPlainTextEdit>(*second, "MemSQL"), "select 'second' as who");
+    child<QAbstractButton>(*second, "SBtnQuery")->click();
+    EXPECT_TRUE(second->runInProgress());
+    EXPECT_EQ(status(*second, 0), QStringLiteral("執行中...."));
+    EXPECT_TRUE(second->FSQLHistory().isEmpty());
+
+    prompter.expectMessage();
+    QTest::keyClick(&memo, Qt::Key_Escape);
+    ASSERT_TRUE(waitForRun(*first)) << "the statement would run for a minute";
+    ASSERT_TRUE(prompter.scriptUsedUp());
+    EXPECT_TRUE(prompter.messages().last().startsWith(QStringLiteral("ADO_查詢失敗: ")));
+    EXPECT_TRUE(prompter.messages().last().contains("canceling statement due to user request"))
+        << prompter.messages().last().toStdString();
+    EXPECT_EQ(status(*first, 0), QStringLiteral("查詢失敗"));
+    EXPECT_EQ(first->FSQLHistory(), QStringList{"select pg_sleep(60)"});
+    EXPECT_TRUE(child<QAbstractButton>(*first, "SBtnQuery")->isEnabled());
+
+    ASSERT_TRUE(waitForRun(*second));
+    EXPECT_EQ(gridModel(*second)->data(gridModel(*second)->index(0, 0)).toString(), "second");
+    EXPECT_EQ(status(*second, 0), QStringLiteral("查詢中....."));
+    EXPECT_EQ(second->FSQLHistory().size(), 1);
+    EXPECT_TRUE(child<QAbstractButton>(*second, "SBtnQuery")->isEnabled());
+}
+
 }  // namespace
 }  // namespace tarnwell::test
