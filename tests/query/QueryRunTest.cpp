@@ -574,9 +574,7 @@ TEST_F(AdoRunTest, eoAsyncExecuteRunsOffTheWindowsThreadEscStopsItAndASecondWind
     for (TfrmQueryEditor* window : {first, second}) {
         child<QCheckBox>(*window, "Chk1")->setChecked(true);
     }
-    QApplication::setActiveWindow(first);
     QPlainTextEdit& memo = *child<QPlainTextEdit>(*first, "MemSQL");
-    memo.setFocus();
     setMemoText(memo, "select pg_sleep(60)");
     child<QAbstractButton>(*first, "SBtnQuery")->click();
     EXPECT_TRUE(first->runInProgress()) << "the click returns while the statement runs";
@@ -594,6 +592,10 @@ TEST_F(AdoRunTest, eoAsyncExecuteRunsOffTheWindowsThreadEscStopsItAndASecondWind
     EXPECT_EQ(status(*second, 0), QStringLiteral("執行中...."));
     EXPECT_TRUE(second->FSQLHistory().isEmpty());
 
+    // Esc in the first window (the second may have been made active as it
+    // opened).
+    QApplication::setActiveWindow(first);
+    memo.setFocus();
     prompter.expectMessage();
     QTest::keyClick(&memo, Qt::Key_Escape);
     ASSERT_TRUE(waitForRun(*first)) << "the statement would run for a minute";

@@ -287,7 +287,6 @@ TEST_F(ResultGridTest, aFetchTheServerIsSlowToFeedLeavesTheWindowLiveAndEscEndsI
         SCOPED_TRACE(closing ? "closed" : "Esc");
         window = openWindowOn("BDE", kPg);
         ASSERT_NE(window, nullptr);
-        QApplication::setActiveWindow(window);
         child<SpinEdit>(*window, "SEdt_PacketRecords")->setValue(10);
         run(*window, kThirtyRowsThenAMinute);
         ASSERT_EQ(gridModel(*window)->rowCount(), 10);
@@ -301,6 +300,7 @@ TEST_F(ResultGridTest, aFetchTheServerIsSlowToFeedLeavesTheWindowLiveAndEscEndsI
         EXPECT_EQ(gridModel(*window)->rowCount(), 30);
         child<QToolButton>(*window, "SpeedButton2")->click();
         EXPECT_EQ(window->CDS1().currentRow(), 0u) << "the rows held stay usable";
+        QApplication::setActiveWindow(window);
         QPlainTextEdit& memo = *child<QPlainTextEdit>(*window, "MemSQL");
         memo.setFocus();
         QTest::keyClicks(&memo, "--");
@@ -331,6 +331,8 @@ TEST_F(ResultGridTest, aFetchTheServerIsSlowToFeedLeavesTheWindowLiveAndEscEndsI
         // Esc ends the fetch: the statement is stopped in the engine, said
         // once, and the rows stay.
         prompter.expectMessage();
+        QApplication::setActiveWindow(window);
+        memo.setFocus();
         QTest::keyClick(&memo, Qt::Key_Escape);
         ASSERT_TRUE(waitForFetch(*window));
         ASSERT_TRUE(prompter.scriptUsedUp());
@@ -355,7 +357,6 @@ TEST_F(ResultGridTest, aServerThatStopsAnsweringMidFetchIsLeftByEscOrByClosingTh
         SCOPED_TRACE(closing ? "closed" : "Esc");
         window = openWindowOn("BDE", kPg);
         ASSERT_NE(window, nullptr);
-        QApplication::setActiveWindow(window);
         run(*window, "select pg_backend_pid()");
         const auto backend = static_cast<pid_t>(
             gridModel(*window)->data(gridModel(*window)->index(0, 0)).toString().toLongLong());
@@ -388,6 +389,8 @@ TEST_F(ResultGridTest, aServerThatStopsAnsweringMidFetchIsLeftByEscOrByClosingTh
             continue;
         }
         prompter.expectMessage(QStringLiteral("伺服器沒有回應停止的要求，已切斷連線"));
+        QApplication::setActiveWindow(window);
+        child<QPlainTextEdit>(*window, "MemSQL")->setFocus();
         QTest::keyClick(child<QPlainTextEdit>(*window, "MemSQL"), Qt::Key_Escape);
         ASSERT_TRUE(waitForFetch(*window)) << "the fetch ends with the server still stopped";
         EXPECT_TRUE(prompter.scriptUsedUp());
