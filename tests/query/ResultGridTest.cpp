@@ -277,7 +277,7 @@ TEST_F(ResultGridTest, aFetchTheServerIsSlowToFeedLeavesTheWindowLiveAndEscEndsI
     auto observer = db::openPostgres(server.conninfo);
     const auto serverStillSleeping = [&] {
         const auto cursor = observer->execute(
-            "SELECT count(*) FROM pg_stat_activity WHERE state = 'active' AND query LIKE '%pg_sleep(60)%' "
+            "SELECT count(*) FROM pg_stat_activity WHERE state = 'active' AND query LIKE '%slow to feed%' "
             "AND pid <> pg_backend_pid()");
         db::RowStore rows(1);
         cursor->fetch(rows, 1);
@@ -288,7 +288,7 @@ TEST_F(ResultGridTest, aFetchTheServerIsSlowToFeedLeavesTheWindowLiveAndEscEndsI
         window = openWindowOn("BDE", kPg);
         ASSERT_NE(window, nullptr);
         child<SpinEdit>(*window, "SEdt_PacketRecords")->setValue(10);
-        run(*window, kThirtyRowsThenAMinute);
+        run(*window, kThirtyRowsThenAMinute + QStringLiteral(" /* slow to feed */"));
         ASSERT_EQ(gridModel(*window)->rowCount(), 10);
 
         child<QToolButton>(*window, "SpeedButton5")->click();
