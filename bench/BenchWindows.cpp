@@ -85,7 +85,7 @@ QString valueOf(const Params& params, const std::string& key) {
 }  // namespace
 
 AliasQueryWindow::AliasQueryWindow(const ScratchDirectory& scratch, const std::string& name,
-                                   const std::string& driver, const Params& params) {
+                                   const std::string& driver, const Params& params, bool connectNow) {
     const std::string aliasFile = writeAliasFile(scratch, name, driver, params);
     workspace_ = std::make_unique<Workspace>(std::make_unique<db::Session>(db::SessionConfig{aliasFile, {}, false}));
     main_ = std::make_unique<TfrmMain>(*workspace_);
@@ -95,6 +95,12 @@ AliasQueryWindow::AliasQueryWindow(const ScratchDirectory& scratch, const std::s
     if (window_ == nullptr) {
         throw std::runtime_error("no query window opened");
     }
+    if (connectNow) {
+        connect();
+    }
+}
+
+void AliasQueryWindow::connect() {
     auto* linkType = child<QComboBox>(*window_, "CbxLinkType");
     linkType->setCurrentIndex(linkType->findText(QStringLiteral("BDE")));
     window_->CbxLinkTypeChange();  // connects, as a user's pick of the kind does

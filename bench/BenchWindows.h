@@ -75,16 +75,20 @@ private:
 };
 
 // A workspace and main window whose session knows one alias, [name] of type `driver` with
-// `params`, logged into and registered, and a query window on it.
+// `params`, logged into and registered, and a query window on it, connected
+// unless `connectNow` is false (connect() then does it).
 class AliasQueryWindow {
 public:
     AliasQueryWindow(const ScratchDirectory& scratch, const std::string& name, const std::string& driver,
-                     const Params& params);
+                     const Params& params, bool connectNow = true);
     ~AliasQueryWindow();
     AliasQueryWindow(const AliasQueryWindow&) = delete;
     AliasQueryWindow& operator=(const AliasQueryWindow&) = delete;
 
     TfrmQueryEditor& window() const { return *window_; }
+
+    // Picks the alias's kind, which connects, as a user's pick does.
+    void connect();
 
     // Runs `sql` as the run button does and serves events until the run
     // ended. Throws std::runtime_error when it does not end in time.

@@ -88,6 +88,11 @@ public:
 
     // Short name of the engine: "SQLite", "PostgreSQL", "MariaDB" or "ODBC".
     virtual std::string engineName() const = 0;
+    // The name the database gives itself, which tells its SQL dialect: the
+    // engine's for the native backends, the driver's DBMS name through ODBC
+    // ("PostgreSQL", "SQLite", "MariaDB", ...; "" when the driver does not
+    // say).
+    virtual std::string dbmsName() const { return engineName(); }
 };
 
 }  // namespace tarnwell::db

@@ -201,6 +201,11 @@ bool Database::connected() const {
     return connection != nullptr && connection->alive();
 }
 
+std::string Database::dbmsName() const {
+    const std::shared_ptr<Connection> connection = openConnection();
+    return connection != nullptr ? connection->dbmsName() : std::string();
+}
+
 void Database::setConnected(bool connected) {
     if (connected) {
         open();

@@ -82,6 +82,8 @@ public:
     // Cuts the connection, for a statement a cancel did not stop
     // (Connection::cutConnection()); the next open() connects anew.
     void cutConnection() noexcept;
+    // The open connection's Connection::dbmsName(); "" while closed.
+    std::string dbmsName() const;
 
     void setAfterConnect(std::function<void()> callback) { afterConnect_ = std::move(callback); }
     void setAfterDisconnect(std::function<void()> callback) { afterDisconnect_ = std::move(callback); }

@@ -107,6 +107,14 @@ StatementTurn::Held StatementTurn::take(Use use, Yielder* yielder) {
     return hold(use, yielder);
 }
 
+StatementTurn::Held StatementTurn::tryTake(Use use) {
+    std::lock_guard lock(mutex_);
+    if (held_ || taking_ || !waiting_.empty()) {
+        return {};
+    }
+    return hold(use, nullptr);
+}
+
 void StatementTurn::release() noexcept {
     {
         std::lock_guard lock(mutex_);

@@ -77,6 +77,9 @@ public:
     // words the windows show, when a run holds the turn or waits for it, or
     // the fetch did not let go.
     Held take(Use use, Yielder* yielder = nullptr);
+    // The turn if nobody holds it or waits for it, else nothing; never waits
+    // and never hurries a holder.
+    Held tryTake(Use use);
 
     // Waiters look at their givenUp condition again.
     void wakeWaiters();

@@ -577,7 +577,7 @@ std::vector<ListingColumn> TfrmPrint::listingColumns() const {
     return columns;
 }
 
-ListingSettings TfrmPrint::listingSettings(const std::vector<ListingColumn>& columns) const {
+ListingSettings TfrmPrint::listingSettings() const {
     ListingSettings settings;
     settings.paperLengthMm = paperLength();
     settings.paperWidthMm = paperWidth();
@@ -586,7 +586,6 @@ ListingSettings TfrmPrint::listingSettings(const std::vector<ListingColumn>& col
     settings.title = title();
     settings.titleFont = titleFont();
     settings.detailFont = detailFont();
-    settings.headerLine = listingHeaderLine(columns);
     settings.printSql = ui->ChkSQL->isChecked();
     settings.sql = SourceSQLMemo() != nullptr ? SourceSQLMemo()->toPlainText() : QString();
     settings.sqlFont = sqlFont();
@@ -610,10 +609,7 @@ void TfrmPrint::SBtnPreViewClick() {
         connect(&report_->QuickRep1(), &ReportEngine::productionFailed, this,
                 [](const QString& message) { reportUnhandledError(ReportError(message)); });
     }
-    const std::vector<ListingColumn> columns = listingColumns();
-    applyListingSettings(report_->bands(), listingSettings(columns));
-    checkReportDefinition(report_->QuickRep1().definition());
-    report_->setRecords(std::make_unique<DataSetRecords>(*this), columns, recordLimit());
+    report_->setUp(listingSettings(), std::make_unique<DataSetRecords>(*this), listingColumns(), recordLimit());
     if (printFlag() == 1) {
         printListing();
     } else {

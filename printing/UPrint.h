@@ -128,7 +128,7 @@ private:
     // The ticked rows of the grid as printed columns; throws ReportError for
     // a width that is no integer or past the bound.
     std::vector<ListingColumn> listingColumns() const;
-    ListingSettings listingSettings(const std::vector<ListingColumn>& columns) const;
+    ListingSettings listingSettings() const;
     void printListing();
     void showPageLabel();
 

@@ -15,41 +15,32 @@ QPointer<TfrmReport>& reportWindowReference() {
 
 }  // namespace
 
-TfrmReport::TfrmReport(QWidget* parent) : QWidget(parent, Qt::Window), bands_(defineListing(QuickRep1_.definition())) {
+TfrmReport::TfrmReport(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("frmReport"));
     setWindowTitle(QStringLiteral("frmReport"));
-    QuickRep1_.setObjectName(QStringLiteral("QuickRep1"));
-    QuickRep1_.setDataRequest([this](ReportEngine& report, bool& moreData) { QuickRep1NeedData(report, moreData); });
-    QuickRep1_.setPreviewHook([this](ReportEngine& report, const std::shared_ptr<ReportDocument>& pages) {
+    // The report's requests come to the window's own handlers, which hand
+    // them on to the listing.
+    ReportEngine& engine = QuickRep1();
+    engine.setObjectName(QStringLiteral("QuickRep1"));
+    engine.setDataRequest([this](ReportEngine& report, bool& moreData) { QuickRep1NeedData(report, moreData); });
+    engine.setPreviewHook([this](ReportEngine& report, const std::shared_ptr<ReportDocument>& pages) {
         QuickRep1Preview(report, pages);
     });
-    QuickRep1_.setBeforePrint([this](ReportEngine& report) { QuickRep1BeforePrint(report); });
+    engine.setBeforePrint([this](ReportEngine& report) { QuickRep1BeforePrint(report); });
     reportWindowReference() = this;
 }
 
 TfrmReport::~TfrmReport() {
     // Nothing may ask for a record of a window that is going.
-    QuickRep1_.closePreview();
+    QuickRep1().closePreview();
     FormDestroy();
 }
 
 TfrmReport* TfrmReport::instance() { return reportWindowReference().data(); }
 
-void TfrmReport::setRecords(std::unique_ptr<ListingRecords> records, std::vector<ListingColumn> columns, int limit) {
-    feed_.setRecords(std::move(records));
-    feed_.setColumns(std::move(columns));
-    feed_.setLimit(limit);
-}
+void TfrmReport::QuickRep1BeforePrint(ReportEngine&) { listing_.restart(); }
 
-void TfrmReport::QuickRep1BeforePrint(ReportEngine&) { feed_.restart(); }
-
-void TfrmReport::QuickRep1NeedData(ReportEngine&, bool& moreData) {
-    QString line;
-    moreData = feed_.next(line);
-    if (moreData) {
-        bands_.data->text = std::move(line);
-    }
-}
+void TfrmReport::QuickRep1NeedData(ReportEngine&, bool& moreData) { listing_.needData(moreData); }
 
 void TfrmReport::QuickRep1Preview(ReportEngine&, const std::shared_ptr<ReportDocument>& pages) {
     if (previewArea_) {

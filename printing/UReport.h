@@ -4,8 +4,7 @@
 #include <QWidget>
 #include <memory>
 
-#include "report/ReportEngine.h"
-#include "report/ReportListing.h"
+#include "report/ListingReport.h"
 
 namespace tarnwell {
 
@@ -26,17 +25,20 @@ public:
     // The window while it exists, else null.
     static TfrmReport* instance();
 
-    ReportEngine& QuickRep1() { return QuickRep1_; }
-    // Its bands and labels: PageHeaderBand1 with QLabTitle, ColumnHeaderBand1
-    // with QLabFieldName, DetailBand1 with QLabData, SummaryBand1 with
-    // QRTxtSQL.
-    const ListingBands& bands() const { return bands_; }
+    // The report, with its bands and labels: PageHeaderBand1 with QLabTitle,
+    // ColumnHeaderBand1 with QLabFieldName, DetailBand1 with QLabData,
+    // SummaryBand1 with QRTxtSQL.
+    ReportEngine& QuickRep1() { return listing_.engine(); }
 
-    // What the next runs print: the records, the columns of their lines and
-    // the record limit ("筆數:", 0 for all).
-    void setRecords(std::unique_ptr<ListingRecords> records, std::vector<ListingColumn> columns, int limit);
+    // What the next runs print: the print window's settings, the records,
+    // the columns of their lines and the record limit ("筆數:", 0 for all).
+    // Throws ReportError for settings no page can be made of.
+    void setUp(const ListingSettings& settings, std::unique_ptr<ListingRecords> records,
+               std::vector<ListingColumn> columns, int limit) {
+        listing_.setUp(settings, std::move(records), std::move(columns), limit);
+    }
     // The delivered-record counter of the run in progress.
-    int deliveredRecords() const { return feed_.delivered(); }
+    int deliveredRecords() const { return listing_.deliveredRecords(); }
     // Where previews are shown.
     void setPreviewArea(ReportPreview* preview) { previewArea_ = preview; }
 
@@ -56,9 +58,7 @@ private:
     void FormClose();
     void FormDestroy();
 
-    ReportEngine QuickRep1_;
-    ListingBands bands_;
-    ListingFeed feed_;
+    ListingReport listing_;
     QPointer<ReportPreview> previewArea_;
 };
 

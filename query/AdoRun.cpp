@@ -4,6 +4,7 @@
 
 #include "dataaccess/AdoConnection.h"
 #include "dataaccess/StatementTurn.h"
+#include "session/RunMessages.h"
 
 namespace tarnwell {
 
@@ -21,13 +22,22 @@ void connectSharedConnection(db::AdoConnection& connection, db::AdoQuery& query,
     connection.open();
 }
 
-bool runSharedStatement(db::AdoQuery& query, const AdoRunRequest& request) {
+void setUpSharedQuery(db::AdoQuery& query, const AdoRunRequest& request) {
     query.close();
     query.setExecuteOptions(request.executeOptions);
     query.setCacheSize(request.cacheSize);
     query.setMaxRecords(request.maxRecords);
+}
+
+bool runSharedStatement(db::AdoQuery& query, const AdoRunRequest& request) {
+    setUpSharedQuery(query, request);
     query.setSql(request.sql);
     return query.run();
+}
+
+std::optional<db::ErrorPosition> errorPositionOf(const std::exception& error) {
+    const auto* engineError = dynamic_cast<const db::DbError*>(&error);
+    return engineError != nullptr ? engineError->position() : std::nullopt;
 }
 
 AdoRunThread::AdoRunThread(db::AdoConnection& connection, db::AdoQuery& query, db::StatementTurn& turn,
@@ -42,8 +52,8 @@ void AdoRunThread::stop() {
     stopStatement();
 }
 
-void AdoRunThread::report(AdoRunEnd end, const QString& message) {
-    inWindow([&] { window_.adoRunEnded(end, message); });
+void AdoRunThread::report(AdoRunEnd end, const QString& message, const std::optional<db::ErrorPosition>& position) {
+    inWindow([&] { window_.adoRunEnded(end, message, position); });
 }
 
 void AdoRunThread::run() {
@@ -58,13 +68,13 @@ void AdoRunThread::run() {
         const QString message = errorText(error);
         turn.release();
         inWindow([&] {
-            window_.addMessageLines(QStringLiteral("\rADO_連線失敗: ") + message + QStringLiteral("\r"));
+            window_.addMessageLines(u'\r' + connectionFailurePrefix(RunEngine::ConnectionString) + message + u'\r');
             window_.setStatusText(QStringLiteral("資料庫連線失敗"));
         });
         report(AdoRunEnd::NotConnected, message);
         return;
     }
-    inWindow([&] { window_.setStatusText(QStringLiteral("資料庫已連線")); });
+    inWindow([&] { window_.adoConnected(request_); });
     if (stopping()) {
         turn.release();
         report(AdoRunEnd::Stopped);
@@ -72,6 +82,7 @@ void AdoRunThread::run() {
     }
     inWindow([&] { window_.setStatusText(QStringLiteral("查詢中.....")); });
     std::optional<QString> failure;
+    std::optional<db::ErrorPosition> position;
     try {
         // A statement that returned no result set, whatever its text, has
         // run: it is no failure, and the grid keeps what it shows.
@@ -80,12 +91,15 @@ void AdoRunThread::run() {
         }
     } catch (const std::exception& error) {
         failure = errorText(error);
+        position = errorPositionOf(error);
     }
     if (abandoned()) {
-        query_.close();  // nobody will read what the statement returned
+        // Nobody will read what the statement returned; a server that
+        // stopped answering is cut here too.
+        inEngine([&] { query_.close(); });
     }
     turn.release();
-    report(failure ? AdoRunEnd::Failed : AdoRunEnd::Done, failure.value_or(QString()));
+    report(failure ? AdoRunEnd::Failed : AdoRunEnd::Done, failure.value_or(QString()), position);
 }
 
 void AdoRunThread::cancelInEngine() noexcept { connection_.cancel(); }

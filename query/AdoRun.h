@@ -1,7 +1,11 @@
 #pragma once
 
 #include <QString>
+#include <exception>
+#include <optional>
 #include <string>
+
+#include "dataaccess/DbError.h"
 
 #include "query/WindowThread.h"
 
@@ -30,9 +34,15 @@ struct AdoRunRequest {
 // engine's error.
 void connectSharedConnection(db::AdoConnection& connection, db::AdoQuery& query,
                              const std::string& connectionString);
+// The shared query closed and given the request's options, for statements to
+// run on it.
+void setUpSharedQuery(db::AdoQuery& query, const AdoRunRequest& request);
 // Runs the request's statement on the shared query: opened for rows when its
 // text is row-returning, executed otherwise. True when a result set is open.
 bool runSharedStatement(db::AdoQuery& query, const AdoRunRequest& request);
+
+// Where the engine says a failed statement went wrong, if it says.
+std::optional<db::ErrorPosition> errorPositionOf(const std::exception& error);
 
 // How a connection-string run off the user-interface thread ended.
 enum class AdoRunEnd {
@@ -48,9 +58,13 @@ class AdoRunSink {
 public:
     virtual void setStatusText(const QString& text) = 0;
     virtual void addMessageLines(const QString& text) = 0;
+    // The connection step succeeded; the run holds the connection's turn.
+    virtual void adoConnected(const AdoRunRequest& request) = 0;
     // The open result, for the window's dataset to fetch its first packet.
     virtual void bindResult(db::RowSource& source, int packetRecords) = 0;
-    virtual void adoRunEnded(AdoRunEnd end, const QString& message) = 0;
+    // `message` and `position`: the engine's, for a failure.
+    virtual void adoRunEnded(AdoRunEnd end, const QString& message,
+                             const std::optional<db::ErrorPosition>& position) = 0;
 
 protected:
     ~AdoRunSink() = default;
@@ -81,7 +95,7 @@ private:
     void cutConnection() noexcept override;
     void wakeForAbandon() override;
     bool stopping() const noexcept { return stopping_ || abandoned(); }
-    void report(AdoRunEnd end, const QString& message = {});
+    void report(AdoRunEnd end, const QString& message = {}, const std::optional<db::ErrorPosition>& position = {});
 
     db::AdoConnection& connection_;
     db::AdoQuery& query_;

@@ -5,6 +5,7 @@
 #include "dataaccess/ClientDataSet.h"
 #include "dataaccess/Database.h"
 #include "dataaccess/Query.h"
+#include "query/ScriptRun.h"
 
 namespace tarnwell {
 
@@ -35,6 +36,9 @@ struct QueryWindowEngine {
 
     db::Database BDE_DB;
     db::Query BDE_Query1;
+    // The first rows of a script's statement that the grid shows while the
+    // query runs the statements after it.
+    HeldResult heldResult;
     db::DataSetProvider DSProvd1;
     db::ClientDataSet CDS1;
 };

@@ -1,5 +1,7 @@
 #include "query/UQueryEditor.h"
 
+#include <QAction>
+#include <QBoxLayout>
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QFile>
@@ -15,12 +17,15 @@
 #include <QShowEvent>
 #include <QSplitter>
 #include <QSplitterHandle>
+#include <QTextBlock>
 #include <QTimer>
+#include <QToolButton>
 
 #include "dataaccess/AdoConnection.h"
 #include "dataaccess/DbError.h"
 #include "dataaccess/FieldKind.h"
 #include "printing/UPrint.h"
+#include "query/CatalogTableList.h"
 #include "query/MemoText.h"
 #include "query/QueryEngine.h"
 #include "query/QueryWidgets.h"
@@ -28,17 +33,22 @@
 #include "query/ResultGrid.h"
 #include "query/ResultGridModel.h"
 #include "query/SpreadsheetExport.h"
+#include "query/SqlEditor.h"
 #include "query/SqlFile.h"
 #include "query/SqlFileBrowser.h"
 #include "query/SqlStringForm.h"
 #include "query/UQueryThread.h"
 #include "query/UReplaceString.h"
+#include "session/ConnectionCatalogs.h"
 #include "session/QueryWindowLists.h"
+#include "session/RunMessages.h"
 #include "session/Workspace.h"
+#include "sqlsyntax/StatementSplitter.h"
 #include "ui/Controls.h"
 #include "ui/ErrorReport.h"
 #include "ui/ProgressFeedback.h"
 #include "ui/Prompt.h"
+#include "ui/SqlCompleter.h"
 #include "ui_UQueryEditor.h"
 
 namespace tarnwell {
@@ -98,6 +108,19 @@ Prompt::FileRequest exportFileRequest(const QString& extension, const QString& p
 // How often the grid catches up with an export's walk.
 constexpr int kGridFollowsEveryMs = 100;
 
+// Shows or hides the list at `index` of a splitter beside the memo, at its
+// first width when it comes.
+void showBesideMemo(QSplitter& splitter, int index, bool show) {
+    splitter.widget(index)->setVisible(show);
+    splitter.handle(index)->setVisible(show);
+    if (show) {
+        QList<int> sizes = splitter.sizes();
+        sizes[index] = kSideListWidth;
+        sizes[0] = std::max(0, splitter.width() - kSideListWidth - splitter.handleWidth());
+        splitter.setSizes(sizes);
+    }
+}
+
 }  // namespace
 
 int& QueryEditorCount() {
@@ -127,6 +150,7 @@ TfrmQueryEditor::TfrmQueryEditor(Workspace& workspace, QMdiArea& home,
     setUpPictures();
     connectHandlers();
     setUpKeys();
+    setUpCatalogViews();
 }
 
 TfrmQueryEditor::~TfrmQueryEditor() {
@@ -322,17 +346,31 @@ void TfrmQueryEditor::setUpKeys() {
     stopRunKey_->setContext(Qt::WidgetWithChildrenShortcut);
     stopRunKey_->setEnabled(false);
     connect(stopRunKey_, &QShortcut::activated, this, &TfrmQueryEditor::stopWhatRuns);
-    // F9 and Ctrl+Enter run the SQL, as the run button would when enabled.
-    for (const QKeySequence& keys : {QKeySequence(Qt::Key_F9), QKeySequence(Qt::CTRL | Qt::Key_Return),
-                                     QKeySequence(Qt::CTRL | Qt::Key_Enter)}) {
-        auto* shortcut = new QShortcut(keys, this);
-        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
-        connect(shortcut, &QShortcut::activated, this, [this] {
-            if (ui->SBtnQuery->isEnabled()) {
-                ui->SBtnQuery->click();
-            }
-        });
-    }
+    // F9 runs the SQL, as the run button would when enabled.
+    auto* runAll = new QShortcut(QKeySequence(Qt::Key_F9), this);
+    runAll->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(runAll, &QShortcut::activated, this, [this] {
+        if (ui->SBtnQuery->isEnabled()) {
+            ui->SBtnQuery->click();
+        }
+    });
+    // The runs of part of the memo, by key and from the memo's context menu
+    // (which shows the first key: Enter, as the keys are named).
+    const auto addRun = [this](const QString& text, const char* name, Qt::KeyboardModifiers modifiers,
+                               void (TfrmQueryEditor::*handler)()) {
+        auto* action = new QAction(text, this);
+        action->setObjectName(QLatin1String(name));
+        action->setShortcuts({QKeySequence(modifiers | Qt::Key_Enter), QKeySequence(modifiers | Qt::Key_Return)});
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        connect(action, &QAction::triggered, this, handler);
+        addAction(action);
+        return action;
+    };
+    memo().setContextActions(
+        {addRun(QStringLiteral("執行游標所在的SQL敘述"), "ActRunStatement", Qt::ControlModifier,
+                &TfrmQueryEditor::runStatementAtCaret),
+         addRun(QStringLiteral("逐句執行全部SQL敘述"), "ActRunScript", Qt::ControlModifier | Qt::ShiftModifier,
+                &TfrmQueryEditor::runScript)});
 }
 
 void TfrmQueryEditor::showEvent(QShowEvent* event) {
@@ -400,6 +438,7 @@ void TfrmQueryEditor::preset(int linkType, const QString& connection, WindowStyl
     workspace_.registry().RefreshConnectAliases();
     ui->CbxConnectAlias->setCurrentIndex(
         ui->CbxConnectAlias->findText(connection, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    updateDialect();
     setWindowStyle(*this, style, home_);
     QAbstractButton* styleButton = style == WindowStyle::MdiChild ? ui->ToolButton6
                                    : style == WindowStyle::Normal ? ui->ToolButton7
@@ -409,6 +448,7 @@ void TfrmQueryEditor::preset(int linkType, const QString& connection, WindowStyl
 
 void TfrmQueryEditor::refillConnectAlias() {
     refillConnectionList(workspace_.registry(), *ui->CbxLinkType, *ui->CbxConnectAlias);
+    updateDialect();
 }
 
 void TfrmQueryEditor::CbxLinkTypeChange() {
@@ -427,9 +467,11 @@ void TfrmQueryEditor::CbxConnectAliasChange() {
     try {
         connectionStep();
     } catch (const std::exception& error) {
-        const QString prefix = kind == kKindBde ? QStringLiteral("BDE_連線失敗: ") : QStringLiteral("ADO_連線失敗: ");
-        prompt().showMessage(prefix + errorText(error));
+        prompt().showMessage(
+            connectionFailurePrefix(kind == kKindBde ? RunEngine::Alias : RunEngine::ConnectionString) +
+            errorText(error));
     }
+    updateDialect();
 }
 
 void TfrmQueryEditor::connectionStep() {
@@ -447,10 +489,12 @@ void TfrmQueryEditor::connectionStep() {
 void TfrmQueryEditor::bdeConnectionStep() {
     db::Database& database = engine_->BDE_DB;
     const QString chosen = ui->CbxConnectAlias->currentText();
+    const QString catalogKey = QStringLiteral("BDE:") + chosen;
     if (database.aliasName() != chosen.toStdString()) {
         const TAConnectedBDE* entry = workspace_.registry().findBde(chosen);
         // The query the result reads goes with its database.
         dropFetch();
+        leaveCatalogUnlessOf(catalogKey);
         database.close();
         database.params().clear();
         database.setAliasName(chosen.toStdString());
@@ -460,15 +504,20 @@ void TfrmQueryEditor::bdeConnectionStep() {
     } else if (!database.connected()) {
         database.open();
     }
+    useCatalogOf(catalogKey, [&database] { return database.backendSettings(); });
 }
 
 void TfrmQueryEditor::adoConnectionStep() {
-    connectSharedConnection(workspace_.ADOCon1(), workspace_.ADQ1(), adoRunRequest(QString()).connectionString);
+    const AdoRunRequest request = adoRunRequest(QString());
+    leaveCatalogUnlessOf(adoCatalogKey(request));
+    connectSharedConnection(workspace_.ADOCon1(), workspace_.ADQ1(), request.connectionString);
+    useSharedConnection(request);
 }
 
 void TfrmQueryEditor::BDE_DBAfterConnect() {
     setWindowTitle(QStringLiteral("連線[BDE_") + QString::fromStdString(engine_->BDE_DB.aliasName()) +
                    QStringLiteral("]"));
+    updateDialect();
 }
 
 void TfrmQueryEditor::BDE_DBAfterDisconnect() { setWindowTitle(QStringLiteral("離線")); }
@@ -478,10 +527,20 @@ void TfrmQueryEditor::BDE_DBAfterDisconnect() { setWindowTitle(QStringLiteral("�
 void TfrmQueryEditor::setStatus(const QString& text) { ui->SBar->setPanelText(0, text); }
 
 void TfrmQueryEditor::enableRunButtonForText() {
-    ui->SBtnQuery->setEnabled(!trimmedBlank(ui->MemSQL->toPlainText()).isEmpty());
+    // Asked at every keystroke: the text is read no further than its first
+    // word, never copied.
+    ui->SBtnQuery->setEnabled(!isBlankText(*ui->MemSQL->document()));
 }
 
 void TfrmQueryEditor::SBtnQueryClick() {
+    const QString sql = ui->MemSQL->toPlainText();
+    runRequest({{RunStatement{sql, 1, 0}}, sql, false});
+}
+
+void TfrmQueryEditor::runRequest(RunRequest request) {
+    lastRun_ = std::move(request);
+    memoEditsAtRun_ = memo().textEdits();
+    memo().clearErrorMark();
     ui->SBtnQuery->setEnabled(false);
     ui->DBGrid->setEnabled(false);
     setStatus(QStringLiteral("執行中...."));
@@ -491,7 +550,6 @@ void TfrmQueryEditor::SBtnQueryClick() {
         ui->CbxConnectAlias->setFocus();
         return;
     }
-    const QString sql = ui->MemSQL->toPlainText();
     const QString kind = ui->CbxLinkType->currentText();
     // Running again: a fetch of the result shown is cancelled in the engine,
     // without waiting for the server.
@@ -501,13 +559,13 @@ void TfrmQueryEditor::SBtnQueryClick() {
             bdeConnectionStep();
             setStatus(QStringLiteral("資料庫已連線"));
         } catch (const std::exception& error) {
-            addMemoLines(*ui->QueryMessage, QStringLiteral("\rBDE_連線失敗: ") + errorText(error) + QStringLiteral("\r"));
+            addMemoLines(*ui->QueryMessage, u'\r' + connectionFailurePrefix(RunEngine::Alias) + errorText(error) + u'\r');
             ui->Page2->setCurrentWidget(ui->TabErrMessage);
             setStatus(QStringLiteral("資料庫連線失敗"));
             ui->SBtnQuery->setEnabled(true);
             return;
         }
-        if (!startQueryThread(sql)) {
+        if (!startQueryThread(lastRun_)) {
             prompt().showMessage(QStringLiteral("查詢失敗！請重新執行"));
             enableRunButtonForText();
         }
@@ -516,8 +574,8 @@ void TfrmQueryEditor::SBtnQueryClick() {
         db::StatementTurn::Held turn;
         AdoRunRequest request;
         try {
-            request = adoRunRequest(sql);
-            if (ui->Chk1->isChecked()) {
+            request = adoRunRequest(lastRun_.statements.at(0).text);
+            if (ui->Chk1->isChecked() && !lastRun_.script) {
                 // EoAsyncExecute: the rest of the run, common tail included,
                 // follows on the run's thread.
                 if (!startAdoRun(request)) {
@@ -530,30 +588,39 @@ void TfrmQueryEditor::SBtnQueryClick() {
             adoConnectionStep();
             setStatus(QStringLiteral("資料庫已連線"));
         } catch (const std::exception& error) {
-            addMemoLines(*ui->QueryMessage, QStringLiteral("\rADO_連線失敗: ") + errorText(error) + QStringLiteral("\r"));
+            addMemoLines(*ui->QueryMessage,
+                         u'\r' + connectionFailurePrefix(RunEngine::ConnectionString) + errorText(error) + u'\r');
             setStatus(QStringLiteral("資料庫連線失敗"));
             return;
         }
-        try {
-            setStatus(QStringLiteral("查詢中....."));
-            runAdoStatement(request);
-            turn.release();
-        } catch (const std::exception& error) {
-            turn.release();
-            prompt().showMessage(QStringLiteral("ADO_查詢失敗: ") + errorText(error));
-            setStatus(QStringLiteral("查詢失敗"));
+        if (lastRun_.script) {
+            runAdoScript(lastRun_.statements, request, turn);
+        } else {
+            try {
+                setStatus(QStringLiteral("查詢中....."));
+                runAdoStatement(request);
+            } catch (const std::exception& error) {
+                turn.release();
+                prompt().showMessage(queryFailurePrefix(RunEngine::ConnectionString) + errorText(error));
+                setStatus(QStringLiteral("查詢失敗"));
+                runFailedAt(0, errorPositionOf(error));
+            }
         }
+        turn.release();
+        reloadCatalogIfChangedBy(lastRun_.historyText);
     }
-    commonTail(sql);
+    commonTail();
 }
 
-bool TfrmQueryEditor::startQueryThread(const QString& sql) {
+bool TfrmQueryEditor::startQueryThread(const RunRequest& request) {
     // The previous result must not fetch through the query while the thread
     // uses it.
     engine_->CDS1.close();
     bdeRunInProgress_ = true;
     // The thread deletes itself when it ends.
-    auto* thread = new TQueryThread(engine_, sql, ui->SEdt_PacketRecords->Value(), *this);
+    const int packetRecords = ui->SEdt_PacketRecords->Value();
+    auto* thread = request.script ? new TQueryThread(engine_, request.statements, packetRecords, *this)
+                                  : new TQueryThread(engine_, request.statements.at(0).text, packetRecords, *this);
     if (thread->startFailed()) {
         delete thread;
         bdeRunInProgress_ = false;
@@ -567,6 +634,8 @@ bool TfrmQueryEditor::startQueryThread(const QString& sql) {
     };
     connect(thread, &TQueryThread::runEnded, this, runOver);
     connect(thread, &QThread::finished, this, runOver);
+    connect(thread, &TQueryThread::runEnded, this,
+            [this, sql = request.historyText] { reloadCatalogIfChangedBy(sql); });
     return true;
 }
 
@@ -615,13 +684,39 @@ void TfrmQueryEditor::runAdoStatement(const AdoRunRequest& request) {
     }
 }
 
+// The statements run on the user-interface thread, holding the shared
+// connection's turn; the Messages page reports them as a script on the query
+// thread does, a failure comes in a message box once the turn is let go.
+void TfrmQueryEditor::runAdoScript(const QList<RunStatement>& statements, const AdoRunRequest& request,
+                                   db::StatementTurn::Held& turn) {
+    setStatus(QStringLiteral("查詢中....."));
+    clearMessages();
+    addMessageLines(runStartedLine(currentDateTimeText()));
+    adoFetchInBackground_ = fetchesInBackground(request);
+    db::AdoQuery& query = workspace_.ADQ1();
+    setUpSharedQuery(query, request);
+    ScriptHooks hooks;
+    hooks.inWindow = [this](const std::function<void(QueryRunSink&)>& step) { step(*this); };
+    hooks.runInEngine = [&query] { return query.run(); };
+    hooks.stopRequested = [] { return false; };
+    const ScriptOutcome outcome =
+        tarnwell::runScript(query, engine_->heldResult, engine_->CDS1, statements, request.packetRecords, hooks);
+    addMessageLines(runEndedLine(currentDateTimeText()));
+    turn.release();
+    if (outcome.stoppedAt) {
+        prompt().showMessage(queryFailurePrefix(RunEngine::ConnectionString) + scriptFailureText(statements, outcome));
+        setStatus(QStringLiteral("查詢失敗"));
+        runFailedAt(*outcome.stoppedAt, outcome.position);
+    }
+}
+
 bool TfrmQueryEditor::startAdoRun(const AdoRunRequest& request) {
     // The result shown reads the shared query this run closes: no packet of
     // it is fetched meanwhile.
     fetcher_->setHeld(true);
     adoRunInProgress_ = true;
     adoFetchInBackground_ = fetchesInBackground(request);
-    adoRunSql_ = QString::fromStdString(request.sql);
+    leaveCatalogUnlessOf(adoCatalogKey(request));
     auto* thread = new AdoRunThread(workspace_.ADOCon1(), workspace_.ADQ1(), workspace_.adoTurn(), request, *this);
     thread->begin();
     if (thread->startFailed()) {
@@ -635,7 +730,13 @@ bool TfrmQueryEditor::startAdoRun(const AdoRunRequest& request) {
     return true;
 }
 
-void TfrmQueryEditor::adoRunEnded(AdoRunEnd end, const QString& message) {
+void TfrmQueryEditor::adoConnected(const AdoRunRequest& request) {
+    setStatus(QStringLiteral("資料庫已連線"));
+    useSharedConnection(request);
+}
+
+void TfrmQueryEditor::adoRunEnded(AdoRunEnd end, const QString& message,
+                                  const std::optional<db::ErrorPosition>& position) {
     adoRunInProgress_ = false;
     fetcher_->setHeld(false);
     updateStopKey();
@@ -650,13 +751,25 @@ void TfrmQueryEditor::adoRunEnded(AdoRunEnd end, const QString& message) {
             enableRunButtonForText();
             return;
         case AdoRunEnd::Failed:
-            prompt().showMessage(QStringLiteral("ADO_查詢失敗: ") + message);
+            prompt().showMessage(queryFailurePrefix(RunEngine::ConnectionString) + message);
             setStatus(QStringLiteral("查詢失敗"));
+            runFailedAt(0, position);
             break;
         case AdoRunEnd::Done:
             break;
     }
-    commonTail(adoRunSql_);
+    reloadCatalogIfChangedBy(lastRun_.historyText);
+    commonTail();
+}
+
+QString TfrmQueryEditor::adoCatalogKey(const AdoRunRequest& request) {
+    return QStringLiteral("ADO:") + QString::fromStdString(request.connectionString);
+}
+
+void TfrmQueryEditor::useSharedConnection(const AdoRunRequest& request) {
+    updateDialect(SharedConnection::TurnHeld);
+    db::AdoConnection& connection = workspace_.ADOCon1();
+    useCatalogOf(adoCatalogKey(request), [&connection] { return connection.backendSettings(); });
 }
 
 // --- What the query thread does to the window ----------------------------------------
@@ -680,6 +793,13 @@ void TfrmQueryEditor::clearResult() {
 
 ResultEngine TfrmQueryEditor::resultEngineFor(const db::RowSource& source) const {
     ResultEngine engine;
+    if (&source == &engine_->heldResult) {
+        // Rows a script keeps in memory, and takes anew on its thread for a
+        // later statement once the dataset let go of them: read here, where
+        // nothing waits for a server.
+        engine.inBackground = false;
+        return engine;
+    }
     if (&source == &workspace_.ADQ1()) {
         db::AdoConnection& connection = workspace_.ADOCon1();
         engine.cancel = [&connection] { connection.cancel(); };
@@ -763,9 +883,138 @@ void TfrmQueryEditor::showPage(QueryPage page) {
 
 void TfrmQueryEditor::setRunButtonEnabled(bool enabled) { ui->SBtnQuery->setEnabled(enabled); }
 
-void TfrmQueryEditor::commonTail(const QString& sql) {
+void TfrmQueryEditor::runFailedAt(std::size_t index, const std::optional<db::ErrorPosition>& position) {
+    // Places in the memo hold only while its text is the one that was run.
+    if (index >= static_cast<std::size_t>(lastRun_.statements.size()) || memo().textEdits() != memoEditsAtRun_) {
+        return;
+    }
+    const RunStatement& failed = lastRun_.statements.at(static_cast<qsizetype>(index));
+    QTextCursor cursor = memo().textCursor();
+    if (lastRun_.script) {
+        cursor.setPosition(failed.position);
+        cursor.setPosition(failed.position + static_cast<int>(failed.text.size()), QTextCursor::KeepAnchor);
+    }
+    if (position) {
+        const int place = failed.position + static_cast<int>(positionOfUtf8Offset(failed.text, position->offset));
+        memo().markError(place, position->lineOnly);
+        if (!lastRun_.script) {
+            cursor.setPosition(place);
+        }
+    }
+    memo().setTextCursor(cursor);
+    memo().ensureCursorVisible();
+}
+
+// --- Runs of part of the memo -------------------------------------------------------
+
+SqlEditor& TfrmQueryEditor::memo() const { return *ui->MemSQL; }
+
+QList<RunStatement> TfrmQueryEditor::statementsOf(const QString& text, int begin) const {
+    const std::u16string_view units = utf16Units(text);
+    const QTextDocument& document = *memo().document();
+    QList<RunStatement> statements;
+    for (const sql::Utf16Statement& statement : sql::splitStatements(memo().dialect(), units)) {
+        const int position = begin + static_cast<int>(statement.begin);
+        statements.append({text.mid(static_cast<qsizetype>(statement.begin),
+                                    static_cast<qsizetype>(statement.end - statement.begin)),
+                           document.findBlock(position).blockNumber() + 1, position});
+    }
+    return statements;
+}
+
+void TfrmQueryEditor::runStatementAtCaret() {
+    if (!ui->SBtnQuery->isEnabled()) {
+        return;
+    }
+    // toPlainText() has the positions of the document, as documentText(),
+    // with the characters the run button's text has.
+    const QString text = ui->MemSQL->toPlainText();
+    const QTextCursor caret = memo().textCursor();
+    RunStatement chosen;
+    if (caret.hasSelection()) {
+        chosen.position = caret.selectionStart();
+        chosen.text = text.mid(chosen.position, caret.selectionEnd() - chosen.position);
+        chosen.line = caret.document()->findBlock(chosen.position).blockNumber() + 1;
+        // A selection of nothing but blanks and comments runs nothing.
+        if (statementsOf(chosen.text, chosen.position).isEmpty()) {
+            return;
+        }
+    } else {
+        const std::u16string_view units = utf16Units(text);
+        const std::vector<sql::Utf16Statement> statements = sql::splitStatements(memo().dialect(), units);
+        const std::optional<std::size_t> at =
+            sql::statementAt(statements, units, static_cast<std::size_t>(caret.position()));
+        if (!at) {
+            return;
+        }
+        const sql::Utf16Statement& statement = statements[*at];
+        chosen.position = static_cast<int>(statement.begin);
+        chosen.text = text.mid(chosen.position, static_cast<qsizetype>(statement.end - statement.begin));
+        chosen.line = statement.line;
+    }
+    memo().flashRange(chosen.position, chosen.position + static_cast<int>(chosen.text.size()));
+    const QString sql = chosen.text;
+    runRequest({{std::move(chosen)}, sql, false});
+}
+
+void TfrmQueryEditor::runScript() {
+    if (!ui->SBtnQuery->isEnabled()) {
+        return;
+    }
+    const QString text = ui->MemSQL->toPlainText();
+    const QTextCursor caret = memo().textCursor();
+    const int begin = caret.hasSelection() ? caret.selectionStart() : 0;
+    const QString script = caret.hasSelection() ? text.mid(begin, caret.selectionEnd() - begin) : text;
+    QList<RunStatement> statements = statementsOf(script, begin);
+    if (statements.isEmpty()) {
+        return;
+    }
+    runRequest({std::move(statements), script, true});
+}
+
+sql::Dialect TfrmQueryEditor::connectionDialect(SharedConnection shared) const {
+    const QString kind = ui->CbxLinkType->currentText();
+    const QString chosen = ui->CbxConnectAlias->currentText();
+    if (kind == kKindBde && !chosen.isEmpty()) {
+        // The database's own name for itself once connected (through ODBC,
+        // the driver's); before that, the alias's driver.
+        if (engine_->BDE_DB.aliasName() == chosen.toStdString()) {
+            if (const std::string name = engine_->BDE_DB.dbmsName(); !name.empty()) {
+                return sql::dialectForDbmsName(name);
+            }
+        }
+        try {
+            return sql::dialectForDbmsName(workspace_.Session1().aliasDriverName(chosen.toStdString()));
+        } catch (const std::exception&) {
+            return sql::Dialect::Generic;
+        }
+    }
+    if (kind == kKindAdo) {
+        if (const TAConnectedADO* entry = workspace_.registry().adoAt(ui->CbxConnectAlias->currentIndex())) {
+            // Another window's run may be replacing the shared connection
+            // on its thread: it is looked at only while nobody uses it.
+            db::StatementTurn::Held turn;
+            if (shared == SharedConnection::TurnFree) {
+                turn = workspace_.adoTurn().tryTake(db::StatementTurn::Use::Run);
+            }
+            const db::AdoConnection& connection = workspace_.ADOCon1();
+            if ((shared == SharedConnection::TurnHeld || turn) && connection.connection() != nullptr &&
+                connection.connectionString() == entry->ConnectionString.toStdString()) {
+                if (const std::string name = connection.connection()->dbmsName(); !name.empty()) {
+                    return sql::dialectForDbmsName(name);
+                }
+            }
+            return sql::dialectForDbmsName(entry->Provider.toStdString());
+        }
+    }
+    return sql::Dialect::Generic;
+}
+
+void TfrmQueryEditor::updateDialect(SharedConnection shared) { memo().setDialect(connectionDialect(shared)); }
+
+void TfrmQueryEditor::commonTail() {
     ui->DBGrid->setEnabled(true);
-    sqlHistory_.append(sql);
+    sqlHistory_.append(lastRun_.historyText);
     setHistoryPosition(static_cast<int>(sqlHistory_.size()));
     if (historyPosition_ != 1) {
         ui->SBtnSQLPrior->setEnabled(true);
@@ -1009,16 +1258,7 @@ void TfrmQueryEditor::FileListBox2DblClick() {
 
 void TfrmQueryEditor::TabSQLShow() { ui->FileListBox2->setDirectory(ui->DirectoryListBox1->directory()); }
 
-void TfrmQueryEditor::ToolButton19Click() {
-    const bool show = ui->ToolButton19->isChecked();
-    ui->FileListBox2->setVisible(show);
-    ui->SplitterSQL->handle(1)->setVisible(show);
-    if (show) {
-        const int total = ui->SplitterSQL->width();
-        ui->SplitterSQL->setSizes({std::max(0, total - kSideListWidth - ui->SplitterSQL->handleWidth()),
-                                   kSideListWidth});
-    }
-}
+void TfrmQueryEditor::ToolButton19Click() { showBesideMemo(*ui->SplitterSQL, 1, ui->ToolButton19->isChecked()); }
 
 // --- Delimited text exports ------------------------------------------------------------
 
@@ -1104,6 +1344,94 @@ void TfrmQueryEditor::walkResult(const QString& labelText, std::int64_t total,
     if (closeAfterExport_) {
         closeAfterExport_ = false;
         close();
+    }
+}
+
+// --- The catalog of the connection: completion and the table list ----------------
+
+void TfrmQueryEditor::setUpCatalogViews() {
+    completer_ = new SqlCompleter(*ui->MemSQL);
+
+    // The memo and the table list share the place the memo had, so the SQL
+    // file list stays where it was; the table list starts hidden.
+    tablesSplitter_ = new QSplitter(Qt::Horizontal);
+    tablesSplitter_->setObjectName(QStringLiteral("SplitterTables"));
+    tablesSplitter_->setHandleWidth(ui->SplitterSQL->handleWidth());
+    tablesSplitter_->setChildrenCollapsible(false);
+    ui->SplitterSQL->replaceWidget(0, tablesSplitter_);
+    tablesSplitter_->addWidget(ui->MemSQL);
+    ui->MemSQL->show();
+    tableList_ = new CatalogTableList;
+    tableList_->setMinimumWidth(40);
+    tablesSplitter_->addWidget(tableList_);
+    tablesSplitter_->setStretchFactor(0, 1);
+    tablesSplitter_->setStretchFactor(1, 0);
+    showBesideMemo(*tablesSplitter_, 1, false);
+
+    tableListButton_ = new QToolButton(ui->ToolBar1);
+    tableListButton_->setObjectName(QStringLiteral("TBtnTableList"));
+    tableListButton_->setFixedSize(ui->ToolButton19->minimumSize());
+    tableListButton_->setIconSize(ui->ToolButton19->iconSize());
+    tableListButton_->setAutoRaise(true);
+    tableListButton_->setFocusPolicy(Qt::NoFocus);
+    tableListButton_->setCheckable(true);
+    tableListButton_->setToolTip(QStringLiteral("顯示資料表清單"));
+    tableListButton_->setIcon(QIcon(QStringLiteral(":/images/catalog/TableList.svg")));
+    auto* tools = qobject_cast<QBoxLayout*>(ui->ToolBar1->layout());
+    tools->insertWidget(tools->indexOf(ui->ToolButton19) + 1, tableListButton_);
+
+    connect(tableListButton_, &QToolButton::clicked, this, &TfrmQueryEditor::TBtnTableListClick);
+    connect(tableList_, &CatalogTableList::refreshRequested, this, [this] {
+        if (catalog_) {
+            catalog_->reload();
+        }
+    });
+    connect(tableList_, &CatalogTableList::nameChosen, this, [this](const QString& name) {
+        ui->MemSQL->insertPlainText(name);
+        ui->MemSQL->setFocus();
+    });
+    showCatalog();
+}
+
+void TfrmQueryEditor::TBtnTableListClick() { showBesideMemo(*tablesSplitter_, 1, tableListButton_->isChecked()); }
+
+void TfrmQueryEditor::leaveCatalogUnlessOf(const QString& key) {
+    if (catalog_ && catalog_->key() != key) {
+        catalog_->disconnect(this);
+        catalog_.reset();
+        showCatalog();
+    }
+}
+
+void TfrmQueryEditor::useCatalogOf(const QString& key, const std::function<db::BackendSettings()>& settings) {
+    if (catalog_ && catalog_->key() == key) {
+        return;
+    }
+    leaveCatalogUnlessOf(key);
+    try {
+        catalog_ = workspace_.catalogs().catalogOf(key, settings);
+    } catch (const std::exception&) {
+        // A connection whose backend reads no catalog: completion offers
+        // the keywords.
+        return;
+    }
+    connect(catalog_.get(), &SharedCatalog::loadStarted, this, &TfrmQueryEditor::showCatalog);
+    connect(catalog_.get(), &SharedCatalog::loadEnded, this, &TfrmQueryEditor::showCatalog);
+    showCatalog();
+}
+
+void TfrmQueryEditor::showCatalog() {
+    const std::shared_ptr<const db::Catalog> catalog = catalog_ ? catalog_->catalog() : nullptr;
+    const sql::Dialect dialect = catalog_ ? catalog_->dialect() : sql::Dialect::Generic;
+    completer_->setDialect(dialect);
+    completer_->setCatalog(catalog);
+    tableList_->setCatalog(catalog, dialect);
+    tableList_->setLoadState(catalog_ && catalog_->loading(), catalog_ ? catalog_->problem() : QString());
+}
+
+void TfrmQueryEditor::reloadCatalogIfChangedBy(const QString& sql) {
+    if (catalog_) {
+        catalog_->reloadIfChangedBy(sql);
     }
 }
 

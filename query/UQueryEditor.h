@@ -6,12 +6,17 @@
 #include <functional>
 #include <memory>
 
+#include "dataaccess/StatementTurn.h"
 #include "query/AdoRun.h"
+#include "query/ScriptRun.h"
 #include "query/UQueryThread.h"
+#include "sqlsyntax/Dialect.h"
 #include "ui/WindowStyle.h"
 
 class QMdiArea;
 class QShortcut;
+class QSplitter;
+class QToolButton;
 
 namespace Ui {
 class TfrmQueryEditor;
@@ -23,13 +28,18 @@ namespace db {
 class ClientDataSet;
 class Database;
 class Query;
+struct BackendSettings;
 }  // namespace db
 
+class CatalogTableList;
 class Feedback;
 class ProgressFeedback;
 class ResultFetcher;
 class ResultGridModel;
 struct ResultEngine;
+class SqlEditor;
+class SharedCatalog;
+class SqlCompleter;
 class Workspace;
 struct QueryWindowEngine;
 
@@ -132,6 +142,31 @@ public:
     // kind chosen.
     void refillConnectAlias();
 
+    // --- Runs of part of the memo --------------------------------------------
+    // Ctrl+Enter: the statement the caret is in (or the selection), sent as
+    // it stands in the memo, marked there a moment; what enters the history.
+    // Only while the run button is enabled.
+    void runStatementAtCaret();
+    // Ctrl+Shift+Enter: every statement of the memo (or of the selection) in
+    // turn, each reported on the Messages page; the first failure stops the
+    // script and selects its statement. The script enters the history once.
+    void runScript();
+    // Whether the caller holds the turn on the shared connection-string
+    // connection (another window's run may be replacing it on its thread):
+    // a connection-string window's dialect reads the connection only then,
+    // or when nobody uses it.
+    enum class SharedConnection { TurnFree, TurnHeld };
+    // The SQL dialect of the connection chosen, by which the memo is coloured
+    // and cut into statements.
+    sql::Dialect connectionDialect(SharedConnection shared = SharedConnection::TurnFree) const;
+    // --- The catalog of the connection: completion and the table list --------
+    // The catalog the window shares with the others on its connection, once
+    // it has connected; none before.
+    const SharedCatalog* sharedCatalog() const { return catalog_.get(); }
+    SqlCompleter& completer() const { return *completer_; }
+    // The button beside 顯示SQL檔案清單: shows or hides the table list.
+    void TBtnTableListClick();
+
 signals:
     // ToolButton10: the connection browser, as the tray opens it.
     void connectionBrowserRequested();
@@ -152,8 +187,19 @@ private:
     void clearResult() override;
     void showPage(QueryPage page) override;
     void setRunButtonEnabled(bool enabled) override;
-    // AdoRunSink: the end of a connection-string run on its thread.
-    void adoRunEnded(AdoRunEnd end, const QString& message) override;
+    void runFailedAt(std::size_t index, const std::optional<db::ErrorPosition>& position) override;
+    // AdoRunSink: the steps of a connection-string run on its thread.
+    void adoConnected(const AdoRunRequest& request) override;
+    void adoRunEnded(AdoRunEnd end, const QString& message,
+                     const std::optional<db::ErrorPosition>& position) override;
+
+    // A run as the window sends it: its statements, where each stands in the
+    // memo, and the text that enters the history.
+    struct RunRequest {
+        QList<RunStatement> statements;
+        QString historyText;
+        bool script = false;
+    };
 
     void FormShow();
     void setUpControls();
@@ -168,11 +214,23 @@ private:
     // The Properties page's settings for a connection-string run of `sql`
     // on the connection chosen; throws when none is chosen.
     AdoRunRequest adoRunRequest(const QString& sql) const;
+    static QString adoCatalogKey(const AdoRunRequest& request);
+    // After the shared connection's connection step, with its turn held: the
+    // memo's dialect and the catalog of the connection.
+    void useSharedConnection(const AdoRunRequest& request);
     void runAdoStatement(const AdoRunRequest& request);
+    // Lets go of `turn` before it tells of a failure.
+    void runAdoScript(const QList<RunStatement>& statements, const AdoRunRequest& request,
+                      db::StatementTurn::Held& turn);
     bool startAdoRun(const AdoRunRequest& request);
-    bool startQueryThread(const QString& sql);
-    // `sql`: the text the run sent, which enters the history.
-    void commonTail(const QString& sql);
+    bool startQueryThread(const RunRequest& request);
+    void commonTail();
+    // The run of SBtnQueryClick for any request.
+    void runRequest(RunRequest request);
+    // The statements of memo text from `begin`, each with its place.
+    QList<RunStatement> statementsOf(const QString& text, int begin) const;
+    SqlEditor& memo() const;
+    void updateDialect(SharedConnection shared = SharedConnection::TurnFree);
 
     // How the further packets of the result opened on `source` are fetched.
     ResultEngine resultEngineFor(const db::RowSource& source) const;
@@ -203,6 +261,18 @@ private:
     void walkResult(const QString& labelText, std::int64_t total,
                     const std::function<void(ProgressFeedback&)>& work);
 
+    // --- The catalog of the connection: completion and the table list --------
+    void setUpCatalogViews();
+    // Takes the catalog of the connection `key`, shared with the windows on
+    // it (made and loaded from `settings` when none holds it).
+    void useCatalogOf(const QString& key, const std::function<db::BackendSettings()>& settings);
+    // Lets go of the catalog unless it is the one of `key`: the connection
+    // about to be made is another.
+    void leaveCatalogUnlessOf(const QString& key);
+    // The catalog as it is now, in the completion and the table list.
+    void showCatalog();
+    void reloadCatalogIfChangedBy(const QString& sql);
+
     std::unique_ptr<Ui::TfrmQueryEditor> ui;
     Workspace& workspace_;
     QMdiArea& home_;
@@ -213,12 +283,15 @@ private:
     QPointer<TQueryThread> queryThread_;
     QPointer<AdoRunThread> adoRun_;
     bool adoRunInProgress_ = false;
-    QString adoRunSql_;
     // Whether the connection-string result shown fetches its further
     // packets off the user-interface thread ("EoAsyncFetch" at its run).
     bool adoFetchInBackground_ = true;
     QShortcut* stopRunKey_ = nullptr;
     QStringList sqlHistory_;
+    // The run last started, for placing its failure in the memo, and the
+    // memo's edits then: after an edit its places no longer hold.
+    RunRequest lastRun_;
+    int memoEditsAtRun_ = 0;
     // The history entry the memo shows, from 1; one past the last when the
     // memo shows new text; 0 before the first run.
     int historyPosition_ = 0;
@@ -233,6 +306,12 @@ private:
     ProgressFeedback* exportFeedback_ = nullptr;
     bool scrolledDuringExport_ = false;
     bool closeAfterExport_ = false;
+    // The catalog of the connection, and what shows it.
+    std::shared_ptr<SharedCatalog> catalog_;
+    SqlCompleter* completer_ = nullptr;
+    CatalogTableList* tableList_ = nullptr;
+    QSplitter* tablesSplitter_ = nullptr;
+    QToolButton* tableListButton_ = nullptr;
 };
 
 }  // namespace tarnwell

@@ -1,15 +1,13 @@
 #include "query/UQueryThread.h"
 
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QElapsedTimer>
-#include <QLocale>
 #include <QPlainTextEdit>
 #include <QScopeGuard>
 #include <QTimer>
 
-#include "dataaccess/ValueText.h"
 #include "query/QueryEngine.h"
+#include "session/RunMessages.h"
 
 namespace tarnwell {
 
@@ -23,19 +21,6 @@ QString engineMessage(const std::exception& error) { return QString::fromUtf8(er
 
 }  // namespace
 
-QString currentDateTimeText() {
-    const QLocale locale = QLocale::system();
-    const QDateTime now = QDateTime::currentDateTime();
-    return locale.toString(now.date(), locale.dateFormat(QLocale::ShortFormat)) + QLatin1Char(' ') +
-           locale.toString(now.time(), db::timeFormatWithoutZone(locale.timeFormat(QLocale::LongFormat)));
-}
-
-QString secondsText(double seconds) {
-    QLocale locale = QLocale::system();
-    locale.setNumberOptions(QLocale::OmitGroupSeparator);
-    return locale.toString(seconds, 'f', 3);
-}
-
 void addMemoLines(QPlainTextEdit& memo, const QString& text) {
     QString lines = text;
     lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -45,9 +30,18 @@ void addMemoLines(QPlainTextEdit& memo, const QString& text) {
 
 TQueryThread::TQueryThread(std::shared_ptr<QueryWindowEngine> engine, const QString& sqlText,
                            int packetRecords, QueryRunSink& window)
+    : TQueryThread(std::move(engine), sqlText, {}, packetRecords, window) {}
+
+TQueryThread::TQueryThread(std::shared_ptr<QueryWindowEngine> engine, QList<RunStatement> script,
+                           int packetRecords, QueryRunSink& window)
+    : TQueryThread(std::move(engine), QString(), std::move(script), packetRecords, window) {}
+
+TQueryThread::TQueryThread(std::shared_ptr<QueryWindowEngine> engine, const QString& sqlText,
+                           QList<RunStatement> script, int packetRecords, QueryRunSink& window)
     : engine_(std::move(engine)),
       engineForCancel_(engine_),
       FSQLText(sqlText),
+      script_(std::move(script)),
       packetRecords_(packetRecords),
       window_(window) {
     // Made and deleted on the user-interface thread.
@@ -90,7 +84,11 @@ void TQueryThread::inWindow(Step&& step) {
 }
 
 void TQueryThread::run() {
-    execute();
+    inWindow([](QueryRunSink& window) {
+        window.clearMessages();
+        window.setRunButtonEnabled(false);
+    });
+    script_.isEmpty() ? execute() : executeScript();
     if (abandoned_) {
         // Nobody will read what the statement returned.
         engine_->BDE_Query1.close();
@@ -99,20 +97,16 @@ void TQueryThread::run() {
 }
 
 void TQueryThread::execute() {
-    inWindow([](QueryRunSink& window) {
-        window.clearMessages();
-        window.setRunButtonEnabled(false);
-    });
     QElapsedTimer clock;
     clock.start();
 
     db::Query& query = engine_->BDE_Query1;
-    const auto endLine = [] { return QStringLiteral("執行結束：") + currentDateTimeText(); };
+    const auto endLine = [] { return runEndedLine(currentDateTimeText()); };
     try {
         query.close();
         query.setSql(FSQLText.toStdString());
         inWindow([](QueryRunSink& window) {
-            window.addMessageLines(QStringLiteral("執行起始：") + currentDateTimeText());
+            window.addMessageLines(runStartedLine(currentDateTimeText()));
         });
         inWindow([](QueryRunSink& window) { window.setStatusText(QStringLiteral("執行中.....")); });
         if (abandoned_) {
@@ -133,29 +127,67 @@ void TQueryThread::execute() {
                 // expected has run all the same; its count is unknown to
                 // some engines.
                 if (rowsAffected >= 0) {
-                    window.addMessageLines(QStringLiteral("共 %1 被異動").arg(rowsAffected));
+                    window.addMessageLines(rowsAffectedLine(rowsAffected));
                 }
                 window.showPage(QueryPage::Messages);
             });
         }
     } catch (const std::exception& error) {
         const QString message = engineMessage(error);
+        const auto* engineError = dynamic_cast<const db::DbError*>(&error);
+        const std::optional<db::ErrorPosition> position =
+            engineError != nullptr ? engineError->position() : std::nullopt;
         inWindow([&](QueryRunSink& window) {
             window.showPage(QueryPage::Messages);
             window.setStatusText(QStringLiteral("BDE_執行失敗"));
             window.addMessageLines(endLine());
-            window.addMessageLines(QStringLiteral("\r\nBDE_查詢失敗: ") + message + QStringLiteral("\r\n"));
+            window.addMessageLines(QStringLiteral("\r\n") + queryFailurePrefix(RunEngine::Alias) + message +
+                                   QStringLiteral("\r\n"));
+            window.runFailedAt(0, position);
             window.setRunButtonEnabled(true);
         });
     }
-    // Whole milliseconds, as a tick count gives them.
-    const QString seconds = secondsText(static_cast<double>(clock.elapsed()) / 1000.0);
-    inWindow([&](QueryRunSink& window) {
-        window.addMessageLines(QStringLiteral("共 ") + seconds + QStringLiteral(" 秒"));
+    finishRun(clock);
+}
+
+void TQueryThread::executeScript() {
+    QElapsedTimer clock;
+    clock.start();
+    inWindow([](QueryRunSink& window) {
+        window.addMessageLines(runStartedLine(currentDateTimeText()));
+        window.setStatusText(QStringLiteral("執行中....."));
     });
-    inWindow([&](QueryRunSink& window) {
-        window.setStatusText(QStringLiteral("完成 共 ") + seconds + QStringLiteral(" 秒"));
-    });
+    ScriptHooks hooks;
+    hooks.inWindow = [this](const std::function<void(QueryRunSink&)>& step) { inWindow(step); };
+    hooks.runInEngine = [this] { return runInEngine(); };
+    hooks.stopRequested = [this] { return stopRequested_ || abandoned_; };
+    const ScriptOutcome outcome =
+        runScript(engine_->BDE_Query1, engine_->heldResult, engine_->CDS1, script_, packetRecords_, hooks);
+    const QString endLine = runEndedLine(currentDateTimeText());
+    if (!outcome.stoppedAt) {
+        inWindow([&](QueryRunSink& window) {
+            window.addMessageLines(endLine);
+            window.showPage(outcome.endedWithRows ? QueryPage::Data : QueryPage::Messages);
+        });
+    } else {
+        const QString failure = scriptFailureText(script_, outcome);
+        inWindow([&](QueryRunSink& window) {
+            window.showPage(QueryPage::Messages);
+            window.setStatusText(QStringLiteral("BDE_執行失敗"));
+            window.addMessageLines(endLine);
+            window.addMessageLines(QStringLiteral("\r\n") + queryFailurePrefix(RunEngine::Alias) + failure +
+                                   QStringLiteral("\r\n"));
+            window.runFailedAt(*outcome.stoppedAt, outcome.position);
+            window.setRunButtonEnabled(true);
+        });
+    }
+    finishRun(clock);
+}
+
+void TQueryThread::finishRun(const QElapsedTimer& clock) {
+    const QString elapsed = elapsedLine(clock.elapsed());
+    inWindow([&](QueryRunSink& window) { window.addMessageLines(elapsed); });
+    inWindow([&](QueryRunSink& window) { window.setStatusText(QStringLiteral("完成 ") + elapsed); });
     inWindow([this](QueryRunSink& window) {
         window.setRunButtonEnabled(true);
         emit runEnded();
@@ -182,6 +214,7 @@ void TQueryThread::cancelStatementInEngine() {
 }
 
 void TQueryThread::cancelRun() {
+    stopRequested_ = true;
     if (abandoned_ || isFinished() || cancelTimer_ != nullptr) {
         return;
     }

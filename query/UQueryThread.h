@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QList>
 #include <QPointer>
 #include <QString>
 #include <QThread>
@@ -9,7 +10,10 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <optional>
 
+#include "dataaccess/DbError.h"
+#include "query/ScriptRun.h"
 #include "session/RunsInProgress.h"
 
 class QPlainTextEdit;
@@ -45,6 +49,10 @@ public:
     virtual void clearResult() = 0;
     virtual void showPage(QueryPage page) = 0;
     virtual void setRunButtonEnabled(bool enabled) = 0;
+    // The run failed at its statement `index` (from 0, in the order the
+    // run was given them); `position`: where in that statement's text the
+    // engine found the fault, when it says.
+    virtual void runFailedAt(std::size_t /*index*/, const std::optional<db::ErrorPosition>& /*position*/) {}
 
 protected:
     ~QueryRunSink() = default;
@@ -71,6 +79,10 @@ public:
     // Properties page gave them when the run began.
     TQueryThread(std::shared_ptr<QueryWindowEngine> engine, const QString& sqlText, int packetRecords,
                  QueryRunSink& window);
+    // A script: the statements run one after another (runScript()), each
+    // reported on a line of its own; the first failure, or a stop, ends it.
+    TQueryThread(std::shared_ptr<QueryWindowEngine> engine, QList<RunStatement> script, int packetRecords,
+                 QueryRunSink& window);
     ~TQueryThread() override;
 
     // True when the system could not start the thread; the caller then owns
@@ -81,7 +93,8 @@ public:
     void abandon() override;
     // The user asked to stop the run: the statement is cancelled in the
     // engine, and the run ends as a failed one with the engine's words. Does
-    // nothing once the statement has come back from the engine.
+    // nothing once the statement has come back from the engine, except that
+    // a script runs no further statement.
     void cancelRun();
     bool abandoned() const noexcept { return abandoned_; }
 
@@ -98,9 +111,16 @@ protected:
     void run() override;
 
 private:
+    TQueryThread(std::shared_ptr<QueryWindowEngine> engine, const QString& sqlText, QList<RunStatement> script,
+                 int packetRecords, QueryRunSink& window);
+
     template <typename Step>
     void inWindow(Step&& step);
     void execute();
+    void executeScript();
+    // The timing lines and the run button given back, after either kind of
+    // run.
+    void finishRun(const QElapsedTimer& clock);
     // The statement in the engine; what Statement::run() says.
     bool runInEngine();
     void cancelStatement();
@@ -110,9 +130,11 @@ private:
     std::shared_ptr<QueryWindowEngine> engine_;
     std::weak_ptr<QueryWindowEngine> engineForCancel_;
     const QString FSQLText;
+    const QList<RunStatement> script_;
     const int packetRecords_;
     QueryRunSink& window_;
     std::atomic<bool> abandoned_{false};
+    std::atomic<bool> stopRequested_{false};
     QTimer* cancelTimer_ = nullptr;
     // Since the first request to stop the run: an engine that has not
     // answered its cancel within db::kCancelGrace loses its connection.
@@ -124,11 +146,6 @@ private:
     bool inEngine_ = false;
 };
 
-// Now, in the system locale's short date format, a blank, and its long time
-// format without the time zone.
-QString currentDateTimeText();
-// Seconds as "0.000" with the system locale's decimal separator.
-QString secondsText(double seconds);
 // Adds lines at the end of a memo; "\r\n", "\r" and "\n" all break a line.
 void addMemoLines(QPlainTextEdit& memo, const QString& text);
 

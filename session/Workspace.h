@@ -6,6 +6,7 @@
 
 #include "dataaccess/Session.h"
 #include "dataaccess/StatementTurn.h"
+#include "session/ConnectionCatalogs.h"
 #include "session/ConnectionRegistry.h"
 
 namespace tarnwell {
@@ -19,7 +20,8 @@ class Database;
 // What the windows of the program share, owned by none of them: the alias
 // engine's session with the browser's test database on it, the one
 // connection-string connection and its query, the registry of the
-// connections made during the run, and the picture lists of the main toolbar
+// connections made during the run with the catalogs of those the windows
+// are on, and the picture lists of the main toolbar
 // and the browser's trees.
 //
 // It is made before the main window and destroyed after the last window;
@@ -48,6 +50,7 @@ public:
 
     ConnectionRegistry& registry() { return registry_; }
     const ConnectionRegistry& registry() const { return registry_; }
+    ConnectionCatalogs& catalogs() { return catalogs_; }
 
     // Three pictures of the main toolbar, nine of the ADO tree, four of the
     // BDE tree.
@@ -65,6 +68,7 @@ private:
     std::unique_ptr<db::AdoQuery> adq1_;
     db::StatementTurn adoTurn_;
     ConnectionRegistry registry_;
+    ConnectionCatalogs catalogs_;
     mutable std::unique_ptr<Pictures> pictures_;
 };
 

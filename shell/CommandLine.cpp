@@ -16,7 +16,7 @@ const QStringList kQtOptionsWithValue{QStringLiteral("-platform"), QStringLitera
                                       QStringLiteral("-style"),
                                       QStringLiteral("-qwindowgeometry")};
 
-// The options of a batch run that take a value, and the one that takes none.
+// The options of a batch run that take a value, and those that take none.
 const QStringList kBatchOptionsWithValue{
     QStringLiteral("--run"),   QStringLiteral("--alias"),  QStringLiteral("--user"),
     QStringLiteral("--connection-string"),
@@ -25,6 +25,8 @@ const QStringList kBatchOptionsWithValue{
     QStringLiteral("--fields"), QStringLiteral("--records"), QStringLiteral("--paper"),
     QStringLiteral("--font")};
 const QString kLandscape = QStringLiteral("--landscape");
+const QString kScript = QStringLiteral("--script");
+const QStringList kBatchSwitches{kLandscape, kScript};
 const QStringList kOutputOptions{QStringLiteral("--csv"), QStringLiteral("--txt"), QStringLiteral("--xlsx"),
                                  QStringLiteral("--pdf")};
 const QStringList kReportOptions{QStringLiteral("--title"), QStringLiteral("--fields"),
@@ -51,8 +53,8 @@ bool namesPassword(const QString& option) {
 // "=value"), rather than a value.
 bool namesOption(const QString& argument) {
     const QString name = argument.section(u'=', 0, 0);
-    return kBatchOptionsWithValue.contains(name) || argument == kLandscape || argument == QLatin1String("--help") ||
-           argument == QLatin1String("--version");
+    return kBatchOptionsWithValue.contains(name) || kBatchSwitches.contains(argument) ||
+           argument == QLatin1String("--help") || argument == QLatin1String("--version");
 }
 
 // A usage error found while reading the command line.
@@ -186,6 +188,8 @@ BatchOptions batchOptions(const QList<std::pair<QString, QString>>& given) {
             readFont(value, batch);
         } else if (option == kLandscape) {
             batch.landscape = true;
+        } else if (option == kScript) {
+            batch.script = true;
         }
     }
     if (batch.sqlFile.isEmpty()) {
@@ -277,7 +281,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
             }
             continue;
         }
-        if (argument == kLandscape) {
+        if (kBatchSwitches.contains(argument)) {
             batchGiven.append({argument, QString()});
             continue;
         }
@@ -316,7 +320,7 @@ CommandLine parseCommandLine(const QStringList& arguments) {
 QString helpText() {
     return QStringLiteral(
         "Usage: tarnwell [--help] [--version]\n"
-        "       tarnwell --run FILE (--alias NAME [--user USER] | --connection-string STR)\n"
+        "       tarnwell --run FILE [--script] (--alias NAME [--user USER] | --connection-string STR)\n"
         "                [--csv FILE | --txt FILE [--separator S] | --xlsx FILE | --pdf FILE [REPORT]]\n"
         "\n"
         "Tarnwell, a SQL query workbench. It starts in the notification area (the\n"
@@ -331,7 +335,12 @@ QString helpText() {
         "\n"
         "Batch runs (no window, no display needed; beside a running Tarnwell too):\n"
         "  --run FILE       run the SQL of FILE (- for standard input) as one\n"
-        "                   statement, as a query window runs it\n"
+        "                   statement, as a query window runs it; a file of\n"
+        "                   several statements is refused\n"
+        "  --script         run FILE's statements one by one, each committed; the\n"
+        "                   first that fails stops the run (FILE:LINE: on standard\n"
+        "                   error) and nothing is written; else the last result\n"
+        "                   set is written\n"
         "  --alias NAME     on this alias; --user USER (default the alias's USER\n"
         "                   NAME); the password from TARNWELL_PASSWORD, else asked\n"
         "                   on the terminal, else the alias's own PASSWORD\n"

@@ -7,9 +7,10 @@
 
 namespace tarnwell {
 
-// What `tarnwell --run FILE ...` asks for: one statement run on one
-// connection, its result written to one file (or standard output) with the
-// writers the query window's exports and report use.
+// What `tarnwell --run FILE ...` asks for: one statement (or a script of
+// several) run on one connection, its result written to one file (or
+// standard output) with the writers the query window's exports and report
+// use.
 struct BatchOptions {
     enum class Format { Csv, Txt, Xlsx, Pdf };
 
@@ -21,6 +22,8 @@ struct BatchOptions {
     };
 
     QString sqlFile;  // "-": standard input
+    // The file's statements one by one; otherwise the file is one statement.
+    bool script = false;
 
     // One of the two ways to a database.
     QString alias;

@@ -14,6 +14,7 @@
 
 #include "dataaccess/CursorBase.h"
 #include "dataaccess/DbError.h"
+#include "dataaccess/ErrorPosition.h"
 #include "dataaccess/SocketState.h"
 #include "dataaccess/TextTools.h"
 #include "dataaccess/mariadb/MariaDbHandles.h"
@@ -192,7 +193,10 @@ public:
     }
 
 private:
-    std::unique_ptr<Cursor> failedStatement(std::int64_t rowsAffected);
+    // `text`: the statement that failed, which the server's "at line n"
+    // counts in; empty for a later statement of the text, whose start the
+    // server does not tell.
+    std::unique_ptr<Cursor> failedStatement(std::int64_t rowsAffected, std::string_view text = {});
 
     SessionHandle session_;
     StatementKiller killer_;
@@ -315,12 +319,15 @@ void MariaDbConnection::stopStatement(ResultHandle streaming) noexcept {
 
 // The text failed at its first statement or at a later one: the error,
 // unless the failing statement held nothing but blanks and comments.
-std::unique_ptr<Cursor> MariaDbConnection::failedStatement(std::int64_t rowsAffected) {
+std::unique_ptr<Cursor> MariaDbConnection::failedStatement(std::int64_t rowsAffected, std::string_view text) {
     const bool empty = mysql_errno(raw()) == ER_EMPTY_QUERY;
     DbError error = failure();
     killer_.statementFinished();
     if (empty) {
         return std::make_unique<MariaDbCursor>(rowsAffected);
+    }
+    if (!text.empty()) {
+        error.setPosition(mariaDbErrorPosition(error.what(), text));
     }
     throw error;
 }
@@ -332,7 +339,7 @@ std::unique_ptr<Cursor> MariaDbConnection::execute(const std::string& sql) {
     }
     killer_.statementStarted();
     if (mysql_real_query(raw(), sql.data(), sql.size()) != 0) {
-        return failedStatement(0);
+        return failedStatement(0, sql);
     }
     // Statements before the first result set run to their end; their row
     // counts add up.

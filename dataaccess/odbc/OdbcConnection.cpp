@@ -23,10 +23,12 @@
 
 #include "dataaccess/CursorBase.h"
 #include "dataaccess/DbError.h"
+#include "dataaccess/ErrorPosition.h"
 #include "dataaccess/odbc/OdbcHandles.h"
 #include "dataaccess/odbc/OdbcSession.h"
 #include "dataaccess/odbc/OdbcText.h"
 #include "dataaccess/odbc/OdbcTypes.h"
+#include "sqlsyntax/Dialect.h"
 
 namespace tarnwell::db {
 
@@ -310,7 +312,14 @@ public:
             rc = executeDirect(statement.get(), sql, calls);
         }
         if (rc != SQL_NO_DATA && !SQL_SUCCEEDED(rc)) {
-            throw statementError(statement.get(), calls, work.cancelled(), "the ODBC driver could not run the statement");
+            DbError error =
+                statementError(statement.get(), calls, work.cancelled(), "the ODBC driver could not run the statement");
+            // Of the drivers, only MariaDB's passes on where the server found
+            // the fault, in the words of the server's own message.
+            if (sql::dialectForDbmsName(session_->dbmsName()) == sql::Dialect::MariaDB) {
+                error.setPosition(mariaDbErrorPosition(error.what(), sql));
+            }
+            throw error;
         }
         SQLSMALLINT columnCount = 0;
         if (!SQL_SUCCEEDED(SQLNumResultCols(statement.get(), &columnCount))) {
@@ -337,6 +346,7 @@ public:
     bool alive() noexcept override { return session_->alive(); }
 
     std::string engineName() const override { return "ODBC"; }
+    std::string dbmsName() const override { return session_->dbmsName(); }
 
 private:
     std::shared_ptr<Session> session_;

@@ -24,14 +24,15 @@ bool wideCallsKeepText(SQLHANDLE connection) {
     return length == probe.length() && std::equal(translated, translated + length, probe.data());
 }
 
-// The driver's file name ("libmaodbc.so"), "" when it does not say.
-std::string driverName(SQLHANDLE connection) {
-    SQLCHAR name[256] = {};
+// A text the driver tells about the connection (SQL_DRIVER_NAME,
+// SQL_DBMS_NAME), "" when it does not say.
+std::string connectionInfo(SQLHANDLE connection, SQLUSMALLINT item) {
+    SQLCHAR text[256] = {};
     SQLSMALLINT length = 0;
-    if (!SQL_SUCCEEDED(SQLGetInfo(connection, SQL_DRIVER_NAME, name, sizeof name, &length))) {
+    if (!SQL_SUCCEEDED(SQLGetInfo(connection, item, text, sizeof text, &length))) {
         return {};
     }
-    return std::string(reinterpret_cast<const char*>(name));
+    return std::string(reinterpret_cast<const char*>(text));
 }
 
 // MariaDB's driver (3.1.15) has two faults that the session works around.
@@ -41,7 +42,8 @@ std::string driverName(SQLHANDLE connection) {
 // correctly, as UTF-8 unless a data source asks for another character set.
 // And its SQLCancel, called while the statement runs on another thread,
 // writes the statement's diagnostics under the running call and releases the
-// connection's lock that call holds.
+// connection's lock that call holds. The driver is known by its file name
+// ("libmaodbc.so").
 bool isMariaDbDriver(const std::string& driver) { return driver.find("maodbc") != std::string::npos; }
 
 void setLoginTimeout(SQLHANDLE connection, int seconds) {
@@ -111,7 +113,8 @@ Session::Session(const OdbcSettings& settings)
         throw diagnosticError(SQL_HANDLE_DBC, connection_.get(), "the ODBC driver refused the connection");
     }
     connection_.markConnected();
-    const bool mariaDb = isMariaDbDriver(driverName(connection_.get()));
+    const bool mariaDb = isMariaDbDriver(connectionInfo(connection_.get(), SQL_DRIVER_NAME));
+    dbmsName_ = connectionInfo(connection_.get(), SQL_DBMS_NAME);
     textCalls_ = wideCallsKeepText(connection_.get()) && !mariaDb ? TextCalls::Wide : TextCalls::Narrow;
     if (mariaDb) {
         stopStatementSql_ = stopStatementFor(connection_.get());

@@ -45,6 +45,9 @@ public:
 
     SQLHANDLE connection() const noexcept { return connection_.get(); }
     TextCalls textCalls() const noexcept { return textCalls_; }
+    // What the driver calls its database (SQL_DBMS_NAME), "" when it does
+    // not say.
+    const std::string& dbmsName() const noexcept { return dbmsName_; }
 
     void cancel() noexcept;
 
@@ -87,6 +90,7 @@ private:
     ConnectionHandle connection_;
     OdbcSettings settings_;
     TextCalls textCalls_ = TextCalls::Wide;
+    std::string dbmsName_;
     std::string stopStatementSql_;  // run on another connection to cancel, "" for SQLCancel
 
     mutable std::mutex mutex_;

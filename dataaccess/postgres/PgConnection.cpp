@@ -15,6 +15,7 @@
 
 #include "dataaccess/CursorBase.h"
 #include "dataaccess/DbError.h"
+#include "dataaccess/ErrorPosition.h"
 #include "dataaccess/SocketState.h"
 #include "dataaccess/SqlText.h"
 #include "dataaccess/TextTools.h"
@@ -56,6 +57,21 @@ DbError resultError(const PGresult* result, const PGconn* conn) {
     }
     const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
     return DbError(message, state != nullptr ? state : "");
+}
+
+// The error of a statement that failed before its first result, placed in
+// `sql` where the server says: a character position from 1.
+DbError statementResultError(const PGresult* result, const PGconn* conn, std::string_view sql) {
+    DbError error = resultError(result, conn);
+    const char* position = PQresultErrorField(result, PG_DIAG_STATEMENT_POSITION);
+    std::size_t character = 0;
+    if (position != nullptr &&
+        std::from_chars(position, position + std::char_traits<char>::length(position), character).ec ==
+            std::errc() &&
+        character > 0) {
+        error.setPosition(ErrorPosition{byteOffsetOfCharacter(sql, character - 1), false});
+    }
+    return error;
 }
 
 // The rows a command changed; 0 for a command that reports no count.
@@ -424,7 +440,7 @@ std::unique_ptr<Cursor> PgConnection::execute(const std::string& sql) {
         case PGRES_EMPTY_QUERY:
             break;
         default: {
-            DbError error = statementError(resultError(result.get(), conn_.get()));
+            DbError error = statementError(statementResultError(result.get(), conn_.get(), sql));
             result.reset();
             finishStatement();
             throw error;

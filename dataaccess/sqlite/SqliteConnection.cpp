@@ -13,6 +13,7 @@
 #include "dataaccess/CanonicalText.h"
 #include "dataaccess/CursorBase.h"
 #include "dataaccess/DbError.h"
+#include "dataaccess/ErrorPosition.h"
 #include "dataaccess/sqlite/SqliteTypes.h"
 
 namespace tarnwell::db {
@@ -428,7 +429,7 @@ public:
         const char* const end = sql.data() + sql.size();
         std::int64_t changed = 0;
         while (!onlyTriviaLeft(p, end)) {
-            StatementPtr statement = prepare(p, end);
+            StatementPtr statement = prepare(sql.data(), p, end);
             if (!statement) {
                 continue;
             }
@@ -448,19 +449,21 @@ public:
     std::string engineName() const override { return "SQLite"; }
 
 private:
-    // Prepares the statement at p and moves p past it; null for a statement
-    // that is only a comment.
-    StatementPtr prepare(const char*& p, const char* end) {
+    // Prepares the statement at p of the text that begins at `start`, and
+    // moves p past it; null for a statement that is only a comment.
+    StatementPtr prepare(const char* start, const char*& p, const char* end) {
         sqlite3_stmt* raw = nullptr;
         const char* tail = nullptr;
         const int rc = sqlite3_prepare_v2(db_, p, static_cast<int>(end - p), &raw, &tail);
-        std::string error;
-        if (rc != SQLITE_OK) {
-            error = messageOf(db_, rc);
-        }
         StatementPtr statement(raw);
         if (rc != SQLITE_OK) {
-            throw DbError(error);
+            DbError error(messageOf(db_, rc));
+            // Bytes into the text handed to prepare, which starts at p.
+            if (const int offset = sqlite3_error_offset(db_); offset >= 0) {
+                error.setPosition(ErrorPosition{static_cast<std::size_t>(p - start) + static_cast<std::size_t>(offset),
+                                                false});
+            }
+            throw error;
         }
         p = tail != nullptr && tail > p ? tail : end;
         return statement;

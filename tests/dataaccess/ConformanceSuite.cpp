@@ -496,6 +496,20 @@ TEST_P(ConnectionConformance, EngineErrorsKeepTheirMessageAndLeaveTheConnectionU
             EXPECT_EQ(error.sqlState(), adapter().syntaxErrorState);
         }
         EXPECT_FALSE(client.query().active());
+        // The place is a byte offset of the UTF-8 text, whatever the engine
+        // counts in (PostgreSQL characters, MariaDB lines).
+        try {
+            client.openQuery("SELECT '中文',\n  FROM t");
+            FAIL() << "a syntax error was accepted";
+        } catch (const DbError& error) {
+            if (adapter().placesSyntaxErrors) {
+                ASSERT_TRUE(error.position().has_value()) << error.what();
+                EXPECT_EQ(error.position()->offset, 19u) << error.what();
+                EXPECT_FALSE(error.position()->lineOnly);
+            } else {
+                EXPECT_FALSE(error.position().has_value()) << error.what();
+            }
+        }
         const std::string missing = errorOf([&] { client.openQuery("SELECT * FROM " + table("no_such_table")); });
         EXPECT_TRUE(contains(missing, table("no_such_table"))) << missing;
         // The engines' C interfaces would take a NUL for the text's end and
@@ -740,6 +754,20 @@ TEST_P(ConnectionConformance, DataLinkFilesReachTheDatabase) {
         query.fetch(rows, 1);
         EXPECT_EQ(cellText(rows, 0, 0), "42");
     }
+}
+
+// Through ODBC the driver says which database it reaches.
+TEST_P(ConnectionConformance, BothEnginesNameTheDatabasesDialect) {
+    AliasSession aliases(target());
+    Database database(*aliases.session, "BDE_SQL_1");
+    database.setAliasName("TARGET");
+    EXPECT_EQ(database.dbmsName(), "") << "closed";
+    database.open();
+    EXPECT_EQ(sql::dialectForDbmsName(database.dbmsName()), adapter().dialect) << database.dbmsName();
+    AdoConnection connection;
+    connection.setConnectionString(target().connectionString);
+    connection.open();
+    EXPECT_EQ(sql::dialectForDbmsName(connection.connection()->dbmsName()), adapter().dialect);
 }
 
 TEST_P(ConnectionConformance, CatalogListsTablesViewsColumnsAndKeysThroughBothEngines) {

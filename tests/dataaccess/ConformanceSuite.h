@@ -26,6 +26,7 @@
 #include "dataaccess/Connection.h"
 #include "dataaccess/FieldKind.h"
 #include "dataaccess/ParamList.h"
+#include "sqlsyntax/Dialect.h"
 
 namespace tarnwell::test {
 
@@ -59,6 +60,8 @@ struct BackendAdapter {
     // reason fails the test instead of skipping it.
     std::function<std::string()> unavailable;
     std::function<BackendTarget()> makeTarget;
+    // The SQL dialect of the database behind it.
+    sql::Dialect dialect = sql::Dialect::Generic;
 
     std::vector<KindCase> kinds;
     std::string textType;    // unbounded text
@@ -70,6 +73,8 @@ struct BackendAdapter {
     // that was cancelled.
     std::string syntaxErrorFragment;
     std::string syntaxErrorState;  // its SQLSTATE, "" where the engine gives none
+    // The error of a syntax error says where in the statement it lies.
+    bool placesSyntaxErrors = false;
     std::string cancelFragment;
 
     // Database servers only (ServerConformance): the target with a login

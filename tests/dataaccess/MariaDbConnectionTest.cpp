@@ -12,6 +12,7 @@
 #include "ServerTestSupport.h"
 #include "dataaccess/Database.h"
 #include "dataaccess/DbError.h"
+#include "dataaccess/ErrorPosition.h"
 #include "dataaccess/Query.h"
 #include "dataaccess/RowStore.h"
 #include "dataaccess/Session.h"
@@ -129,6 +130,27 @@ TEST(MariaDbStatements, ServerErrorsKeepMessageAndStateAndLeaveTheSessionUsable)
     EXPECT_EQ(errorOf([&] { cursor->fetch(rows, 1); }).sqlState(), "21000");
     cursor.reset();
     EXPECT_EQ(scalar(*connection, "SELECT 'still here'"), "still here");
+}
+
+// The server quotes the text from the fault on, at most 80 characters of
+// it, and the line: the place is found from both, as far as they tell.
+TEST(MariaDbStatements, SyntaxErrorsArePlacedFromTheServersQuoteAndLine) {
+    TARNWELL_REQUIRE_MARIADB(server);
+    auto connection = openMariaDb(mariaDbSettingsOf(server));
+    const std::string longName(120, 'a');
+    const std::string truncated = "SELECT 1 FROM FROM " + longName;
+    EXPECT_EQ(errorOf([&] { connection->execute(truncated); }).position(), (db::ErrorPosition{14, false}));
+    const std::string endsEarly = "SELECT 1,\n 2 FROM\n";
+    EXPECT_EQ(errorOf([&] { connection->execute(endsEarly); }).position(), (db::ErrorPosition{17, false}));
+    // The quote repeats the first statement's text: the second one fails
+    // where the first one's would be found, and is not placed.
+    EXPECT_FALSE(errorOf([&] { connection->execute("SET @a = 1; SELECT 1 FROM FROM"); }).position().has_value());
+    EXPECT_FALSE(errorOf([&] { connection->execute("SELECT * FROM no_such_table"); }).position().has_value());
+    const auto placed = db::mariaDbErrorPosition(
+        "You have an error in your SQL syntax; check the manual ... near 'WHERE' at line 2", "SELECT\n-- WHERE");
+    EXPECT_EQ(placed, (db::ErrorPosition{10, false})) << "found from the line's start on, comments too";
+    EXPECT_EQ(db::mariaDbErrorPosition("... near 'x' at line 2", "SELECT\ny").value(), (db::ErrorPosition{7, true}));
+    EXPECT_FALSE(db::mariaDbErrorPosition("... near 'x' at line 3", "SELECT\ny").has_value());
 }
 
 TEST(MariaDbStatements, RowsAffectedCountTheRowsMatchedOverEveryStatementOfTheText) {

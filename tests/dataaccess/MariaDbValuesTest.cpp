@@ -73,6 +73,7 @@ BackendTarget mariaDbTarget(std::optional<LoginFault> fault = std::nullopt) {
 BackendAdapter mariaDbAdapter() {
     BackendAdapter adapter;
     adapter.name = "MariaDb";
+    adapter.dialect = sql::Dialect::MariaDB;
     adapter.unavailable = [] {
         return testMariaDbServer() ? std::string() : std::string("no MariaDB test server (package mariadb-server)");
     };
@@ -118,6 +119,7 @@ BackendAdapter mariaDbAdapter() {
     adapter.longRunningSql = "SELECT SLEEP(30)";
     adapter.syntaxErrorFragment = "You have an error in your SQL syntax";
     adapter.syntaxErrorState = "42000";
+    adapter.placesSyntaxErrors = true;
     adapter.cancelFragment = "Query execution was interrupted";
     adapter.wrongPasswordFragment = "Access denied for user 'tarnwell'";
     adapter.unknownHostFragment = "Unknown server host 'no-such-host.invalid'";

@@ -71,6 +71,7 @@ BackendTarget odbcTarget(const std::vector<std::pair<std::string, std::string>>&
 BackendAdapter odbcSqliteAdapter() {
     BackendAdapter adapter;
     adapter.name = "OdbcSqlite";
+    adapter.dialect = sql::Dialect::SQLite;
     adapter.unavailable = [] { return odbcUnavailable(OdbcServer::None); };
     adapter.makeTarget = [] {
         auto dir = std::make_shared<TempDir>();
@@ -139,6 +140,7 @@ BackendTarget odbcPostgresTarget(std::optional<LoginFault> fault = std::nullopt)
 BackendAdapter odbcPostgresAdapter() {
     BackendAdapter adapter;
     adapter.name = "OdbcPostgres";
+    adapter.dialect = sql::Dialect::PostgreSQL;
     adapter.unavailable = [] { return odbcUnavailable(OdbcServer::Postgres); };
     adapter.makeTarget = [] { return odbcPostgresTarget(); };
     adapter.faultyTarget = [](LoginFault fault) { return odbcPostgresTarget(fault); };
@@ -199,6 +201,7 @@ BackendTarget odbcMariaDbTarget(std::optional<LoginFault> fault = std::nullopt) 
 BackendAdapter odbcMariaDbAdapter() {
     BackendAdapter adapter;
     adapter.name = "OdbcMariaDb";
+    adapter.dialect = sql::Dialect::MariaDB;
     adapter.unavailable = [] { return odbcUnavailable(OdbcServer::MariaDb); };
     adapter.makeTarget = [] { return odbcMariaDbTarget(); };
     adapter.faultyTarget = [](LoginFault fault) { return odbcMariaDbTarget(fault); };
@@ -231,6 +234,7 @@ BackendAdapter odbcMariaDbAdapter() {
     adapter.longRunningSql = "SELECT SLEEP(30)";
     adapter.syntaxErrorFragment = "You have an error in your SQL syntax";
     adapter.syntaxErrorState = "42000";
+    adapter.placesSyntaxErrors = true;
     adapter.cancelFragment = "Query execution was interrupted";
     adapter.wrongPasswordFragment = "Access denied for user 'tarnwell'";
     adapter.unknownHostFragment = "Unknown server host 'no-such-host.invalid'";

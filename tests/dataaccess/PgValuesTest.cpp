@@ -56,6 +56,7 @@ BackendTarget postgresTarget(std::optional<LoginFault> fault = std::nullopt) {
 BackendAdapter postgresAdapter() {
     BackendAdapter adapter;
     adapter.name = "Postgres";
+    adapter.dialect = sql::Dialect::PostgreSQL;
     adapter.unavailable = [] {
         return testServer() ? std::string() : std::string("no PostgreSQL test server (run the tests through ctest)");
     };
@@ -105,6 +106,7 @@ BackendAdapter postgresAdapter() {
     adapter.longRunningSql = "SELECT pg_sleep(30)";
     adapter.syntaxErrorFragment = "syntax error at or near \"SELEC\"";
     adapter.syntaxErrorState = "42601";
+    adapter.placesSyntaxErrors = true;
     adapter.cancelFragment = "canceling statement due to user request";
     adapter.wrongPasswordFragment = "password authentication failed for user \"" + std::string("tarnwell") + "\"";
     adapter.unknownHostFragment = "could not translate host name \"no-such-host.invalid\"";

@@ -31,6 +31,7 @@ std::string hexLiteral(std::string_view bytes) {
 BackendAdapter sqliteAdapter() {
     BackendAdapter adapter;
     adapter.name = "Sqlite";
+    adapter.dialect = sql::Dialect::SQLite;
     adapter.makeTarget = [] {
         auto dir = std::make_shared<TempDir>();
         const std::string path = dir->file("conformance.db");
@@ -74,6 +75,7 @@ BackendAdapter sqliteAdapter() {
     adapter.longRunningSql =
         "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT max(x) FROM c";
     adapter.syntaxErrorFragment = "near \"SELEC\": syntax error";
+    adapter.placesSyntaxErrors = true;
     adapter.cancelFragment = "interrupted";
     adapter.nonUtf8TextLiteral = "CAST(x'a4a4ff0041' AS TEXT)";
     adapter.nonUtf8TextBytes = std::string("\xa4\xa4\xff\0A", 5);

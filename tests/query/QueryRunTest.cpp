@@ -12,6 +12,10 @@
 
 #include "dataaccess/AdoConnection.h"
 #include "query/ResultGridModel.h"
+#include "sqlsyntax/Dialect.h"
+#include "ui/SqlCompleter.h"
+
+#include <algorithm>
 
 #include <csignal>
 
@@ -238,6 +242,29 @@ TEST_F(AliasRunTest, escStopsTheRunningStatementAndTheWindowGoesOn) {
     run(*window, "select 5 as after_esc");
     EXPECT_EQ(gridModel(*window)->data(gridModel(*window)->index(0, 0)).toString(), "5");
     EXPECT_EQ(window->FSQLHistory().size(), 2);
+}
+
+TEST_F(AliasRunTest, escWithTheCompletionListOpenClosesTheListAndTheRunGoesOn) {
+    TARNWELL_REQUIRE_PG(server);
+    TfrmQueryEditor* window = focusedPgWindow(server);
+    ASSERT_NE(window, nullptr);
+    auto* memo = child<QPlainTextEdit>(*window, "MemSQL");
+    setMemoText(*memo, "select pg_sleep(30)");
+    child<QAbstractButton>(*window, "SBtnQuery")->click();
+    ASSERT_TRUE(waitUntil([&] { return status(*window, 0) == QStringLiteral("執行中....."); }));
+
+    memo->moveCursor(QTextCursor::End);
+    QTest::keyClicks(memo, ", cu");
+    QTest::keyClick(memo, Qt::Key_Space, Qt::ControlModifier);
+    ASSERT_TRUE(window->completer().isOpen());
+    QTest::keyClick(memo, Qt::Key_Escape);
+    EXPECT_FALSE(window->completer().isOpen());
+    // A stopped statement ends within a second (escStopsTheRunningStatement).
+    EXPECT_FALSE(waitForRun(*window, 1000)) << "Esc reached the run";
+
+    QTest::keyClick(memo, Qt::Key_Escape);
+    ASSERT_TRUE(waitForRun(*window, 1000)) << "with the list closed Esc stops the run";
+    EXPECT_TRUE(messageLines(*window).value(3).contains("canceling statement due to user request"));
 }
 
 TEST_F(AliasRunTest, escOnAServerThatNoLongerAnswersCutsTheConnectionAndTheNextRunConnectsAgain) {
@@ -470,6 +497,225 @@ TEST_F(HistoryTest, runButtonFollowsTheTrimmedTextAndTheKeys) {
     EXPECT_EQ(window->FSQLHistory().size(), 2);
 }
 
+// --- Runs of part of the memo: the statement at the caret, scripts ------------------------
+
+const QRegularExpression kStatementLine(
+    QStringLiteral("^第 (\\d+) 句（第 (\\d+) 行）：(.*)　(共 \\d+ 被異動|取回 \\d+ 筆)　共 \\d+[.,]\\d{3} 秒$"));
+
+class PartRunTest : public QueryWindowTest {
+protected:
+    // Ctrl+Enter, or with Shift Ctrl+Shift+Enter, in the memo; waits for the
+    // run it starts.
+    static void press(TfrmQueryEditor& window, Qt::KeyboardModifiers modifiers = Qt::ControlModifier) {
+        focusMemo(window);
+        QTest::keyClick(&memoOf(window), Qt::Key_Return, modifiers);
+        ASSERT_TRUE(waitForRun(window));
+    }
+    static void pressForScript(TfrmQueryEditor& window) { press(window, Qt::ControlModifier | Qt::ShiftModifier); }
+
+    static QString cell(const TfrmQueryEditor& window, int row = 0, int column = 0) {
+        return gridModel(window)->data(gridModel(window)->index(row, column)).toString();
+    }
+    static QString selectedText(const TfrmQueryEditor& window) {
+        return memoOf(window).textCursor().selectedText().replace(QChar::ParagraphSeparator, u'\n');
+    }
+    // The memo's position of the `n`-th `part` of its text.
+    static int positionOf(const TfrmQueryEditor& window, const QString& part, int n = 1) {
+        const QString text = memoOf(window).toPlainText();
+        qsizetype at = -1;
+        for (int i = 0; i < n; ++i) {
+            at = text.indexOf(part, at + 1);
+        }
+        return static_cast<int>(at);
+    }
+};
+
+TEST_F(PartRunTest, ctrlEnterRunsTheStatementAtTheCaretWhereverItIsOrTheSelection) {
+    registerLocal();
+    TfrmQueryEditor* window = openWindowOn("BDE", kLocal);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(memoOf(*window).dialect(), sql::Dialect::SQLite);
+    const QString text = QStringLiteral("-- 說明; 註解\nselect 1 as a;\n\nselect 2 as b;   -- 尾註\nselect 3\n  as c;\n");
+    setMemoText(memoOf(*window), text);
+    const auto at = [&](const QString& part, int after = 0) { return positionOf(*window, part) + after; };
+    const struct {
+        int caret;
+        QString sent;
+        const char* place;
+    } cases[] = {
+        {at("2 as b"), "select 2 as b", "inside a statement"},
+        {at("select 2"), "select 2 as b", "at its first character"},
+        {at("\n\nselect 2", 1), "select 1 as a", "on a blank line: the one above"},
+        {at("-- 尾註", 4), "select 2 as b", "in a comment after it on its line"},
+        {at("as c;", 5), "select 3\n  as c", "after the last semicolon"},
+        {static_cast<int>(text.size()), "select 3\n  as c", "on the empty line at the end"},
+    };
+    int runs = 0;
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.place);
+        placeCaret(*window, test.caret);
+        press(*window);
+        ASSERT_EQ(window->FSQLHistory().size(), ++runs);
+        EXPECT_EQ(window->FSQLHistory().last(), test.sent) << "sent as it stands, and so it enters the history";
+        EXPECT_EQ(memoOf(*window).textCursor().position(), test.caret) << "the caret stays";
+        EXPECT_EQ(memoOf(*window).toPlainText(), text) << "no line was typed";
+    }
+    EXPECT_EQ(cell(*window), "3");
+    const QList<QTextEdit::ExtraSelection> marks = memoOf(*window).extraSelections();
+    const bool flashed =
+        std::any_of(marks.begin(), marks.end(), [](const QTextEdit::ExtraSelection& mark) {
+            return mark.cursor.selectedText() == QStringLiteral("select 3\u2029  as c");
+        });
+    EXPECT_TRUE(flashed) << "the statement sent is marked in the memo";
+
+    // Before the first statement, nothing runs; nor does a selection of
+    // nothing but a comment.
+    placeCaret(*window, at("說明"));
+    press(*window);
+    placeCaret(*window, 0, at("\nselect 1"));
+    press(*window);
+    EXPECT_EQ(window->FSQLHistory().size(), runs);
+
+    // A selection runs as it is, several statements and all.
+    placeCaret(*window, at("2 as b"), at("3\n", 1));
+    press(*window);
+    EXPECT_EQ(window->FSQLHistory().last(), QStringLiteral("2 as b;   -- 尾註\nselect 3"));
+    EXPECT_TRUE(messageLines(*window).join('\n').contains("syntax error")) << "\"2 as b\" is no statement";
+    placeCaret(*window, at("select 2"), at("3\n", 1));
+    press(*window);
+    EXPECT_EQ(cell(*window), "3") << messageLines(*window).join('\n').toStdString();
+}
+
+TEST_F(PartRunTest, aFailedRunMarksWhereTheEngineFoundTheFaultUntilTheNextEditOrRun) {
+    registerLocal();
+    TfrmQueryEditor* window = openWindowOn("BDE", kLocal);
+    ASSERT_NE(window, nullptr);
+    // Bytes of UTF-8 before the place: three a Chinese character, four a
+    // character beyond 16 bits (two units in the memo).
+    run(*window, QStringLiteral("-- 第一行 \U0001F600\nselect 1,\n  from t"));
+    const int from = positionOf(*window, "from");
+    ASSERT_TRUE(memoOf(*window).errorMark().has_value()) << messageLines(*window).join('\n').toStdString();
+    EXPECT_EQ(*memoOf(*window).errorMark(), from);
+    EXPECT_EQ(memoOf(*window).textCursor().position(), from) << "the caret goes there";
+    EXPECT_FALSE(memoOf(*window).textCursor().hasSelection());
+
+    focusMemo(*window);
+    QTest::keyClick(&memoOf(*window), Qt::Key_Right);
+    EXPECT_TRUE(memoOf(*window).errorMark().has_value()) << "moving the caret keeps the mark";
+    QTest::keyClicks(&memoOf(*window), "x");
+    EXPECT_FALSE(memoOf(*window).errorMark().has_value()) << "an edit takes it away";
+
+    run(*window, QStringLiteral("select 1,\n  from t"));
+    ASSERT_TRUE(memoOf(*window).errorMark().has_value());
+    child<QAbstractButton>(*window, "SBtnQuery")->click();
+    EXPECT_FALSE(memoOf(*window).errorMark().has_value()) << "so does the next run";
+    ASSERT_TRUE(waitForRun(*window));
+}
+
+TEST_F(PartRunTest, aScriptReportsEachStatementAndStopsAtItsThirdOnSqlite) {
+    registerLocal();
+    TfrmQueryEditor* window = openWindowOn("BDE", kLocal);
+    ASSERT_NE(window, nullptr);
+    const QString script = QStringLiteral(
+        "insert into t (id, name) values (5, '五');\n"
+        "select id, name from t order by id;\n"
+        "update t set name = 'x',\n"
+        "  where id = 1;\n"
+        "insert into t (id) values (6);\n");
+    setMemoText(memoOf(*window), script);
+    pressForScript(*window);
+
+    const QStringList lines = messageLines(*window);
+    ASSERT_EQ(lines.size(), 8) << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines.at(0).startsWith(QStringLiteral("執行起始：")));
+    EXPECT_EQ(lines.at(1).section(QStringLiteral("　共 "), 0, 1),
+              QStringLiteral("第 1 句（第 1 行）：insert into t (id, name) values (5, '五')　共 1 被異動"));
+    EXPECT_TRUE(kStatementLine.match(lines.at(1)).hasMatch()) << lines.at(1).toStdString();
+    EXPECT_TRUE(lines.at(2).startsWith(QStringLiteral("第 2 句（第 2 行）：select id, name from t order by id　取回 5 筆　共 ")))
+        << lines.at(2).toStdString();
+    EXPECT_TRUE(lines.at(3).startsWith(QStringLiteral("執行結束：")));
+    EXPECT_EQ(lines.at(4), "");
+    EXPECT_EQ(lines.at(5), QStringLiteral("BDE_查詢失敗: 第 3 句（第 3 行）：near \"where\": syntax error"));
+    EXPECT_EQ(lines.at(6), "");
+    EXPECT_TRUE(kSecondsLine.match(lines.at(7)).hasMatch()) << lines.at(7).toStdString();
+    EXPECT_EQ(activeLowerPage(*window), "TabErrMessage");
+    EXPECT_TRUE(kDoneStatus.match(status(*window, 0)).hasMatch()) << status(*window, 0).toStdString();
+
+    // The failed statement is selected, the fault marked; the grid shows the
+    // rows of the last statement that brought some; the script is in the
+    // history once.
+    EXPECT_EQ(selectedText(*window), QStringLiteral("update t set name = 'x',\n  where id = 1"));
+    ASSERT_TRUE(memoOf(*window).errorMark().has_value());
+    EXPECT_EQ(*memoOf(*window).errorMark(), positionOf(*window, "where"));
+    EXPECT_EQ(gridModel(*window)->rowCount(), 5);
+    EXPECT_EQ(cell(*window, 4, 1), QStringLiteral("五"));
+    EXPECT_EQ(window->FSQLHistory(), QStringList{script});
+
+    // What ran before the failure stays done; nothing after it ran. A
+    // script that ends on a result shows it, fetched as a run's.
+    setMemoText(memoOf(*window), QStringLiteral("update t set name = 'y' where id > 4;\nselect count(*) from t;"));
+    pressForScript(*window);
+    EXPECT_EQ(cell(*window), "5");
+    EXPECT_EQ(activeLowerPage(*window), "TabData");
+    EXPECT_TRUE(messageLines(*window).at(1).contains(QStringLiteral("共 1 被異動"))) << messageLines(*window).at(1).toStdString();
+    EXPECT_TRUE(messageLines(*window).at(2).contains(QStringLiteral("取回 1 筆")));
+
+    // A selection is a script of its own; comments alone are none.
+    setMemoText(memoOf(*window), QStringLiteral("-- 只有註解;\n/* ; */\nselect 7;"));
+    placeCaret(*window, 0, positionOf(*window, "select"));
+    pressForScript(*window);
+    EXPECT_EQ(window->FSQLHistory().size(), 2);
+}
+
+TEST_F(PartRunTest, aScriptStopsAtItsThirdStatementOnPostgresWithTheFaultMarked) {
+    TARNWELL_REQUIRE_PG(server);
+    registerPg(server);
+    TfrmQueryEditor* window = openWindowOn("BDE", kPg);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(memoOf(*window).dialect(), sql::Dialect::PostgreSQL);
+    const QString script = QStringLiteral(
+        "drop table if exists qw_script;\n"
+        "create table qw_script (n integer, \"名稱\" text);\n"
+        "select '中文;' as \"名稱\",\n"
+        "  from qw_script;\n"
+        "insert into qw_script values (1, 'never');\n");
+    setMemoText(memoOf(*window), script);
+    pressForScript(*window);
+    const QStringList lines = messageLines(*window);
+    ASSERT_EQ(lines.size(), 10) << lines.join('\n').toStdString();
+    // PostgreSQL's message shows the line and the place too.
+    EXPECT_TRUE(lines.at(5).startsWith(QStringLiteral("BDE_查詢失敗: 第 3 句（第 3 行）：ERROR:  syntax error at or near \"from\"")))
+        << lines.at(5).toStdString();
+    EXPECT_EQ(selectedText(*window), QStringLiteral("select '中文;' as \"名稱\",\n  from qw_script"));
+    ASSERT_TRUE(memoOf(*window).errorMark().has_value());
+    EXPECT_EQ(*memoOf(*window).errorMark(), positionOf(*window, "from")) << "characters, not bytes";
+
+    run(*window, "select count(*) from qw_script");
+    EXPECT_EQ(cell(*window), "0") << "the table was made; the statement after the failure never ran";
+}
+
+TEST_F(PartRunTest, escStopsTheScriptsStatementUnderWayAndRunsNoFurtherOne) {
+    TARNWELL_REQUIRE_PG(server);
+    registerPg(server);
+    TfrmQueryEditor* window = openWindowOn("BDE", kPg);
+    ASSERT_NE(window, nullptr);
+    setMemoText(memoOf(*window), QStringLiteral("select 1 as one;\nselect pg_sleep(30);\nselect 3 as three;"));
+    focusMemo(*window);
+    QTest::keyClick(&memoOf(*window), Qt::Key_Return, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_TRUE(waitUntil([&] { return messageLines(*window).size() >= 2; }));
+    QTest::keyClick(&memoOf(*window), Qt::Key_Escape);
+    ASSERT_TRUE(waitForRun(*window, 5000)) << "the second statement would run for 30 seconds";
+    const QString messages = messageLines(*window).join('\n');
+    // Esc reaches the statement in the engine, or, just before it got there,
+    // keeps it from starting.
+    EXPECT_TRUE(messages.contains(QStringLiteral("BDE_查詢失敗: 第 2 句（第 2 行）：ERROR:  canceling statement due to user request")) ||
+                messages.contains(QStringLiteral("BDE_查詢失敗: 已停止，第 2 句起未執行")))
+        << messages.toStdString();
+    EXPECT_FALSE(messages.contains(QStringLiteral("第 3 句"))) << messages.toStdString();
+    EXPECT_EQ(cell(*window), "1") << "the first statement's rows stay in the grid";
+    EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
+}
+
 // --- The connection-string path ---------------------------------------------------------
 
 class AdoRunTest : public QueryWindowTest {
@@ -520,6 +766,25 @@ TEST_F(AdoRunTest, sqliteFileRowsStatementsAndFailures) {
     child<QToolButton>(*window, "SpeedButton5")->click();
     ASSERT_TRUE(waitForFetch(*window));
     EXPECT_EQ(window->CDS1().recordCount(), 3u) << "MaxRecords";
+}
+
+TEST_F(AdoRunTest, aScriptRunsStatementByStatementAndItsFailureComesInAMessageBox) {
+    const QString dataSource = connectAdo(QStringLiteral("Provider=SQLite.1;Data Source=") + databaseFile);
+    TfrmQueryEditor* window = openWindowOn("ADO", dataSource);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(memoOf(*window).dialect(), sql::Dialect::SQLite);
+    setMemoText(memoOf(*window), QStringLiteral("update t set name = 'q' where id = 1;\nselect name from t where id = 1;\n"
+                                                "selec 3;\nupdate t set name = 'never';"));
+    prompter.expectMessage();
+    focusMemo(*window);
+    QTest::keyClick(&memoOf(*window), Qt::Key_Return, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_EQ(prompter.messages().size(), 1);
+    EXPECT_EQ(prompter.messages().at(0), QStringLiteral("ADO_查詢失敗: 第 3 句（第 3 行）：near \"selec\": syntax error"));
+    EXPECT_EQ(status(*window, 0), "查詢失敗");
+    EXPECT_EQ(messageLines(*window).size(), 4) << messageLines(*window).join('\n').toStdString();
+    EXPECT_EQ(memoOf(*window).textCursor().selectedText(), "selec 3");
+    EXPECT_EQ(gridModel(*window)->data(gridModel(*window)->index(0, 0)).toString(), "q");
+    EXPECT_EQ(window->FSQLHistory().size(), 1);
 }
 
 TEST_F(AdoRunTest, aFailedConnectionLeavesButtonsDownAndHistoryAlone) {

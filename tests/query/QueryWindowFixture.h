@@ -31,8 +31,11 @@
 #include "query/MemoText.h"
 #include "query/QueryWidgets.h"
 #include "query/ResultGridModel.h"
+#include "query/SqlEditor.h"
+#include "query/SqlHighlighter.h"
 #include "query/UQueryEditor.h"
 #include "query/UQueryThread.h"
+#include "session/ConnectionCatalogs.h"
 #include "session/RunsInProgress.h"
 #include "session/Workspace.h"
 #include "shell/UMain.h"
@@ -95,6 +98,8 @@ protected:
         const QList<QWidget*> windows = openQueryWindows();
         qDeleteAll(windows);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        // The windows' catalog loads are cancelled, and end soon after.
+        EXPECT_TRUE(waitUntil([] { return ConnectionCatalogs::loadsInFlight() == 0; }));
         main.reset();
         workspace.reset();
     }
@@ -212,12 +217,39 @@ protected:
         return qobject_cast<ResultGridModel*>(child<QTableView>(window, "DBGrid")->model());
     }
 
+    static SqlEditor& memoOf(const TfrmQueryEditor& window) { return *child<SqlEditor>(window, "MemSQL"); }
+
+    // Makes the window active with the focus in its memo, where keys typed
+    // reach it.
+    static void focusMemo(TfrmQueryEditor& window) {
+        QApplication::setActiveWindow(&window);
+        memoOf(window).setFocus();
+    }
+
+    // Puts the memo's caret at `position`, or selects from there to `end`.
+    static void placeCaret(TfrmQueryEditor& window, int position, int end = -1) {
+        QTextCursor cursor = memoOf(window).textCursor();
+        cursor.setPosition(position);
+        if (end >= 0) {
+            cursor.setPosition(end, QTextCursor::KeepAnchor);
+        }
+        memoOf(window).setTextCursor(cursor);
+    }
+
     static QStringList messageLines(const TfrmQueryEditor& window) {
         return child<QPlainTextEdit>(window, "QueryMessage")->toPlainText().split(QLatin1Char('\n'));
     }
 
     static QString status(const TfrmQueryEditor& window, int panel) {
         return child<PanelStatusBar>(window, "SBar")->panelText(panel);
+    }
+
+    // Waits until the catalog of the window's connection has loaded.
+    static bool waitForCatalog(const TfrmQueryEditor& window) {
+        return waitUntil([&] {
+            const SharedCatalog* catalog = window.sharedCatalog();
+            return catalog != nullptr && catalog->loadedOnce() && !catalog->loading();
+        });
     }
 
     static QString activeLowerPage(const TfrmQueryEditor& window) {

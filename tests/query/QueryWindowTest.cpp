@@ -16,15 +16,24 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QSplitterHandle>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTest>
 #include <QToolButton>
+#include <QTreeView>
+#include <filesystem>
 #include <QTreeWidget>
+#include <QElapsedTimer>
+#include <QListView>
 
 #include "connections/UConnectEditor.h"
 #include "dataaccess/AdoConnection.h"
+#include "dataaccess/sqlite/SqliteConnection.h"
 #include "query/SqlFileBrowser.h"
+#include "sqlsyntax/Lexer.h"
+#include "ui/SqlCompleter.h"
 
 namespace tarnwell::test {
 namespace {
@@ -76,14 +85,15 @@ TEST_F(QueryWindowLayout, captionFontToolRowsHintsAndPictures) {
     EXPECT_EQ(childButtonNames(*child<QWidget>(*window, "ToolBar1")),
               (QStringList{"ToolButton12", "ToolButton10", "ToolButton17", "ToolButton16", "TBtnEdit", "|",
                            "ToolButton2", "ToolButton4", "ToolButton3", "|", "ToolButton5", "|",
-                           "ToolButton6", "ToolButton7", "ToolButton8", "|", "ToolButton19"}));
+                           "ToolButton6", "ToolButton7", "ToolButton8", "|", "ToolButton19", "TBtnTableList"}));
     const std::map<QString, QString> hints{
         {"ToolButton13", "加入程式字串符號"}, {"ToolButton14", "去除程式字串符號"}, {"ToolButton15", "取代字串"},
         {"ToolButton12", "開啟新查詢"},       {"ToolButton10", "開啟連結視窗"},     {"ToolButton17", "儲存SQL語法"},
         {"ToolButton16", "開啟SQL語法"},      {"TBtnEdit", "編輯"},                 {"ToolButton2", "轉存CSV"},
         {"ToolButton4", "轉存TXT"},           {"ToolButton3", "轉存DBF"},           {"ToolButton5", "列印資料"},
         {"ToolButton6", ""},                  {"ToolButton7", ""},                  {"ToolButton8", ""},
-        {"ToolButton19", "顯示SQL檔案清單"},  {"SBtnQuery", "Open / Excute SQL"},   {"SpeedButton1", "清除SQL"}};
+        {"ToolButton19", "顯示SQL檔案清單"},  {"SBtnQuery", "Open / Excute SQL"},   {"SpeedButton1", "清除SQL"},
+        {"TBtnTableList", "顯示資料表清單"}};
     for (const auto& [name, hint] : hints) {
         auto* button = child<QToolButton>(*window, name.toLatin1().constData());
         ASSERT_NE(button, nullptr);
@@ -96,6 +106,8 @@ TEST_F(QueryWindowLayout, captionFontToolRowsHintsAndPictures) {
     EXPECT_FALSE(edit->isEnabled());
     EXPECT_TRUE(child<QToolButton>(*window, "ToolButton19")->isCheckable());
     EXPECT_FALSE(child<QToolButton>(*window, "ToolButton19")->isChecked());
+    EXPECT_TRUE(child<QToolButton>(*window, "TBtnTableList")->isCheckable());
+    EXPECT_FALSE(child<QToolButton>(*window, "TBtnTableList")->isChecked());
     for (const char* name : {"ToolButton6", "ToolButton7", "ToolButton8"}) {
         auto* button = child<QToolButton>(*window, name);
         EXPECT_TRUE(button->isCheckable()) << name;
@@ -138,6 +150,7 @@ TEST_F(QueryWindowLayout, pagesStripsPropertiesGridFieldListAndStatusBar) {
     EXPECT_EQ(child<QPlainTextEdit>(*window, "MemSQL")->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     EXPECT_FALSE(child<QWidget>(*window, "FileListBox2")->isVisible());
     EXPECT_FALSE(child<QWidget>(*window, "Splitter3")->isVisible());
+    EXPECT_FALSE(child<QWidget>(*window, "TableList")->isVisible());
 
     const struct {
         const char* name;
@@ -428,6 +441,310 @@ TEST_F(ConnectionChoiceTest, pickingAnAdoEntryAlwaysReconnectsTheSharedConnectio
     EXPECT_FALSE(workspace->ADQ1().active()) << "the same entry picked again reconnects";
     EXPECT_TRUE(workspace->ADOCon1().connected());
     EXPECT_EQ(window->windowTitle(), "查詢") << "connection-string steps leave the caption";
+}
+
+// --- The SQL editor -------------------------------------------------------------------
+
+// The colour the memo draws the character at `position` in; invalid for the
+// text's own colour.
+QColor colourAt(const SqlEditor& memo, int position) {
+    const QTextBlock block = memo.document()->findBlock(position);
+    const int inBlock = position - block.position();
+    for (const QTextLayout::FormatRange& range : block.layout()->formats()) {
+        if (inBlock >= range.start && inBlock < range.start + range.length) {
+            return range.format.foreground().color();
+        }
+    }
+    return {};
+}
+
+QColor colourOf(sql::TokenKind kind) { return SqlHighlighter::colourOf(kind); }
+
+using SqlEditorTest = LocalWindowTest;
+
+TEST_F(SqlEditorTest, eachKindOfTokenHasItsColourAndALineGoesOnFromWhereTheOneBeforeLeftOff) {
+    SqlEditor& memo = memoOf(*window);
+    EXPECT_EQ(memo.dialect(), sql::Dialect::SQLite) << "the dialect of the window's connection";
+    memo.setDialect(sql::Dialect::PostgreSQL);
+    const QString text = QStringLiteral(
+        "SELECT 'it''s', \"Name\", 42, :p, $1, t.名稱 -- 註\n"
+        "/* 開 /* 巢 */ 仍\n"
+        "  */ FROM t\n"
+        "$fn$ 內\n"
+        "$fn$ WHERE x = 1.5e3 AND y = E'\\'");
+    setMemoText(memo, text);
+    memo.highlighter().settleNow();
+    const auto at = [&](const char* part) { return colourAt(memo, static_cast<int>(text.indexOf(QString::fromUtf8(part)))); };
+    EXPECT_EQ(at("SELECT"), colourOf(sql::TokenKind::Keyword));
+    EXPECT_EQ(at("'it''s'"), colourOf(sql::TokenKind::String));
+    EXPECT_EQ(at("s',"), colourOf(sql::TokenKind::String)) << "a doubled quote stays in the string";
+    EXPECT_EQ(at("\"Name\""), colourOf(sql::TokenKind::QuotedIdentifier));
+    EXPECT_EQ(at("42"), colourOf(sql::TokenKind::Number));
+    EXPECT_EQ(at(":p"), colourOf(sql::TokenKind::Parameter));
+    EXPECT_EQ(at("$1"), colourOf(sql::TokenKind::Parameter));
+    EXPECT_FALSE(at("名稱").isValid()) << "names keep the text's colour";
+    EXPECT_EQ(at("註"), colourOf(sql::TokenKind::Comment));
+    EXPECT_EQ(at("仍"), colourOf(sql::TokenKind::Comment)) << "PostgreSQL's comments nest, over lines";
+    EXPECT_EQ(at("FROM"), colourOf(sql::TokenKind::Keyword)) << "the line after the comment ends";
+    EXPECT_EQ(at("內"), colourOf(sql::TokenKind::String)) << "a dollar quote over lines";
+    EXPECT_EQ(at("WHERE"), colourOf(sql::TokenKind::Keyword));
+    EXPECT_EQ(at("1.5e3"), colourOf(sql::TokenKind::Number));
+    EXPECT_EQ(colourAt(memo, static_cast<int>(text.size()) - 1), colourOf(sql::TokenKind::String))
+        << "an unfinished string is coloured to the end";
+    EXPECT_EQ(memo.font().family(), window->font().family()) << "the memo keeps the window's font";
+
+    // Another dialect colours the same text by its own rules.
+    memo.setDialect(sql::Dialect::SQLite);
+    memo.highlighter().settleNow();
+    EXPECT_FALSE(at("仍").isValid()) << "SQLite's comments do not nest";
+    EXPECT_NE(at("內"), colourOf(sql::TokenKind::String));
+}
+
+TEST_F(SqlEditorTest, aCommentOpenedAboveALongScriptColoursItsLineAtOnceAndTheRestInSlices) {
+    SqlEditor& memo = memoOf(*window);
+    QString text;
+    for (int line = 0; line < 15000; ++line) {
+        text += QStringLiteral("SELECT %1, '文字';\n").arg(line);
+    }
+    setMemoText(memo, text);
+    memo.highlighter().settleNow();
+    const auto lastLine = [&] { return memo.document()->lastBlock().previous().position(); };
+    ASSERT_EQ(colourAt(memo, lastLine()), colourOf(sql::TokenKind::Keyword));
+    EXPECT_GT(memo.lineNumberAreaWidth(), memo.fontMetrics().horizontalAdvance(QStringLiteral("15000")))
+        << "the gutter fits the largest line number";
+
+    memo.markError(lastLine());
+    focusMemo(*window);
+    placeCaret(*window, 0);
+    QTest::keyClicks(&memo, "/*");
+    EXPECT_FALSE(memo.errorMark().has_value()) << "an edit takes the error's mark away";
+    EXPECT_EQ(colourAt(memo, 3), colourOf(sql::TokenKind::Comment)) << "the line typed in is coloured at once";
+    EXPECT_FALSE(memo.highlighter().settled()) << "the lines below wait for the slices between events";
+    EXPECT_EQ(colourAt(memo, lastLine()), colourOf(sql::TokenKind::Keyword));
+
+    memo.markError(lastLine());
+    ASSERT_TRUE(waitUntil([&] { return memo.highlighter().settled(); }));
+    EXPECT_EQ(colourAt(memo, lastLine()), colourOf(sql::TokenKind::Comment)) << "an unfinished comment runs to the end";
+    EXPECT_TRUE(memo.errorMark().has_value()) << "colouring is no edit of the text";
+
+    // Taken away before the slices have gone far: every line gets its
+    // colours back, also those the first slices had not reached.
+    QTest::keyClick(&memo, Qt::Key_Backspace);
+    QTest::keyClick(&memo, Qt::Key_Backspace);
+    ASSERT_TRUE(waitUntil([&] { return memo.highlighter().settled(); }));
+    EXPECT_EQ(colourAt(memo, lastLine()), colourOf(sql::TokenKind::Keyword));
+}
+
+TEST_F(SqlEditorTest, theBracketMatchingTheOneAtTheCaretIsMarkedButNoneInAStringOrComment) {
+    SqlEditor& memo = memoOf(*window);
+    const QString text = QStringLiteral("SELECT (a + ')' + f(b)\n  ) -- )\nFROM t WHERE (c");
+    setMemoText(memo, text);
+    const int open = static_cast<int>(text.indexOf('('));
+    const int close = static_cast<int>(text.indexOf(QStringLiteral("  )"))) + 2;
+    placeCaret(*window, open);
+    EXPECT_EQ(memo.bracketMarks(), (QList<int>{open, close})) << "the bracket after the caret, over lines";
+    placeCaret(*window, close + 1);
+    EXPECT_EQ(memo.bracketMarks(), (QList<int>{close, open})) << "the bracket before it";
+    const int lone = static_cast<int>(text.lastIndexOf('('));
+    placeCaret(*window, lone);
+    EXPECT_EQ(memo.bracketMarks(), QList<int>{lone}) << "a bracket without its match is marked alone";
+    placeCaret(*window, static_cast<int>(text.indexOf(QStringLiteral("')'"))) + 1);
+    EXPECT_TRUE(memo.bracketMarks().isEmpty()) << "in a string";
+}
+
+TEST_F(SqlEditorTest, aLongLineNulsLoneSurrogatesAndMixedLineEndsAreJustText) {
+    SqlEditor& memo = memoOf(*window);
+    QString line = QStringLiteral("SELECT '");
+    while (line.size() < 1'000'000) {
+        line += QStringLiteral("文字 abc; ");
+    }
+    line += QChar(0) + QString(QChar(0xd800)) + QStringLiteral("\r\nSELECT 1;\rSELECT 2;\n");
+    setMemoText(memo, line);
+    memo.highlighter().settleNow();
+    EXPECT_EQ(memo.document()->blockCount(), 4);
+    EXPECT_EQ(colourAt(memo, 999'000), colourOf(sql::TokenKind::String));
+    EXPECT_EQ(colourAt(memo, memo.document()->findBlockByNumber(2).position()), colourOf(sql::TokenKind::String))
+        << "the string left open goes on";
+    placeCaret(*window, 500'000);
+    EXPECT_TRUE(memo.bracketMarks().isEmpty());
+    placeCaret(*window, memo.document()->findBlockByNumber(1).position());
+    focusMemo(*window);
+    QTest::keyClicks(&memo, "'");
+    ASSERT_TRUE(waitUntil([&] { return memo.highlighter().settled(); }));
+    EXPECT_EQ(colourAt(memo, memo.document()->findBlockByNumber(2).position()), colourOf(sql::TokenKind::Keyword));
+}
+
+// --- The catalog of the connection: the table list and completion ---------------------
+
+class CatalogViewTest : public LocalWindowTest {
+protected:
+    // The table list's rows under `parent`: a name and a kind each.
+    static QStringList rows(const QTreeView& tree, const QModelIndex& parent = {}) {
+        QStringList shown;
+        const QAbstractItemModel& model = *tree.model();
+        for (int row = 0; row < model.rowCount(parent); ++row) {
+            shown << model.index(row, 0, parent).data().toString() + " " + model.index(row, 1, parent).data().toString();
+        }
+        return shown;
+    }
+
+    // A double click as the platform delivers it: a click, then a second
+    // press that comes as a double click.
+    static void doubleClick(QTreeView& tree, const QModelIndex& index) {
+        tree.scrollTo(index);
+        const QPoint at = tree.visualRect(index).center();
+        QTest::mouseClick(tree.viewport(), Qt::LeftButton, {}, at);
+        QMouseEvent second(QEvent::MouseButtonDblClick, at, tree.viewport()->mapToGlobal(at), Qt::LeftButton,
+                           Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(tree.viewport(), &second);
+        QTest::mouseRelease(tree.viewport(), Qt::LeftButton, {}, at);
+    }
+
+    // What Ctrl+Space lists at the end of `sql` in the window's memo.
+    static QStringList completions(TfrmQueryEditor& window, const QString& sql) {
+        auto* memo = child<QPlainTextEdit>(window, "MemSQL");
+        memo->setPlainText(sql);
+        memo->moveCursor(QTextCursor::End);
+        QStringList shown;
+        if (window.completer().complete()) {
+            const QAbstractItemModel& model = *window.completer().list().model();
+            for (int row = 0; row < model.rowCount(); ++row) {
+                shown << model.index(row, 0).data().toString();
+            }
+        }
+        window.completer().close();
+        return shown;
+    }
+};
+
+TEST_F(CatalogViewTest, theTableListShowsTablesViewsAndTheirColumnsFiltersAndInsertsNames) {
+    execute(kLocal, "CREATE VIEW \"Big Orders\" AS SELECT id, amount FROM t WHERE amount > 2;"
+                    "CREATE TABLE 訂單 (編號 INTEGER PRIMARY KEY, 金額 NUMERIC(10,2))");
+    child<QToolButton>(*window, "BtnTableRefresh")->click();
+    ASSERT_TRUE(waitForCatalog(*window));
+    child<QToolButton>(*window, "TBtnTableList")->click();
+    auto* list = child<QWidget>(*window, "TableList");
+    EXPECT_TRUE(list->isVisible());
+    EXPECT_EQ(list->width(), 219);
+    auto& tree = *child<QTreeView>(*window, "TrvTables");
+    EXPECT_EQ(rows(tree), (QStringList{"Big Orders 檢視表", "t 資料表", "訂單 資料表"}));
+    EXPECT_EQ(child<QLabel>(*window, "LabTableStatus")->text(), "共 3 個資料表與檢視表");
+
+    // A table's columns with the kinds the Fields page gives them.
+    const QModelIndex table = tree.model()->index(1, 0);
+    tree.expand(table);
+    run(*window, "SELECT * FROM t");
+    QStringList fieldKinds;
+    const QTreeWidget& fields = *child<QTreeWidget>(*window, "LSVFieldList");
+    window->TabFieldShow();
+    for (int row = 0; row < fields.topLevelItemCount(); ++row) {
+        fieldKinds << fields.topLevelItem(row)->text(1) + " " + fields.topLevelItem(row)->text(3);
+    }
+    EXPECT_EQ(rows(tree, table), fieldKinds);
+
+    child<QLineEdit>(*window, "EdtTableFilter")->setText("訂");
+    EXPECT_EQ(rows(tree), QStringList{"訂單 資料表"});
+    EXPECT_EQ(child<QLabel>(*window, "LabTableStatus")->text(), "符合 1 個，共 3 個資料表與檢視表");
+    child<QLineEdit>(*window, "EdtTableFilter")->setText("ORDER");
+    EXPECT_EQ(rows(tree), QStringList{"Big Orders 檢視表"}) << "without regard to case";
+
+    auto* memo = child<QPlainTextEdit>(*window, "MemSQL");
+    memo->setPlainText("SELECT * FROM ");
+    memo->moveCursor(QTextCursor::End);
+    doubleClick(tree, tree.model()->index(0, 0));
+    EXPECT_EQ(memo->toPlainText(), "SELECT * FROM \"Big Orders\"") << "quoted as the name needs";
+    child<QLineEdit>(*window, "EdtTableFilter")->clear();
+    const QModelIndex chinese = tree.model()->index(2, 0);
+    tree.expand(chinese);
+    memo->moveCursor(QTextCursor::Start);
+    doubleClick(tree, tree.model()->index(1, 0, chinese));
+    EXPECT_EQ(memo->toPlainText(), "金額SELECT * FROM \"Big Orders\"") << "at the caret";
+    EXPECT_TRUE(tree.isExpanded(chinese)) << "a double click inserts rather than folds";
+
+    child<QToolButton>(*window, "TBtnTableList")->click();
+    EXPECT_FALSE(list->isVisible());
+}
+
+TEST_F(CatalogViewTest, theWindowsOnAConnectionShareItsCatalogWhichAStatementThatCreatesSomethingLoadsAgain) {
+    TfrmQueryEditor* second = openWindowOn("BDE", kLocal);
+    ASSERT_NE(second, nullptr);
+    ASSERT_TRUE(waitForCatalog(*window));
+    ASSERT_TRUE(waitForCatalog(*second));
+    EXPECT_EQ(window->sharedCatalog(), second->sharedCatalog());
+    EXPECT_EQ(completions(*second, "SELECT * FROM fr"), QStringList{});
+
+    run(*window, "SELECT * FROM t");
+    EXPECT_FALSE(window->sharedCatalog()->loading()) << "a statement that changes nothing keeps the catalog";
+    run(*window, "CREATE TABLE fresh (x INTEGER)");
+    ASSERT_TRUE(waitForCatalog(*second));
+    EXPECT_EQ(completions(*second, "SELECT * FROM fr"), QStringList{"fresh"});
+    EXPECT_EQ(completions(*second, "SELECT * FROM fresh WHERE ").value(0), "x");
+}
+
+TEST_F(CatalogViewTest, theWindowsKeysGoOnWorkingWithTheListOpen) {
+    ASSERT_TRUE(waitForCatalog(*window));
+    QApplication::setActiveWindow(window);
+    auto* memo = child<QPlainTextEdit>(*window, "MemSQL");
+    memo->setFocus();
+    memo->setPlainText("SELECT * FROM t WHERE am");
+    memo->moveCursor(QTextCursor::End);
+    QTest::keyClick(memo, Qt::Key_Space, Qt::ControlModifier);
+    ASSERT_TRUE(window->completer().isOpen());
+    QTest::keyClick(memo, Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_FALSE(window->completer().isOpen());
+    ASSERT_TRUE(waitForRun(*window));
+    EXPECT_EQ(window->FSQLHistory(), QStringList{"SELECT * FROM t WHERE am"}) << "Ctrl+Enter ran the SQL as it stood";
+}
+
+// How many of the process's open files are `path`.
+int timesOpen(const QString& path) {
+    const std::filesystem::path file = std::filesystem::canonical(path.toStdString());
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        count += std::filesystem::read_symlink(entry.path(), error) == file ? 1 : 0;
+    }
+    return count;
+}
+
+TEST_F(CatalogViewTest, aWindowClosedDuringALoadLetsGoOfItWithoutWaitingForTheDatabase) {
+    ASSERT_TRUE(waitForCatalog(*window));
+    // Another connection holds the file: a load opens it and waits, where no
+    // cancel reaches it.
+    auto holder = db::openSqlite(db::SqliteSettings{databaseFile.toStdString()});
+    holder->execute("BEGIN EXCLUSIVE");
+    const int openBefore = timesOpen(databaseFile);
+    child<QToolButton>(*window, "BtnTableRefresh")->click();
+    EXPECT_TRUE(window->sharedCatalog()->loading());
+    EXPECT_EQ(child<QLabel>(*window, "LabTableStatus")->text(), "讀取資料表清單中...");
+    ASSERT_TRUE(waitUntil([&] { return timesOpen(databaseFile) == openBefore + 1; })) << "the load opened the file";
+    EXPECT_EQ(ConnectionCatalogs::loadsInFlight(), 1);
+
+    QPointer<TfrmQueryEditor> closing = window;
+    QElapsedTimer clock;
+    clock.start();
+    window->close();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(closing.isNull());
+    EXPECT_LT(clock.elapsed(), 1000) << "the close waited for the load";
+    EXPECT_EQ(workspace->catalogs().find("BDE:LOCAL"), nullptr) << "the catalog went with its last window";
+    EXPECT_EQ(ConnectionCatalogs::loadsInFlight(), 1) << "the load still waits for the file";
+
+    holder->execute("COMMIT");
+    EXPECT_TRUE(waitUntil([] { return ConnectionCatalogs::loadsInFlight() == 0; }));
+    QCoreApplication::processEvents();  // a result posted to the catalog that went is dropped
+}
+
+TEST_F(CatalogViewTest, whatALoadCouldNotReadIsOneLineUnderTheListAndTheRestIsThere) {
+    execute(kLocal, "CREATE TABLE gone (a INTEGER); CREATE VIEW broken AS SELECT a FROM gone; DROP TABLE gone");
+    child<QToolButton>(*window, "BtnTableRefresh")->click();
+    ASSERT_TRUE(waitForCatalog(*window));
+    const QString line = child<QLabel>(*window, "LabTableStatus")->text();
+    EXPECT_TRUE(line.startsWith("無法讀取 1 個資料表或檢視的欄位（main.broken）：")) << line.toStdString();
+    EXPECT_TRUE(line.contains("gone")) << "the engine's message";
+    EXPECT_EQ(rows(*child<QTreeView>(*window, "TrvTables")), QStringList{"t 資料表"});
+    EXPECT_EQ(completions(*window, "SELECT * FROM t WHERE am"), (QStringList{"amount", "name"}));
+    EXPECT_TRUE(prompter.calls().empty()) << "never a message box";
 }
 
 // --- Window style ---------------------------------------------------------------------

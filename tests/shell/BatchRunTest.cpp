@@ -102,6 +102,12 @@ TEST(BatchCommandLineTest, readsTheRunAndRefusesWhatCannotGoTogether) {
     EXPECT_TRUE(refusal({"--run", "q.sql", "--alias", "A", "--version"}).contains("'--version'"));
     EXPECT_TRUE(refusal({"-v", "--csv", "a"}).contains("'--version'"));
     EXPECT_EQ(parsed({"--bogus", "--version"}).action, CommandLine::Action::ShowVersion);
+
+    EXPECT_FALSE(plain.batch.script);
+    EXPECT_TRUE(parsed({"--run", "q.sql", "--script", "--alias", "A"}).batch.script);
+    EXPECT_TRUE(refusal({"--script", "--alias", "A"}).contains("'--run FILE'"));
+    EXPECT_TRUE(refusal({"--run", "--script", "--alias", "A"}).contains("'--run' needs a SQL file"));
+    EXPECT_TRUE(refusal({"--run", "q.sql", "--script", "--script", "--alias", "A"}).contains("twice"));
 }
 
 TEST(BatchCommandLineTest, takesNoPasswordOnTheCommandLine) {
@@ -227,6 +233,10 @@ protected:
             return {QStringLiteral("--alias"), QString::fromUtf8(kPg), QStringLiteral("--user"),
                     QString::fromStdString(testServer()->user)};
         }
+        if (alias == std::string(kMaria)) {
+            return {QStringLiteral("--alias"), QString::fromUtf8(kMaria), QStringLiteral("--user"),
+                    QString::fromStdString(testMariaDbServer()->user)};
+        }
         return {QStringLiteral("--alias"), QString::fromUtf8(alias)};
     }
     // The process id of the server backend whose statement holds `marker`,
@@ -253,7 +263,44 @@ protected:
         if (alias == std::string(kPg)) {
             return {QStringLiteral("TARNWELL_PASSWORD=") + QString::fromStdString(testServer()->password)};
         }
+        if (alias == std::string(kMaria)) {
+            return {QStringLiteral("TARNWELL_PASSWORD=") + QString::fromStdString(testMariaDbServer()->password)};
+        }
         return {};
+    }
+
+    // The engine's own client running a script file as a script runs
+    // unattended: psql and the sqlite3 shell stopping at the first error,
+    // the mariadb client in batch mode, which does by itself.
+    ProgramRun referenceClient(const char* alias, const QString& script) const {
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        QString program;
+        QStringList arguments;
+        if (alias == std::string(kPg)) {
+            const TestServer& server = *testServer();
+            environment.insert(QStringLiteral("PGPASSWORD"), QString::fromStdString(server.password));
+            program = QStringLiteral("psql");
+            arguments = QStringList{"-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", QString::fromStdString(server.host),
+                                    "-p", QString::fromStdString(server.port), "-U",
+                                    QString::fromStdString(server.user), "-d", QString::fromStdString(server.database)};
+        } else if (alias == std::string(kMaria)) {
+            const MariaDbTestServer& server = *testMariaDbServer();
+            environment.insert(QStringLiteral("MYSQL_PWD"), QString::fromStdString(server.password));
+            program = QStringLiteral("mariadb");
+            arguments = QStringList{"--no-defaults", "-h", QString::fromStdString(server.host), "-P",
+                                    QString::fromStdString(server.port), "-u", QString::fromStdString(server.user),
+                                    QString::fromStdString(server.database)};
+        } else {
+            program = QStringLiteral("sqlite3");
+            arguments = QStringList{"-bail", databaseFile};
+        }
+        process.setProcessEnvironment(environment);
+        process.setStandardInputFile(script);
+        process.start(program, arguments);
+        EXPECT_TRUE(process.waitForFinished(60000)) << program.toStdString();
+        return {process.exitStatus(), process.exitCode(), process.readAllStandardOutput(),
+                QString::fromLocal8Bit(process.readAllStandardError())};
     }
 
     void useDatabase(const char* alias) {
@@ -549,32 +596,39 @@ TEST_F(BatchRunTest, aSpreadsheetTakesRowsUpToItsLimitAndNeverCutsSilently) {
 
 TEST_F(BatchRunTest, aStopBySignalLeavesNothingBehindAndEndsByTheSignal) {
     keep(out("endless.csv"), "kept");
-    QProcess process;
-    process.setProcessEnvironment(programEnvironment({}));
-    process.start(QStringLiteral(TARNWELL_BINARY),
-                  {"--run",
-                   sqlFile("WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c) SELECT n, '繁體中文' FROM c"),
-                   "--alias", kLocal, "--csv", out("endless.csv")});
-    ASSERT_TRUE(process.waitForStarted(30000));
-    // Once the program holds a file of the target's folder open (its
-    // temporary file, which may have no name yet), the rows are being
-    // written.
-    const QString fds = QStringLiteral("/proc/%1/fd").arg(process.processId());
-    const auto writing = [&] {
-        for (const QFileInfo& fd : QDir(fds).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
-            if (fd.symLinkTarget().startsWith(folder.filePath(QStringLiteral("out/")))) {
-                return true;
+    ASSERT_TRUE(QDir(folder.path()).mkdir(QStringLiteral("tmp")));
+    const QString temporary = folder.filePath(QStringLiteral("tmp"));
+    const QString endless = QStringLiteral(
+        "WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c) SELECT n, '繁體中文' FROM c");
+    // A script's result is made in a private folder first.
+    for (const QString& sql : {endless, QStringLiteral("SELECT 1;\n") + endless}) {
+        const QStringList script = sql == endless ? QStringList() : QStringList{"--script"};
+        QProcess process;
+        process.setProcessEnvironment(programEnvironment({QStringLiteral("TMPDIR=") + temporary}));
+        process.start(QStringLiteral(TARNWELL_BINARY),
+                      QStringList{"--run", sqlFile(sql), "--alias", kLocal, "--csv", out("endless.csv")} + script);
+        ASSERT_TRUE(process.waitForStarted(30000));
+        // Once the program holds a file of the target's folder open (its
+        // temporary file, which may have no name yet), the rows are being
+        // written (a script's are about to be).
+        const QString fds = QStringLiteral("/proc/%1/fd").arg(process.processId());
+        const auto writing = [&] {
+            for (const QFileInfo& fd : QDir(fds).entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
+                if (fd.symLinkTarget().startsWith(folder.filePath(QStringLiteral("out/")))) {
+                    return true;
+                }
             }
-        }
-        return false;
-    };
-    ASSERT_TRUE(waitUntil(writing, 60000));
-    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
-    ASSERT_TRUE(process.waitForFinished(60000));
-    EXPECT_EQ(process.exitStatus(), QProcess::CrashExit) << "ended by the signal, as the shell expects";
-    EXPECT_EQ(process.readAllStandardError(), "");
-    EXPECT_EQ(bytesOf(out("endless.csv")), "kept");
-    EXPECT_EQ(leftInOut(), QStringList{"endless.csv"});
+            return false;
+        };
+        ASSERT_TRUE(waitUntil(writing, 60000));
+        ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+        ASSERT_TRUE(process.waitForFinished(60000));
+        EXPECT_EQ(process.exitStatus(), QProcess::CrashExit) << "ended by the signal, as the shell expects";
+        EXPECT_EQ(process.readAllStandardError(), "");
+        EXPECT_EQ(bytesOf(out("endless.csv")), "kept");
+        EXPECT_EQ(leftInOut(), QStringList{"endless.csv"});
+        EXPECT_EQ(QDir(temporary).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+    }
 }
 
 TEST_F(BatchRunTest, runsBesideARunningInstanceWithoutTouchingIt) {
@@ -590,6 +644,173 @@ TEST_F(BatchRunTest, runsBesideARunningInstanceWithoutTouchingIt) {
     }
     QCoreApplication::processEvents();
     EXPECT_EQ(requests.count(), 0) << "the running instance was not asked for anything";
+}
+
+// --- One statement, or a script ------------------------------------------------------
+
+TEST_F(BatchRunTest, withoutScriptAFileIsOneStatementOnEveryEngine) {
+    TARNWELL_REQUIRE_PG(server);
+    (void)server;
+    for (const char* alias : {kLocal, kPg}) {
+        SCOPED_TRACE(alias);
+        const auto batch = [&](const QString& sql) {
+            return tarnwell(QStringList{"--run", sqlFile(sql)} + on(alias), {}, passwordFor(alias));
+        };
+        // Nothing runs: the table the second statement would drop is there.
+        const ProgramRun two = batch(QStringLiteral("SELECT 1 AS a;\n\n-- then\nDROP TABLE mixed;\nSELECT 2 AS b"));
+        EXPECT_EQ(two.exitCode, 2);
+        EXPECT_EQ(two.out, "");
+        EXPECT_TRUE(two.err.contains("holds 3 statements, the second from line 4")) << two.err.toStdString();
+        EXPECT_TRUE(two.err.contains("--script runs them one by one")) << two.err.toStdString();
+
+        const ProgramRun comments = batch(QStringLiteral("-- nothing;\n/* to run; */\n"));
+        EXPECT_EQ(comments.exitCode, 2);
+        EXPECT_TRUE(comments.err.contains("holds no SQL")) << comments.err.toStdString();
+
+        // A semicolon ending the statement, or in a comment after it, ends nothing else.
+        const ProgramRun one = batch(QStringLiteral("SELECT 'a;b' AS v; -- the end; really\n"));
+        EXPECT_EQ(one.exitCode, 0) << one.err.toStdString();
+        EXPECT_EQ(one.out, "v\r\na;b\r\n");
+    }
+    EXPECT_EQ(tarnwell({"--run", sqlFile("SELECT count(*) AS n FROM mixed"), "--alias", kLocal}).out, "n\r\n3\r\n")
+        << "nothing ran";
+    // The engine's own rules: a dollar quote holds a semicolon on PostgreSQL.
+    const ProgramRun dollar = tarnwell(QStringList{"--run", sqlFile("SELECT $$a;b$$ AS v")} + on(kPg), {}, passwordFor(kPg));
+    EXPECT_EQ(dollar.exitCode, 0) << dollar.err.toStdString();
+    EXPECT_EQ(dollar.out, "v\r\na;b\r\n");
+}
+
+// The engines' own clients are the reference: the same script run by them
+// and by the program, each on a table of its own, leaves the same rows, also
+// when its third statement fails.
+TEST_F(BatchRunTest, aScriptEndsAsTheEnginesOwnClientEndsIt) {
+    TARNWELL_REQUIRE_PG(pg);
+    TARNWELL_REQUIRE_MARIADB(maria);
+    (void)pg;
+    (void)maria;
+    const QString suffix = QString::number(::getpid());
+    for (const char* alias : {kLocal, kPg, kMaria}) {
+        SCOPED_TRACE(alias);
+        // A semicolon each engine's lexical rules hide.
+        const QString trap = alias == std::string(kPg)      ? QStringLiteral("INSERT INTO {t} VALUES (3, $$dollar; quoted$$);")
+                             : alias == std::string(kMaria) ? QStringLiteral("INSERT INTO {t} VALUES (3, 'back\\'slash; quote'); # hash; comment")
+                                                            : QStringLiteral("INSERT INTO [{t}] VALUES (3, 'bracketed; name');");
+        const QString setUp = QStringLiteral(
+                                  "DROP TABLE IF EXISTS {t};\n"
+                                  "CREATE TABLE {t} (n INTEGER, note VARCHAR(40));\n"
+                                  "INSERT INTO {t} VALUES (1, 'semi;colon'); -- a comment; with a semicolon\n"
+                                  "INSERT INTO {t} VALUES (2, 'it''s; quoted');\n") +
+                              trap +
+                              QStringLiteral("\nSELECT n, note FROM {t} ORDER BY n;\n"
+                                             "UPDATE {t} SET n = n * 10 WHERE n = 2\n");
+        const QString failing = QStringLiteral(
+            "INSERT INTO {t} VALUES (4, 'fourth');\n"
+            "INSERT INTO {t} VALUES (5, 'fifth');\n"
+            "INSERT INTO {t}_missing VALUES (6, 'fails');\n"
+            "INSERT INTO {t} VALUES (7, 'never');\n"
+            "SELECT n FROM {t}\n");
+        const QString reference = QStringLiteral("script_reference_") + suffix;
+        const QString ours = QStringLiteral("script_ours_") + suffix;
+        const auto rowsOf = [&](const QString& table) {
+            return tarnwell(QStringList{"--run", sqlFile(QStringLiteral("SELECT n, note FROM %1 ORDER BY n").arg(table))} + on(alias),
+                            {}, passwordFor(alias))
+                .out;
+        };
+        const auto script = [&](const QString& text, const QString& output) {
+            return tarnwell(QStringList{"--run", sqlFile(QString(text).replace("{t}", ours)), "--script"} + on(alias) +
+                                QStringList{"--csv", output},
+                            {}, passwordFor(alias));
+        };
+
+        const ProgramRun client = referenceClient(alias, sqlFile(QString(setUp).replace("{t}", reference)));
+        EXPECT_EQ(client.exitCode, 0) << client.err.toStdString();
+        const ProgramRun run = script(setUp, out("script.csv"));
+        EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
+        EXPECT_EQ(run.err, "") << "a script with a result is as quiet as a statement with one";
+        const QByteArray third = alias == std::string(kPg)      ? "3,dollar; quoted"
+                                 : alias == std::string(kMaria) ? "3,back'slash; quote"
+                                                                : "3,bracketed; name";
+        EXPECT_EQ(bytesOf(out("script.csv")), "n,note\r\n1,semi;colon\r\n2,it's; quoted\r\n" + third + "\r\n")
+            << "the last result, read before the update after it";
+        const QByteArray afterSetUp = rowsOf(ours);
+        EXPECT_EQ(afterSetUp, rowsOf(reference));
+        EXPECT_TRUE(afterSetUp.contains("\r\n20,it's; quoted\r\n")) << afterSetUp.toStdString();
+
+        const QString failingFile = sqlFile(QString(failing).replace("{t}", reference));
+        const ProgramRun clientFails = referenceClient(alias, failingFile);
+        EXPECT_NE(clientFails.exitCode, 0);
+        keep(out("kept.csv"), "the file of yesterday");
+        const QString ourFailingFile = sqlFile(QString(failing).replace("{t}", ours));
+        const ProgramRun fails = tarnwell(QStringList{"--run", ourFailingFile, "--script"} + on(alias) +
+                                              QStringList{"--csv", out("kept.csv")},
+                                          {}, passwordFor(alias));
+        EXPECT_EQ(fails.exitCode, 1);
+        EXPECT_TRUE(fails.err.startsWith(ourFailingFile + QStringLiteral(":3: "))) << fails.err.toStdString();
+        EXPECT_TRUE(fails.err.contains(ours + QStringLiteral("_missing"))) << "the engine's words: " << fails.err.toStdString();
+        EXPECT_EQ(bytesOf(out("kept.csv")), "the file of yesterday");
+        const QByteArray afterFailure = rowsOf(ours);
+        EXPECT_EQ(afterFailure, rowsOf(reference));
+        EXPECT_TRUE(afterFailure.contains("\r\n4,fourth\r\n5,fifth\r\n")) << afterFailure.toStdString();
+        EXPECT_FALSE(afterFailure.contains("never"));
+    }
+    EXPECT_EQ(leftInOut(), (QStringList{"kept.csv", "script.csv"}));
+
+    // A connection that dies half-way stops the script at that statement.
+    const QString ours = QStringLiteral("script_ours_") + suffix;
+    const QString dies = sqlFile(QStringLiteral("INSERT INTO %1 VALUES (8, 'before');\n"
+                                                "SELECT pg_terminate_backend(pg_backend_pid());\n"
+                                                "INSERT INTO %1 VALUES (9, 'after')")
+                                     .arg(ours));
+    const ProgramRun died = tarnwell(QStringList{"--run", dies, "--script"} + on(kPg), {}, passwordFor(kPg));
+    EXPECT_EQ(died.exitCode, 1);
+    EXPECT_TRUE(died.err.startsWith(dies + QStringLiteral(":2: "))) << died.err.toStdString();
+    const QByteArray rows =
+        tarnwell(QStringList{"--run", sqlFile("SELECT note FROM " + ours)} + on(kPg), {}, passwordFor(kPg)).out;
+    EXPECT_TRUE(rows.contains("before") && !rows.contains("after")) << rows.toStdString();
+}
+
+TEST_F(BatchRunTest, aScriptFromStandardInputCountsItsChangesAndNamesItsLines) {
+    const ProgramRun changes =
+        tarnwell({"--run", "-", "--alias", kLocal, "--script", "--csv", out("none.csv")},
+                 "UPDATE mixed SET code = code WHERE id < 3;\nCREATE TABLE more (n INTEGER);\nDELETE FROM mixed WHERE id = 3");
+    EXPECT_EQ(changes.exitCode, 0) << changes.err.toStdString();
+    const QStringList lines = changes.err.split(u'\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4) << changes.err.toStdString();
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("執行起始：")));
+    EXPECT_EQ(lines[2], QStringLiteral("共 3 被異動")) << "the rows of every statement, as a text of several counts them";
+    EXPECT_EQ(leftInOut(), QStringList()) << "no result, no file";
+
+    // The last result is written, on standard output too, only once the script ran to its end.
+    const ProgramRun last = tarnwell({"--run", "-", "--alias", kLocal, "--script", "--xlsx", "-"},
+                                     "SELECT 1 AS first;\nSELECT id FROM mixed;\nINSERT INTO more SELECT 1;\n");
+    EXPECT_EQ(last.exitCode, 0) << last.err.toStdString();
+    keep(out("last.xlsx"), last.out);
+    EXPECT_EQ(readXlsx(out("last.xlsx"))["cells"].toObject()["A2"].toObject()["value"].toString(), "id");
+    const ProgramRun stopped = tarnwell({"--run", "-", "--alias", kLocal, "--script"},
+                                        "SELECT id FROM mixed;\n\n  SELEC 2;\nDROP TABLE mixed");
+    EXPECT_EQ(stopped.exitCode, 1);
+    EXPECT_EQ(stopped.err, QStringLiteral("<stdin>:3: near \"SELEC\": syntax error\n"));
+    EXPECT_EQ(stopped.out, "") << "nothing written";
+    // A result that a later one replaces need not have the fields of the report.
+    const ProgramRun fields = tarnwell({"--run", "-", "--alias", kLocal, "--script", "--pdf", out("b.pdf"), "--fields", "b"},
+                                       "SELECT 1 AS a;\nSELECT 2 AS b");
+    EXPECT_EQ(fields.exitCode, 0) << fields.err.toStdString();
+    const ProgramRun lacking = tarnwell({"--run", "-", "--alias", kLocal, "--script", "--pdf", out("a.pdf"), "--fields", "b"},
+                                        "SELECT 2 AS b;\nSELECT 1 AS a");
+    EXPECT_EQ(lacking.exitCode, 2);
+    EXPECT_TRUE(lacking.err.contains("no field 'b'")) << lacking.err.toStdString();
+    // A target that cannot be replaced, and a NUL, are refused before anything runs.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(out("pipe")).constData(), 0600), 0);
+    const ProgramRun pipe = tarnwell({"--run", "-", "--alias", kLocal, "--script", "--csv", out("pipe")},
+                                     "DROP TABLE more;\nSELECT 1");
+    EXPECT_EQ(pipe.exitCode, 1);
+    EXPECT_TRUE(pipe.err.startsWith(QStringLiteral("無法儲存檔案 "))) << pipe.err.toStdString();
+    EXPECT_EQ(leftInOut(), (QStringList{"b.pdf", "last.xlsx", "pipe"}));
+    const ProgramRun nul = tarnwell({"--run", "-", "--alias", kLocal, "--script"},
+                                    QByteArray("DROP TABLE more;\nSELECT 1") + '\0' + QByteArray(" AS x"));
+    EXPECT_EQ(nul.exitCode, 1);
+    EXPECT_TRUE(nul.err.startsWith(QStringLiteral("<stdin>:2: SQL 語法的第 9 個字是 NUL 字元"))) << nul.err.toStdString();
+    EXPECT_EQ(tarnwell({"--run", "-", "--alias", kLocal}, "SELECT count(*) AS n FROM more").out, "n\r\n1\r\n");
 }
 
 // --- Targets that are not what they seem ----------------------------------------
