@@ -6,14 +6,6 @@
 
 namespace tarnwell {
 
-namespace {
-
-// How often a statement being stopped is asked again: a cancel that arrives
-// just before the statement reaches the engine is missed.
-constexpr int kCancelRepeatMs = 20;
-
-}  // namespace
-
 WindowThread::WindowThread() {
     // Made and deleted on the user-interface thread.
     connect(this, &QThread::finished, this, &QObject::deleteLater);
@@ -78,12 +70,18 @@ void WindowThread::abandon() {
 }
 
 bool WindowThread::waitServingCalls(QDeadlineTimer deadline) {
-    while (!isFinished()) {
-        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    return tarnwell::waitServingCalls(*this, deadline, [this] {
         if (abandoned_) {
             cancelWhileInEngine();
         }
-        if (wait(QDeadlineTimer(5))) {
+    });
+}
+
+bool waitServingCalls(QThread& thread, QDeadlineTimer deadline, const std::function<void()>& meanwhile) {
+    while (!thread.isFinished()) {
+        QCoreApplication::sendPostedEvents(&thread, QEvent::MetaCall);
+        meanwhile();
+        if (thread.wait(QDeadlineTimer(5))) {
             break;
         }
         if (deadline.hasExpired()) {

@@ -6,6 +6,7 @@
 #include <QThread>
 #include <atomic>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <utility>
 
@@ -14,6 +15,22 @@
 class QTimer;
 
 namespace tarnwell {
+
+// How often a statement being stopped is asked again: a cancel that arrives
+// just before the statement reaches the engine is missed.
+inline constexpr int kCancelRepeatMs = 20;
+
+// How a thread working for a window reaches it: `step` runs on the thread
+// `receiver` lives on (the user-interface thread) while the caller waits; an
+// error it throws is thrown here. Skipped once `abandoned` holds, also when
+// it comes to hold while the call waits.
+template <typename Step>
+void callInWindow(QObject& receiver, const std::atomic<bool>& abandoned, Step&& step);
+
+// Waits until `thread` has ended, serving the calls it makes to the user
+// interface meanwhile (so it may be called on that thread), with `meanwhile`
+// run between two looks. False when the deadline passed first.
+bool waitServingCalls(QThread& thread, QDeadlineTimer deadline, const std::function<void()>& meanwhile);
 
 // A thread that does engine work for a query window away from the user
 // interface: a statement of the shared connection-string connection, or the
@@ -101,17 +118,17 @@ private:
 };
 
 template <typename Step>
-void WindowThread::inWindow(Step&& step) {
-    if (abandoned_) {
+void callInWindow(QObject& receiver, const std::atomic<bool>& abandoned, Step&& step) {
+    if (abandoned) {
         return;
     }
     std::exception_ptr failure;
     // The window abandons the thread, on that thread, before it goes: served
     // after that, the call does nothing.
     QMetaObject::invokeMethod(
-        this,
-        [this, &step, &failure] {
-            if (abandoned_) {
+        &receiver,
+        [&abandoned, &step, &failure] {
+            if (abandoned) {
                 return;
             }
             try {
@@ -124,6 +141,11 @@ void WindowThread::inWindow(Step&& step) {
     if (failure) {
         std::rethrow_exception(failure);
     }
+}
+
+template <typename Step>
+void WindowThread::inWindow(Step&& step) {
+    callInWindow(*this, abandoned_, std::forward<Step>(step));
 }
 
 template <typename Work>

@@ -720,6 +720,12 @@ TEST_F(PartRunTest, escStopsTheScriptsStatementUnderWayAndRunsNoFurtherOne) {
 
 class AdoRunTest : public QueryWindowTest {
 protected:
+    // Two windows on the shared connection to the test server.
+    std::pair<TfrmQueryEditor*, TfrmQueryEditor*> twoWindowsOnTheSharedConnection(const TestServer& server) {
+        const QString dataSource = connectAdo(pgConnectionString(server));
+        TfrmQueryEditor* first = openWindowOn("ADO", dataSource);
+        return {first, openWindowOn("ADO", dataSource)};
+    }
     void runAdo(TfrmQueryEditor& window, const QString& sql) {
         setMemoText(*child<QPlainTextEdit>(window, "MemSQL"), sql);
         child<QAbstractButton>(window, "SBtnQuery")->click();
@@ -810,9 +816,7 @@ TEST_F(AdoRunTest, aFailedConnectionLeavesButtonsDownAndHistoryAlone) {
 
 TEST_F(AdoRunTest, postgresOnTheTestServerAndAnotherWindowsRunClosesTheSharedResult) {
     TARNWELL_REQUIRE_PG(server);
-    const QString dataSource = connectAdo(pgConnectionString(server));
-    TfrmQueryEditor* first = openWindowOn("ADO", dataSource);
-    TfrmQueryEditor* second = openWindowOn("ADO", dataSource);
+    const auto [first, second] = twoWindowsOnTheSharedConnection(server);
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
     child<SpinEdit>(*first, "SEdt_PacketRecords")->setValue(10);
@@ -831,9 +835,7 @@ TEST_F(AdoRunTest, postgresOnTheTestServerAndAnotherWindowsRunClosesTheSharedRes
 
 TEST_F(AdoRunTest, eoAsyncExecuteRunsOffTheWindowsThreadEscStopsItAndASecondWindowWaitsItsTurn) {
     TARNWELL_REQUIRE_PG(server);
-    const QString dataSource = connectAdo(pgConnectionString(server));
-    TfrmQueryEditor* first = openWindowOn("ADO", dataSource);
-    TfrmQueryEditor* second = openWindowOn("ADO", dataSource);
+    const auto [first, second] = twoWindowsOnTheSharedConnection(server);
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
     for (TfrmQueryEditor* window : {first, second}) {

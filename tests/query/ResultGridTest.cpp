@@ -56,6 +56,14 @@ protected:
                    (!model.canFetchMore({}) || !grid.viewport()->rect().intersects(last));
         });
     }
+    // Closes the window, which must go at once, whatever its fetch waits for.
+    void closeWindowAtOnce() {
+        QPointer<TfrmQueryEditor> closed = window;
+        window->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_TRUE(closed.isNull()) << "the window went without waiting for the server";
+        window = nullptr;
+    }
     // Moves with the next button until the dataset has to fetch.
     void nextUntilFetched() {
         const int before = count();
@@ -307,11 +315,7 @@ TEST_F(ResultGridTest, aFetchTheServerIsSlowToFeedLeavesTheWindowLiveAndEscEndsI
         EXPECT_TRUE(memo.toPlainText().contains("--"));
 
         if (closing) {
-            QPointer<TfrmQueryEditor> closed = window;
-            window->close();
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-            EXPECT_TRUE(closed.isNull()) << "the window went without waiting for the server";
-            window = nullptr;
+            closeWindowAtOnce();
             // The statement was stopped in the engine, long before its
             // minute was up.
             EXPECT_TRUE(waitUntil([&] { return !serverStillSleeping(); }));
@@ -378,11 +382,7 @@ TEST_F(ResultGridTest, aServerThatStopsAnsweringMidFetchIsLeftByEscOrByClosingTh
         child<QToolButton>(*window, "SpeedButton5")->click();
         ASSERT_TRUE(window->fetchInProgress());
         if (closing) {
-            QPointer<TfrmQueryEditor> closed = window;
-            window->close();
-            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-            EXPECT_TRUE(closed.isNull()) << "the window went without waiting for the server";
-            window = nullptr;
+            closeWindowAtOnce();
             // Its fetch ends, and lets go of the result, with the server
             // still stopped.
             EXPECT_TRUE(abandonRunsAndWait(QDeadlineTimer(30000)));
