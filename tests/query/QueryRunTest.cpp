@@ -833,6 +833,33 @@ TEST_F(AdoRunTest, postgresOnTheTestServerAndAnotherWindowsRunClosesTheSharedRes
     EXPECT_EQ(first->CDS1().recordCount(), 10u);
 }
 
+TEST_F(AdoRunTest, anotherWindowsRunStopsAFetchOfTheSharedResultRatherThanWaitForIt) {
+    TARNWELL_REQUIRE_PG(server);
+    const auto [first, second] = twoWindowsOnTheSharedConnection(server);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    // Rows the server sends one at a time; the 22nd takes a minute to make.
+    child<SpinEdit>(*first, "SEdt_PacketRecords")->setValue(10);
+    runAdo(*first,
+           "SELECT g, repeat('x', 9000) AS filler, CASE WHEN g > 21 THEN pg_sleep(60)::text END AS pause "
+           "FROM generate_series(1, 100) g");
+    child<QToolButton>(*first, "SpeedButton5")->click();
+    ASSERT_TRUE(waitUntil([&] { return first->CDS1().recordCount() == 20; }));
+    ASSERT_TRUE(first->fetchInProgress());
+
+    // The second window's run, on the user-interface thread, has the
+    // fetch's packet stopped in the engine and takes the connection; the
+    // first window is told once, and keeps its rows.
+    prompter.expectMessage();
+    runAdo(*second, "select 'second' as who");
+    EXPECT_EQ(gridModel(*second)->data(gridModel(*second)->index(0, 0)).toString(), "second");
+    ASSERT_TRUE(waitForFetch(*first));
+    ASSERT_TRUE(prompter.scriptUsedUp());
+    EXPECT_TRUE(prompter.messages().last().contains("closed or run again")) << prompter.messages().last().toStdString();
+    EXPECT_GE(first->CDS1().recordCount(), 20u);
+    EXPECT_EQ(gridModel(*first)->rowCount(), static_cast<int>(first->CDS1().recordCount()));
+}
+
 TEST_F(AdoRunTest, eoAsyncExecuteRunsOffTheWindowsThreadEscStopsItAndASecondWindowWaitsItsTurn) {
     TARNWELL_REQUIRE_PG(server);
     const auto [first, second] = twoWindowsOnTheSharedConnection(server);
