@@ -572,13 +572,13 @@ void TfrmQueryEditor::runRequest(RunRequest request) {
     } else if (kind == kKindAdo) {
         // The shared connection serves one statement at a time.
         db::StatementTurn::Held turn;
-        AdoRunRequest request;
+        AdoRunRequest adoRequest;
         try {
-            request = adoRunRequest(lastRun_.statements.at(0).text);
+            adoRequest = adoRunRequest(lastRun_.statements.at(0).text);
             if (ui->Chk1->isChecked() && !lastRun_.script) {
                 // EoAsyncExecute: the rest of the run, common tail included,
                 // follows on the run's thread.
-                if (!startAdoRun(request)) {
+                if (!startAdoRun(adoRequest)) {
                     prompt().showMessage(QStringLiteral("查詢失敗！請重新執行"));
                     enableRunButtonForText();
                 }
@@ -594,11 +594,11 @@ void TfrmQueryEditor::runRequest(RunRequest request) {
             return;
         }
         if (lastRun_.script) {
-            runAdoScript(lastRun_.statements, request, turn);
+            runAdoScript(lastRun_.statements, adoRequest, turn);
         } else {
             try {
                 setStatus(QStringLiteral("查詢中....."));
-                runAdoStatement(request);
+                runAdoStatement(adoRequest);
             } catch (const std::exception& error) {
                 turn.release();
                 prompt().showMessage(queryFailurePrefix(RunEngine::ConnectionString) + errorText(error));
