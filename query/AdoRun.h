@@ -1,12 +1,16 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+#include <cstddef>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "dataaccess/DbError.h"
-
+#include "query/ScriptRun.h"
+#include "query/UQueryThread.h"
 #include "query/WindowThread.h"
 
 namespace tarnwell {
@@ -14,6 +18,7 @@ namespace tarnwell {
 namespace db {
 class AdoConnection;
 class AdoQuery;
+class ClientDataSet;
 class RowSource;
 class StatementTurn;
 }  // namespace db
@@ -23,6 +28,8 @@ class StatementTurn;
 struct AdoRunRequest {
     std::string connectionString;  // the chosen connection's
     std::string sql;
+    // A script: its statements, run one after another in place of `sql`.
+    QList<RunStatement> script;
     unsigned executeOptions = 0;   // db::AdoQuery::ExecuteOption bits
     int cacheSize = 1;
     int maxRecords = 0;
@@ -48,31 +55,44 @@ std::optional<db::ErrorPosition> errorPositionOf(const std::exception& error);
 enum class AdoRunEnd {
     NotConnected,  // the connection step failed (reported already)
     Stopped,       // stopped before the statement was sent
-    Failed,        // the statement failed: the engine's words
+    Failed,        // the statement (or a statement of the script) failed, or a stop ended the script
     Done,          // the statement ran (a result set handed over, or none)
 };
 
-// What such a run does to its window; every call on the user-interface
-// thread, in the run's order, while the run waits for it.
-class AdoRunSink {
+struct AdoRunOutcome {
+    AdoRunEnd end = AdoRunEnd::Done;
+    // For a failure: the engine's words (for a script, scriptFailureText()),
+    // the statement that failed (from 0) and where in it.
+    QString message;
+    std::size_t failedAt = 0;
+    std::optional<db::ErrorPosition> position;
+};
+
+// What such a run does to its window: the steps of a query-thread run, and
+// its own. Every call on the user-interface thread, in the run's order, while
+// the run waits for it.
+class AdoRunSink : public QueryRunSink {
 public:
-    virtual void setStatusText(const QString& text) = 0;
-    virtual void addMessageLines(const QString& text) = 0;
     // The connection step succeeded; the run holds the connection's turn.
     virtual void adoConnected(const AdoRunRequest& request) = 0;
-    // The open result, for the window's dataset to fetch its first packet.
-    virtual void bindResult(db::RowSource& source, int packetRecords) = 0;
-    // `message` and `position`: the engine's, for a failure.
-    virtual void adoRunEnded(AdoRunEnd end, const QString& message,
-                             const std::optional<db::ErrorPosition>& position) = 0;
+    virtual void adoRunEnded(const AdoRunOutcome& outcome) = 0;
 
 protected:
     ~AdoRunSink() = default;
 };
 
+// Where a script's results go: the window's held rows and its dataset (read
+// for the count only), kept alive by `keepAlive` while the run lasts.
+struct AdoScriptTarget {
+    HeldResult* held = nullptr;
+    const db::ClientDataSet* shown = nullptr;
+    std::shared_ptr<void> keepAlive;
+};
+
 // A connection-string run with "EoAsyncExecute" ticked: the connection step
-// and the statement on a thread of their own, the steps that change the
-// window on it, in the order of a run on the user-interface thread.
+// and the statement (or the script's statements, stopped after the one under
+// way by stop()) on a thread of their own, the steps that change the window
+// on it, in the order of a run on the user-interface thread.
 //
 // The shared connection serves one statement at a time: the run waits for
 // its turn (db::StatementTurn), so a second window's run waits for the first
@@ -83,7 +103,7 @@ class AdoRunThread final : public WindowThread {
     Q_OBJECT
 public:
     AdoRunThread(db::AdoConnection& connection, db::AdoQuery& query, db::StatementTurn& turn,
-                 AdoRunRequest request, AdoRunSink& window);
+                 AdoRunRequest request, AdoRunSink& window, AdoScriptTarget scriptTarget = {});
 
     void stop();
 
@@ -95,13 +115,16 @@ private:
     void cutConnection() noexcept override;
     void wakeForAbandon() override;
     bool stopping() const noexcept { return stopping_ || abandoned(); }
-    void report(AdoRunEnd end, const QString& message = {}, const std::optional<db::ErrorPosition>& position = {});
+    AdoRunOutcome runStatement();
+    AdoRunOutcome runScript();
+    void report(const AdoRunOutcome& outcome);
 
     db::AdoConnection& connection_;
     db::AdoQuery& query_;
     db::StatementTurn& turn_;
     const AdoRunRequest request_;
     AdoRunSink& window_;
+    const AdoScriptTarget scriptTarget_;
     std::atomic<bool> stopping_{false};
 };
 

@@ -575,7 +575,10 @@ void TfrmQueryEditor::runRequest(RunRequest request) {
         AdoRunRequest adoRequest;
         try {
             adoRequest = adoRunRequest(lastRun_.statements.at(0).text);
-            if (ui->Chk1->isChecked() && !lastRun_.script) {
+            if (ui->Chk1->isChecked()) {
+                if (lastRun_.script) {
+                    adoRequest.script = lastRun_.statements;
+                }
                 // EoAsyncExecute: the rest of the run, common tail included,
                 // follows on the run's thread.
                 if (!startAdoRun(adoRequest)) {
@@ -717,7 +720,8 @@ bool TfrmQueryEditor::startAdoRun(const AdoRunRequest& request) {
     adoRunInProgress_ = true;
     adoFetchInBackground_ = fetchesInBackground(request);
     leaveCatalogUnlessOf(adoCatalogKey(request));
-    auto* thread = new AdoRunThread(workspace_.ADOCon1(), workspace_.ADQ1(), workspace_.adoTurn(), request, *this);
+    auto* thread = new AdoRunThread(workspace_.ADOCon1(), workspace_.ADQ1(), workspace_.adoTurn(), request, *this,
+                                    {&engine_->heldResult, &engine_->CDS1, engine_});
     thread->begin();
     if (thread->startFailed()) {
         delete thread;
@@ -735,12 +739,11 @@ void TfrmQueryEditor::adoConnected(const AdoRunRequest& request) {
     useSharedConnection(request);
 }
 
-void TfrmQueryEditor::adoRunEnded(AdoRunEnd end, const QString& message,
-                                  const std::optional<db::ErrorPosition>& position) {
+void TfrmQueryEditor::adoRunEnded(const AdoRunOutcome& outcome) {
     adoRunInProgress_ = false;
     fetcher_->setHeld(false);
     updateStopKey();
-    switch (end) {
+    switch (outcome.end) {
         case AdoRunEnd::NotConnected:
             // As a failed connection step on this thread: the run button
             // comes back with the next change of the SQL text.
@@ -751,9 +754,9 @@ void TfrmQueryEditor::adoRunEnded(AdoRunEnd end, const QString& message,
             enableRunButtonForText();
             return;
         case AdoRunEnd::Failed:
-            prompt().showMessage(queryFailurePrefix(RunEngine::ConnectionString) + message);
+            prompt().showMessage(queryFailurePrefix(RunEngine::ConnectionString) + outcome.message);
             setStatus(QStringLiteral("查詢失敗"));
-            runFailedAt(0, position);
+            runFailedAt(outcome.failedAt, outcome.position);
             break;
         case AdoRunEnd::Done:
             break;

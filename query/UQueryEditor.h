@@ -72,7 +72,7 @@ struct RememberedFileDialog {
 // object name is "frmQueryEditor_<n>", n growing with every window. Closing
 // it frees it; a statement still running is cancelled, and the window does
 // not wait for it (the workspace does, before its session goes).
-class TfrmQueryEditor : public QWidget, private QueryRunSink, private AdoRunSink {
+class TfrmQueryEditor : public QWidget, private AdoRunSink {
     Q_OBJECT
 public:
     TfrmQueryEditor(Workspace& workspace, QMdiArea& home, SaveDataSetAsTextFunction saveDataSetAsText);
@@ -179,7 +179,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // QueryRunSink: what the query thread does to the window.
+    // QueryRunSink (through AdoRunSink): what the query thread does to the
+    // window.
     void clearMessages() override;
     void addMessageLines(const QString& text) override;
     void setStatusText(const QString& text) override;
@@ -190,8 +191,7 @@ private:
     void runFailedAt(std::size_t index, const std::optional<db::ErrorPosition>& position) override;
     // AdoRunSink: the steps of a connection-string run on its thread.
     void adoConnected(const AdoRunRequest& request) override;
-    void adoRunEnded(AdoRunEnd end, const QString& message,
-                     const std::optional<db::ErrorPosition>& position) override;
+    void adoRunEnded(const AdoRunOutcome& outcome) override;
 
     // A run as the window sends it: its statements, where each stands in the
     // memo, and the text that enters the history.

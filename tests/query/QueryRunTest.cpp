@@ -793,6 +793,40 @@ TEST_F(AdoRunTest, aScriptRunsStatementByStatementAndItsFailureComesInAMessageBo
     EXPECT_EQ(window->FSQLHistory().size(), 1);
 }
 
+TEST_F(AdoRunTest, withEoAsyncExecuteAScriptRunsOffTheWindowsThreadAndEscStopsIt) {
+    TARNWELL_REQUIRE_PG(server);
+    const QString dataSource = connectAdo(pgConnectionString(server));
+    TfrmQueryEditor* window = openWindowOn("ADO", dataSource);
+    ASSERT_NE(window, nullptr);
+    child<QCheckBox>(*window, "Chk1")->setChecked(true);
+    setMemoText(memoOf(*window), QStringLiteral("select 1 as one;\nselect pg_sleep(30);\nselect 3 as three;"));
+    focusMemo(*window);
+    QTest::keyClick(&memoOf(*window), Qt::Key_Return, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(window->runInProgress()) << "the keys return while the script runs";
+    ASSERT_TRUE(waitUntil([&] { return messageLines(*window).size() >= 2; }));
+    prompter.expectMessage();
+    focusMemo(*window);
+    QTest::keyClick(&memoOf(*window), Qt::Key_Escape);
+    ASSERT_TRUE(waitForRun(*window)) << "the second statement would run for 30 seconds";
+    ASSERT_TRUE(prompter.scriptUsedUp());
+    // Esc reaches the statement in the engine, or, just before it got there,
+    // keeps it from starting.
+    const QString message = prompter.messages().last();
+    EXPECT_TRUE((message.startsWith(QStringLiteral("ADO_查詢失敗: 第 2 句（第 2 行）：")) &&
+                 message.contains("canceling statement due to user request")) ||
+                message == QStringLiteral("ADO_查詢失敗: 已停止，第 2 句起未執行"))
+        << message.toStdString();
+    const QStringList lines = messageLines(*window);
+    EXPECT_TRUE(lines.first().startsWith(QStringLiteral("執行起始："))) << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines.last().startsWith(QStringLiteral("執行結束："))) << lines.join('\n').toStdString();
+    EXPECT_FALSE(lines.join('\n').contains(QStringLiteral("第 3 句")));
+    EXPECT_EQ(status(*window, 0), "查詢失敗");
+    EXPECT_EQ(memoOf(*window).textCursor().selectedText(), "select pg_sleep(30)");
+    EXPECT_EQ(gridModel(*window)->data(gridModel(*window)->index(0, 0)).toString(), "1");
+    EXPECT_EQ(window->FSQLHistory().size(), 1);
+    EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
+}
+
 TEST_F(AdoRunTest, aFailedConnectionLeavesButtonsDownAndHistoryAlone) {
     main->AddConnectedADO("Provider=SQLite.1;Data Source=" + folder.filePath("missing/none.db"), "SQLite.1",
                           folder.filePath("missing/none.db"));
