@@ -256,6 +256,15 @@ bool EditConnectionString(db::AdoConnection& connection, const QString& ownerNam
 
 std::optional<OpenedAdoConnection> openNewAdoConnection(Workspace& workspace, QWidget& owner) {
     db::AdoConnection& connection = workspace.ADOCon1();
+    // A query window may be running a statement on the connection this
+    // replaces, on a thread of its own.
+    db::StatementTurn::Held turn;
+    try {
+        turn = workspace.adoTurn().take(db::StatementTurn::Use::Run);
+    } catch (const db::DbError& busy) {
+        prompt().showMessage(QString::fromUtf8(busy.what()));
+        return std::nullopt;
+    }
     connection.resetToNewConnectionDefaults();
     if (!EditConnectionString(connection, owner.objectName(), QStringLiteral("ADOCon1"), &owner)) {
         return std::nullopt;

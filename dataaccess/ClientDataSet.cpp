@@ -77,7 +77,7 @@ void ClientDataSet::checkActive() const {
 
 RowSource& ClientDataSet::currentSource() const {
     if (source_ == nullptr || !source_->active() || source_->runId() != sourceRun_) {
-        throw DbError("The query of this result was closed or run again; run it again to fetch further rows");
+        throw DbError(kResultClosedOrRunAgain);
     }
     return *source_;
 }
@@ -94,7 +94,7 @@ std::size_t ClientDataSet::fetchPacket(std::size_t wanted, bool notify) {
     const std::size_t before = rows_.rowCount();
     std::size_t fetched = 0;
     try {
-        fetched = source.fetch(rows_, wanted);
+        fetched = source.fetchFromRun(rows_, wanted, sourceRun_);
     } catch (...) {
         fetchFailed_ = true;
         // Rows that came before the failure are kept and shown.
@@ -344,6 +344,17 @@ std::size_t ClientDataSet::fetchMore() {
         return 0;
     }
     return fetchPacket(rowsPerPacket(), true);
+}
+
+void ClientDataSet::appendFetched(RowStore&& rows, bool endReached, bool failed) {
+    if (!active_) {
+        return;
+    }
+    const std::size_t before = rows_.rowCount();
+    rows_.append(std::move(rows));
+    allFetched_ = allFetched_ || endReached;
+    fetchFailed_ = fetchFailed_ || failed;
+    notifyAppended(before);
 }
 
 int ClientDataSet::fieldIndex(std::string_view name) const noexcept {

@@ -129,6 +129,20 @@ public:
     // (fetching throws again), until the dataset is opened or refreshed.
     bool fetchFailed() const noexcept { return active_ && fetchFailed_; }
 
+    // Fetching elsewhere, on a thread that may wait for the engine while this
+    // dataset's thread goes on: the source the open dataset reads (null when
+    // closed) and the run of it whose rows it holds (fetch with
+    // RowSource::fetchFromRun); the opening, which changes at every open.
+    // Rows fetched so are handed back with appendFetched(), in order, and
+    // only while opening() and sourceRun() are still the ones fetched for.
+    RowSource* source() const noexcept { return active_ ? source_ : nullptr; }
+    std::uint64_t sourceRun() const noexcept { return sourceRun_; }
+    std::uint64_t opening() const noexcept { return generation_; }
+    // Appends rows fetched elsewhere; `endReached`: the source has no more,
+    // `failed`: the fetch failed after them (fetchFailed() from now on). The
+    // current row stays; rowsAppended is told. Does nothing when closed.
+    void appendFetched(RowStore&& rows, bool endReached, bool failed);
+
     std::size_t fieldCount() const noexcept { return fields_.size(); }
     const Field& field(std::size_t index) const { return fields_.at(index); }
     const std::vector<Field>& fields() const noexcept { return fields_; }

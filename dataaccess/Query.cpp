@@ -113,12 +113,33 @@ bool Query::active() const { return state_->active; }
 
 const std::vector<Column>& Query::columns() const { return state_->columns; }
 
-std::size_t Query::fetch(RowStore& rows, std::size_t maxRows) {
-    detail::QueryState& state = *state_;
+namespace {
+
+std::unique_lock<std::mutex> lockForFetch(detail::QueryState& state) {
     std::unique_lock lock(state.run, std::try_to_lock);
     if (!lock.owns_lock()) {
         throw DbError("The query is running a statement; rows of its earlier result cannot be read now");
     }
+    return lock;
+}
+
+}  // namespace
+
+std::size_t Query::fetch(RowStore& rows, std::size_t maxRows) {
+    const auto lock = lockForFetch(*state_);
+    return fetchHoldingRun(rows, maxRows);
+}
+
+std::size_t Query::fetchFromRun(RowStore& rows, std::size_t maxRows, std::uint64_t run) {
+    const auto lock = lockForFetch(*state_);
+    if (!state_->active || state_->runId != run) {
+        throw DbError(kResultClosedOrRunAgain);
+    }
+    return fetchHoldingRun(rows, maxRows);
+}
+
+std::size_t Query::fetchHoldingRun(RowStore& rows, std::size_t maxRows) {
+    detail::QueryState& state = *state_;
     if (!state.cursor) {
         throw DbError("Cannot perform this operation on a closed dataset");
     }

@@ -54,12 +54,15 @@ public:
     bool active() const override;
     const std::vector<Column>& columns() const override;
     std::size_t fetch(RowStore& rows, std::size_t maxRows) override;
+    std::size_t fetchFromRun(RowStore& rows, std::size_t maxRows, std::uint64_t run) override;
     bool atEnd() const override;
     std::uint64_t runId() const override;
 
 private:
     // True when a result set is open.
     bool runSql(bool wantRows);
+    // fetch() once the run lock is held.
+    std::size_t fetchHoldingRun(RowStore& rows, std::size_t maxRows);
 
     Session& session_;
     std::string databaseName_;

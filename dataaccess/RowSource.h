@@ -5,9 +5,14 @@
 #include <vector>
 
 #include "dataaccess/Column.h"
+#include "dataaccess/DbError.h"
 #include "dataaccess/RowStore.h"
 
 namespace tarnwell::db {
+
+// Why rows of a result can no longer be fetched once its source moved on.
+inline constexpr const char* kResultClosedOrRunAgain =
+    "The query of this result was closed or run again; run it again to fetch further rows";
 
 // An opened statement whose rows a provider hands on: the alias engine's
 // Query and the connection-string engine's AdoQuery.
@@ -30,6 +35,17 @@ public:
     // longer open); rows appended before a failure stay, and a later fetch
     // throws again rather than report the end.
     virtual std::size_t fetch(RowStore& rows, std::size_t maxRows) = 0;
+    // fetch(), from the result of run `run` (runId()) only: a source closed
+    // or run again since throws DbError(kResultClosedOrRunAgain) and hands
+    // out no row of its new result. A source that runs statements on one
+    // thread while another fetches checks the run where no run can slip in
+    // between the check and the fetch.
+    virtual std::size_t fetchFromRun(RowStore& rows, std::size_t maxRows, std::uint64_t run) {
+        if (!active() || runId() != run) {
+            throw DbError(kResultClosedOrRunAgain);
+        }
+        return fetch(rows, maxRows);
+    }
     // True once every row of the open result has been handed out.
     virtual bool atEnd() const = 0;
     // Runs the same statement again from its first row (a refresh).

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 namespace tarnwell::db {
 
@@ -11,6 +12,8 @@ namespace {
 // Blocks start small, so a one-row result costs little, and grow to this.
 constexpr std::size_t kFirstBlockSize = 4 * 1024;
 constexpr std::size_t kLargestBlockSize = 1024 * 1024;
+// Appended rows whose block holds at least this much keep their block.
+constexpr std::size_t kAdoptedBlockBytes = 64 * 1024;
 constexpr std::size_t kMaxVarintBytes = 10;
 constexpr unsigned kOffsetBits = 40;
 constexpr std::uint64_t kOffsetMask = (std::uint64_t{1} << kOffsetBits) - 1;
@@ -40,6 +43,15 @@ std::uint64_t readVarint(const char*& in) {
 
 }  // namespace
 
+RowStore::RowIndex::RowIndex(RowIndex&& other) noexcept
+    : chunks_(std::exchange(other.chunks_, {})), size_(std::exchange(other.size_, 0)) {}
+
+RowStore::RowIndex& RowStore::RowIndex::operator=(RowIndex&& other) noexcept {
+    chunks_ = std::exchange(other.chunks_, {});
+    size_ = std::exchange(other.size_, 0);
+    return *this;
+}
+
 void RowStore::RowIndex::push_back(std::uint64_t entry) {
     const std::size_t chunk = size_ >> kChunkBits;
     if (chunk == chunks_.size()) {
@@ -61,8 +73,23 @@ std::size_t RowStore::RowIndex::bytesHeld() const noexcept {
 }
 
 RowStore::RowStore(std::size_t columnCount) : columnCount_(columnCount) {}
-RowStore::RowStore(RowStore&&) noexcept = default;
-RowStore& RowStore::operator=(RowStore&&) noexcept = default;
+RowStore::RowStore(RowStore&& other) noexcept
+    : columnCount_(other.columnCount_),
+      blocks_(std::exchange(other.blocks_, {})),
+      rowIndex_(std::move(other.rowIndex_)),
+      building_(std::exchange(other.building_, false)),
+      cellsInRow_(std::exchange(other.cellsInRow_, 0)),
+      rowStart_(std::exchange(other.rowStart_, 0)) {}
+
+RowStore& RowStore::operator=(RowStore&& other) noexcept {
+    columnCount_ = other.columnCount_;
+    blocks_ = std::exchange(other.blocks_, {});
+    rowIndex_ = std::move(other.rowIndex_);
+    building_ = std::exchange(other.building_, false);
+    cellsInRow_ = std::exchange(other.cellsInRow_, 0);
+    rowStart_ = std::exchange(other.rowStart_, 0);
+    return *this;
+}
 RowStore::~RowStore() = default;
 
 char* RowStore::reserve(std::size_t bytes) {
@@ -142,6 +169,78 @@ void RowStore::discardRow() noexcept {
     }
     building_ = false;
     cellsInRow_ = 0;
+}
+
+void RowStore::append(RowStore&& rows) {
+    if (rows.columnCount_ != columnCount_) {
+        throw std::logic_error("RowStore: appended rows have another column count");
+    }
+    discardRow();
+    rows.discardRow();
+    if (rows.rowIndex_.empty()) {
+        rows.clear();
+        return;
+    }
+    if (rowIndex_.empty()) {
+        *this = std::move(rows);
+        return;
+    }
+    const std::size_t count = rows.rowIndex_.size();
+    const auto offsetOf = [&rows](std::size_t row) { return rows.rowIndex_[row] & kOffsetMask; };
+    std::size_t row = 0;
+    while (row < count) {
+        // The rows of one block lie one after the other and end where the
+        // block's used part ends.
+        const std::uint64_t blockNumber = rows.rowIndex_[row] >> kOffsetBits;
+        const Block& from = rows.blocks_[blockNumber];
+        std::size_t end = row + 1;
+        while (end < count && (rows.rowIndex_[end] >> kOffsetBits) == blockNumber) {
+            ++end;
+        }
+        const auto endOf = [&](std::size_t last) { return last < end ? offsetOf(last) : from.used; };
+        // A well-filled large block is taken over as it is: copying it
+        // would touch as much fresh memory again as filling it did.
+        if (from.used >= kAdoptedBlockBytes && offsetOf(row) == 0) {
+            const std::uint64_t target = std::uint64_t{blocks_.size()} << kOffsetBits;
+            for (; row < end; ++row) {
+                rowIndex_.push_back(target | offsetOf(row));
+            }
+            blocks_.push_back(std::move(rows.blocks_[blockNumber]));
+            continue;
+        }
+        while (row < end) {
+            const std::size_t room = blocks_.back().capacity - blocks_.back().used;
+            // The most rows from `row` on whose bytes fit the room left.
+            std::size_t low = row;
+            std::size_t high = end;
+            while (low < high) {
+                const std::size_t middle = (low + high + 1) / 2;
+                if (endOf(middle) - offsetOf(row) <= room) {
+                    low = middle;
+                } else {
+                    high = middle - 1;
+                }
+            }
+            if (low == row) {
+                rowStart_ = blocks_.back().used;  // nothing of a row to carry over
+                reserve(endOf(row + 1) - offsetOf(row));
+                continue;
+            }
+            Block& to = blocks_.back();
+            const std::uint64_t first = offsetOf(row);
+            const std::size_t bytes = endOf(low) - first;
+            if (bytes > 0) {
+                std::memcpy(to.data.get() + to.used, from.data.get() + first, bytes);
+            }
+            const std::uint64_t target = (std::uint64_t{blocks_.size() - 1} << kOffsetBits) | to.used;
+            for (; row < low; ++row) {
+                rowIndex_.push_back(target + (offsetOf(row) - first));
+            }
+            to.used += bytes;
+        }
+    }
+    rowStart_ = blocks_.back().used;
+    rows = RowStore(columnCount_);  // some of its blocks are this store's now
 }
 
 RowStore::Cell RowStore::cell(std::size_t row, std::size_t column) const {

@@ -57,6 +57,14 @@ public:
     void endRow();  // throws std::logic_error unless exactly columnCount() cells came
     void discardRow() noexcept;
 
+    // Appends every row of `rows` (a store of the same column count, as a
+    // packet fetched elsewhere is) after the rows held and leaves `rows`
+    // empty. A store without rows takes the other's memory over; otherwise
+    // the rows' bytes are copied a block's run at a time, never cell by cell,
+    // into blocks that grow as appended rows make them, so many small
+    // packets cost no more memory than rows fetched into one store.
+    void append(RowStore&& rows);
+
     Cell cell(std::size_t row, std::size_t column) const;
     // Every cell of row `row` at once, into `out` (columnCount() of them):
     // for whoever reads whole rows, one pass instead of one per cell.
@@ -92,6 +100,11 @@ private:
     public:
         static constexpr unsigned kChunkBits = 12;
         static constexpr std::size_t kChunkEntries = std::size_t{1} << kChunkBits;
+
+        RowIndex() = default;
+        // A moved-from index is empty, not one that counts rows it lost.
+        RowIndex(RowIndex&& other) noexcept;
+        RowIndex& operator=(RowIndex&& other) noexcept;
 
         std::size_t size() const noexcept { return size_; }
         bool empty() const noexcept { return size_ == 0; }

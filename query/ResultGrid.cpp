@@ -284,6 +284,11 @@ void ResultGrid::keyPressEvent(QKeyEvent* event) {
         event->accept();
         return;
     }
+    if (event->key() == Qt::Key_End && event->modifiers() == Qt::ControlModifier) {
+        emit lastRecordRequested();
+        event->accept();
+        return;
+    }
     QTableView::keyPressEvent(event);
 }
 

@@ -46,6 +46,11 @@ public:
 
     int sizeHintForColumn(int column) const override;
 
+signals:
+    // Ctrl+End: the last record of the result, not merely the last row held
+    // (whoever shows the grid fetches the rest).
+    void lastRecordRequested();
+
 protected:
     void keyPressEvent(QKeyEvent* event) override;
 

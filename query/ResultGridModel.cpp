@@ -207,6 +207,10 @@ void ResultGridModel::fetchMore(const QModelIndex& parent) {
     if (!canFetchMore(parent)) {
         return;
     }
+    if (fetchRequest_) {
+        fetchRequest_();
+        return;
+    }
     try {
         dataSet_.fetchMore();
     } catch (const std::exception& error) {

@@ -2,6 +2,7 @@
 
 #include <QAbstractTableModel>
 #include <QString>
+#include <functional>
 
 namespace tarnwell::db {
 class ClientDataSet;
@@ -53,6 +54,10 @@ public:
     // While held, the model asks the dataset for no further rows (someone
     // else is fetching them).
     void setFetchingHeld(bool held) { fetchingHeld_ = held; }
+    // Who brings the next packet when the view wants it (the rows come
+    // later, through the dataset's notifications); without one the model
+    // fetches it from the dataset itself.
+    void setFetchRequest(std::function<void()> request) { fetchRequest_ = std::move(request); }
 
     // To be called after every move of the dataset's current row (its one
     // after-scroll listener belongs to the window, which passes it on).
@@ -84,6 +89,7 @@ private:
     int currentRow_ = -1;
     bool attached_ = true;
     bool fetchingHeld_ = false;
+    std::function<void()> fetchRequest_;
 };
 
 }  // namespace tarnwell

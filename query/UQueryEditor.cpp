@@ -12,6 +12,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QScopeGuard>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QShowEvent>
 #include <QSplitter>
@@ -28,6 +29,8 @@
 #include "query/MemoText.h"
 #include "query/QueryEngine.h"
 #include "query/QueryWidgets.h"
+#include "query/ResultFetch.h"
+#include "query/ResultGrid.h"
 #include "query/ResultGridModel.h"
 #include "query/SpreadsheetExport.h"
 #include "query/SqlEditor.h"
@@ -157,6 +160,10 @@ TfrmQueryEditor::~TfrmQueryEditor() {
     if (queryThread_) {
         queryThread_->abandon();
     }
+    if (adoRun_) {
+        adoRun_->abandon();
+    }
+    fetcher_->abandonWithWindow();
     gridModel_->setFetchingHeld(true);
     ui->DBGrid->setModel(nullptr);
     gridModel_->detach();
@@ -194,6 +201,8 @@ void TfrmQueryEditor::setUpControls() {
     ui->SBar->setPanelWidths({200, 200, 100});
 
     gridModel_ = new ResultGridModel(engine_->CDS1, this);
+    fetcher_ = new ResultFetcher(engine_->CDS1, ui->SEdt_PacketRecords->Value(), this);
+    gridModel_->setFetchRequest([this] { fetcher_->fetchPacket(); });
     ui->DBGrid->setModel(gridModel_);
     ui->DBGrid->horizontalHeader()->setFont(windowFont());
     ui->DBGrid->verticalHeader()->setDefaultSectionSize(ui->DBGrid->fontMetrics().height() + 4);
@@ -296,6 +305,12 @@ void TfrmQueryEditor::connectHandlers() {
     // Shown as the general error report would show it.
     connect(gridModel_, &ResultGridModel::fetchFailed, this,
             [](const QString& message) { prompt().showMessage(message); });
+    connect(fetcher_, &ResultFetcher::failed, this, [](const QString& message) { prompt().showMessage(message); });
+    connect(fetcher_, &ResultFetcher::started, this, &TfrmQueryEditor::fetchStarted);
+    connect(fetcher_, &ResultFetcher::ended, this, &TfrmQueryEditor::fetchEnded);
+    connect(ui->DBGrid, &ResultGrid::lastRecordRequested, this, &TfrmQueryEditor::SpeedButton5Click);
+    // The user drags or pages the scroll bar: rows wanted again after Esc.
+    connect(ui->DBGrid->verticalScrollBar(), &QScrollBar::actionTriggered, fetcher_, &ResultFetcher::resume);
 
     engine_->CDS1.setAfterScroll([this] { CDS1AfterScroll(); });
     engine_->BDE_DB.setAfterConnect([this] { BDE_DBAfterConnect(); });
@@ -309,6 +324,8 @@ void TfrmQueryEditor::connectHandlers() {
                     static_cast<std::size_t>(current.row()) == dataSet.currentRow()) {
                     return;
                 }
+                fetcher_->moveDropped();
+                fetcher_->resume();
                 reportingErrors([&] { dataSet.moveTo(static_cast<std::size_t>(current.row())); });
             });
     connect(gridModel_, &ResultGridModel::currentRowChanged, this, [this](int row) {
@@ -323,15 +340,12 @@ void TfrmQueryEditor::connectHandlers() {
 }
 
 void TfrmQueryEditor::setUpKeys() {
-    // Esc stops the run in progress; otherwise it is left to whoever wants it.
+    // Esc stops the run or the fetch in progress; otherwise it is left to
+    // whoever wants it.
     stopRunKey_ = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     stopRunKey_->setContext(Qt::WidgetWithChildrenShortcut);
     stopRunKey_->setEnabled(false);
-    connect(stopRunKey_, &QShortcut::activated, this, [this] {
-        if (queryThread_) {
-            queryThread_->cancelRun();
-        }
-    });
+    connect(stopRunKey_, &QShortcut::activated, this, &TfrmQueryEditor::stopWhatRuns);
     // F9 runs the SQL, as the run button would when enabled.
     auto* runAll = new QShortcut(QKeySequence(Qt::Key_F9), this);
     runAll->setContext(Qt::WidgetWithChildrenShortcut);
@@ -465,6 +479,9 @@ void TfrmQueryEditor::connectionStep() {
     if (kind == kKindBde) {
         bdeConnectionStep();
     } else if (kind == kKindAdo) {
+        // The shared query the result may read is closed.
+        dropFetch();
+        const db::StatementTurn::Held turn = workspace_.adoTurn().take(db::StatementTurn::Use::Run);
         adoConnectionStep();
     }
 }
@@ -475,6 +492,8 @@ void TfrmQueryEditor::bdeConnectionStep() {
     const QString catalogKey = QStringLiteral("BDE:") + chosen;
     if (database.aliasName() != chosen.toStdString()) {
         const TAConnectedBDE* entry = workspace_.registry().findBde(chosen);
+        // The query the result reads goes with its database.
+        dropFetch();
         leaveCatalogUnlessOf(catalogKey);
         database.close();
         database.params().clear();
@@ -489,21 +508,10 @@ void TfrmQueryEditor::bdeConnectionStep() {
 }
 
 void TfrmQueryEditor::adoConnectionStep() {
-    const TAConnectedADO* entry = workspace_.registry().adoAt(ui->CbxConnectAlias->currentIndex());
-    // Without a chosen entry there is nothing to connect to; the shared
-    // connection is left as it is.
-    if (entry == nullptr) {
-        throw db::DbError("沒有選擇ADO連結");
-    }
-    db::AdoConnection& connection = workspace_.ADOCon1();
-    const QString catalogKey = QStringLiteral("ADO:") + entry->ConnectionString;
-    leaveCatalogUnlessOf(catalogKey);
-    workspace_.ADQ1().close();
-    connection.close();
-    connection.setConnectionString(entry->ConnectionString.toStdString());
-    connection.open();
-    updateDialect();
-    useCatalogOf(catalogKey, [&connection] { return connection.backendSettings(); });
+    const AdoRunRequest request = adoRunRequest(QString());
+    leaveCatalogUnlessOf(adoCatalogKey(request));
+    connectSharedConnection(workspace_.ADOCon1(), workspace_.ADQ1(), request.connectionString);
+    useSharedConnection(request);
 }
 
 void TfrmQueryEditor::BDE_DBAfterConnect() {
@@ -543,6 +551,9 @@ void TfrmQueryEditor::runRequest(RunRequest request) {
         return;
     }
     const QString kind = ui->CbxLinkType->currentText();
+    // Running again: a fetch of the result shown is cancelled in the engine,
+    // without waiting for the server.
+    dropFetch();
     if (kind == kKindBde) {
         try {
             bdeConnectionStep();
@@ -559,7 +570,24 @@ void TfrmQueryEditor::runRequest(RunRequest request) {
             enableRunButtonForText();
         }
     } else if (kind == kKindAdo) {
+        // The shared connection serves one statement at a time.
+        db::StatementTurn::Held turn;
+        AdoRunRequest adoRequest;
         try {
+            adoRequest = adoRunRequest(lastRun_.statements.at(0).text);
+            if (ui->Chk1->isChecked()) {
+                if (lastRun_.script) {
+                    adoRequest.script = lastRun_.statements;
+                }
+                // EoAsyncExecute: the rest of the run, common tail included,
+                // follows on the run's thread.
+                if (!startAdoRun(adoRequest)) {
+                    prompt().showMessage(QStringLiteral("查詢失敗！請重新執行"));
+                    enableRunButtonForText();
+                }
+                return;
+            }
+            turn = workspace_.adoTurn().take(db::StatementTurn::Use::Run);
             adoConnectionStep();
             setStatus(QStringLiteral("資料庫已連線"));
         } catch (const std::exception& error) {
@@ -569,18 +597,19 @@ void TfrmQueryEditor::runRequest(RunRequest request) {
             return;
         }
         if (lastRun_.script) {
-            runAdoScript(lastRun_.statements);
+            runAdoScript(lastRun_.statements, adoRequest, turn);
         } else {
             try {
                 setStatus(QStringLiteral("查詢中....."));
-                runAdoStatement(lastRun_.statements.at(0).text);
+                runAdoStatement(adoRequest);
             } catch (const std::exception& error) {
+                turn.release();
                 prompt().showMessage(queryFailurePrefix(RunEngine::ConnectionString) + errorText(error));
                 setStatus(QStringLiteral("查詢失敗"));
-                const auto* engineError = dynamic_cast<const db::DbError*>(&error);
-                runFailedAt(0, engineError != nullptr ? engineError->position() : std::nullopt);
+                runFailedAt(0, errorPositionOf(error));
             }
         }
+        turn.release();
         reloadCatalogIfChangedBy(lastRun_.historyText);
     }
     commonTail();
@@ -601,10 +630,10 @@ bool TfrmQueryEditor::startQueryThread(const RunRequest& request) {
         return false;
     }
     queryThread_ = thread;
-    stopRunKey_->setEnabled(true);
+    updateStopKey();
     const auto runOver = [this] {
         bdeRunInProgress_ = false;
-        stopRunKey_->setEnabled(false);
+        updateStopKey();
     };
     connect(thread, &TQueryThread::runEnded, this, runOver);
     connect(thread, &QThread::finished, this, runOver);
@@ -613,60 +642,137 @@ bool TfrmQueryEditor::startQueryThread(const RunRequest& request) {
     return true;
 }
 
-void TfrmQueryEditor::runAdoStatement(const QString& sql) {
-    db::AdoQuery& query = workspace_.ADQ1();
-    setUpAdoQuery();
-    query.setSql(sql.toStdString());
+AdoRunRequest TfrmQueryEditor::adoRunRequest(const QString& sql) const {
+    const TAConnectedADO* entry = workspace_.registry().adoAt(ui->CbxConnectAlias->currentIndex());
+    // Without a chosen entry there is nothing to connect to; the shared
+    // connection is left as it is.
+    if (entry == nullptr) {
+        throw db::DbError("沒有選擇ADO連結");
+    }
+    AdoRunRequest request;
+    request.connectionString = entry->ConnectionString.toStdString();
+    request.sql = sql.toStdString();
+    const std::pair<const QCheckBox*, unsigned> options[] = {
+        {ui->Chk1, db::AdoQuery::AsyncExecute},
+        {ui->Chk2, db::AdoQuery::AsyncFetch},
+        {ui->Chk3, db::AdoQuery::AsyncFetchNonBlocking},
+        {ui->Chk4, db::AdoQuery::ExecuteNoRecords},
+    };
+    for (const auto& [box, option] : options) {
+        if (box->isChecked()) {
+            request.executeOptions |= option;
+        }
+    }
+    request.cacheSize = ui->SEdt_CacheSize->Value();
+    request.maxRecords = ui->SEdt_MaxRecords->Value();
+    request.packetRecords = ui->SEdt_PacketRecords->Value();
+    return request;
+}
+
+namespace {
+
+// "EoAsyncFetchNonBlocking" asks for fetches that never block as well.
+bool fetchesInBackground(const AdoRunRequest& request) {
+    return (request.executeOptions & (db::AdoQuery::AsyncFetch | db::AdoQuery::AsyncFetchNonBlocking)) != 0;
+}
+
+}  // namespace
+
+void TfrmQueryEditor::runAdoStatement(const AdoRunRequest& request) {
+    adoFetchInBackground_ = fetchesInBackground(request);
     // A statement that returned no result set, whatever its text, has run:
     // it is no failure, and the grid keeps what it shows.
-    if (query.run()) {
-        bindResult(query, ui->SEdt_PacketRecords->Value());
+    if (runSharedStatement(workspace_.ADQ1(), request)) {
+        bindResult(workspace_.ADQ1(), request.packetRecords);
     }
 }
 
-void TfrmQueryEditor::setUpAdoQuery() {
-    db::AdoQuery& query = workspace_.ADQ1();
-    query.close();
-    unsigned options = 0;
-    if (ui->Chk1->isChecked()) {
-        options |= db::AdoQuery::AsyncExecute;
-    }
-    if (ui->Chk2->isChecked()) {
-        options |= db::AdoQuery::AsyncFetch;
-    }
-    if (ui->Chk3->isChecked()) {
-        options |= db::AdoQuery::AsyncFetchNonBlocking;
-    }
-    if (ui->Chk4->isChecked()) {
-        options |= db::AdoQuery::ExecuteNoRecords;
-    }
-    query.setExecuteOptions(options);
-    query.setCacheSize(ui->SEdt_CacheSize->Value());
-    query.setMaxRecords(ui->SEdt_MaxRecords->Value());
-}
-
-// The statements run on the user-interface thread, as the connection-string
-// runs go; the Messages page reports them as a script on the query thread
-// does, a failure comes in a message box.
-void TfrmQueryEditor::runAdoScript(const QList<RunStatement>& statements) {
+// The statements run on the user-interface thread, holding the shared
+// connection's turn; the Messages page reports them as a script on the query
+// thread does, a failure comes in a message box once the turn is let go.
+void TfrmQueryEditor::runAdoScript(const QList<RunStatement>& statements, const AdoRunRequest& request,
+                                   db::StatementTurn::Held& turn) {
     setStatus(QStringLiteral("查詢中....."));
     clearMessages();
     addMessageLines(runStartedLine(currentDateTimeText()));
+    adoFetchInBackground_ = fetchesInBackground(request);
     db::AdoQuery& query = workspace_.ADQ1();
-    setUpAdoQuery();
+    setUpSharedQuery(query, request);
     ScriptHooks hooks;
     hooks.inWindow = [this](const std::function<void(QueryRunSink&)>& step) { step(*this); };
     hooks.runInEngine = [&query] { return query.run(); };
     hooks.stopRequested = [] { return false; };
     const ScriptOutcome outcome =
-        tarnwell::runScript(query, engine_->heldResult, engine_->CDS1, statements, ui->SEdt_PacketRecords->Value(),
-                            hooks);
+        tarnwell::runScript(query, engine_->heldResult, engine_->CDS1, statements, request.packetRecords, hooks);
     addMessageLines(runEndedLine(currentDateTimeText()));
+    turn.release();
     if (outcome.stoppedAt) {
         prompt().showMessage(queryFailurePrefix(RunEngine::ConnectionString) + scriptFailureText(statements, outcome));
         setStatus(QStringLiteral("查詢失敗"));
         runFailedAt(*outcome.stoppedAt, outcome.position);
     }
+}
+
+bool TfrmQueryEditor::startAdoRun(const AdoRunRequest& request) {
+    // The result shown reads the shared query this run closes: no packet of
+    // it is fetched meanwhile.
+    fetcher_->setHeld(true);
+    adoRunInProgress_ = true;
+    adoFetchInBackground_ = fetchesInBackground(request);
+    leaveCatalogUnlessOf(adoCatalogKey(request));
+    auto* thread = new AdoRunThread(workspace_.ADOCon1(), workspace_.ADQ1(), workspace_.adoTurn(), request, *this,
+                                    {&engine_->heldResult, &engine_->CDS1, engine_});
+    thread->begin();
+    if (thread->startFailed()) {
+        delete thread;
+        adoRunInProgress_ = false;
+        fetcher_->setHeld(false);
+        return false;
+    }
+    adoRun_ = thread;
+    updateStopKey();
+    return true;
+}
+
+void TfrmQueryEditor::adoConnected(const AdoRunRequest& request) {
+    setStatus(QStringLiteral("資料庫已連線"));
+    useSharedConnection(request);
+}
+
+void TfrmQueryEditor::adoRunEnded(const AdoRunOutcome& outcome) {
+    adoRunInProgress_ = false;
+    fetcher_->setHeld(false);
+    updateStopKey();
+    switch (outcome.end) {
+        case AdoRunEnd::NotConnected:
+            // As a failed connection step on this thread: the run button
+            // comes back with the next change of the SQL text.
+            return;
+        case AdoRunEnd::Stopped:
+            setStatus(QStringLiteral("查詢已取消"));
+            ui->DBGrid->setEnabled(true);
+            enableRunButtonForText();
+            return;
+        case AdoRunEnd::Failed:
+            prompt().showMessage(queryFailurePrefix(RunEngine::ConnectionString) + outcome.message);
+            setStatus(QStringLiteral("查詢失敗"));
+            runFailedAt(outcome.failedAt, outcome.position);
+            break;
+        case AdoRunEnd::Done:
+            break;
+    }
+    reloadCatalogIfChangedBy(lastRun_.historyText);
+    commonTail();
+}
+
+QString TfrmQueryEditor::adoCatalogKey(const AdoRunRequest& request) {
+    return QStringLiteral("ADO:") + QString::fromStdString(request.connectionString);
+}
+
+void TfrmQueryEditor::useSharedConnection(const AdoRunRequest& request) {
+    updateDialect(SharedConnection::TurnHeld);
+    db::AdoConnection& connection = workspace_.ADOCon1();
+    useCatalogOf(adoCatalogKey(request), [&connection] { return connection.backendSettings(); });
 }
 
 // --- What the query thread does to the window ----------------------------------------
@@ -678,10 +784,101 @@ void TfrmQueryEditor::addMessageLines(const QString& text) { addMemoLines(*ui->Q
 void TfrmQueryEditor::setStatusText(const QString& text) { setStatus(text); }
 
 void TfrmQueryEditor::bindResult(db::RowSource& source, int packetRecords) {
+    fetcher_->setEngine(std::nullopt);
     engine_->bindResult(source, packetRecords);
+    fetcher_->setEngine(resultEngineFor(source));
 }
 
-void TfrmQueryEditor::clearResult() { engine_->CDS1.close(); }
+void TfrmQueryEditor::clearResult() {
+    fetcher_->setEngine(std::nullopt);
+    engine_->CDS1.close();
+}
+
+ResultEngine TfrmQueryEditor::resultEngineFor(const db::RowSource& source) const {
+    ResultEngine engine;
+    if (&source == &engine_->heldResult) {
+        // Rows a script keeps in memory, and takes anew on its thread for a
+        // later statement once the dataset let go of them: read here, where
+        // nothing waits for a server.
+        engine.inBackground = false;
+        return engine;
+    }
+    if (&source == &workspace_.ADQ1()) {
+        db::AdoConnection& connection = workspace_.ADOCon1();
+        engine.cancel = [&connection] { connection.cancel(); };
+        engine.cut = [&connection] { connection.cutConnection(); };
+        engine.turn = &workspace_.adoTurn();
+        engine.inBackground = adoFetchInBackground_;
+        return engine;
+    }
+    // The window's own query, on its own database: the fetch keeps them
+    // alive, as a run does, so a closed window never waits for the server.
+    const std::weak_ptr<QueryWindowEngine> weak = engine_;
+    engine.cancel = [weak] {
+        if (const auto objects = weak.lock()) {
+            objects->BDE_Query1.cancel();
+            objects->BDE_DB.cancel();
+        }
+    };
+    engine.cut = [weak] {
+        if (const auto objects = weak.lock()) {
+            objects->BDE_DB.cutConnection();
+        }
+    };
+    engine.close = [weak] {
+        if (const auto objects = weak.lock()) {
+            objects->BDE_Query1.close();
+        }
+    };
+    engine.keepAlive = engine_;
+    return engine;
+}
+
+bool TfrmQueryEditor::fetchInProgress() const { return fetcher_->inProgress(); }
+
+void TfrmQueryEditor::dropFetch() {
+    const bool wasFetching = fetcher_->inProgress();
+    fetcher_->abandon();
+    if (wasFetching) {
+        fetchEnded(false);
+    }
+}
+
+void TfrmQueryEditor::fetchStarted() {
+    ui->SBar->setPanelText(2, QStringLiteral("讀取資料中....."));
+    updateStopKey();
+}
+
+void TfrmQueryEditor::fetchEnded(bool stoppedByUser) {
+    ui->SBar->setPanelText(2, stoppedByUser ? QStringLiteral("已停止讀取") : QString());
+    updateStopKey();
+}
+
+void TfrmQueryEditor::updateStopKey() {
+    stopRunKey_->setEnabled(bdeRunInProgress_ || adoRunInProgress_ || fetcher_->inProgress());
+}
+
+void TfrmQueryEditor::stopWhatRuns() {
+    if (queryThread_) {
+        queryThread_->cancelRun();
+    } else if (adoRun_) {
+        adoRun_->stop();
+    } else {
+        fetcher_->stop();
+    }
+}
+
+bool TfrmQueryEditor::refusedWhileBusy() {
+    if (runInProgress()) {
+        prompt().showMessage(QStringLiteral("查詢執行中，請待完成(或按Esc停止)後再轉存或列印"));
+        return true;
+    }
+    if (fetcher_->inProgress()) {
+        prompt().showMessage(QStringLiteral("資料讀取中，請待讀取完成(或按Esc停止)後再轉存或列印"));
+        return true;
+    }
+    return false;
+}
 
 void TfrmQueryEditor::showPage(QueryPage page) {
     ui->Page2->setCurrentWidget(page == QueryPage::Data ? ui->TabData : ui->TabErrMessage);
@@ -778,7 +975,7 @@ void TfrmQueryEditor::runScript() {
     runRequest({std::move(statements), script, true});
 }
 
-sql::Dialect TfrmQueryEditor::connectionDialect() const {
+sql::Dialect TfrmQueryEditor::connectionDialect(SharedConnection shared) const {
     const QString kind = ui->CbxLinkType->currentText();
     const QString chosen = ui->CbxConnectAlias->currentText();
     if (kind == kKindBde && !chosen.isEmpty()) {
@@ -797,9 +994,16 @@ sql::Dialect TfrmQueryEditor::connectionDialect() const {
     }
     if (kind == kKindAdo) {
         if (const TAConnectedADO* entry = workspace_.registry().adoAt(ui->CbxConnectAlias->currentIndex())) {
-            const db::AdoConnection& shared = workspace_.ADOCon1();
-            if (shared.connection() != nullptr && shared.connectionString() == entry->ConnectionString.toStdString()) {
-                if (const std::string name = shared.connection()->dbmsName(); !name.empty()) {
+            // Another window's run may be replacing the shared connection
+            // on its thread: it is looked at only while nobody uses it.
+            db::StatementTurn::Held turn;
+            if (shared == SharedConnection::TurnFree) {
+                turn = workspace_.adoTurn().tryTake(db::StatementTurn::Use::Run);
+            }
+            const db::AdoConnection& connection = workspace_.ADOCon1();
+            if ((shared == SharedConnection::TurnHeld || turn) && connection.connection() != nullptr &&
+                connection.connectionString() == entry->ConnectionString.toStdString()) {
+                if (const std::string name = connection.connection()->dbmsName(); !name.empty()) {
                     return sql::dialectForDbmsName(name);
                 }
             }
@@ -809,7 +1013,7 @@ sql::Dialect TfrmQueryEditor::connectionDialect() const {
     return sql::Dialect::Generic;
 }
 
-void TfrmQueryEditor::updateDialect() { memo().setDialect(connectionDialect()); }
+void TfrmQueryEditor::updateDialect(SharedConnection shared) { memo().setDialect(connectionDialect(shared)); }
 
 void TfrmQueryEditor::commonTail() {
     ui->DBGrid->setEnabled(true);
@@ -819,14 +1023,14 @@ void TfrmQueryEditor::commonTail() {
         ui->SBtnSQLPrior->setEnabled(true);
     }
     ui->SBtnSQLNext->setEnabled(true);
-    if (!bdeRunInProgress_) {
+    if (!runInProgress()) {
         ui->SBtnQuery->setEnabled(true);
     }
 }
 
 void TfrmQueryEditor::MemSQLChange() {
     // The run button stays down while this window's run is in progress.
-    if (bdeRunInProgress_) {
+    if (runInProgress()) {
         return;
     }
     enableRunButtonForText();
@@ -894,19 +1098,34 @@ void TfrmQueryEditor::ToolButton12Click() { emit queryWindowRequested(); }
 void TfrmQueryEditor::SpeedButton7Click() { close(); }
 
 void TfrmQueryEditor::ToolButton5Click() {
+    if (refusedWhileBusy()) {
+        return;
+    }
     db::ClientDataSet& result = engine_->CDS1;
     if (!result.active() || result.isEmpty()) {
         return;
     }
-    showPrintWindow(result, *ui->MemSQL, *this);
+    reportingErrors([&] {
+        // The report reads the records on this thread, fetching as it goes.
+        const db::StatementTurn::Held turn = fetcher_->takeTurnHere();
+        fetcher_->setHeld(true);
+        gridModel_->setFetchingHeld(true);
+        const auto printed = qScopeGuard([this] {
+            fetcher_->setHeld(false);
+            gridModel_->setFetchingHeld(false);
+        });
+        showPrintWindow(result, *ui->MemSQL, *this);
+    });
 }
 
 // --- Result grid ----------------------------------------------------------------------
 
 void TfrmQueryEditor::SpeedButton2Click() {
+    fetcher_->moveDropped();
     reportingErrors([this] { gridModel_->dataSet().first(); });
 }
 void TfrmQueryEditor::SpeedButton3Click() {
+    fetcher_->moveDropped();
     reportingErrors([this] { gridModel_->dataSet().prior(); });
 }
 // After a fetch failed, the rows held are all the result shows until the
@@ -918,25 +1137,37 @@ void TfrmQueryEditor::SpeedButton4Click() {
         if (dataSet.fetchFailed() && dataSet.currentRow() + 1 >= dataSet.recordCount()) {
             return;
         }
-        dataSet.next();
+        fetcher_->next();
     });
 }
+// Also Ctrl+End in the grid. The rows come packet by packet off this thread;
+// the last one becomes current once they are all in.
 void TfrmQueryEditor::SpeedButton5Click() {
     reportingErrors([this] {
         db::ClientDataSet& dataSet = gridModel_->dataSet();
         if (!dataSet.fetchFailed()) {
-            dataSet.last();
+            fetcher_->last();
         } else if (!dataSet.isEmpty()) {
             dataSet.moveTo(dataSet.recordCount() - 1);
         }
     });
 }
 void TfrmQueryEditor::SpeedButton6Click() {
-    reportingErrors([this] { gridModel_->dataSet().refresh(); });
+    reportingErrors([this] {
+        // The statement runs again here: a fetch of it under way ends first.
+        const bool wasFetching = fetcher_->inProgress();
+        fetcher_->abandonAndWait();
+        if (wasFetching) {
+            fetchEnded(false);
+        }
+        const db::StatementTurn::Held turn = fetcher_->takeTurnHere();
+        gridModel_->dataSet().refresh();
+    });
 }
 
 void TfrmQueryEditor::SEdt_PacketRecordsChange() {
     engine_->CDS1.setPacketRecords(ui->SEdt_PacketRecords->Value());
+    fetcher_->setPacketRecords(ui->SEdt_PacketRecords->Value());
 }
 
 void TfrmQueryEditor::showRecordCount() {
@@ -957,6 +1188,9 @@ void TfrmQueryEditor::CDS1AfterScroll() {
 // --- Spreadsheet export ------------------------------------------------------------------
 
 void TfrmQueryEditor::ToolButton3Click() {
+    if (refusedWhileBusy()) {
+        return;
+    }
     walkResult(QStringLiteral("轉存試算表: %1 筆"), 0,
                [this](ProgressFeedback& feedback) { exportToSpreadsheet(gridModel_->dataSet(), feedback); });
 }
@@ -1032,6 +1266,9 @@ void TfrmQueryEditor::ToolButton19Click() { showBesideMemo(*ui->SplitterSQL, 1, 
 // --- Delimited text exports ------------------------------------------------------------
 
 void TfrmQueryEditor::ToolButton2Click() {
+    if (refusedWhileBusy()) {
+        return;
+    }
     const std::optional<QString> path =
         prompt().saveFileName(exportFileRequest(QStringLiteral("CSV"), saveDialog1_.fileName));
     if (!path) {
@@ -1042,6 +1279,9 @@ void TfrmQueryEditor::ToolButton2Click() {
 }
 
 void TfrmQueryEditor::ToolButton4Click() {
+    if (refusedWhileBusy()) {
+        return;
+    }
     const QString comma = QStringLiteral(",");
     const QString separator =
         prompt().inputText(QStringLiteral("有分隔符號文字檔"), QStringLiteral("清輸入分隔符號"), comma).value_or(comma);
@@ -1059,20 +1299,25 @@ void TfrmQueryEditor::exportResult(const QString& path, const QString& separator
     const std::int64_t total =
         dataSet.active() && dataSet.allFetched() ? static_cast<std::int64_t>(dataSet.recordCount()) : 0;
     walkResult(QStringLiteral("轉存中... 已寫入 %1 筆資料"), total, [&](ProgressFeedback& feedback) {
-        reportingErrors([&] {
-            // The run's thread owns the query until it hands the result
-            // over: the dataset stays closed meanwhile, as for the grid's
-            // buttons.
-            if (bdeRunInProgress_) {
-                throw db::DbError("Cannot perform this operation on a closed dataset");
-            }
-            saveDataSetAsText_(dataSet, path, separator, feedback);
-        });
+        reportingErrors([&] { saveDataSetAsText_(dataSet, path, separator, feedback); });
     });
 }
 
 void TfrmQueryEditor::walkResult(const QString& labelText, std::int64_t total,
                                  const std::function<void(ProgressFeedback&)>& work) {
+    // A run or fetch that began while a dialog of the export was open.
+    if (refusedWhileBusy()) {
+        return;
+    }
+    db::StatementTurn::Held turn;
+    try {
+        turn = fetcher_->takeTurnHere();
+    } catch (const std::exception& error) {
+        reportUnhandledError(error);
+        return;
+    }
+    fetcher_->setHeld(true);
+    const auto walked = qScopeGuard([this] { fetcher_->setHeld(false); });
     {
         ProgressFeedback feedback(this, labelText, total);
         QTimer gridFollows;

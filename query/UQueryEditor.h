@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 
+#include "dataaccess/StatementTurn.h"
+#include "query/AdoRun.h"
 #include "query/ScriptRun.h"
 #include "query/UQueryThread.h"
 #include "sqlsyntax/Dialect.h"
@@ -32,7 +34,9 @@ struct BackendSettings;
 class CatalogTableList;
 class Feedback;
 class ProgressFeedback;
+class ResultFetcher;
 class ResultGridModel;
+struct ResultEngine;
 class SqlEditor;
 class SharedCatalog;
 class SqlCompleter;
@@ -56,8 +60,11 @@ struct RememberedFileDialog {
 
 // The query window: SQL in the memo, a connection kind and connection to run
 // it on, the run (a statement of the window's own database on a query thread,
-// or one of the shared connection-string connection on the user-interface
-// thread), the history of what was run, and the read-only result grid.
+// or one of the shared connection-string connection, on a thread of its own
+// when "EoAsyncExecute" is ticked, else on the user-interface thread), the
+// history of what was run, and the read-only result grid, whose further
+// packets are fetched off the user-interface thread (for a connection-string
+// result, when "EoAsyncFetch" was ticked at its run).
 //
 // It uses the workspace's session, registry and shared connection-string
 // objects, and changes its style within `home`, the main window's MDI area;
@@ -65,7 +72,7 @@ struct RememberedFileDialog {
 // object name is "frmQueryEditor_<n>", n growing with every window. Closing
 // it frees it; a statement still running is cancelled, and the window does
 // not wait for it (the workspace does, before its session goes).
-class TfrmQueryEditor : public QWidget, private QueryRunSink {
+class TfrmQueryEditor : public QWidget, private AdoRunSink {
     Q_OBJECT
 public:
     TfrmQueryEditor(Workspace& workspace, QMdiArea& home, SaveDataSetAsTextFunction saveDataSetAsText);
@@ -85,7 +92,9 @@ public:
     db::ClientDataSet& CDS1() const;
     // The thread of the run in progress, if any.
     TQueryThread* queryThread() const { return queryThread_.data(); }
-    bool runInProgress() const { return bdeRunInProgress_; }
+    bool runInProgress() const { return bdeRunInProgress_ || adoRunInProgress_; }
+    // Whether further packets of the result are being fetched.
+    bool fetchInProgress() const;
 
     // --- State --------------------------------------------------------------
     const QStringList& FSQLHistory() const { return sqlHistory_; }
@@ -142,9 +151,14 @@ public:
     // turn, each reported on the Messages page; the first failure stops the
     // script and selects its statement. The script enters the history once.
     void runScript();
+    // Whether the caller holds the turn on the shared connection-string
+    // connection (another window's run may be replacing it on its thread):
+    // a connection-string window's dialect reads the connection only then,
+    // or when nobody uses it.
+    enum class SharedConnection { TurnFree, TurnHeld };
     // The SQL dialect of the connection chosen, by which the memo is coloured
     // and cut into statements.
-    sql::Dialect connectionDialect() const;
+    sql::Dialect connectionDialect(SharedConnection shared = SharedConnection::TurnFree) const;
     // --- The catalog of the connection: completion and the table list --------
     // The catalog the window shares with the others on its connection, once
     // it has connected; none before.
@@ -165,7 +179,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // QueryRunSink: what the query thread does to the window.
+    // QueryRunSink (through AdoRunSink): what the query thread does to the
+    // window.
     void clearMessages() override;
     void addMessageLines(const QString& text) override;
     void setStatusText(const QString& text) override;
@@ -174,6 +189,9 @@ private:
     void showPage(QueryPage page) override;
     void setRunButtonEnabled(bool enabled) override;
     void runFailedAt(std::size_t index, const std::optional<db::ErrorPosition>& position) override;
+    // AdoRunSink: the steps of a connection-string run on its thread.
+    void adoConnected(const AdoRunRequest& request) override;
+    void adoRunEnded(const AdoRunOutcome& outcome) override;
 
     // A run as the window sends it: its statements, where each stands in the
     // memo, and the text that enters the history.
@@ -193,9 +211,18 @@ private:
     void connectionStep();
     void bdeConnectionStep();
     void adoConnectionStep();
-    void runAdoStatement(const QString& sql);
-    void setUpAdoQuery();
-    void runAdoScript(const QList<RunStatement>& statements);
+    // The Properties page's settings for a connection-string run of `sql`
+    // on the connection chosen; throws when none is chosen.
+    AdoRunRequest adoRunRequest(const QString& sql) const;
+    static QString adoCatalogKey(const AdoRunRequest& request);
+    // After the shared connection's connection step, with its turn held: the
+    // memo's dialect and the catalog of the connection.
+    void useSharedConnection(const AdoRunRequest& request);
+    void runAdoStatement(const AdoRunRequest& request);
+    // Lets go of `turn` before it tells of a failure.
+    void runAdoScript(const QList<RunStatement>& statements, const AdoRunRequest& request,
+                      db::StatementTurn::Held& turn);
+    bool startAdoRun(const AdoRunRequest& request);
     bool startQueryThread(const RunRequest& request);
     void commonTail();
     // The run of SBtnQueryClick for any request.
@@ -203,8 +230,21 @@ private:
     // The statements of memo text from `begin`, each with its place.
     QList<RunStatement> statementsOf(const QString& text, int begin) const;
     SqlEditor& memo() const;
-    void updateDialect();
+    void updateDialect(SharedConnection shared = SharedConnection::TurnFree);
 
+    // How the further packets of the result opened on `source` are fetched.
+    ResultEngine resultEngineFor(const db::RowSource& source) const;
+    // A fetch under way is abandoned: the result is about to be run again or
+    // closed.
+    void dropFetch();
+    void fetchStarted();
+    void fetchEnded(bool stoppedByUser);
+    // Esc is taken while something it stops is under way.
+    void updateStopKey();
+    void stopWhatRuns();
+    // An export or print asked for while a run or fetch of this window is
+    // under way is refused (true) with a message.
+    bool refusedWhileBusy();
     void setStatus(const QString& text);
     void showRecordCount();
     void enableRunButtonForText();
@@ -240,7 +280,13 @@ private:
     const SaveDataSetAsTextFunction saveDataSetAsText_;
     std::shared_ptr<QueryWindowEngine> engine_;
     ResultGridModel* gridModel_ = nullptr;
+    ResultFetcher* fetcher_ = nullptr;
     QPointer<TQueryThread> queryThread_;
+    QPointer<AdoRunThread> adoRun_;
+    bool adoRunInProgress_ = false;
+    // Whether the connection-string result shown fetches its further
+    // packets off the user-interface thread ("EoAsyncFetch" at its run).
+    bool adoFetchInBackground_ = true;
     QShortcut* stopRunKey_ = nullptr;
     QStringList sqlHistory_;
     // The run last started, for placing its failure in the memo, and the

@@ -7,15 +7,12 @@
 #include <QTimer>
 
 #include "query/QueryEngine.h"
+#include "query/WindowThread.h"
 #include "session/RunMessages.h"
 
 namespace tarnwell {
 
 namespace {
-
-// How often a run being stopped is asked again: a cancel that arrives just
-// before the statement reaches the engine is missed.
-constexpr int kCancelRepeatMs = 20;
 
 QString engineMessage(const std::exception& error) { return QString::fromUtf8(error.what()); }
 
@@ -58,29 +55,9 @@ bool TQueryThread::startFailed() const { return !isRunning() && !isFinished(); }
 
 template <typename Step>
 void TQueryThread::inWindow(Step&& step) {
-    if (abandoned_) {
-        return;
-    }
-    std::exception_ptr failure;
     // The receiver is this object, which lives on the user-interface thread
-    // until the run has ended. The window abandons the run, on that thread,
-    // before it goes: served after that, the call does nothing.
-    QMetaObject::invokeMethod(
-        this,
-        [this, &step, &failure] {
-            if (abandoned_) {
-                return;
-            }
-            try {
-                step(window_);
-            } catch (...) {
-                failure = std::current_exception();
-            }
-        },
-        Qt::BlockingQueuedConnection);
-    if (failure) {
-        std::rethrow_exception(failure);
-    }
+    // until the run has ended.
+    callInWindow(*this, abandoned_, [this, &step] { step(window_); });
 }
 
 void TQueryThread::run() {
@@ -259,19 +236,11 @@ void TQueryThread::abandon() {
 }
 
 bool TQueryThread::waitServingCalls(QDeadlineTimer deadline) {
-    while (!isFinished()) {
-        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    return tarnwell::waitServingCalls(*this, deadline, [this] {
         if (abandoned_) {
             cancelStatement();
         }
-        if (wait(QDeadlineTimer(5))) {
-            break;
-        }
-        if (deadline.hasExpired()) {
-            return false;
-        }
-    }
-    return true;
+    });
 }
 
 }  // namespace tarnwell

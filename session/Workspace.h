@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "dataaccess/Session.h"
+#include "dataaccess/StatementTurn.h"
 #include "session/ConnectionCatalogs.h"
 #include "session/ConnectionRegistry.h"
 
@@ -42,6 +43,10 @@ public:
     // The one connection-string connection and query of the process.
     db::AdoConnection& ADOCon1() const { return *adoCon1_; }
     db::AdoQuery& ADQ1() const { return *adq1_; }
+    // Whose turn it is to use ADOCon1 and ADQ1: a query window runs and
+    // fetches on them off the user-interface thread, so every user of
+    // either holds this turn meanwhile, on whatever thread.
+    db::StatementTurn& adoTurn() { return adoTurn_; }
 
     ConnectionRegistry& registry() { return registry_; }
     const ConnectionRegistry& registry() const { return registry_; }
@@ -61,6 +66,7 @@ private:
     std::unique_ptr<db::Database> bdeDb_;
     std::unique_ptr<db::AdoConnection> adoCon1_;
     std::unique_ptr<db::AdoQuery> adq1_;
+    db::StatementTurn adoTurn_;
     ConnectionRegistry registry_;
     ConnectionCatalogs catalogs_;
     mutable std::unique_ptr<Pictures> pictures_;

@@ -107,6 +107,80 @@ TEST(RowStore, UnfinishedRowsLeaveNoTrace) {
     EXPECT_EQ(textOf(rows, 1, 0), "second");
 }
 
+// Rows fetched into stores of their own, as packets fetched on another thread
+// are, then appended to the rows held.
+TEST(RowStore, AppendedStoresFollowInOrderAndLeaveTheirSourceEmpty) {
+    const auto fill = [](RowStore& rows, int from, int count) {
+        for (int i = from; i < from + count; ++i) {
+            rows.beginRow();
+            rows.append(std::to_string(i));
+            rows.append(i % 1000 == 999 ? std::string(300000, 'v') : "value " + std::to_string(i * 3));
+            rows.endRow();
+        }
+    };
+    const auto check = [](const RowStore& rows, int count) {
+        ASSERT_EQ(rows.rowCount(), static_cast<std::size_t>(count));
+        for (int i = 0; i < count; ++i) {
+            ASSERT_EQ(textOf(rows, i, 0), std::to_string(i)) << i;
+            const std::string second = textOf(rows, i, 1);
+            ASSERT_EQ(second, i % 1000 == 999 ? std::string(300000, 'v') : "value " + std::to_string(i * 3)) << i;
+        }
+    };
+
+    RowStore held(2);
+    RowStore packet(2);
+    fill(packet, 0, 5);
+    held.append(std::move(packet));  // into an empty store
+    EXPECT_EQ(packet.rowCount(), 0u);
+    int count = 5;
+    // Small packets and large ones (whose blocks are big), with a half-built
+    // row on either side that must leave no trace.
+    for (const int size : {1, 7, 100, 20000, 3, 60000, 2}) {
+        packet = RowStore(2);
+        fill(packet, count, size);
+        packet.beginRow();
+        packet.append("half a row");
+        held.beginRow();
+        held.append("another half");
+        held.append(std::move(packet));
+        count += size;
+        EXPECT_EQ(packet.rowCount(), 0u);
+    }
+    held.append(RowStore(2));  // nothing to append
+    // The store grows as before after the appends, and the emptied source
+    // can be filled again.
+    fill(held, count, 1500);
+    count += 1500;
+    check(held, count);
+    fill(packet, 0, 3);
+    check(packet, 3);
+
+    RowStore other(3);
+    EXPECT_THROW(held.append(std::move(other)), std::logic_error);
+    EXPECT_EQ(held.rowCount(), static_cast<std::size_t>(count));
+}
+
+TEST(RowStore, ManySmallAppendedPacketsCostNoMoreThanOneStore) {
+    RowStore held(2);
+    std::size_t textBytes = 0;
+    for (int packetNumber = 0; packetNumber < 2000; ++packetNumber) {
+        RowStore packet(2);
+        for (int i = 0; i < 100; ++i) {
+            const std::string cells[2] = {std::to_string(packetNumber * 100 + i), "thirty characters of some text"};
+            packet.beginRow();
+            for (const std::string& cell : cells) {
+                packet.append(cell);
+                textBytes += cell.size();
+            }
+            packet.endRow();
+        }
+        held.append(std::move(packet));
+    }
+    ASSERT_EQ(held.rowCount(), 200000u);
+    EXPECT_EQ(textOf(held, 123456, 0), "123456");
+    EXPECT_LT(held.bytesHeld(), 2 * textBytes);
+}
+
 TEST(RowStore, ClearAndResetStartOver) {
     RowStore rows(1);
     for (int i = 0; i < 10000; ++i) {

@@ -720,6 +720,12 @@ TEST_F(PartRunTest, escStopsTheScriptsStatementUnderWayAndRunsNoFurtherOne) {
 
 class AdoRunTest : public QueryWindowTest {
 protected:
+    // Two windows on the shared connection to the test server.
+    std::pair<TfrmQueryEditor*, TfrmQueryEditor*> twoWindowsOnTheSharedConnection(const TestServer& server) {
+        const QString dataSource = connectAdo(pgConnectionString(server));
+        TfrmQueryEditor* first = openWindowOn("ADO", dataSource);
+        return {first, openWindowOn("ADO", dataSource)};
+    }
     void runAdo(TfrmQueryEditor& window, const QString& sql) {
         setMemoText(*child<QPlainTextEdit>(window, "MemSQL"), sql);
         child<QAbstractButton>(window, "SBtnQuery")->click();
@@ -764,6 +770,7 @@ TEST_F(AdoRunTest, sqliteFileRowsStatementsAndFailures) {
     child<SpinEdit>(*window, "SEdt_MaxRecords")->setValue(3);
     runAdo(*window, "select * from t");
     child<QToolButton>(*window, "SpeedButton5")->click();
+    ASSERT_TRUE(waitForFetch(*window));
     EXPECT_EQ(window->CDS1().recordCount(), 3u) << "MaxRecords";
 }
 
@@ -784,6 +791,40 @@ TEST_F(AdoRunTest, aScriptRunsStatementByStatementAndItsFailureComesInAMessageBo
     EXPECT_EQ(memoOf(*window).textCursor().selectedText(), "selec 3");
     EXPECT_EQ(gridModel(*window)->data(gridModel(*window)->index(0, 0)).toString(), "q");
     EXPECT_EQ(window->FSQLHistory().size(), 1);
+}
+
+TEST_F(AdoRunTest, withEoAsyncExecuteAScriptRunsOffTheWindowsThreadAndEscStopsIt) {
+    TARNWELL_REQUIRE_PG(server);
+    const QString dataSource = connectAdo(pgConnectionString(server));
+    TfrmQueryEditor* window = openWindowOn("ADO", dataSource);
+    ASSERT_NE(window, nullptr);
+    child<QCheckBox>(*window, "Chk1")->setChecked(true);
+    setMemoText(memoOf(*window), QStringLiteral("select 1 as one;\nselect pg_sleep(30);\nselect 3 as three;"));
+    focusMemo(*window);
+    QTest::keyClick(&memoOf(*window), Qt::Key_Return, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_TRUE(window->runInProgress()) << "the keys return while the script runs";
+    ASSERT_TRUE(waitUntil([&] { return messageLines(*window).size() >= 2; }));
+    prompter.expectMessage();
+    focusMemo(*window);
+    QTest::keyClick(&memoOf(*window), Qt::Key_Escape);
+    ASSERT_TRUE(waitForRun(*window)) << "the second statement would run for 30 seconds";
+    ASSERT_TRUE(prompter.scriptUsedUp());
+    // Esc reaches the statement in the engine, or, just before it got there,
+    // keeps it from starting.
+    const QString message = prompter.messages().last();
+    EXPECT_TRUE((message.startsWith(QStringLiteral("ADO_查詢失敗: 第 2 句（第 2 行）：")) &&
+                 message.contains("canceling statement due to user request")) ||
+                message == QStringLiteral("ADO_查詢失敗: 已停止，第 2 句起未執行"))
+        << message.toStdString();
+    const QStringList lines = messageLines(*window);
+    EXPECT_TRUE(lines.first().startsWith(QStringLiteral("執行起始："))) << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines.last().startsWith(QStringLiteral("執行結束："))) << lines.join('\n').toStdString();
+    EXPECT_FALSE(lines.join('\n').contains(QStringLiteral("第 3 句")));
+    EXPECT_EQ(status(*window, 0), "查詢失敗");
+    EXPECT_EQ(memoOf(*window).textCursor().selectedText(), "select pg_sleep(30)");
+    EXPECT_EQ(gridModel(*window)->data(gridModel(*window)->index(0, 0)).toString(), "1");
+    EXPECT_EQ(window->FSQLHistory().size(), 1);
+    EXPECT_TRUE(child<QAbstractButton>(*window, "SBtnQuery")->isEnabled());
 }
 
 TEST_F(AdoRunTest, aFailedConnectionLeavesButtonsDownAndHistoryAlone) {
@@ -809,9 +850,7 @@ TEST_F(AdoRunTest, aFailedConnectionLeavesButtonsDownAndHistoryAlone) {
 
 TEST_F(AdoRunTest, postgresOnTheTestServerAndAnotherWindowsRunClosesTheSharedResult) {
     TARNWELL_REQUIRE_PG(server);
-    const QString dataSource = connectAdo(pgConnectionString(server));
-    TfrmQueryEditor* first = openWindowOn("ADO", dataSource);
-    TfrmQueryEditor* second = openWindowOn("ADO", dataSource);
+    const auto [first, second] = twoWindowsOnTheSharedConnection(server);
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
     child<SpinEdit>(*first, "SEdt_PacketRecords")->setValue(10);
@@ -823,8 +862,84 @@ TEST_F(AdoRunTest, postgresOnTheTestServerAndAnotherWindowsRunClosesTheSharedRes
     // with the engine's word, and the rows it has stay.
     prompter.expectMessage();
     child<QToolButton>(*first, "SpeedButton5")->click();
+    ASSERT_TRUE(waitForFetch(*first));
     EXPECT_EQ(prompter.messages().size(), 1);
     EXPECT_EQ(first->CDS1().recordCount(), 10u);
+}
+
+TEST_F(AdoRunTest, anotherWindowsRunStopsAFetchOfTheSharedResultRatherThanWaitForIt) {
+    TARNWELL_REQUIRE_PG(server);
+    const auto [first, second] = twoWindowsOnTheSharedConnection(server);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    // Rows the server sends one at a time; the 22nd takes a minute to make.
+    child<SpinEdit>(*first, "SEdt_PacketRecords")->setValue(10);
+    runAdo(*first,
+           "SELECT g, repeat('x', 9000) AS filler, CASE WHEN g > 21 THEN pg_sleep(60)::text END AS pause "
+           "FROM generate_series(1, 100) g");
+    child<QToolButton>(*first, "SpeedButton5")->click();
+    ASSERT_TRUE(waitUntil([&] { return first->CDS1().recordCount() == 20; }));
+    ASSERT_TRUE(first->fetchInProgress());
+
+    // The second window's run, on the user-interface thread, has the
+    // fetch's packet stopped in the engine and takes the connection; the
+    // first window is told once, and keeps its rows.
+    prompter.expectMessage();
+    runAdo(*second, "select 'second' as who");
+    EXPECT_EQ(gridModel(*second)->data(gridModel(*second)->index(0, 0)).toString(), "second");
+    ASSERT_TRUE(waitForFetch(*first));
+    ASSERT_TRUE(prompter.scriptUsedUp());
+    EXPECT_TRUE(prompter.messages().last().contains("closed or run again")) << prompter.messages().last().toStdString();
+    EXPECT_GE(first->CDS1().recordCount(), 20u);
+    EXPECT_EQ(gridModel(*first)->rowCount(), static_cast<int>(first->CDS1().recordCount()));
+}
+
+TEST_F(AdoRunTest, eoAsyncExecuteRunsOffTheWindowsThreadEscStopsItAndASecondWindowWaitsItsTurn) {
+    TARNWELL_REQUIRE_PG(server);
+    const auto [first, second] = twoWindowsOnTheSharedConnection(server);
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    for (TfrmQueryEditor* window : {first, second}) {
+        child<QCheckBox>(*window, "Chk1")->setChecked(true);
+    }
+    QPlainTextEdit& memo = *child<QPlainTextEdit>(*first, "MemSQL");
+    setMemoText(memo, "select pg_sleep(60)");
+    child<QAbstractButton>(*first, "SBtnQuery")->click();
+    EXPECT_TRUE(first->runInProgress()) << "the click returns while the statement runs";
+    ASSERT_TRUE(waitUntil([&] { return status(*first, 0) == QStringLiteral("查詢中....."); }));
+    EXPECT_FALSE(child<QAbstractButton>(*first, "SBtnQuery")->isEnabled());
+    // The window's walks wait for its run.
+    prompter.expectMessage(QStringLiteral("查詢執行中，請待完成(或按Esc停止)後再轉存或列印"));
+    child<QToolButton>(*first, "ToolButton2")->click();
+
+    // The shared connection serves one statement at a time: the second
+    // window's run waits for its turn, and neither window freezes.
+    setMemoText(*child<QPlainTextEdit>(*second, "MemSQL"), "select 'second' as who");
+    child<QAbstractButton>(*second, "SBtnQuery")->click();
+    EXPECT_TRUE(second->runInProgress());
+    EXPECT_EQ(status(*second, 0), QStringLiteral("執行中...."));
+    EXPECT_TRUE(second->FSQLHistory().isEmpty());
+
+    // Esc in the first window (the second may have been made active as it
+    // opened).
+    QApplication::setActiveWindow(first);
+    memo.setFocus();
+    prompter.expectMessage();
+    QTest::keyClick(&memo, Qt::Key_Escape);
+    ASSERT_TRUE(waitForRun(*first)) << "the statement would run for a minute";
+    ASSERT_TRUE(prompter.scriptUsedUp());
+    EXPECT_TRUE(prompter.messages().last().startsWith(QStringLiteral("ADO_查詢失敗: ")));
+    EXPECT_TRUE(prompter.messages().last().contains("canceling statement due to user request"))
+        << prompter.messages().last().toStdString();
+    EXPECT_EQ(status(*first, 0), QStringLiteral("查詢失敗"));
+    EXPECT_EQ(first->FSQLHistory(), QStringList{"select pg_sleep(60)"});
+    EXPECT_TRUE(child<QAbstractButton>(*first, "SBtnQuery")->isEnabled());
+
+    ASSERT_TRUE(waitForRun(*second));
+    EXPECT_EQ(gridModel(*second)->data(gridModel(*second)->index(0, 0)).toString(), "second");
+    EXPECT_EQ(status(*second, 0), QStringLiteral("查詢中....."));
+    EXPECT_EQ(second->FSQLHistory().size(), 1);
+    EXPECT_TRUE(child<QAbstractButton>(*second, "SBtnQuery")->isEnabled());
 }
 
 }  // namespace

@@ -206,6 +206,12 @@ protected:
         return waitUntil([&] { return !window.runInProgress() && window.queryThread() == nullptr; }, limitMs);
     }
 
+    // Waits until no packet of the window's result is being fetched (they
+    // come off the user-interface thread).
+    static bool waitForFetch(const TfrmQueryEditor& window, int limitMs = 30000) {
+        return waitUntil([&] { return !window.fetchInProgress(); }, limitMs);
+    }
+
     // The grid's model: what the grid shows of the window's result.
     static ResultGridModel* gridModel(const TfrmQueryEditor& window) {
         return qobject_cast<ResultGridModel*>(child<QTableView>(window, "DBGrid")->model());

@@ -11,6 +11,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QSplitterHandle>
 #include <QTableView>
@@ -19,6 +20,8 @@
 #include <QToolButton>
 #include <QToolTip>
 #include <QTreeWidget>
+#include <csignal>
+#include <vector>
 
 #include "dataaccess/FieldKind.h"
 #include "dataaccess/postgres/PgConnection.h"
@@ -36,8 +39,31 @@ const QString kTwoHundredFifty = QStringLiteral(
 
 class ResultGridTest : public LocalWindowTest {
 protected:
-    void press(const char* button) { child<QToolButton>(*window, button)->click(); }
+    // A navigation button, and the packets it asked for.
+    void press(const char* button) {
+        child<QToolButton>(*window, button)->click();
+        ASSERT_TRUE(waitForFetch(*window));
+    }
     int count() const { return static_cast<int>(window->CDS1().recordCount()); }
+    // Waits until the grid asks for no further rows: it shows its last row
+    // no more, or holds the whole result.
+    bool waitForFilledGrid() {
+        QTableView& grid = *child<QTableView>(*window, "DBGrid");
+        ResultGridModel& model = *gridModel(*window);
+        return waitUntil([&] {
+            const QRect last = grid.visualRect(model.index(model.rowCount() - 1, 0));
+            return !window->fetchInProgress() &&
+                   (!model.canFetchMore({}) || !grid.viewport()->rect().intersects(last));
+        });
+    }
+    // Closes the window, which must go at once, whatever its fetch waits for.
+    void closeWindowAtOnce() {
+        QPointer<TfrmQueryEditor> closed = window;
+        window->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_TRUE(closed.isNull()) << "the window went without waiting for the server";
+        window = nullptr;
+    }
     // Moves with the next button until the dataset has to fetch.
     void nextUntilFetched() {
         const int before = count();
@@ -90,31 +116,52 @@ TEST_F(ResultGridTest, packetsOfAHundredGiveCountsOf100Then200Then250) {
     press("SpeedButton6");
     EXPECT_EQ(count(), 250);
     EXPECT_EQ(window->CDS1().currentRow(), 42u);
+
+    // Ctrl+End in the grid goes to the last record, not to the last row held.
+    run(*window, kTwoHundredFifty);
+    ASSERT_EQ(count(), 100);
+    QTableView& grid = *child<QTableView>(*window, "DBGrid");
+    grid.setFocus();
+    QTest::keyClick(&grid, Qt::Key_End, Qt::ControlModifier);
+    ASSERT_TRUE(waitForFetch(*window));
+    EXPECT_EQ(count(), 250);
+    EXPECT_EQ(window->CDS1().currentRow(), 249u);
+    EXPECT_EQ(grid.currentIndex().row(), 249);
 }
 
 TEST_F(ResultGridTest, thePacketSizeCountsPerFetchAndChangesWhileAResultIsShown) {
     child<SpinEdit>(*window, "SEdt_PacketRecords")->setValue(1);
     run(*window, kTwoHundredFifty);
     // The grid holds as many rows as it shows, one fetch per row.
+    ASSERT_TRUE(waitForFilledGrid());
     EXPECT_GE(count(), 1);
     EXPECT_LT(count(), 100);
     EXPECT_EQ(status(*window, 1), QStringLiteral("目前資料筆數: %1").arg(count()));
+    // What each fetch brought (the grid asks for rows as well, once a move
+    // shows its last row).
+    std::vector<int> fetched;
+    QObject::connect(gridModel(*window), &QAbstractItemModel::rowsInserted, window,
+            [&](const QModelIndex&, int first, int last) { fetched.push_back(last - first + 1); });
     for (int i = 0; i < 3; ++i) {
-        const int before = count();
         nextUntilFetched();
-        EXPECT_EQ(count(), before + 1) << "one row per fetch";
     }
+    ASSERT_FALSE(fetched.empty());
+    EXPECT_EQ(fetched, std::vector<int>(fetched.size(), 1)) << "one row per fetch";
 
     child<SpinEdit>(*window, "SEdt_PacketRecords")->setValue(30);
-    const int before = count();
+    fetched.clear();
     nextUntilFetched();
-    EXPECT_EQ(count(), before + 30) << "the following fetches of the same result";
+    ASSERT_FALSE(fetched.empty());
+    EXPECT_EQ(fetched, std::vector<int>(fetched.size(), 30)) << "the following fetches of the same result";
 
     // The view asks for more at the end of its rows.
     const int shown = gridModel(*window)->rowCount();
+    fetched.clear();
     gridModel(*window)->fetchMore({});
-    EXPECT_EQ(gridModel(*window)->rowCount(), shown + 30);
-    EXPECT_EQ(count(), shown + 30);
+    ASSERT_TRUE(waitForFetch(*window));
+    EXPECT_GE(gridModel(*window)->rowCount(), shown + 30);
+    EXPECT_EQ(fetched.front(), 30);
+    EXPECT_EQ(count(), gridModel(*window)->rowCount());
 }
 
 TEST_F(ResultGridTest, anEmptyResultKeepsTheCountAndTheGridNeverEdits) {
@@ -201,10 +248,13 @@ TEST_F(ResultGridTest, aServerGoneMidScrollIsReportedOnceWhateverMovesTheGrid) {
             QTest::keyClick(&grid, Qt::Key_End, Qt::ControlModifier);
             QTest::keyClick(&grid, Qt::Key_PageDown);
             grid.scrollToBottom();
-            press("SpeedButton4");
-            press("SpeedButton5");
+            child<QToolButton>(*window, "SpeedButton4")->click();
+            child<QToolButton>(*window, "SpeedButton5")->click();
             gridModel(*window)->fetchMore({});
-            QCoreApplication::processEvents();
+            ASSERT_TRUE(waitForFetch(*window));
+            // After the failure the last-record button goes to the last row
+            // held.
+            press("SpeedButton5");
         }
         ASSERT_EQ(prompter.messages().size(), before + 1) << prompter.messages().join(" | ").toStdString();
         const QString message = prompter.messages().last();
@@ -219,6 +269,138 @@ TEST_F(ResultGridTest, aServerGoneMidScrollIsReportedOnceWhateverMovesTheGrid) {
         // The next run fetches again.
         run(*window, "select 1 as again");
         EXPECT_FALSE(window->CDS1().fetchFailed());
+    }
+}
+
+// Rows of nine kilobytes, more than the server buffers, so it sends each
+// once it makes the next; the 32nd takes a minute to make, so thirty come
+// (and the 31st once the statement is stopped).
+const QString kThirtyRowsThenAMinute = QStringLiteral(
+    "SELECT g, repeat('x', 9000) AS filler, CASE WHEN g > 31 THEN pg_sleep(60)::text END AS pause "
+    "FROM generate_series(1, 100) g");
+
+TEST_F(ResultGridTest, aFetchTheServerIsSlowToFeedLeavesTheWindowLiveAndEscEndsItKeepingTheRows) {
+    TARNWELL_REQUIRE_PG(server);
+    registerPg(server);
+    auto observer = db::openPostgres(server.conninfo);
+    const auto serverStillSleeping = [&] {
+        const auto cursor = observer->execute(
+            "SELECT count(*) FROM pg_stat_activity WHERE state = 'active' AND query LIKE '%slow to feed%' "
+            "AND pid <> pg_backend_pid()");
+        db::RowStore rows(1);
+        cursor->fetch(rows, 1);
+        return rows.cell(0, 0).bytes != "0";
+    };
+    for (const bool closing : {false, true}) {
+        SCOPED_TRACE(closing ? "closed" : "Esc");
+        window = openWindowOn("BDE", kPg);
+        ASSERT_NE(window, nullptr);
+        child<SpinEdit>(*window, "SEdt_PacketRecords")->setValue(10);
+        run(*window, kThirtyRowsThenAMinute + QStringLiteral(" /* slow to feed */"));
+        ASSERT_EQ(gridModel(*window)->rowCount(), 10);
+
+        child<QToolButton>(*window, "SpeedButton5")->click();
+        ASSERT_TRUE(waitUntil([&] { return count() == 30; }));
+        // The server is busy over the next row; the window goes on.
+        EXPECT_TRUE(window->fetchInProgress());
+        EXPECT_EQ(status(*window, 2), QStringLiteral("讀取資料中....."));
+        EXPECT_EQ(status(*window, 1), QStringLiteral("目前資料筆數: 30"));
+        EXPECT_EQ(gridModel(*window)->rowCount(), 30);
+        child<QToolButton>(*window, "SpeedButton2")->click();
+        EXPECT_EQ(window->CDS1().currentRow(), 0u) << "the rows held stay usable";
+        QApplication::setActiveWindow(window);
+        QPlainTextEdit& memo = *child<QPlainTextEdit>(*window, "MemSQL");
+        memo.setFocus();
+        QTest::keyClicks(&memo, "--");
+        EXPECT_TRUE(memo.toPlainText().contains("--"));
+
+        if (closing) {
+            closeWindowAtOnce();
+            // The statement was stopped in the engine, long before its
+            // minute was up.
+            EXPECT_TRUE(waitUntil([&] { return !serverStillSleeping(); }));
+            continue;
+        }
+
+        // Walks that read every record wait for the fetch: each is refused
+        // with one message and asks nothing.
+        const QString refusal = QStringLiteral("資料讀取中，請待讀取完成(或按Esc停止)後再轉存或列印");
+        for (const char* walk : {"ToolButton2", "ToolButton4", "ToolButton3", "ToolButton5"}) {
+            prompter.expectMessage(refusal);
+            child<QToolButton>(*window, walk)->click();
+            EXPECT_EQ(prompter.calls().back().kind, ScriptedPrompt::Kind::Message) << walk;
+        }
+        EXPECT_TRUE(prompter.scriptUsedUp());
+
+        // Esc ends the fetch: the statement is stopped in the engine, said
+        // once, and the rows stay.
+        prompter.expectMessage();
+        QApplication::setActiveWindow(window);
+        memo.setFocus();
+        QTest::keyClick(&memo, Qt::Key_Escape);
+        ASSERT_TRUE(waitForFetch(*window));
+        ASSERT_TRUE(prompter.scriptUsedUp());
+        EXPECT_TRUE(prompter.messages().last().contains("canceling statement due to user request"))
+            << prompter.messages().last().toStdString();
+        EXPECT_GE(count(), 30);
+        EXPECT_EQ(gridModel(*window)->rowCount(), count());
+        EXPECT_EQ(window->CDS1().currentRow(), 0u) << "the move to the last record was given up";
+        EXPECT_EQ(status(*window, 2), QString());
+        EXPECT_EQ(memo.toPlainText().count("--"), 1) << "Esc went to the fetch, not the memo";
+        EXPECT_FALSE(serverStillSleeping());
+
+        run(*window, "select 5 as after_esc");
+        EXPECT_EQ(gridModel(*window)->data(gridModel(*window)->index(0, 0)).toString(), "5");
+    }
+}
+
+TEST_F(ResultGridTest, aServerThatStopsAnsweringMidFetchIsLeftByEscOrByClosingTheWindow) {
+    TARNWELL_REQUIRE_PG(server);
+    registerPg(server);
+    for (const bool closing : {false, true}) {
+        SCOPED_TRACE(closing ? "closed" : "Esc");
+        window = openWindowOn("BDE", kPg);
+        ASSERT_NE(window, nullptr);
+        run(*window, "select pg_backend_pid()");
+        const auto backend = static_cast<pid_t>(
+            gridModel(*window)->data(gridModel(*window)->index(0, 0)).toString().toLongLong());
+        ASSERT_GT(backend, 0);
+        child<SpinEdit>(*window, "SEdt_PacketRecords")->setValue(10);
+        // Closing: the server stops mid-stream (the fetch may read what was
+        // on its way first). Esc: it stops while the fetch waits for a row.
+        run(*window, closing ? QStringLiteral("SELECT g, repeat('x', 9000) AS filler FROM generate_series(1, 1000000) g")
+                             : kThirtyRowsThenAMinute);
+        if (!closing) {
+            child<QToolButton>(*window, "SpeedButton5")->click();
+            ASSERT_TRUE(waitUntil([&] { return count() == 30; }));
+        }
+
+        // The server's process hangs: it sends nothing more and answers no
+        // cancel.
+        ::kill(backend, SIGSTOP);
+        auto resume = qScopeGuard([backend] { ::kill(backend, SIGCONT); });
+        child<QToolButton>(*window, "SpeedButton5")->click();
+        ASSERT_TRUE(window->fetchInProgress());
+        if (closing) {
+            closeWindowAtOnce();
+            // Its fetch ends, and lets go of the result, with the server
+            // still stopped.
+            EXPECT_TRUE(abandonRunsAndWait(QDeadlineTimer(30000)));
+            continue;
+        }
+        prompter.expectMessage(QStringLiteral("伺服器沒有回應停止的要求，已切斷連線"));
+        QApplication::setActiveWindow(window);
+        child<QPlainTextEdit>(*window, "MemSQL")->setFocus();
+        QTest::keyClick(child<QPlainTextEdit>(*window, "MemSQL"), Qt::Key_Escape);
+        ASSERT_TRUE(waitForFetch(*window)) << "the fetch ends with the server still stopped";
+        EXPECT_TRUE(prompter.scriptUsedUp());
+        EXPECT_EQ(count(), 30) << "the rows that came stay";
+        EXPECT_EQ(gridModel(*window)->rowCount(), 30);
+        resume.dismiss();
+        ::kill(backend, SIGCONT);
+
+        run(*window, "select 5 as after_cut");
+        EXPECT_EQ(gridModel(*window)->data(gridModel(*window)->index(0, 0)).toString(), "5");
     }
 }
 
