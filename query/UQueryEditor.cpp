@@ -1409,7 +1409,7 @@ void TfrmQueryEditor::TBtnTableListClick() {
 // the table list before that wants the tables now, as choosing the connection
 // would give them.
 void TfrmQueryEditor::connectForCatalog() {
-    if (catalog_ || bdeRunInProgress_ || trimmedBlank(ui->CbxConnectAlias->currentText()).isEmpty()) {
+    if (catalog_ || runInProgress() || trimmedBlank(ui->CbxConnectAlias->currentText()).isEmpty()) {
         return;
     }
     const QString kind = ui->CbxLinkType->currentText();
