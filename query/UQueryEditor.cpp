@@ -1110,9 +1110,15 @@ void TfrmQueryEditor::ToolButton5Click() {
         const db::StatementTurn::Held turn = fetcher_->takeTurnHere();
         fetcher_->setHeld(true);
         gridModel_->setFetchingHeld(true);
-        const auto printed = qScopeGuard([this] {
-            fetcher_->setHeld(false);
-            gridModel_->setFetchingHeld(false);
+        // The print window's loop may outlast this window, which takes its
+        // fetcher and grid model with it.
+        const auto printed = qScopeGuard([fetcher = QPointer(fetcher_), model = QPointer(gridModel_)] {
+            if (fetcher) {
+                fetcher->setHeld(false);
+            }
+            if (model) {
+                model->setFetchingHeld(false);
+            }
         });
         showPrintWindow(result, *ui->MemSQL, *this);
     });
