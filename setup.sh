@@ -130,7 +130,9 @@ case "${1:-}" in
     install_test_locales
     configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
     run_tests build
-    configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DTARNWELL_SANITIZE=address,undefined
+    # A unity build: the sanitizer build compiles in half the time.
+    configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DTARNWELL_SANITIZE=address,undefined \
+      -DCMAKE_UNITY_BUILD=ON
     run_tests build-asan -E "$volume_cases"
     configure_and_build build-tsan -DCMAKE_BUILD_TYPE=Debug -DTARNWELL_SANITIZE=thread -DTARNWELL_DATA_LAYER_ONLY=ON
     run_tests build-tsan

@@ -27,8 +27,6 @@ QPointer<TfrmParmViewer>& viewerReference() {
 
 constexpr int kRowHeight = 15;
 
-QString fromUtf8(const std::string& text) { return QString::fromStdString(text); }
-
 }  // namespace
 
 TfrmParmViewer::TfrmParmViewer(Workspace& workspace, QMdiArea& home)
@@ -113,13 +111,13 @@ void TfrmParmViewer::ShowAliasParams(const QTreeWidgetItem& alias) {
 
     resetGrid();
     setCell(0, 1, QStringLiteral("TYPE"));
-    setCell(1, 1, fromUtf8(workspace_.Session1().aliasDriverName(name)));
+    setCell(1, 1, QString::fromStdString(workspace_.Session1().aliasDriverName(name)));
     const db::ParamList& params = testConnection.params();
     for (std::size_t i = 0; i < params.size(); ++i) {
         const int row = static_cast<int>(i) + 2;
         ui->Sgrid1->setRowCount(row);
-        setCell(0, row, fromUtf8(params.nameAt(i)));
-        setCell(1, row, fromUtf8(params.valueAt(i)));
+        setCell(0, row, QString::fromStdString(params.nameAt(i)));
+        setCell(1, row, QString::fromStdString(params.valueAt(i)));
     }
     shownAlias_ = position;
 }

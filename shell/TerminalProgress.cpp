@@ -3,24 +3,9 @@
 #include <QLocale>
 #include <unistd.h>
 
+#include "output/FileReplacement.h"
+
 namespace tarnwell {
-
-namespace {
-
-void writeAll(int descriptor, const QByteArray& bytes) {
-    const char* data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t count = ::write(descriptor, data, static_cast<std::size_t>(left));
-        if (count <= 0) {
-            return;  // progress is not worth a failure
-        }
-        data += count;
-        left -= count;
-    }
-}
-
-}  // namespace
 
 QString progressLine(std::int64_t done, double seconds) {
     const QLocale locale = QLocale::system();
@@ -51,7 +36,8 @@ void TerminalProgress::setProgress(std::int64_t done) {
 
 void TerminalProgress::show() {
     // Back to the start of the line, the old text cleared.
-    writeAll(descriptor_, "\r\x1b[K" + progressLine(done_, static_cast<double>(started_.elapsed()) / 1000).toLocal8Bit());
+    // Progress is not worth a failure.
+    (void)writeAll(descriptor_, "\r\x1b[K" + progressLine(done_, static_cast<double>(started_.elapsed()) / 1000).toLocal8Bit());
 }
 
 void TerminalProgress::finish() {
@@ -59,7 +45,7 @@ void TerminalProgress::finish() {
         return;
     }
     show();
-    writeAll(descriptor_, "\n");
+    (void)writeAll(descriptor_, "\n");
     shownAt_ = -1;
     terminal_ = false;
 }

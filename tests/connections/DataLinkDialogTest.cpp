@@ -23,7 +23,7 @@ using test::child;
 
 using test::DataHomeScope;
 
-QStringList itemsOf(const QComboBox& box) {
+QStringList entriesOf(const QComboBox& box) {
     QStringList items;
     for (int i = 0; i < box.count(); ++i) {
         items << box.itemText(i);
@@ -177,7 +177,7 @@ TEST(DataLinkDialogTest, OdbcListsDataSourcesAndConnectsThroughOne) {
     test::ScriptedPrompt prompts;
     DataLinkDialog dialog;
     dialog.selectProvider("ODBC.1");
-    const QStringList names = itemsOf(*child<QComboBox>(dialog, "DataSource"));
+    const QStringList names = entriesOf(*child<QComboBox>(dialog, "DataSource"));
     EXPECT_TRUE(names.contains("tarnwell_sqlite")) << names.join(",").toStdString();
     EXPECT_TRUE(names.contains("tarnwell_pg")) << names.join(",").toStdString();
     EXPECT_EQ(child<QComboBox>(dialog, "DataSource")->currentText(), "") << "listing chooses nothing";

@@ -212,7 +212,7 @@ private:
 // Runs `action` and gives the DbError it throws ("" and a failure when it
 // throws none).
 template <typename Action>
-std::string errorOf(Action&& action) {
+std::string failureText(Action&& action) {
     try {
         action();
     } catch (const DbError& error) {
@@ -404,7 +404,7 @@ TEST_P(ConnectionConformance, ChineseAndAccentedNamesAndTextSurviveEveryEngine) 
         EXPECT_EQ(data.text(0, 0).toStdString(), text);
         EXPECT_EQ(data.text(0, 2).toStdString(), accented);
         EXPECT_EQ(client.scalar("SELECT Último FROM " + name + " WHERE 編號 = 2"), "Û");
-        const std::string message = errorOf([&] { client.openQuery("SELECT 不存在的欄位 FROM " + name); });
+        const std::string message = failureText([&] { client.openQuery("SELECT 不存在的欄位 FROM " + name); });
         EXPECT_TRUE(contains(message, "不存在的欄位")) << message;
     }
 }
@@ -443,7 +443,7 @@ TEST_P(ConnectionConformance, ZeroRowsAndStatementsWithoutResultSets) {
             EXPECT_EQ(error.rowsAffected(), 1);
         }
         EXPECT_FALSE(client.query().active());
-        EXPECT_EQ(errorOf([&] { client.dataSet().open(); }), "Missing data provider or data packet");
+        EXPECT_EQ(failureText([&] { client.dataSet().open(); }), "Missing data provider or data packet");
         EXPECT_EQ(client.scalar("SELECT count(*) FROM " + name + " WHERE label IN ('changed', 'SELECT')"), "4");
 
         // The run of a window: the text decides between opening and
@@ -510,12 +510,12 @@ TEST_P(ConnectionConformance, EngineErrorsKeepTheirMessageAndLeaveTheConnectionU
                 EXPECT_FALSE(error.position().has_value()) << error.what();
             }
         }
-        const std::string missing = errorOf([&] { client.openQuery("SELECT * FROM " + table("no_such_table")); });
+        const std::string missing = failureText([&] { client.openQuery("SELECT * FROM " + table("no_such_table")); });
         EXPECT_TRUE(contains(missing, table("no_such_table"))) << missing;
         // The engines' C interfaces would take a NUL for the text's end and
         // run what comes before it, or nothing at all; every engine refuses
         // it with the same words.
-        const std::string nul = errorOf([&] { client.openQuery(std::string("SELECT 1\0 + 1", 14)); });
+        const std::string nul = failureText([&] { client.openQuery(std::string("SELECT 1\0 + 1", 14)); });
         EXPECT_EQ(nul, "SQL 語法的第 9 個字是 NUL 字元 (U+0000)，無法執行");
         EXPECT_EQ(client.scalar("SELECT 6 * 7"), "42");
     }
@@ -940,7 +940,7 @@ TEST_P(ConnectionConformance, CatalogLoadCancelledBeforeOrWhileItReadsEndsWithAn
     CatalogLoader* loader = nullptr;
     CatalogLoader midway({settings, {}, {[&loader](std::size_t) { loader->cancel(); }}});
     loader = &midway;
-    const std::string message = errorOf([&] { midway.load(); });
+    const std::string message = failureText([&] { midway.load(); });
     EXPECT_EQ(message, std::string(db::catalogCancelledError().what()));
 }
 
@@ -954,7 +954,7 @@ TEST_P(ServerConformance, WrongPasswordAndUnknownHostGiveTheEnginesWords) {
         for (const Engine engine : kEngines) {
             SCOPED_TRACE(engineName(engine) + ": " + fragment);
             EngineClient client(faulty, engine);
-            const std::string message = errorOf([&] { client.connect(); });
+            const std::string message = failureText([&] { client.connect(); });
             EXPECT_TRUE(contains(message, fragment)) << message;
             EXPECT_FALSE(client.connected());
             EXPECT_THROW(client.openQuery("SELECT 1"), DbError) << "a statement on it fails the same way";

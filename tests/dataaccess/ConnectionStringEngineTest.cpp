@@ -23,7 +23,7 @@ using db::ConnectionString;
 using db::DbError;
 using db::RowStore;
 
-std::string errorOf(const std::function<void()>& action) {
+std::string failureText(const std::function<void()>& action) {
     try {
         action();
     } catch (const DbError& error) {
@@ -50,11 +50,11 @@ TEST(ConnectionString, KeysIgnoreCaseValuesMayBeQuotedAndTheLastOneCounts) {
     EXPECT_EQ(ConnectionString::parse(text).entries(), parsed.entries());
     EXPECT_EQ(ConnectionString::parse("a=' x ';b=it's").text(), "a=\" x \";b=it's");
 
-    EXPECT_EQ(errorOf([] { ConnectionString::parse("Provider=SQLite.1;garbage"); }),
+    EXPECT_EQ(failureText([] { ConnectionString::parse("Provider=SQLite.1;garbage"); }),
               "The connection string is not valid: \"garbage\" has no \"=\" and value");
-    EXPECT_NE(errorOf([] { ConnectionString::parse("Password=\"open"); }).find("no closing \""), std::string::npos);
-    EXPECT_NE(errorOf([] { ConnectionString::parse("=value"); }).find("without a key"), std::string::npos);
-    EXPECT_NE(errorOf([] { ConnectionString::parse("a=\"x\" y"); }).find("after the quoted value"),
+    EXPECT_NE(failureText([] { ConnectionString::parse("Password=\"open"); }).find("no closing \""), std::string::npos);
+    EXPECT_NE(failureText([] { ConnectionString::parse("=value"); }).find("without a key"), std::string::npos);
+    EXPECT_NE(failureText([] { ConnectionString::parse("a=\"x\" y"); }).find("after the quoted value"),
               std::string::npos);
 }
 
@@ -118,7 +118,7 @@ TEST(DataLinkFile, ReadLenientlyAndBadFilesNamed) {
         if (!bytes.empty() || name != "missing.udl") {
             writeFile(dir.file(name), bytes);
         }
-        const std::string message = errorOf([&] { db::readDataLinkFile(dir.file(name)); });
+        const std::string message = failureText([&] { db::readDataLinkFile(dir.file(name)); });
         EXPECT_NE(message.find(why), std::string::npos) << name << ": " << message;
         EXPECT_NE(message.find(dir.file(name)), std::string::npos) << name << ": " << message;
     };
@@ -215,7 +215,7 @@ TEST_F(AdoEngine, OpenCompletesTheConnectionStringAndNamesTheProvider) {
     const auto refused = [&](const std::string& text) {
         AdoConnection other;
         other.setConnectionString(text);
-        const std::string message = errorOf([&] { other.open(); });
+        const std::string message = failureText([&] { other.open(); });
         EXPECT_FALSE(other.connected());
         return message;
     };
@@ -241,7 +241,7 @@ TEST_F(AdoEngine, FileNameStringsReadTheDataLinkFile) {
     db::writeDataLinkFile(dir_.file("loop.udl"), "File Name=" + dir_.file("link.udl"));
     AdoConnection loop;
     loop.setConnectionString("File Name=" + dir_.file("loop.udl"));
-    EXPECT_NE(errorOf([&] { loop.open(); }).find("cannot name another"), std::string::npos);
+    EXPECT_NE(failureText([&] { loop.open(); }).find("cannot name another"), std::string::npos);
 
     // Each way a file can be wrong reaches the caller as the reader's words,
     // and the connection stays closed.
@@ -258,7 +258,7 @@ TEST_F(AdoEngine, FileNameStringsReadTheDataLinkFile) {
     };
     for (const auto& [file, words] : bad) {
         loop.setConnectionString("FILE NAME=" + dir_.file(file));
-        EXPECT_NE(errorOf([&] { loop.open(); }).find(words), std::string::npos) << file;
+        EXPECT_NE(failureText([&] { loop.open(); }).find(words), std::string::npos) << file;
         EXPECT_FALSE(loop.connected());
     }
 }
@@ -303,7 +303,7 @@ TEST_F(AdoEngine, TheCommandTimeoutStopsALongStatement) {
     connection.setCommandTimeout(1);
     AdoQuery query(connection);
     query.setSql("WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT max(x) FROM c");
-    const std::string message = errorOf([&] { query.open(); });
+    const std::string message = failureText([&] { query.open(); });
     EXPECT_NE(message.find("command timeout of 1 seconds"), std::string::npos) << message;
     query.setSql("SELECT count(*) FROM t");
     query.open();
@@ -319,7 +319,7 @@ TEST_F(AdoEngine, AConnectTimeoutOfZeroOrNonsenseIsRefusedNamingIt) {
         AdoConnection connection;
         connection.setConnectionString("Provider=PostgreSQL.1;Data Source=127.0.0.1:1/db;Connect Timeout=" +
                                        std::string(value));
-        const std::string message = errorOf([&] { connection.open(); });
+        const std::string message = failureText([&] { connection.open(); });
         EXPECT_EQ(message, "Connect Timeout 的值「" + std::string(value) + "」不是 1 到 86400 之間的秒數") << value;
     }
     AdoConnection fine;

@@ -31,7 +31,7 @@ using db::RowStore;
 using Cell = CellValue;
 using Rows = ResultRows;
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool mentions(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // --- Opening a session ------------------------------------------------------
 
@@ -54,7 +54,7 @@ TEST(MariaDbOpen, SessionsSpeakUtf8mb4AndReachTheServerByAddressOrSocket) {
     EXPECT_EQ(scalar(*overSocket, "SELECT 6 * 7"), "42");
     local.host = "/nonexistent/mysqld.sock";
     const DbError noSocket = errorOf([&] { openMariaDb(local); });
-    EXPECT_TRUE(contains(noSocket.what(), "/nonexistent/mysqld.sock")) << noSocket.what();
+    EXPECT_TRUE(mentions(noSocket.what(), "/nonexistent/mysqld.sock")) << noSocket.what();
 }
 
 TEST(MariaDbOpen, FailuresCarryTheLibrarysOwnMessage) {
@@ -63,7 +63,7 @@ TEST(MariaDbOpen, FailuresCarryTheLibrarysOwnMessage) {
     const LoopbackSocket closed(false);
     refusedPort.port = closed.port();
     const DbError refused = errorOf([&] { openMariaDb(refusedPort); });
-    EXPECT_TRUE(contains(refused.what(), "Can't connect")) << refused.what();
+    EXPECT_TRUE(mentions(refused.what(), "Can't connect")) << refused.what();
 
     // A server that takes the connection and never answers holds the caller
     // only as long as the settings allow.
@@ -72,17 +72,17 @@ TEST(MariaDbOpen, FailuresCarryTheLibrarysOwnMessage) {
     silentServer.port = silent.port();
     silentServer.connectTimeoutSeconds = 1;
     const DbError timedOut = errorOf([&] { openMariaDb(silentServer); });
-    EXPECT_TRUE(contains(timedOut.what(), "handshake")) << timedOut.what();
+    EXPECT_TRUE(mentions(timedOut.what(), "handshake")) << timedOut.what();
 
     MariaDbSettings noDatabase = mariaDbSettingsOf(server);
     noDatabase.database = "no_such_database";
     const DbError unknown = errorOf([&] { openMariaDb(noDatabase); });
     EXPECT_EQ(unknown.sqlState(), "42000");
-    EXPECT_TRUE(contains(unknown.what(), "database 'no_such_database'")) << unknown.what();
+    EXPECT_TRUE(mentions(unknown.what(), "database 'no_such_database'")) << unknown.what();
 
     MariaDbSettings badPort = mariaDbSettingsOf(server);
     badPort.port = "33o6";
-    EXPECT_TRUE(contains(errorOf([&] { openMariaDb(badPort); }).what(), "not a port number"));
+    EXPECT_TRUE(mentions(errorOf([&] { openMariaDb(badPort); }).what(), "not a port number"));
 }
 
 TEST(MariaDbOpen, AnAliasOfTypeMysqlIsAMariaDbAliasAndItsServerNameMayBeASocket) {
@@ -113,7 +113,7 @@ TEST(MariaDbStatements, ServerErrorsKeepMessageAndStateAndLeaveTheSessionUsable)
     auto connection = openMariaDb(mariaDbSettingsOf(server));
     const DbError missing = errorOf([&] { connection->execute("SELECT * FROM no_such_table"); });
     EXPECT_EQ(missing.sqlState(), "42S02");
-    EXPECT_TRUE(contains(missing.what(), "no_such_table' doesn't exist")) << missing.what();
+    EXPECT_TRUE(mentions(missing.what(), "no_such_table' doesn't exist")) << missing.what();
 
     // An error after some rows were sent surfaces from fetch; the rows stay.
     // (The subquery finds two rows from the fifth row on.)
@@ -180,7 +180,7 @@ TEST(MariaDbStatements, TheServerCannotAskForLocalFiles) {
     connection->execute("CREATE TEMPORARY TABLE loaded (line TEXT)");
     const DbError refused =
         errorOf([&] { connection->execute("LOAD DATA LOCAL INFILE '" + dir.file("secret.txt") + "' INTO TABLE loaded"); });
-    EXPECT_TRUE(contains(refused.what(), "local infile")) << refused.what();
+    EXPECT_TRUE(mentions(refused.what(), "local infile")) << refused.what();
     EXPECT_EQ(scalar(*connection, "SELECT COUNT(*) FROM loaded"), "0");
 }
 
@@ -228,7 +228,7 @@ TEST(MariaDbThreads, CancelDuringFetchEndsTheStreamWithTheServersError) {
         while (!cursor->atEnd()) cursor->fetch(rows, 10000);
     });
     EXPECT_EQ(error.sqlState(), "70100");
-    EXPECT_TRUE(contains(error.what(), "interrupted")) << error.what();
+    EXPECT_TRUE(mentions(error.what(), "interrupted")) << error.what();
     EXPECT_LT(rows.rowCount(), 10000000u);
     EXPECT_EQ(rows.cell(rows.rowCount() - 1, 0).bytes, std::to_string(rows.rowCount()));
     cursor.reset();

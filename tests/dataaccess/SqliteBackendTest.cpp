@@ -18,7 +18,7 @@ using db::DbError;
 using db::FieldKind;
 using db::RowStore;
 
-std::string hexLiteral(std::string_view bytes) {
+std::string sqliteBlobLiteral(std::string_view bytes) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out = "X'";
     for (char c : bytes) {
@@ -70,7 +70,7 @@ BackendAdapter sqliteAdapter() {
     };
     adapter.textType = "TEXT";
     adapter.binaryType = "BLOB";
-    adapter.binaryLiteral = hexLiteral;
+    adapter.binaryLiteral = sqliteBlobLiteral;
     // Counts for ever; only a cancel ends it.
     adapter.longRunningSql =
         "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT max(x) FROM c";
